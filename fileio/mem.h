@@ -1,0 +1,48 @@
+// The memory table: every block the library keeps, findable by its address.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kMemTableSize = 1024;
+
+void* mem_calloc(uint32_t count, uint32_t size);  // zero-filled; null with errno 260/12
+void* mem_realloc(void* block, uint32_t newSize);  // null with errno 260/12, block kept
+void mem_free(void* block);                        // errno 260 when unknown
+int mem_live_blocks();                             // blocks in the table (tests, leak checks)
+
+// Owns one memory-table block for a scope.
+template <typename T = uint8_t>
+class MemBlock {
+public:
+    MemBlock() = default;
+    explicit MemBlock(T* p) : p_(p) {}
+    MemBlock(uint32_t count, uint32_t size) : p_(static_cast<T*>(mem_calloc(count, size))) {}
+    ~MemBlock() { reset(); }
+    MemBlock(const MemBlock&) = delete;
+    MemBlock& operator=(const MemBlock&) = delete;
+    MemBlock(MemBlock&& o) noexcept : p_(o.release()) {}
+    MemBlock& operator=(MemBlock&& o) noexcept {
+        if (this != &o) { reset(); p_ = o.release(); }
+        return *this;
+    }
+    T* get() const { return p_; }
+    T* release() { T* p = p_; p_ = nullptr; return p; }
+    void reset(T* p = nullptr) {
+        if (p_) mem_free(p_);
+        p_ = p;
+    }
+    explicit operator bool() const { return p_ != nullptr; }
+    T& operator[](uint32_t i) const { return p_[i]; }
+
+private:
+    T* p_ = nullptr;
+};
+
+// Frees a block held in a field and clears the field.
+template <typename T>
+inline void mem_free_field(T*& field) {
+    if (field) {
+        mem_free(field);
+        field = nullptr;
+    }
+}

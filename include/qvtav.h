@@ -1,0 +1,507 @@
+/*
+ * qvtav.h - the public interface of libqvtav400.so
+ *
+ * One flat C interface to multi-page raster image files: TIFF, PCX, DCX, BMP,
+ * GIF, Targa, JPEG, AWD fax documents, XIFF, raw data and the block file
+ * format, local or through the remote-access library.
+ *
+ * Usable from C99 and C++. Every record keeps the field order and widths of
+ * the 32-bit layout; a field that carries a pointer is pointer-sized, so on
+ * 64-bit targets the records grow (the sizes are checked at the end).
+ *
+ * Conventions of every export whose name begins with "x":
+ *   - the last argument is the caller's error cell; it is set to 0 first;
+ *   - failure is a negative result, with the error code in the error cell
+ *     (xtavclose, xtavabort, xtavdelpgs, xtavputprops, xifsduplicate and
+ *     xifsreplace leave the cell at 0; see their notes);
+ *   - pages are counted from 1.
+ */
+#ifndef QVTAV_H
+#define QVTAV_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define QVTAV_CALL __stdcall
+#else
+#define QVTAV_CALL
+#endif
+
+#if defined(__GNUC__)
+#define QVTAV_EXPORT __attribute__((visibility("default")))
+#else
+#define QVTAV_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------ */
+/* Version                                                             */
+/* ------------------------------------------------------------------ */
+
+/** Answered by option 18 of xtavopts. */
+#define QVTAV_VERSION 0x00060200u
+
+/* ------------------------------------------------------------------ */
+/* File type codes                                                     */
+/* ------------------------------------------------------------------ */
+
+#define FILETYPE_RAW 1u       /* nothing recognised: bytes as they stand */
+#define FILETYPE_BLOCK 2u     /* the library's block file (4096-byte blocks) */
+#define FILETYPE_TIFF 3u
+#define FILETYPE_RESERVED4 4u /* never detected, never created */
+#define FILETYPE_RESERVED5 5u /* creatable; page calls transfer nothing */
+#define FILETYPE_GIF 6u
+#define FILETYPE_PCX 7u
+#define FILETYPE_BMP 8u
+#define FILETYPE_DCX 9u
+#define FILETYPE_TGA 10u
+#define FILETYPE_JPEG 11u
+#define FILETYPE_AWD 12u
+#define FILETYPE_XIFF 13u
+
+/* ------------------------------------------------------------------ */
+/* Open flags (third argument of xtavopen)                             */
+/* ------------------------------------------------------------------ */
+
+#define TAV_OPEN_READ 0x0u        /* access: read only */
+#define TAV_OPEN_WRITE 0x1u       /* access: write (needs TAV_OPEN_UPDATE) */
+#define TAV_OPEN_READWRITE 0x2u   /* access: read and write (needs TAV_OPEN_UPDATE) */
+#define TAV_OPEN_ACCESS_MASK 0x3u /* the value 3 is invalid */
+#define TAV_OPEN_UPDATE 0x8u      /* update; TIFF: append pages */
+#define TAV_OPEN_RESERVED_MASK 0x700u
+#define TAV_OPEN_RAW 0x80000000u  /* do not detect the format: open as type 1 */
+
+/* ------------------------------------------------------------------ */
+/* Error codes                                                         */
+/* Codes below 254 carry the C runtime numbers (fixed here, never     */
+/* taken from the host's <errno.h>); 254 and up are the library's.    */
+/* Structured-storage status codes (0x8003xxxx) pass through as they  */
+/* are.                                                                */
+/* ------------------------------------------------------------------ */
+
+#define TAV_EPERM 1               /* the XIFF reader library failed to load */
+#define TAV_ENOENT 2              /* remote: the file does not exist */
+#define TAV_EIO 5                 /* a strip needed more than 26 partial reads */
+#define TAV_E2BIG 7               /* read count at or above 2^31 */
+#define TAV_EBADF 9               /* handle not in use */
+#define TAV_ENOMEM 12             /* memory exhausted, descriptor table full */
+#define TAV_EACCES 13             /* not allowed by the open mode, or file locked */
+#define TAV_EFAULT 14             /* remote: bad path or server */
+#define TAV_EEXIST 17             /* create on a path that exists */
+#define TAV_EINVAL 22             /* invalid argument */
+#define TAV_ENFILE 23             /* file control table full */
+#define TAV_E_REMOTE_EXISTS 80    /* remote create: the path exists */
+#define TAV_E_TRANSPORT 254       /* a remote request did not reach the server */
+#define TAV_E_NO_REMOTE 255       /* remote-access library or entry point missing */
+#define TAV_E_AWD_HEIGHT 257      /* AWD page height 0 */
+#define TAV_E_AWD_ABSENT 258      /* AWD record or viewed mark absent (internal) */
+#define TAV_E_AWD_VIEWER 259      /* the AWD viewer failed */
+#define TAV_E_MEMTABLE 260        /* memory table full, or block not in it */
+#define TAV_E_WORKFILE 262        /* no work-file name or work file */
+#define TAV_E_INDEX_KIND 263      /* page index not of kind 32 / no page index */
+#define TAV_E_INDEX_VERSION 265   /* page index not version 1 */
+#define TAV_E_OTHER_PAGE 266      /* data for a page other than the current one */
+#define TAV_E_SIZE 267            /* a size out of range */
+#define TAV_E_NO_SUBFILE 268      /* no directory with the wanted subfile type; empty strip read */
+#define TAV_E_INCONSISTENT 269    /* page information inconsistent with the compression */
+#define TAV_E_ACTION 271          /* option action other than 0 or 1 */
+#define TAV_E_OPTION 272          /* option not handled, or value missing */
+#define TAV_E_FLAGS 273           /* open flags invalid */
+#define TAV_E_COMPRESSION 274     /* compression not supported */
+#define TAV_E_WRITTEN 277         /* page already written */
+#define TAV_E_WRITE_FLAG 278      /* write flag 1 refused while option 4 is set */
+#define TAV_E_SEEK 279            /* seek target at or above 2^31 */
+#define TAV_E_SEQUENCE 280        /* data without page information, or information after data */
+#define TAV_E_ROTATION 282        /* block file: rotation not 0, 90, 180, 270 */
+#define TAV_E_COPY_BUFFER 283     /* copy: no memory for the buffer */
+#define TAV_E_ROWS_PER_STRIP 284  /* rows per strip missing when needed */
+#define TAV_E_NO_BYTE_COUNTS 285  /* TIFF page lacks strip byte counts */
+#define TAV_E_NO_OFFSETS 286      /* TIFF page lacks strip offsets */
+#define TAV_E_NO_LENGTH 287       /* TIFF page lacks ImageLength */
+#define TAV_E_NO_WIDTH 288        /* TIFF page lacks ImageWidth */
+#define TAV_E_PAGE 289            /* page 0, not the current page, out of order */
+#define TAV_E_FIELD_TYPE 290      /* strip table type, BMP bit count */
+#define TAV_E_COUNT 291           /* read or write count zero or beyond the page */
+#define TAV_E_OFFSET 292          /* read offset beyond the page data */
+#define TAV_E_NOT_SUPPORTED 293   /* operation not supported for this file type */
+#define TAV_E_UNSUPPORTED 294     /* NewSubfileType or photometric not supported */
+#define TAV_E_MISSING_ENTRY 296   /* a needed directory entry is missing */
+#define TAV_E_DIRECTORY 297       /* 55 or more entries, or chain ends early */
+#define TAV_E_PAGE_RANGE 298      /* page above the page count */
+#define TAV_E_NOT_TIFF 299        /* not a TIFF header */
+#define TAV_E_RAW_FILE 389        /* page information asked of a raw file */
+#define TAV_E_STRIPS_CUT 390      /* strip count cut to the byte counts present */
+#define TAV_E_INDEX_SIZE 391      /* page index counts more than 65535 entries */
+#define TAV_E_SHORT_STRIPS 399    /* strips ended before the requested length */
+
+/* Structured-storage status codes that pass through unchanged. */
+#define TAV_S_OK 0x00000000u
+#define TAV_S_FALSE 0x00000001u
+#define TAV_STG_E_FILENOTFOUND 0x80030002u
+#define TAV_STG_E_PATHNOTFOUND 0x80030003u
+#define TAV_STG_E_ACCESSDENIED 0x80030005u
+#define TAV_STG_E_INVALIDHANDLE 0x80030006u
+#define TAV_STG_E_INSUFFICIENTMEMORY 0x80030008u
+#define TAV_STG_E_INVALIDPOINTER 0x80030009u
+#define TAV_STG_E_WRITEFAULT 0x8003001Du
+#define TAV_STG_E_READFAULT 0x8003001Eu
+#define TAV_STG_E_SHAREVIOLATION 0x80030020u
+#define TAV_STG_E_FILEALREADYEXISTS 0x80030050u
+#define TAV_STG_E_INVALIDNAME 0x800300FCu
+#define TAV_STG_E_INVALIDHEADER 0x800300FBu
+
+/* ------------------------------------------------------------------ */
+/* Options (third argument of xtavopts); actions: 0 clear, 1 set/do    */
+/* ------------------------------------------------------------------ */
+
+#define TAV_OPT_ERROR 0u          /* u32 out: the handle's last error (error fetch) */
+#define TAV_OPT_STRIP_READ 3u     /* xtavread's page argument names a strip */
+#define TAV_OPT_STRIP_WRITE 4u    /* the caller delimits strips with xtavwrite's flag */
+#define TAV_OPT_INDEX_WINDOW 9u   /* a number (not a pointer): page-index chunk size */
+#define TAV_OPT_IMAGE_LENGTH 11u  /* u32 in: row count of the page being written */
+#define TAV_OPT_COUNT_SIZE 12u    /* u16 out: bytes of one strip byte-count entry */
+#define TAV_OPT_STRIP_COUNTS 13u  /* TavStripCounts: the current page's byte counts */
+#define TAV_OPT_BYTE_ORDER 14u    /* u16 in: 0x4949 or 0x4D4D */
+#define TAV_OPT_AREA1_INFO 15u    /* TavAreaInfo out: tag 32932 data */
+#define TAV_OPT_AREA1_READ 16u    /* TavAreaRead */
+#define TAV_OPT_AREA1_APPEND 17u  /* TavAreaAppend */
+#define TAV_OPT_VERSION 18u       /* u32 out: QVTAV_VERSION, any handle */
+#define TAV_OPT_AREA2_INFO 19u    /* TavAreaInfo out: tag 32931 data */
+#define TAV_OPT_AREA2_READ 20u    /* TavAreaRead */
+#define TAV_OPT_AREA2_APPEND 21u  /* TavAreaAppend */
+#define TAV_OPT_MOVE_PAGE 22u     /* TavPageMove */
+/*
+ * Option 23 is an addition of this implementation: it copies the current
+ * TIFF page's strip byte counts exactly as the file stores them (with a
+ * TavStripCounts record, entries of the size option 12 reports). Option 13
+ * reports the counts the reader uses, where a single strip runs to the end
+ * of the file; option 23 is the count to copy a page by.
+ */
+#define TAV_OPT_STORED_COUNTS 23u
+
+/* Value record of options 13 and 23. */
+typedef struct TavStripCounts {
+    uint32_t count;  /* entries wanted */
+    void* buffer;    /* receives count entries of 2 or 4 bytes */
+} TavStripCounts;
+
+/* Value record of options 15 and 19. */
+typedef struct TavAreaInfo {
+    uint32_t length;
+    uint32_t offset;
+} TavAreaInfo;
+
+/* Value record of options 16 and 20. */
+typedef struct TavAreaRead {
+    uint32_t count;  /* in: bytes wanted; out: bytes read */
+    uint32_t offset; /* within the area */
+    void* buffer;
+} TavAreaRead;
+
+/* Value record of options 17 and 21. */
+typedef struct TavAreaAppend {
+    uint32_t count;
+    const void* buffer;
+} TavAreaAppend;
+
+/* Value record of option 22 (pages counted from 1). */
+typedef struct TavPageMove {
+    uint32_t targetPage; /* the moved page comes to stand before this one */
+    uint32_t movedPage;
+} TavPageMove;
+
+/* ------------------------------------------------------------------ */
+/* Records                                                             */
+/* ------------------------------------------------------------------ */
+
+/* Library compression codes (PageInfo.compression). */
+#define TAV_COMP_NONE 1u
+#define TAV_COMP_CCITT_MH 2u
+#define TAV_COMP_CCITT_T4 3u
+#define TAV_COMP_CCITT_T6 4u
+#define TAV_COMP_LZW 5u
+#define TAV_COMP_PACKBITS 6u
+#define TAV_COMP_JPEG 7u
+#define TAV_COMP_JPEG_INFO 12u /* compressionInfo.jpeg describes the JPEG stream */
+
+/* Library photometric codes (PageInfo.photometric). */
+#define TAV_PHOTO_GRAY_WHITE 5u  /* greyscale, min is white (more than 1 bit) */
+#define TAV_PHOTO_PALETTE 7u
+#define TAV_PHOTO_RGB 8u
+#define TAV_PHOTO_BILEVEL_WHITE 9u  /* bilevel, min is white */
+#define TAV_PHOTO_BILEVEL_BLACK 10u /* bilevel, min is black */
+#define TAV_PHOTO_GRAY_BLACK 11u    /* greyscale, min is black */
+#define TAV_PHOTO_YCBCR 12u
+
+/* Description of an interchange-format JPEG stream (76 bytes on 32-bit). */
+typedef struct JpegInfo {
+    uint32_t jpegOptions;
+    uint32_t headerLength;
+    uint8_t* header;          /* the stream from its start up to the SOS marker */
+    uint32_t interchange;
+    uint32_t interchangeOffset;
+    uint32_t interchangeLength;
+    uint32_t restartInterval; /* JPEG files: the data start */
+    uint32_t unused[12];
+} JpegInfo;
+
+/* One of the nine TIFF text tags (8 bytes on 32-bit). */
+typedef struct TextTagBuf {
+    uint32_t length; /* set by xtavgeti: the tag's count, 0 if absent */
+    char* buffer;    /* set by the caller; xtavgtdata fills it */
+} TextTagBuf;
+
+/* Index of each text tag in the PageInfo.textTags array. */
+#define TAV_TEXT_DOCUMENT_NAME 0
+#define TAV_TEXT_IMAGE_DESCRIPTION 1
+#define TAV_TEXT_MAKE 2
+#define TAV_TEXT_MODEL 3
+#define TAV_TEXT_PAGE_NAME 4
+#define TAV_TEXT_DATE_TIME 5
+#define TAV_TEXT_ARTIST 6
+#define TAV_TEXT_HOST_COMPUTER 7
+#define TAV_TEXT_SOFTWARE 8
+#define TAV_TEXT_TAG_COUNT 9
+
+/* Photometric area layouts (80 bytes on every target). */
+typedef struct TavGrayArea {
+    uint32_t grayResponseSize;
+    void* grayResponseBuffer;
+    uint16_t grayResponseUnit;
+    uint16_t grayReserved;
+} TavGrayArea;
+
+typedef struct TavPaletteArea {
+    uint32_t colorMapSize;
+    void* colorMapBuffer;
+    uint32_t transferSize;
+    void* transferBuffer;
+    uint32_t whitePointSize;
+    void* whitePointBuffer;
+    uint32_t primariesSize;
+    void* primariesBuffer;
+    uint32_t planarConfig;
+} TavPaletteArea;
+
+typedef struct TavRgbArea {
+    uint32_t whitePointSize;
+    void* whitePointBuffer;
+    uint32_t primariesSize;
+    void* primariesBuffer;
+    uint32_t planarConfig;
+} TavRgbArea;
+
+typedef struct TavYCbCrArea {
+    uint32_t coefficients[6];     /* 3 x (numerator, denominator) */
+    uint16_t subSampling[2];
+    uint16_t positioning;
+    uint16_t positioningReserved;
+    uint32_t referenceBlackWhite[12]; /* 6 x (numerator, denominator) */
+} TavYCbCrArea;
+
+typedef union TavPhotometricArea {
+    uint32_t words[20];
+    TavGrayArea gray;
+    TavPaletteArea palette;
+    TavRgbArea rgb;
+    TavYCbCrArea ycbcr;
+} TavPhotometricArea;
+
+/* The page-information record (584 bytes on 32-bit, 632 on x86_64). */
+typedef struct PageInfo {
+    uint32_t infoKind;          /* always 4 on output */
+    uint32_t subfileType;       /* in: wanted; out: found (0, 1, 4) */
+    uint32_t xResNum;
+    uint32_t xResDen;
+    uint32_t yResNum;
+    uint32_t yResDen;
+    uint32_t resolutionUnit;    /* 1 none, 2 inch, 3 centimetre */
+    uint32_t imageWidth;
+    uint32_t imageLength;
+    uint32_t reserved;
+    uint32_t rotation;          /* 0, 90, 180, 270 */
+    uint32_t mirrored;
+    uint32_t bitsPerSample[5];
+    uint32_t samplesPerPixel;
+    uint32_t byteOrder;         /* 0x4949 or 0x4D4D */
+    uint32_t fillOrder;
+    uint32_t compression;       /* TAV_COMP_* */
+    union {
+        uint32_t value;         /* CCITT/LZW option bits; format views */
+        JpegInfo* jpeg;         /* compression 12 */
+    } compressionInfo;
+    uint32_t fileType;
+    uint32_t maxStripSize;
+    uint32_t stripCount;
+    uint32_t rowsPerStrip;      /* 0xFFFFFFFF when absent */
+    uint8_t privateTagFlags;    /* 1: tag 32932 present, 2: tag 32931 present */
+    uint8_t formatBytes[3];     /* used by single-image formats */
+    uint32_t photometric;       /* TAV_PHOTO_* */
+    TavPhotometricArea area;
+    TextTagBuf* textTags;       /* in: 9 entries, or null */
+    uint32_t propertiesLength;
+    char* title;
+    char* author;
+    char* subject;
+    char* keywords;
+    char* comments;
+    uint32_t redMask;
+    uint32_t greenMask;
+    uint32_t blueMask;
+    uint32_t alphaMask;
+    uint32_t colorSpaceType;    /* 1, or 0x4D424544 with an ICC profile */
+    uint32_t endpoints[9];
+    uint32_t gammaRed;
+    uint32_t gammaGreen;
+    uint32_t gammaBlue;
+    uint32_t intent;
+    union {
+        uint32_t value;         /* file offset of the ICC profile */
+        const void* ptr;        /* writing: the profile's bytes */
+    } profileOffset;
+    uint32_t profileSize;
+    uint32_t profileReserved;
+    void* profileBuffer;        /* in: xtavgtdata fills it with the profile */
+    char linkedProfileName[260];
+    uint16_t bmpBytesPerPixel;
+    uint16_t bmpReserved;
+    uint32_t bmpMasks[3];
+} PageInfo;
+
+/* Sizes that accompany xtavgeti (20 bytes on 32-bit). */
+typedef struct PageSizes {
+    uint32_t dataBytes;    /* out: stored bytes of the page */
+    uint32_t rawBytes;     /* out: row bytes x imageLength */
+    uint32_t sizeCapacity; /* in: entries in sizes, 0 for none */
+    uint32_t sizeCount;    /* out: number of strips */
+    uint32_t* sizes;       /* in: receives strip byte counts */
+} PageSizes;
+
+/* Options of xtavputi (may be passed as null). */
+typedef struct PutOptions {
+    uint32_t typeGiven;  /* 0: fileType of the record := the handle's */
+    uint32_t bufferSize; /* block file: page buffer size (0 = default) */
+    uint32_t strips;     /* TIFF, record fileType 2: number of strips */
+    uint32_t rows;       /* TIFF, record fileType 2: rows per strip */
+} PutOptions;
+
+#define TAV_SERVER_SIZE 68
+#define TAV_PATH_SIZE 260
+
+/*
+ * Where a path lives. A null FileLocation means a local path. For a
+ * remote path set isRemote to 1, server to the server (the stand-in
+ * remote-access library takes a directory), connection as the
+ * remote-access library wants it. The library writes result, size and
+ * the remote position and buffer fields; it never fills path.
+ */
+typedef struct FileLocation {
+    int32_t result;
+    uint32_t isRemote;
+    char server[TAV_SERVER_SIZE];
+    uint32_t remoteId;
+    uint32_t connection;
+    uint32_t size;
+    uint32_t serverPos;
+    uint32_t pos;
+    uint8_t* readBuf;
+    int32_t readBufStart;
+    uint32_t readBufLen;
+    uint8_t* writeBuf;
+    uint32_t writeBufLen;
+    char path[TAV_PATH_SIZE];
+} FileLocation;
+
+/* ------------------------------------------------------------------ */
+/* Exports                                                             */
+/* ------------------------------------------------------------------ */
+
+QVTAV_EXPORT int QVTAV_CALL DllMain(void* instance, uint32_t reason, void* reserved);
+QVTAV_EXPORT uint32_t QVTAV_CALL IsAWDFile(const char* path, uint32_t* isAwd);
+QVTAV_EXPORT uint32_t CopyStorage(const char* source, const char* destination, uint32_t overwrite);
+QVTAV_EXPORT uint32_t IsStorage(const char* path);
+
+QVTAV_EXPORT int32_t QVTAV_CALL xtavclose(int32_t* handle, uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xtavcreat(FileLocation* location, char* path, uint32_t* fileType,
+                                          uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xtavgeti(int32_t* handle, uint16_t page, PageInfo* info,
+                                         PageSizes* sizes, uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xtavopen(FileLocation* location, char* path, uint32_t flags,
+                                         uint32_t* fileType, uint32_t* pageCount, uint32_t* error);
+/* Option 9 passes a number in the value pointer's place: (uint32_t*)(uintptr_t)n. */
+QVTAV_EXPORT int32_t QVTAV_CALL xtavopts(int32_t* handle, uint32_t action, uint32_t option,
+                                         uint32_t* value, uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xtavputi(int32_t* handle, uint16_t page, PageInfo* info,
+                                         PutOptions* options, uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xtavread(int32_t* handle, void* buffer, uint32_t start,
+                                         uint32_t count, uint32_t* remaining, uint16_t page,
+                                         uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xtavwrite(int32_t* handle, void* buffer, uint32_t count,
+                                          uint16_t page, uint8_t flag, uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xtavgtdata(int32_t* handle, PageInfo* info, uint32_t* error);
+/*
+ * xtavdelpgs, xtavputprops, xifsduplicate and xifsreplace leave their error
+ * cell at 0 by design; after a failure the library's code is in errno.
+ */
+QVTAV_EXPORT int32_t QVTAV_CALL xtavdelpgs(FileLocation* location, char* path, int32_t first,
+                                           uint32_t last, uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xtavputprops(FileLocation* location, char* path,
+                                             PageInfo* properties, uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xtavabort(int32_t* handle, uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xifsduplicate(FileLocation* location, char* source,
+                                              char* destination, uint32_t* error);
+QVTAV_EXPORT int32_t QVTAV_CALL xifsreplace(FileLocation* targetLocation, char* target,
+                                            FileLocation* sourceLocation, char* source,
+                                            uint32_t* error);
+
+#ifdef __cplusplus
+}
+#endif
+
+/* ------------------------------------------------------------------ */
+/* Record sizes                                                        */
+/* ------------------------------------------------------------------ */
+
+#if defined(__cplusplus) && __cplusplus >= 201103L
+#define QVTAV_STATIC_ASSERT(c, m) static_assert(c, m)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define QVTAV_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#endif
+
+#ifdef QVTAV_STATIC_ASSERT
+QVTAV_STATIC_ASSERT(sizeof(TavPhotometricArea) == 80, "photometric area is 80 bytes");
+QVTAV_STATIC_ASSERT(sizeof(PutOptions) == 16, "PutOptions is 16 bytes");
+#if UINTPTR_MAX == 0xFFFFFFFFu
+QVTAV_STATIC_ASSERT(sizeof(PageInfo) == 584, "PageInfo is 584 bytes on 32-bit");
+QVTAV_STATIC_ASSERT(sizeof(PageSizes) == 20, "PageSizes is 20 bytes on 32-bit");
+QVTAV_STATIC_ASSERT(sizeof(JpegInfo) == 76, "JpegInfo is 76 bytes on 32-bit");
+QVTAV_STATIC_ASSERT(sizeof(TextTagBuf) == 8, "TextTagBuf is 8 bytes on 32-bit");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, photometric) == 108, "photometric at 108");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, textTags) == 192, "textTags at 192");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, bmpMasks) == 572, "bmpMasks at 572");
+#else
+QVTAV_STATIC_ASSERT(sizeof(PageInfo) == 632, "PageInfo is 632 bytes on 64-bit");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, compressionInfo) == 88, "compressionInfo at 88");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, fileType) == 96, "fileType at 96");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, photometric) == 116, "photometric at 116");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, area) == 120, "photometric area at 120");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, textTags) == 200, "textTags at 200");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, title) == 216, "title at 216");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, profileOffset) == 328, "profileOffset at 328");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, profileBuffer) == 344, "profileBuffer at 344");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, linkedProfileName) == 352, "linkedProfileName at 352");
+QVTAV_STATIC_ASSERT(offsetof(PageInfo, bmpMasks) == 616, "bmpMasks at 616");
+QVTAV_STATIC_ASSERT(sizeof(JpegInfo) == 80, "JpegInfo is 80 bytes on 64-bit");
+QVTAV_STATIC_ASSERT(sizeof(PageSizes) == 24, "PageSizes is 24 bytes on 64-bit");
+QVTAV_STATIC_ASSERT(sizeof(TextTagBuf) == 16, "TextTagBuf is 16 bytes on 64-bit");
+QVTAV_STATIC_ASSERT(offsetof(FileLocation, readBuf) == 96, "readBuf at 96");
+QVTAV_STATIC_ASSERT(offsetof(FileLocation, writeBuf) == 112, "writeBuf at 112");
+QVTAV_STATIC_ASSERT(offsetof(FileLocation, path) == 124, "path at 124");
+#endif
+#endif
+
+#endif /* QVTAV_H */

@@ -1,0 +1,77 @@
+// Run-time loading: outside libraries are looked for beside our own library
+// first, so build and installed trees work without environment variables.
+#include "platform/plat_loader.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string g_overrideDir;
+bool g_override = false;
+std::string g_ownDir;
+
+void own_dir_anchor() {}
+
+}  // namespace
+
+const char* plat_own_dir() {
+    if (g_ownDir.empty()) {
+        Dl_info info{};
+        if (dladdr(reinterpret_cast<void*>(&own_dir_anchor), &info) && info.dli_fname) {
+            std::string p = info.dli_fname;
+            if (p.find('/') == std::string::npos) {
+                // A statically linked program: dladdr names the program itself.
+                char exe[PATH_MAX];
+                ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+                if (n > 0) {
+                    exe[n] = 0;
+                    p = exe;
+                }
+            }
+            size_t slash = p.rfind('/');
+            g_ownDir = slash == std::string::npos ? "." : p.substr(0, slash);
+        } else {
+            g_ownDir = ".";
+        }
+    }
+    return g_ownDir.c_str();
+}
+
+void* plat_load_library(const char* soName) {
+    if (g_override) {
+        std::string path = g_overrideDir + "/" + soName;
+        return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    std::string path = std::string(plat_own_dir()) + "/" + soName;
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) h = dlopen(soName, RTLD_NOW | RTLD_LOCAL);
+    return h;
+}
+
+void* plat_module_loaded(const char* soName) {
+    if (g_override) {
+        std::string path = g_overrideDir + "/" + soName;
+        return dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    }
+    std::string path = std::string(plat_own_dir()) + "/" + soName;
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!h) h = dlopen(soName, RTLD_NOW | RTLD_NOLOAD);
+    return h;
+}
+
+void* plat_symbol(void* module, const char* name) { return module ? dlsym(module, name) : nullptr; }
+
+void plat_free_library(void* module) {
+    if (module) dlclose(module);
+}
+
+void plat_set_library_dir(const char* dir) {
+    g_override = dir != nullptr;
+    g_overrideDir = dir ? dir : "";
+}

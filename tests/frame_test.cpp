@@ -1,0 +1,1 @@
+// Placeholder so the test program links until the frame tests land.
