@@ -131,6 +131,16 @@ struct FctEntry {
     uint32_t firstLinkPos;       // first patched next-IFD link (abort restores it)
     uint32_t firstLinkValue;
     uint8_t firstLinkSaved;
+    // A directory has been built in workDir and not yet written to the file.
+    uint8_t dirPending;
+    // Next-IFD field of the last directory written by this handle and the
+    // value it holds (file byte order); 0 before the first directory of a
+    // session, when the link is found through the page offset table work file.
+    uint32_t chainLinkPos;
+    uint32_t chainLinkRaw;
+    // First page appended since open or create (0xFFFFFFFF: none yet); its
+    // directory carries the table tag of a file that had no table.
+    uint32_t firstNewPage;
 
     // ---- later formats add their areas below ----
 };
