@@ -1,0 +1,465 @@
+// The descriptor table: 20 slots (1..20), each holding the layer's copy of
+// the location record of one open file, local or remote.
+//
+// Local descriptors go straight to the platform file layer. A local
+// read-only descriptor serves small reads from a read cache of its own (the
+// image parsers read many 2- to 12-byte fields); the cache is dropped
+// whenever this process changes the content of a local file through the
+// layer, so reads give the same bytes as uncached reads would.
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "fileio/fio_internal.h"
+#include "platform/plat_file.h"
+
+namespace {
+
+constexpr uint32_t kLocalCacheSize = 32 * 1024;
+
+struct LocalCache {
+    uint8_t* buf = nullptr;
+    int64_t start = 0;   // file offset of buf[0]
+    uint32_t len = 0;    // valid bytes
+    uint64_t generation = 0;
+};
+
+struct Slot {
+    FileLocation* rec = nullptr;  // null: the slot is free
+    bool remote = false;
+    bool cached = false;          // local read-only: reads go through the cache
+    int64_t pos = 0;              // cached descriptors keep their own position
+    LocalCache cache;
+};
+
+Slot g_slots[kFioSlots + 1];  // slot 0 is never used
+std::atomic<uint64_t> g_localGeneration{1};
+
+Slot* slot_of(int fd) {
+    if (fd < 1 || fd > kFioSlots || !g_slots[fd].rec) {
+        errno = TAV_EBADF;
+        return nullptr;
+    }
+    return &g_slots[fd];
+}
+
+int take_slot() {
+    for (int i = 1; i <= kFioSlots; ++i)
+        if (!g_slots[i].rec) return i;
+    errno = TAV_ENOMEM;
+    return -1;
+}
+
+void free_slot(int fd) {
+    Slot& s = g_slots[fd];
+    std::free(s.rec);
+    std::free(s.cache.buf);
+    s = Slot{};
+}
+
+// Builds the descriptor's copy: the caller's record (or a zero record) with
+// the path that was opened.
+FileLocation* make_record(const FileLocation* loc, const char* path) {
+    auto* rec = static_cast<FileLocation*>(std::calloc(1, sizeof(FileLocation)));
+    if (!rec) {
+        errno = TAV_ENOMEM;
+        return nullptr;
+    }
+    if (loc) std::memcpy(rec, loc, offsetof(FileLocation, path));
+    std::memcpy(rec->path, path, std::strlen(path) + 1);
+    return rec;
+}
+
+int install(int fd, FileLocation* rec, bool remote, bool cached) {
+    Slot& s = g_slots[fd];
+    s.rec = rec;
+    s.remote = remote;
+    s.cached = cached;
+    s.pos = 0;
+    return fd;
+}
+
+// Opens or creates a local file into a free slot.
+int local_descriptor(FileLocation* loc, const char* path, int native, bool readOnly) {
+    int fd = take_slot();
+    if (fd < 0) {
+        plat_close(native);
+        errno = TAV_ENOMEM;
+        return -1;
+    }
+    int64_t size = plat_file_size(native);
+    if (size < 0) {
+        int e = errno;
+        plat_close(native);
+        errno = e;
+        return -1;
+    }
+    if (loc) {
+        loc->result = native;
+        loc->size = uint32_t(size);
+    }
+    FileLocation* rec = make_record(loc, path);
+    if (!rec) {
+        plat_close(native);
+        return -1;
+    }
+    rec->result = native;
+    rec->size = uint32_t(size);
+    return install(fd, rec, false, readOnly);
+}
+
+int translate_open(int32_t code);
+int translate_create(int32_t code);
+
+int remote_open(FileLocation* loc, const char* path, uint32_t mode) {
+    if ((mode & 3) == 0) {
+        int local = fio_cache_open(loc, path);
+        if (local != 0) return local;
+    }
+    if (take_slot() < 0) return -1;
+    const RpcEntries* e = fio_rpc();
+    if (!e) return -1;
+    if (!e->open || !e->statobject) {
+        errno = TAV_E_NO_REMOTE;
+        return -1;
+    }
+    uint32_t flag = 0;
+    int32_t handle = -1;
+    int32_t res = e->open(loc->connection, loc->server, &loc->remoteId, path, mode, &handle, &flag);
+    uint32_t st[3];
+    int statOk = fio_rpc_stat(loc, path, st);
+    if (res == 1292) {
+        errno = statOk != 0 ? TAV_ENOENT : TAV_ENOMEM;
+        return -1;
+    }
+    if (fio_rpc_result(res, flag, translate_open) != 0) return -1;
+    if (handle == -1 || statOk != 0) {
+        int err = statOk != 0 ? errno : TAV_EIO;
+        uint32_t f2 = 0;
+        if (e->close) e->close(loc->connection, &loc->remoteId, handle, &f2);
+        errno = err;
+        return -1;
+    }
+    loc->result = handle;
+    loc->size = st[0];
+    if (!remote_setup_buffers(loc)) {
+        uint32_t f2 = 0;
+        if (e->close) e->close(loc->connection, &loc->remoteId, handle, &f2);
+        errno = TAV_ENOMEM;
+        return -1;
+    }
+    FileLocation* rec = make_record(loc, path);
+    if (!rec) {
+        remote_close(loc);
+        errno = TAV_ENOMEM;
+        return -1;
+    }
+    return install(take_slot(), rec, true, false);
+}
+
+int remote_create(FileLocation* loc, const char* path) {
+    if (take_slot() < 0) return -1;
+    const RpcEntries* e = fio_rpc();
+    if (!e) return -1;
+    if (!e->create) {
+        errno = TAV_E_NO_REMOTE;
+        return -1;
+    }
+    uint32_t flag = 0;
+    int32_t handle = -1;
+    int32_t res = e->create(loc->connection, loc->server, &loc->remoteId, path, &handle, &flag);
+    if (fio_rpc_result(res, flag, translate_create) != 0) return -1;
+    if (handle == -1) {
+        errno = TAV_EIO;
+        return -1;
+    }
+    loc->result = handle;
+    loc->size = 0;
+    if (!remote_setup_buffers(loc)) {
+        uint32_t f2 = 0;
+        if (e->close) e->close(loc->connection, &loc->remoteId, handle, &f2);
+        errno = TAV_ENOMEM;
+        return -1;
+    }
+    FileLocation* rec = make_record(loc, path);
+    if (!rec) {
+        remote_close(loc);
+        errno = TAV_ENOMEM;
+        return -1;
+    }
+    return install(take_slot(), rec, true, false);
+}
+
+int translate_open(int32_t code) {
+    switch (code) {
+    case 1284:
+    case 1291: return TAV_EFAULT;
+    default: return int(code);
+    }
+}
+
+int translate_create(int32_t code) {
+    switch (code) {
+    case 1284:
+    case 1297: return TAV_EFAULT;
+    case 1296: return TAV_E_REMOTE_EXISTS;
+    case 1298: return TAV_ENOMEM;
+    default: return int(code);
+    }
+}
+
+int creat_one(FileLocation* loc, char* path, uint32_t attribute) {
+    if (fio_loc_remote(loc)) return remote_create(loc, path);
+    if (take_slot() < 0) return -1;
+    if (plat_exists(path)) {
+        errno = TAV_EEXIST;
+        return -1;
+    }
+    int native = plat_creat(path, attribute & (kPlatAttrReadOnly | kFioPrivate));
+    if (native < 0) return -1;
+    return local_descriptor(loc, path, native, false);
+}
+
+// Reads of a cached local read-only descriptor.
+int32_t cached_read(Slot& s, void* buf, uint32_t count) {
+    if (count > uint32_t(INT32_MAX)) {
+        errno = TAV_EINVAL;
+        return -1;
+    }
+    int native = s.rec->result;
+    LocalCache& c = s.cache;
+    uint64_t gen = g_localGeneration.load(std::memory_order_relaxed);
+    if (c.generation != gen) {
+        c.len = 0;
+        c.generation = gen;
+    }
+    uint8_t* out = static_cast<uint8_t*>(buf);
+    uint32_t done = 0;
+    if (c.len > 0 && s.pos >= c.start && s.pos < c.start + c.len) {
+        uint32_t k = uint32_t(std::min<int64_t>(count, c.start + c.len - s.pos));
+        std::memcpy(out, c.buf + (s.pos - c.start), k);
+        done = k;
+        s.pos += k;
+    }
+    uint32_t rest = count - done;
+    if (rest == 0) return int32_t(done);
+    if (rest >= kLocalCacheSize) {
+        int32_t r = plat_pread(native, out + done, rest, s.pos);
+        if (r < 0) return done > 0 ? int32_t(done) : -1;
+        s.pos += r;
+        return int32_t(done + uint32_t(r));
+    }
+    if (!c.buf) {
+        c.buf = static_cast<uint8_t*>(std::malloc(kLocalCacheSize));
+        if (!c.buf) {
+            int32_t r = plat_pread(native, out + done, rest, s.pos);
+            if (r < 0) return done > 0 ? int32_t(done) : -1;
+            s.pos += r;
+            return int32_t(done + uint32_t(r));
+        }
+    }
+    int32_t r = plat_pread(native, c.buf, kLocalCacheSize, s.pos);
+    if (r < 0) {
+        c.len = 0;
+        return done > 0 ? int32_t(done) : -1;
+    }
+    c.start = s.pos;
+    c.len = uint32_t(r);
+    uint32_t k = std::min(rest, uint32_t(r));
+    std::memcpy(out + done, c.buf, k);
+    s.pos += k;
+    return int32_t(done + k);
+}
+
+int32_t cached_lseek(Slot& s, int32_t offset, int origin) {
+    int64_t base;
+    switch (origin) {
+    case 0: base = 0; break;
+    case 1: base = s.pos; break;
+    case 2:
+        base = plat_file_size(s.rec->result);
+        if (base < 0) return -1;
+        break;
+    default: errno = TAV_EINVAL; return -1;
+    }
+    int64_t np = base + offset;
+    if (np < 0) {
+        errno = TAV_EINVAL;
+        return -1;
+    }
+    if (np > INT32_MAX) {
+        errno = TAV_E_SEEK;
+        return -1;
+    }
+    s.pos = np;
+    return int32_t(np);
+}
+
+}  // namespace
+
+void fio_local_content_changed() { g_localGeneration.fetch_add(1, std::memory_order_relaxed); }
+
+bool fio_check_args(const FileLocation* loc, const char* path) {
+    if (!fio_path_fits(path) || (fio_loc_remote(loc) && !fio_server_fits(loc))) {
+        errno = TAV_EINVAL;
+        return false;
+    }
+    return true;
+}
+
+int fio_open(FileLocation* loc, const char* path, uint32_t mode, uint32_t /*reserved*/) {
+    if (!fio_check_args(loc, path)) return -1;
+    if (fio_loc_remote(loc)) return remote_open(loc, path, mode);
+    if (take_slot() < 0) return -1;
+    int native = plat_open(path, mode);
+    if (native < 0) return -1;
+    return local_descriptor(loc, path, native, (mode & kPlatAccessMask) == kPlatRead);
+}
+
+int fio_creat(FileLocation* loc, char* path, uint32_t attribute) {
+    if (!fio_check_args(loc, path)) return -1;
+    if (fio_is_star_request(path))
+        return fio_with_unique_names(loc, path, [&] { return creat_one(loc, path, attribute); });
+    return creat_one(loc, path, attribute);
+}
+
+int fio_close(int fd) {
+    Slot* s = slot_of(fd);
+    if (!s) return -1;
+    int r;
+    if (s->remote)
+        r = remote_close(s->rec);
+    else
+        r = plat_close(s->rec->result);
+    int e = errno;
+    free_slot(fd);
+    errno = e;
+    return r;
+}
+
+int32_t fio_lseek(int fd, int32_t offset, int origin) {
+    Slot* s = slot_of(fd);
+    if (!s) return -1;
+    if (s->remote) return remote_lseek(s->rec, offset, origin);
+    if (s->cached) return cached_lseek(*s, offset, origin);
+    return plat_lseek(s->rec->result, offset, origin);
+}
+
+int32_t fio_seek_to(int fd, uint32_t offset) {
+    if (offset >= 0x80000000u) {
+        errno = TAV_E_SEEK;
+        return -1;
+    }
+    int32_t r = fio_lseek(fd, int32_t(offset), 0);
+    return r < 0 ? -1 : r;
+}
+
+int32_t fio_read(int fd, void* buf, uint32_t count) {
+    Slot* s = slot_of(fd);
+    if (!s) return -1;
+    if (!buf && count) {
+        errno = TAV_EINVAL;
+        return -1;
+    }
+    if (s->remote) return remote_read(s->rec, buf, count);
+    if (s->cached) return cached_read(*s, buf, count);
+    return plat_read(s->rec->result, buf, count);
+}
+
+int32_t fio_write(int fd, const void* buf, uint32_t count) {
+    Slot* s = slot_of(fd);
+    if (!s) return -1;
+    if (!buf && count) {
+        errno = TAV_EINVAL;
+        return -1;
+    }
+    if (s->remote) return remote_write(s->rec, buf, count);
+    if (s->cached) {
+        errno = TAV_EACCES;  // opened read only
+        return -1;
+    }
+    fio_local_content_changed();
+    return plat_write(s->rec->result, buf, count);
+}
+
+int fio_truncate_close(int fd, uint32_t length) {
+    Slot* s = slot_of(fd);
+    if (!s) return -1;
+    if (!s->remote) {
+        int r = -1;
+        if (plat_lseek(s->rec->result, int32_t(std::min<uint32_t>(length, INT32_MAX)), 0) >= 0) {
+            fio_local_content_changed();
+            r = plat_truncate(s->rec->result, length);
+        }
+        int e = errno;
+        int c = fio_close(fd);
+        if (r == 0 && c != 0) return -1;
+        if (r != 0) errno = e;
+        return r;
+    }
+    // Remote: copy the first bytes of the file to a new name beside it, then
+    // let that copy replace the file.
+    FileLocation rec;
+    std::memcpy(&rec, s->rec, sizeof rec);
+    rec.readBuf = nullptr;
+    rec.writeBuf = nullptr;
+    char path[TAV_PATH_SIZE];
+    std::memcpy(path, s->rec->path, sizeof path);
+    int closed = fio_close(fd);
+    if (closed != 0) return -1;
+    char copy[TAV_PATH_SIZE];
+    fio_star_dir(path, copy);
+    size_t n = std::strlen(copy);
+    if (n + 3 > sizeof copy) {
+        errno = TAV_EINVAL;
+        return -1;
+    }
+    if (n > 0 && copy[n - 1] != '/' && copy[n - 1] != '\\') copy[n++] = '/';
+    copy[n++] = '*';
+    copy[n] = 0;
+    if (length == 0) {
+        // A copy limit of 0 would mean the whole file: make an empty file.
+        int out = fio_creat(&rec, copy, 0);
+        if (out < 0 || fio_close(out) != 0) return -1;
+    } else if (fio_copy(&rec, path, &rec, copy, length) != 0) {
+        return -1;
+    }
+    if (fio_replace(&rec, path, &rec, copy) != 0) {
+        int e = errno;
+        fio_remove(&rec, copy);
+        errno = e;
+        return -1;
+    }
+    return 0;
+}
+
+int fio_sync(int fd) {
+    Slot* s = slot_of(fd);
+    if (!s) return -1;
+    if (s->remote) return remote_flush(s->rec) < 0 ? -1 : 0;
+    return plat_fsync(s->rec->result);
+}
+
+int fio_is_remote(int fd) {
+    Slot* s = slot_of(fd);
+    if (!s) return -1;
+    return s->remote ? 1 : 0;
+}
+
+const FileLocation* fio_record(int fd) {
+    Slot* s = slot_of(fd);
+    if (!s) return nullptr;
+    if (s->cached) s->rec->pos = uint32_t(s->pos);
+    return s->rec;
+}
+
+void fio_remote_close_result(FileLocation* loc, int32_t result) {
+    if (!loc) return;
+    const RpcEntries* e = plat_remote_bound();
+    if (!e || !e->close) return;
+    uint32_t flag = 0;
+    e->close(loc->connection, &loc->remoteId, result, &flag);
+}

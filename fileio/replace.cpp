@@ -1,0 +1,257 @@
+// Replacing one file by another, and the replaced-file cache.
+//
+// A local target is replaced crash-safely: its path never goes missing, not
+// even for an instant. The old file is kept under a backup name by a hard
+// link, the source's data is made durable, and the source is renamed over
+// the target in one atomic step (a source on another file system is first
+// copied beside the target). A remote target follows the server's steps:
+// move the target aside, move (or copy) the source in, restore the target
+// when that fails, delete the backup.
+//
+// When a local file replaces a remote one, the local file is kept and
+// remembered, so that later read-only opens of the remote file can be
+// served from it while the remote file is unchanged.
+#include <cerrno>
+#include <cstring>
+
+#include "fileio/fio_internal.h"
+#include "platform/plat_file.h"
+
+namespace {
+
+struct ReplacedCache {
+    char server[TAV_SERVER_SIZE];
+    char remotePath[TAV_PATH_SIZE];
+    char localPath[TAV_PATH_SIZE];
+    uint32_t stat[3];
+};
+
+ReplacedCache g_cache;
+
+void cache_empty() {
+    g_cache.server[0] = 0;
+    g_cache.remotePath[0] = 0;
+    g_cache.localPath[0] = 0;
+}
+
+// Deletes the cached local copy and empties the cache.
+void cache_drop() {
+    int e = errno;
+    if (g_cache.localPath[0]) plat_unlink(g_cache.localPath);
+    cache_empty();
+    errno = e;
+}
+
+void copy_str(char* dst, const char* src, size_t size) {
+    size_t n = std::strlen(src);
+    if (n >= size) n = size - 1;
+    std::memcpy(dst, src, n);
+    dst[n] = 0;
+}
+
+// "*" in the directory of path, into out (260 bytes); false with 22.
+bool star_beside(const char* path, char* out) {
+    fio_star_dir(path, out);
+    size_t n = std::strlen(out);
+    bool sep = n > 0 && (out[n - 1] == '/' || out[n - 1] == '\\');
+    if (n + (sep ? 0 : 1) + 2 > TAV_PATH_SIZE) {
+        errno = TAV_EINVAL;
+        return false;
+    }
+    if (n > 0 && !sep) out[n++] = '/';
+    out[n++] = '*';
+    out[n] = 0;
+    return true;
+}
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : fd_(fd) {}
+    ~FdCloser() {
+        if (fd_ >= 0) {
+            int e = errno;
+            plat_close(fd_);
+            errno = e;
+        }
+    }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+
+private:
+    int fd_;
+};
+
+// Makes a new file beside target under a fresh name with make(name);
+// false when no name worked.
+template <typename Make>
+bool beside(const char* target, char* name, Make make) {
+    char dir[TAV_PATH_SIZE];
+    fio_star_dir(target, dir);
+    for (int attempt = 0; attempt < 99; ++attempt) {
+        if (!fio_next_star_name(nullptr, dir, name)) {
+            if (errno == TAV_EINVAL) return false;
+            continue;
+        }
+        if (make(name)) return true;
+        if (errno != TAV_EEXIST) return false;
+    }
+    return false;
+}
+
+// Local source over local target; the source is gone afterwards.
+int local_replace(const char* target, const char* source) {
+    // Hold the target's writer lock: a file another writer works on is not
+    // replaced, and no writer can start on it until the replace is done.
+    int lockFd = plat_lock_target(target);
+    if (lockFd < 0) return -1;
+    FdCloser lock(lockFd);
+
+    uint64_t sdev = 0, sino = 0, tdev = 0, tino = 0;
+    if (plat_file_id(source, false, &sdev, &sino) != 0) return -1;
+    if (plat_file_id(target, true, &tdev, &tino) != 0) return -1;
+
+    // The backup keeps the old file reachable until the new one is in place.
+    char backup[TAV_PATH_SIZE];
+    bool linked = beside(target, backup, [&](const char* name) {
+        bool unsupported = false;
+        if (plat_link(target, name, &unsupported) == 0) return true;
+        if (unsupported) return plat_copy_file(target, name) == 0;
+        return false;
+    });
+    if (!linked) return -1;
+
+    // A source on another file system is first copied beside the target, so
+    // the final step is a rename inside one directory's file system.
+    char work[TAV_PATH_SIZE];
+    const char* from = source;
+    bool copied = false;
+    if (sdev != tdev) {
+        if (!beside(target, work,
+                    [&](const char* name) { return plat_copy_file_private(source, name) == 0; })) {
+            int e = errno;
+            plat_unlink(backup);
+            errno = e;
+            return -1;
+        }
+        from = work;
+        copied = true;
+    }
+
+    // The new file keeps the document's permission bits.
+    uint32_t tmode = 0, fmode = 0;
+    if (plat_mode_bits(target, &tmode) == 0 && plat_mode_bits(from, &fmode) == 0 &&
+        tmode != fmode)
+        plat_set_mode_bits(from, tmode);
+
+    if ((!copied && plat_fsync_path(from) != 0) || plat_rename_replace(from, target) != 0) {
+        int e = errno;
+        if (copied) plat_unlink(work);
+        plat_unlink(backup);
+        errno = e;
+        return -1;
+    }
+    plat_sync_parent_dir(target);
+    plat_unlink(backup);
+    if (copied) plat_unlink(source);
+    return 0;
+}
+
+// A remote source over a local target: copy it beside the target, put the
+// copy in place, then remove the remote file.
+int remote_to_local_replace(const char* target, FileLocation* source, const char* sourcePath) {
+    if (!plat_exists(target)) {
+        errno = TAV_ENOENT;
+        return -1;
+    }
+    char work[TAV_PATH_SIZE];
+    if (!star_beside(target, work)) return -1;
+    if (fio_copy(source, sourcePath, nullptr, work, 0) != 0) return -1;
+    if (local_replace(target, work) != 0) {
+        int e = errno;
+        plat_unlink(work);
+        errno = e;
+        return -1;
+    }
+    return fio_remove(source, sourcePath);
+}
+
+int remote_target_replace(FileLocation* target, const char* targetPath, FileLocation* source,
+                          const char* sourcePath, bool holdCopy) {
+    char backup[TAV_PATH_SIZE];
+    if (!star_beside(targetPath, backup)) return -1;
+    if (fio_rename(target, targetPath, target, backup, 1) != 0) return -1;
+    char dest[TAV_PATH_SIZE];
+    copy_str(dest, targetPath, sizeof dest);
+    if (fio_rename(source, sourcePath, target, dest, holdCopy ? 0 : 1) != 0) {
+        int e = errno;
+        copy_str(dest, targetPath, sizeof dest);
+        fio_rename(target, backup, target, dest, 1);
+        errno = e;
+        return -1;
+    }
+    fio_remove(target, backup);
+    return 0;
+}
+
+void remember(FileLocation* target, const char* targetPath, FileLocation* source,
+              const char* sourcePath) {
+    if (!fio_loc_remote(source)) {
+        char full[TAV_PATH_SIZE];
+        if (plat_full_path(sourcePath, full, sizeof full) == 0) copy_str(full, sourcePath, sizeof full);
+        if (g_cache.localPath[0] && std::strcmp(g_cache.localPath, full) != 0)
+            plat_unlink(g_cache.localPath);
+        copy_str(g_cache.server, target->server, sizeof g_cache.server);
+        copy_str(g_cache.remotePath, targetPath, sizeof g_cache.remotePath);
+        copy_str(g_cache.localPath, full, sizeof g_cache.localPath);
+    } else {
+        copy_str(g_cache.remotePath, targetPath, sizeof g_cache.remotePath);
+    }
+    FileLocation at{};
+    at.isRemote = 1;
+    at.connection = target->connection;
+    copy_str(at.server, g_cache.server, sizeof at.server);
+    if (fio_rpc_stat(&at, g_cache.remotePath, g_cache.stat) != 0) cache_drop();
+}
+
+}  // namespace
+
+int fio_cache_open(FileLocation* loc, const char* path) {
+    if (!g_cache.remotePath[0] || std::strcmp(path, g_cache.remotePath) != 0 ||
+        std::strcmp(loc->server, g_cache.server) != 0)
+        return 0;
+    uint32_t now[3];
+    if (fio_rpc_stat(loc, path, now) == 0 && std::memcmp(now, g_cache.stat, sizeof now) == 0) {
+        int fd = fio_open(nullptr, g_cache.localPath, 0);
+        if (fd > 0) return fd;
+    }
+    cache_drop();
+    return 0;
+}
+
+int fio_replace(FileLocation* target, const char* targetPath, FileLocation* source,
+                const char* sourcePath) {
+    if (!fio_check_args(target, targetPath) || !fio_check_args(source, sourcePath)) return -1;
+    bool targetRemote = fio_loc_remote(target);
+    bool sourceRemote = fio_loc_remote(source);
+
+    if (!targetRemote) {
+        if (sourceRemote) return remote_to_local_replace(targetPath, source, sourcePath);
+        return local_replace(targetPath, sourcePath);
+    }
+
+    bool holdCopy = (target->isRemote == 1 && !sourceRemote) ||
+                    (sourceRemote && g_cache.remotePath[0] && std::strcmp(source->server, g_cache.server) == 0 &&
+                     std::strcmp(sourcePath, g_cache.remotePath) == 0);
+    if (remote_target_replace(target, targetPath, source, sourcePath, holdCopy) != 0) return -1;
+    if (holdCopy) remember(target, targetPath, source, sourcePath);
+    return 0;
+}
+
+void fio_drop_cached_copy() {
+    if (g_cache.localPath[0]) {
+        int e = errno;
+        plat_unlink(g_cache.localPath);
+        g_cache.localPath[0] = 0;
+        errno = e;
+    }
+}
