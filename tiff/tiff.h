@@ -65,3 +65,16 @@ int tiff_close_finish(FctEntry* e);
 void tiff_abort_restore(FctEntry* e);
 // Frees the writer state and deletes its work file.
 void tiff_release_writer(FctEntry* e);
+
+// ---- whole-document edits (tiff/write/tiff_rewrite.cpp, move_page.cpp) ----
+// Copies the handle's TIFF file page by page into the descriptor out,
+// leaving pages first..last (from 0; -1, -1 for none) out and writing the
+// handle's property block in front.
+int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last);
+// Copies n bytes from srcOffset of one descriptor to dstOffset of another.
+int copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n);
+// The directory part of path (up to its last '/' or '\') into buffer of
+// size bytes; -1 (22) when the path has no separator or the buffer is short.
+int dir_of_path(char* buffer, uint32_t size, const char* path);
+// Moves page `from` (from 1) of a TIFF handle open for update before page `to`.
+int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from);

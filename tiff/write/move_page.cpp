@@ -1,4 +1,124 @@
-// Option 22: not built yet (293).
-#include "frame/ops.h"
+// Option 22: moving one page of a TIFF file open for update to an earlier
+// place. Nothing is copied: the page's directory is unlinked from the chain
+// and linked in again before the target page, and the page offset table is
+// updated to the same order.
+#include <cerrno>
 
-int opt_move_page(FctEntry* e, uint32_t*) { return fct_fail(e, TAV_E_NOT_SUPPORTED); }
+#include "fileio/byteorder.h"
+#include "fileio/fio.h"
+#include "fileio/mem.h"
+#include "frame/ops.h"
+#include "tiff/tiff.h"
+#include "tiff/write/tiff_writer.h"
+
+namespace {
+
+bool swaps(const FctEntry* e) { return e->detectWord == kByteOrderMM; }
+
+int read_at(FctEntry* e, uint32_t pos, void* buf, uint32_t n) {
+    if (fio_seek_to(int(e->fd), pos) < 0) return -1;
+    int32_t r = fio_read(int(e->fd), buf, n);
+    if (r < 0) return -1;
+    if (uint32_t(r) != n) {
+        errno = TAV_EIO;
+        return -1;
+    }
+    return 0;
+}
+
+int write_at(FctEntry* e, uint32_t pos, const void* buf, uint32_t n) {
+    if (fio_seek_to(int(e->fd), pos) < 0) return -1;
+    int32_t w = fio_write(int(e->fd), buf, n);
+    if (w < 0) return -1;
+    if (uint32_t(w) != n) {
+        if (errno == 0) errno = TAV_EIO;
+        return -1;
+    }
+    return 0;
+}
+
+int read_u32(FctEntry* e, uint32_t pos, uint32_t* v) {
+    uint8_t b[4];
+    if (read_at(e, pos, b, 4) < 0) return -1;
+    *v = swaps(e) ? bswap32(get_le32(b)) : get_le32(b);
+    return 0;
+}
+
+int write_u32(FctEntry* e, uint32_t pos, uint32_t v) {
+    uint8_t b[4];
+    put_le32(b, swaps(e) ? bswap32(v) : v);
+    return write_at(e, pos, b, 4);
+}
+
+// Position of the page offset table's entry for page i (from 0).
+uint32_t table_slot(const FctEntry* e, uint32_t i) { return e->pageTableOffset + 16 + 4 * i; }
+
+// The next-IFD field of the directory at ifd.
+int link_of(FctEntry* e, uint32_t ifd, uint32_t* link) {
+    uint8_t b[2];
+    if (read_at(e, ifd, b, 2) < 0) return -1;
+    uint16_t n = swaps(e) ? bswap16(get_le16(b)) : get_le16(b);
+    *link = ifd + 2 + 12 * uint32_t(n);
+    return 0;
+}
+
+}  // namespace
+
+int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
+    if (to < 1 || to >= from || from > e->pageCount) return fct_fail(e, TAV_E_PAGE);
+    if ((e->openFlags & 3) == 0) return fct_fail(e, TAV_EACCES);
+
+    if (to - 1 <= e->tableIfdIndex) e->tableFromChain = 1;
+    e->updateMode = 2;  // later pages are not linked to their predecessor
+
+    // The pending directory is finished and the table written, so that the
+    // file's chain and table hold every page.
+    if (!(e->closeFlags & 1)) {
+        e->editFlags |= kEditPageComplete;
+        if (tiff_finish_dir(e, 1) < 0) return fct_fail_errno(e);
+        e->closeFlags |= 1;
+    }
+    if (e->rewriteNeeded && tiff_write_table(e) < 0) return fct_fail_errno(e);
+    if (e->pageTableOffset == 0) return fct_fail(e, TAV_E_NOT_SUPPORTED);
+
+    // M: the moved directory, N: its successor, T: the target's directory.
+    uint32_t m = 0, t = 0, n = 0, linkM = 0, linkToTarget = 4, linkToM = 0;
+    if (read_u32(e, table_slot(e, from - 1), &m) < 0) return fct_fail_errno(e);
+    if (read_u32(e, table_slot(e, to - 1), &t) < 0) return fct_fail_errno(e);
+    if (link_of(e, m, &linkM) < 0 || read_u32(e, linkM, &n) < 0) return fct_fail_errno(e);
+    if (to > 1) {
+        uint32_t before = 0;
+        if (read_u32(e, table_slot(e, to - 2), &before) < 0 || link_of(e, before, &linkToTarget) < 0)
+            return fct_fail_errno(e);
+    }
+    uint32_t prev = 0;
+    if (read_u32(e, table_slot(e, from - 2), &prev) < 0 || link_of(e, prev, &linkToM) < 0)
+        return fct_fail_errno(e);
+
+    // Chain: ... -> M -> T -> ... -> page from-2 -> N.
+    if (write_u32(e, linkToTarget, m) < 0 || write_u32(e, linkM, t) < 0 ||
+        write_u32(e, linkToM, n) < 0)
+        return fct_fail_errno(e);
+
+    // Table: M at the target's place, the entries behind it move up by one.
+    uint32_t moved = from - to;
+    uint8_t small[64 * 4];
+    uint8_t* buf = small;
+    MemBlock<uint8_t> big;
+    if (moved > 64) {
+        big.reset(static_cast<uint8_t*>(mem_calloc(moved, 4)));
+        if (!big) return fct_fail_errno(e);
+        buf = big.get();
+    }
+    if (read_at(e, table_slot(e, to - 1), buf, 4 * moved) < 0) return fct_fail_errno(e);
+    if (write_u32(e, table_slot(e, to - 1), m) < 0 ||
+        write_at(e, table_slot(e, to), buf, 4 * moved) < 0)
+        return fct_fail_errno(e);
+    return 0;
+}
+
+int opt_move_page(FctEntry* e, uint32_t* value) {
+    if (!value) return fct_fail(e, TAV_E_OPTION);
+    if (e->fileType != FILETYPE_TIFF) return fct_fail(e, TAV_E_NOT_SUPPORTED);
+    return tiff_move_page(e, value[0], value[1]);
+}

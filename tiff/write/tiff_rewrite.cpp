@@ -1,0 +1,557 @@
+// Page-by-page copy of a TIFF file into a new file, leaving a range of pages
+// out and putting the handle's property block in front (page deletion and
+// property update), with its helpers copy_range and dir_of_path.
+//
+// The copy never decodes anything: every out-of-line value, JPEG block and
+// strip is read from the source and written to the target once, and the
+// directories are rebuilt with the new positions. The target is laid out
+// page after page: directory (with room for one more entry), its values, its
+// strips, its strip tables; the page offset table comes last.
+//
+// Choices of this implementation where the file format leaves room:
+// - JPEG tables (519 JPEGQTables, 520 JPEGDCTables, 521 JPEGACTables) point
+//   at table data. A table that lies inside the copied JPEGInterchangeFormat
+//   block moves with that block; a table elsewhere in the file is copied
+//   behind the directory like any other value, and the entry points at the
+//   copy. Otherwise the copy would point at bytes of some other page.
+// - A SHORT StripOffsets array whose new offsets do not all fit 16 bits is
+//   written as LONG (the entry's type changes); a SHORT array whose offsets
+//   still fit keeps its type.
+// - Arrays of 4 bytes or less (two SHORT strip values, one LONG) are written
+//   inside the entry, as TIFF requires of every value that fits there.
+// - The field types beyond TIFF 6.0's basic ones (SSHORT, SLONG, SRATIONAL,
+//   FLOAT, DOUBLE, IFD) have their sizes too, so their out-of-line values are
+//   copied instead of being left pointing into the old file.
+// - Pages are found as the reader numbers them: through the page index, the
+//   page offset table, or the chain. (A chain may carry extra directories of
+//   reduced-resolution images that the table does not count as pages.)
+// - A JPEGInterchangeFormat without a length, on a page of one strip that
+//   lies behind it, is taken to run to the end of that strip, so that the
+//   JPEG header and the strip move together.
+// - A first directory that would grow to 55 entries with the table entry is
+//   refused (297): such a directory could not be read back.
+#include <cerrno>
+#include <cstring>
+
+#include "fileio/byteorder.h"
+#include "fileio/fio.h"
+#include "fileio/mem.h"
+#include "tiff/tiff.h"
+
+namespace {
+
+constexpr uint64_t kMaxFilePos = 0x7FFFFFFFu;      // files stay below 2^31 bytes
+constexpr uint32_t kCopyChunk = 4u << 20;          // largest single buffer of copy_range
+constexpr uint16_t kTagStripOffsets = 273;
+constexpr uint16_t kTagStripByteCounts = 279;
+constexpr uint16_t kTagJpegFormat = 513;
+constexpr uint16_t kTagJpegLength = 514;
+constexpr uint16_t kTagJpegQTables = 519;
+constexpr uint16_t kTagJpegACTables = 521;
+constexpr uint32_t kTableMagic = 0x4F584554;  // "TEXO" read as a little-endian u32
+constexpr uint32_t kMaxJpegTables = 16;       // one table per sample, a few samples
+
+uint32_t type_size(uint16_t type) {
+    switch (type) {
+    case 1: case 2: case 6: case 7: return 1;   // BYTE ASCII SBYTE UNDEFINED
+    case 3: case 8: return 2;                   // SHORT SSHORT
+    case 4: case 9: case 11: case 13: return 4; // LONG SLONG FLOAT IFD
+    case 5: case 10: case 12: return 8;         // RATIONAL SRATIONAL DOUBLE
+    default: return 0;
+    }
+}
+
+uint64_t align4(uint64_t v) { return (v + 3) & ~uint64_t(3); }
+
+void put16(uint8_t* p, uint16_t v, bool mm) { put_le16(p, mm ? bswap16(v) : v); }
+void put32(uint8_t* p, uint32_t v, bool mm) { put_le32(p, mm ? bswap32(v) : v); }
+
+// The output file: positioned writes, every position checked against the
+// 2^31 limit of the file layer.
+struct Output {
+    int fd;
+    bool mm;
+
+    int write_at(uint64_t pos, const void* buf, uint32_t n) const {
+        if (pos + n > kMaxFilePos) {
+            errno = TAV_E_SEEK;
+            return -1;
+        }
+        if (fio_seek_to(fd, uint32_t(pos)) < 0) return -1;
+        int32_t w = fio_write(fd, buf, n);
+        if (w < 0) return -1;
+        if (uint32_t(w) != n) {
+            if (errno == 0) errno = TAV_EIO;
+            return -1;
+        }
+        return 0;
+    }
+    int write_u32s(uint64_t pos, const uint32_t* v, uint32_t n) const {
+        MemBlock<uint8_t> buf(n, 4);
+        if (!buf) return -1;
+        for (uint32_t i = 0; i < n; ++i) put32(buf.get() + 4 * i, v[i], mm);
+        return write_at(pos, buf.get(), 4 * n);
+    }
+};
+
+// Encodes one directory entry as the reader normalised it: tag, type and
+// count as they are; the value field as two u16 for SHORT with count 1 or 2
+// (the reader swaps those halves one by one), else as one u32.
+void encode_entry(uint8_t* p, const TiffDirEntry& d, bool mm) {
+    put16(p, d.tag, mm);
+    put16(p + 2, d.type, mm);
+    put32(p + 4, d.count, mm);
+    if (d.type == kTiffShort && (d.count == 1 || d.count == 2)) {
+        put16(p + 8, uint16_t(d.value), mm);
+        put16(p + 10, d.count == 2 ? uint16_t(d.value >> 16) : 0, mm);
+    } else {
+        put32(p + 8, d.value, mm);
+    }
+}
+
+// Strip list owned for one page.
+struct OwnedStripList {
+    StripList* list = nullptr;
+    ~OwnedStripList() { strip_list_free(list); }
+};
+
+struct RewriteState {
+    FctEntry* e;
+    Output out;
+    uint64_t end = 0;          // output position where the next value goes
+    uint32_t tableEntryPos = 0;  // file position of the 32934 entry (0: none)
+    bool tagPlaced = false;
+};
+
+// Reads n bytes of the source at pos; fewer than n is a failure.
+int read_source(FctEntry* e, uint32_t pos, void* buf, uint32_t n) {
+    if (uint64_t(pos) + n > e->origSize) {
+        errno = TAV_E_OFFSET;
+        return -1;
+    }
+    if (fio_seek_to(int(e->fd), pos) < 0) return -1;
+    int32_t r = fio_read(int(e->fd), buf, n);
+    if (r < 0) return -1;
+    if (uint32_t(r) != n) {
+        errno = TAV_EIO;
+        return -1;
+    }
+    return 0;
+}
+
+// Copies n bytes of the source at src to the output end, then advances the
+// end by n and aligns it to 4. Bytes the source does not have (a value that
+// runs past its end) are left as a gap.
+int copy_value(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos) {
+    uint64_t at = s.end;
+    if (at + n > kMaxFilePos) {
+        errno = TAV_E_SEEK;
+        return -1;
+    }
+    uint64_t have = src < s.e->origSize ? s.e->origSize - src : 0;
+    if (n < have) have = n;
+    if (have && copy_range(int(s.e->fd), s.out.fd, uint32_t(src), uint32_t(at), uint32_t(have)) < 0)
+        return -1;
+    *newPos = uint32_t(at);
+    s.end = align4(at + n);
+    return 0;
+}
+
+// Size in bytes of one JPEG table at a source offset: 64 for a quantisation
+// table, 16 code counts plus the codes for a Huffman table.
+int jpeg_table_size(FctEntry* e, uint16_t tag, uint32_t pos, uint32_t* size) {
+    if (tag == kTagJpegQTables) {
+        *size = 64;
+        return 0;
+    }
+    uint8_t counts[16];
+    if (read_source(e, pos, counts, 16) < 0) return -1;
+    uint32_t n = 16;
+    for (uint8_t c : counts) n += c;
+    *size = n;
+    return 0;
+}
+
+// JPEGInterchangeFormat block of the page: where it was and where it went.
+struct JpegBlock {
+    int entry = -1;        // index in the output directory of tag 513
+    uint32_t oldPos = 0;   // absolute source position
+    uint32_t length = 0;
+    uint32_t newPos = 0;
+    bool copied = false;
+    bool inside(uint64_t pos, uint64_t n) const {
+        return copied && pos >= oldPos && pos + n <= uint64_t(oldPos) + length;
+    }
+};
+
+// Relocates a JPEG table entry (519 to 521): every table offset moves with
+// the JPEG block it lies in, or its table is copied.
+int relocate_jpeg_tables(RewriteState& s, TiffDirEntry& d, const JpegBlock& jpeg, uint32_t base) {
+    uint32_t n = d.count;
+    if (n == 0) return 0;
+    uint32_t offs[kMaxJpegTables];
+    if (n == 1) {
+        offs[0] = d.value;
+    } else {
+        MemBlock<uint8_t> raw(n, 4);
+        if (!raw) return -1;
+        if (read_source(s.e, d.value + base, raw.get(), 4 * n) < 0) return -1;
+        for (uint32_t i = 0; i < n; ++i) {
+            uint32_t v = get_le32(raw.get() + 4 * i);
+            offs[i] = s.out.mm ? bswap32(v) : v;
+        }
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        uint64_t src = uint64_t(offs[i]) + base;
+        uint32_t size = 0;
+        if (jpeg_table_size(s.e, d.tag, uint32_t(src), &size) < 0) return -1;
+        if (jpeg.inside(src, size)) {
+            offs[i] = jpeg.newPos + uint32_t(src - jpeg.oldPos);
+        } else if (copy_value(s, src, size, &offs[i]) < 0) {
+            return -1;
+        }
+    }
+    if (n == 1) {
+        d.value = offs[0];
+        return 0;
+    }
+    uint32_t at = uint32_t(s.end);
+    if (s.out.write_u32s(at, offs, n) < 0) return -1;
+    d.value = at;
+    s.end = align4(uint64_t(at) + 4 * n);
+    return 0;
+}
+
+// Writes a strip array (counts or offsets) for the entry d: inside the entry
+// when it fits 4 bytes, else at the aligned output end. SHORT is kept when
+// every value fits 16 bits.
+int write_strip_array(RewriteState& s, TiffDirEntry& d, const uint32_t* v, uint32_t n,
+                      uint16_t sourceType) {
+    uint16_t type = kTiffLong;
+    if (sourceType == kTiffShort) {
+        type = kTiffShort;
+        for (uint32_t i = 0; i < n; ++i)
+            if (v[i] > 0xFFFF) type = kTiffLong;
+    }
+    d.type = type;
+    d.count = n;
+    uint32_t width = type == kTiffShort ? 2 : 4;
+    if (uint64_t(n) * width <= 4) {
+        d.value = n == 0 ? 0 : (type == kTiffShort && n == 2) ? (v[0] | (v[1] << 16)) : v[0];
+        return 0;
+    }
+    s.end = align4(s.end);
+    MemBlock<uint8_t> buf(n, width);
+    if (!buf) return -1;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (width == 2)
+            put16(buf.get() + 2 * i, uint16_t(v[i]), s.out.mm);
+        else
+            put32(buf.get() + 4 * i, v[i], s.out.mm);
+    }
+    if (s.out.write_at(s.end, buf.get(), n * width) < 0) return -1;
+    d.value = uint32_t(s.end);
+    s.end += uint64_t(n) * width;
+    return 0;
+}
+
+// Copies one kept page whose source directory is src, writing its directory
+// at dirPos. nextIfd is the output position of the following page's
+// directory, or 0; it is filled in here when `linkNext` asks for one.
+int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKept, bool linkNext,
+              uint32_t* nextDirPos) {
+    FctEntry* e = s.e;
+    const uint32_t base = e->hasPrivateIndex ? e->tiffBase : 0;
+    TiffDir dir{};
+    uint32_t n = 0;
+    s.end = align4(uint64_t(dirPos) + 12u * (src.entryCount + 1u) + 6);
+
+    OwnedStripList offsets, counts;
+    int offsetsEntry = -1, countsEntry = -1;
+    JpegBlock jpeg;
+    bool placing = firstKept && !s.tagPlaced;
+
+    auto place_table_entry = [&]() -> int {
+        if (n >= kTiffMaxEntries + 1) {
+            errno = TAV_E_DIRECTORY;
+            return -1;
+        }
+        dir.entries[n] = TiffDirEntry{kTagPageTable, kTiffLong, 0, 0};
+        e->privateTagSlot = n;
+        s.tableEntryPos = dirPos + 2 + 12 * n;
+        s.tagPlaced = true;
+        placing = false;
+        ++n;
+        return 0;
+    };
+
+    for (uint32_t j = 0; j < src.entryCount; ++j) {
+        TiffDirEntry d = src.entries[j];
+        bool last = j + 1 == src.entryCount;
+        if (placing && (d.tag == kTagPageTable || d.tag == kTagPageIndex)) {
+            if (place_table_entry() < 0) return -1;
+            continue;  // the old table or index entry becomes the new table entry
+        }
+        if (placing && d.tag > kTagPageIndex && place_table_entry() < 0) return -1;
+
+        uint64_t size = uint64_t(d.count) * type_size(d.type);
+        if (d.tag == kTagStripOffsets) {
+            if (offsets.list) strip_list_free(offsets.list);
+            if (tiff_load_strip_list(e, d, &offsets.list, 0) < 0) return -1;
+            offsetsEntry = int(n);
+        } else if (d.tag == kTagStripByteCounts) {
+            if (counts.list) strip_list_free(counts.list);
+            if (tiff_load_strip_list(e, d, &counts.list, 0) < 0) return -1;
+            countsEntry = int(n);
+        } else if (d.tag == kTagJpegFormat) {
+            jpeg.entry = int(n);
+            jpeg.oldPos = d.value + base;
+        } else if (d.tag == kTagJpegLength) {
+            if (jpeg.entry >= 0 && !jpeg.copied) {
+                jpeg.length = d.value;
+                if (copy_value(s, jpeg.oldPos, jpeg.length, &jpeg.newPos) < 0) return -1;
+                jpeg.copied = true;
+                dir.entries[jpeg.entry].value = jpeg.newPos;
+            }
+        } else if (d.tag >= kTagJpegQTables && d.tag <= kTagJpegACTables && d.type == kTiffLong &&
+                   d.count <= kMaxJpegTables) {
+            if (relocate_jpeg_tables(s, d, jpeg, base) < 0) return -1;
+        } else if (size > 4 && d.tag != kTagPageTable) {
+            uint32_t at = 0;
+            if (copy_value(s, uint64_t(d.value) + base, size, &at) < 0) return -1;
+            d.value = at;
+        }
+        if (n >= kTiffMaxEntries + 1) {
+            errno = TAV_E_DIRECTORY;
+            return -1;
+        }
+        dir.entries[n++] = d;
+        if (placing && last && place_table_entry() < 0) return -1;
+    }
+
+    if (offsetsEntry < 0 || countsEntry < 0 || !offsets.list || !counts.list) {
+        errno = offsetsEntry < 0 ? TAV_E_NO_OFFSETS : TAV_E_NO_BYTE_COUNTS;
+        return -1;
+    }
+    uint32_t strips = offsets.list->count;
+    if (counts.list->count < strips) {
+        errno = TAV_E_NO_BYTE_COUNTS;
+        return -1;
+    }
+
+    // A JPEG block without its length, on a one-strip page whose strip lies
+    // behind it: the block runs to the strip's end and carries the strip.
+    if (jpeg.entry >= 0 && !jpeg.copied && strips == 1) {
+        uint64_t off = uint64_t(strip_list_get(offsets.list, 0)) + base;
+        uint64_t cnt = strip_list_get(counts.list, 0);
+        if (off >= jpeg.oldPos && off + cnt <= e->origSize) {
+            jpeg.length = uint32_t(off + cnt - jpeg.oldPos);
+            if (copy_value(s, jpeg.oldPos, jpeg.length, &jpeg.newPos) < 0) return -1;
+            jpeg.copied = true;
+            dir.entries[jpeg.entry].value = jpeg.newPos;
+        }
+    }
+
+    MemBlock<uint32_t> newOffsets(strips ? strips : 1, 4);
+    MemBlock<uint32_t> byteCounts(strips ? strips : 1, 4);
+    if (!newOffsets || !byteCounts) return -1;
+    for (uint32_t k = 0; k < strips; ++k) {
+        uint64_t off = uint64_t(strip_list_get(offsets.list, k)) + base;
+        uint32_t cnt = strip_list_get(counts.list, k);
+        byteCounts[k] = cnt;
+        if (strips == 1 && jpeg.inside(off, cnt)) {
+            newOffsets[k] = jpeg.newPos + uint32_t(off - jpeg.oldPos);
+            continue;
+        }
+        uint64_t at = s.end;
+        if (at + cnt > kMaxFilePos) {
+            errno = TAV_E_SEEK;
+            return -1;
+        }
+        uint64_t have = off < e->origSize ? e->origSize - off : 0;
+        if (cnt < have) have = cnt;
+        if (have && copy_range(int(e->fd), s.out.fd, uint32_t(off), uint32_t(at), uint32_t(have)) < 0)
+            return -1;
+        newOffsets[k] = uint32_t(at);
+        s.end = at + cnt;  // strips follow each other without padding
+    }
+
+    TiffDirEntry& countsDir = dir.entries[countsEntry];
+    TiffDirEntry& offsetsDir = dir.entries[offsetsEntry];
+    if (write_strip_array(s, countsDir, byteCounts.get(), strips, counts.list->type) < 0) return -1;
+    if (write_strip_array(s, offsetsDir, newOffsets.get(), strips, offsets.list->type) < 0)
+        return -1;
+
+    if (n > kTiffMaxEntries) {
+        errno = TAV_E_DIRECTORY;
+        return -1;
+    }
+    dir.entryCount = uint16_t(n);
+    dir.nextIfd = 0;
+    if (linkNext) {
+        s.end = align4(s.end);
+        if (s.end > kMaxFilePos) {
+            errno = TAV_E_SEEK;
+            return -1;
+        }
+        dir.nextIfd = uint32_t(s.end);
+        *nextDirPos = dir.nextIfd;
+    }
+
+    uint8_t image[6 + 12 * 55];
+    put16(image, dir.entryCount, s.out.mm);
+    for (uint32_t j = 0; j < n; ++j) encode_entry(image + 2 + 12 * j, dir.entries[j], s.out.mm);
+    put32(image + 2 + 12 * n, dir.nextIfd, s.out.mm);
+    return s.out.write_at(dirPos, image, 6 + 12 * n);
+}
+
+// The header of the output file, and the property block behind it.
+int write_header(RewriteState& s, uint16_t mark, uint32_t firstDir) {
+    FctEntry* e = s.e;
+    uint8_t head[24];
+    put_le16(head, mark);
+    put16(head + 2, 42, s.out.mm);
+    put32(head + 4, firstDir, s.out.mm);
+    if (!e->hdrBlock) return s.out.write_at(0, head, 8);
+    std::memcpy(head + 8, "TEXO TIFF ", 10);
+    put_le16(head + 18, 1);
+    put_le32(head + 20, e->hdrBlockLen);
+    if (s.out.write_at(0, head, 24) < 0) return -1;
+    return s.out.write_at(24, e->hdrBlock, e->hdrBlockLen);
+}
+
+// Page offset table at the aligned end: header "TEXO", 1, K, file length,
+// then the K directory offsets; the table entry of the first directory then
+// points at it.
+int write_page_table(RewriteState& s, const uint32_t* ifds, uint32_t k) {
+    uint64_t t = align4(s.end);
+    if (s.out.write_u32s(t + 16, ifds, k) < 0) return -1;
+    uint32_t header[4] = {kTableMagic, 1, k, uint32_t(t + 16 + 4ull * k)};
+    if (s.out.write_u32s(t, header, 4) < 0) return -1;
+    uint32_t entry[2] = {k + 4, uint32_t(t)};
+    if (s.out.write_u32s(s.tableEntryPos + 4, entry, 2) < 0) return -1;
+    s.e->pageTableOffset = uint32_t(t);
+    return 0;
+}
+
+// Directory of source page i. In the page index scheme every page is read
+// through its own base; otherwise `ifd` holds the offset found by the page
+// lookup.
+int read_page_dir(FctEntry* e, uint32_t i, uint32_t ifd, TiffDir* dir) {
+    std::memset(dir, 0, sizeof *dir);
+    if (e->hasPrivateIndex) return tiff_page_dir(e, i, dir);
+    return tiff_read_dir(e, e->detectWord, 0, ifd, 0, dir, 1);
+}
+
+}  // namespace
+
+int copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n) {
+    if (n == 0) return 0;
+    if (fio_seek_to(src, srcOffset) < 0 || fio_seek_to(dst, dstOffset) < 0) return -1;
+    MemBlock<uint8_t> buf(n < kCopyChunk ? n : kCopyChunk, 1);
+    if (!buf) return -1;
+    uint32_t chunk = n < kCopyChunk ? n : kCopyChunk;
+    while (n > 0) {
+        uint32_t want = n < chunk ? n : chunk;
+        int32_t r = fio_read(src, buf.get(), want);
+        if (r < 0) return -1;
+        if (r == 0) break;  // the source ends early: what was read is written
+        int32_t w = fio_write(dst, buf.get(), uint32_t(r));
+        if (w < 0) return -1;
+        if (w != r) {
+            if (errno == 0) errno = TAV_EIO;
+            return -1;
+        }
+        n -= uint32_t(r);
+        if (uint32_t(r) < want) break;
+    }
+    return 0;
+}
+
+int dir_of_path(char* buffer, uint32_t size, const char* path) {
+    const char* cut = nullptr;
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == '\\') cut = p;
+    if (!cut) {
+        errno = TAV_EINVAL;
+        return -1;
+    }
+    size_t n = size_t(cut - path);
+    if (n == 0 && *cut == '/') n = 1;  // the root directory keeps its separator
+    if (n + 1 > size) {
+        errno = TAV_EINVAL;
+        return -1;
+    }
+    std::memcpy(buffer, path, n);
+    buffer[n] = 0;
+    return 0;
+}
+
+int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last) {
+    const uint32_t pages = e->pageCount;
+    uint32_t removed = 0;
+    if (last >= 0) {
+        if (first < 0 || first > last || uint32_t(last) >= pages) {
+            errno = TAV_E_PAGE;
+            return -1;
+        }
+        removed = uint32_t(last - first + 1);
+    }
+    const uint32_t kept = pages - removed;
+    if (kept == 0) {
+        errno = TAV_E_PAGE;
+        return -1;
+    }
+    auto is_removed = [&](uint32_t i) {
+        return last >= 0 && i >= uint32_t(first) && i <= uint32_t(last);
+    };
+
+    MemBlock<uint32_t> ifdTable(kept, 4);
+    if (!ifdTable) return -1;
+    TiffHeader header{};
+    if (tiff_read_header(e, 0, &header) < 0) return -1;
+
+    RewriteState s{e, Output{out, e->detectWord != kByteOrderII}};
+    uint32_t dirPos = e->hdrBlock ? 24 + e->hdrBlockLen : 8;
+    uint32_t lastKept = pages - 1;
+    while (is_removed(lastKept)) --lastKept;
+
+    MemBlock<TiffDir> dir(1, sizeof(TiffDir));
+    if (!dir) return -1;
+    uint32_t ifd = header.firstIfd;  // chain and table schemes: the page's IFD offset
+    uint32_t done = 0;
+    for (uint32_t i = 0; i < pages; ++i) {
+        bool drop = is_removed(i);
+        if (!e->hasPrivateIndex) {
+            if (e->pageTableOffset && i > 0) {
+                uint8_t raw[4];
+                if (read_source(e, e->pageTableOffset + 16 + 4 * i, raw, 4) < 0) return -1;
+                ifd = s.out.mm ? bswap32(get_le32(raw)) : get_le32(raw);
+            } else if (e->pageTableOffset) {
+                ifd = e->firstIfdOffset ? e->firstIfdOffset : header.firstIfd;
+            }
+            if (ifd == 0) {
+                errno = TAV_E_PAGE_RANGE;
+                return -1;
+            }
+        }
+        if (drop) {
+            // In the chain scheme the next page is found through this one.
+            if (!e->hasPrivateIndex && !e->pageTableOffset) {
+                if (read_page_dir(e, i, ifd, dir.get()) < 0) return -1;
+                ifd = dir.get()->nextIfd;
+            }
+            continue;
+        }
+        if (read_page_dir(e, i, ifd, dir.get()) < 0) return -1;
+        uint32_t nextSource = dir.get()->nextIfd;
+        if (done == 0 && write_header(s, e->detectWord, dirPos) < 0) return -1;
+        uint32_t nextDir = 0;
+        if (copy_page(s, *dir.get(), dirPos, done == 0, i != lastKept, &nextDir) < 0) return -1;
+        ifdTable[done++] = dirPos;
+        dirPos = nextDir;
+        ifd = nextSource;
+    }
+    if (kept < 2) return 0;
+    return write_page_table(s, ifdTable.get(), kept);
+}
