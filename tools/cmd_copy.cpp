@@ -1,0 +1,65 @@
+// qvtav copy: pages of TIFF files into a new TIFF file, or appended to an
+// existing one.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "cli_args.h"
+#include "commands.h"
+#include "page_copier.h"
+#include "tool_error.h"
+
+namespace qvtool {
+namespace {
+
+const char kHelp[] =
+    "usage: qvtav copy SRC[:PAGES]... -o DEST.tif [--append]\n"
+    "\n"
+    "Copies pages with their stored data and page information into a new\n"
+    "TIFF file DEST.tif, or with --append adds them to the end of an existing\n"
+    "one. PAGES lists pages and ranges, e.g. 1-3,7 or 5- (to the last page);\n"
+    "without it every page is copied. Pages come in the order given. A new\n"
+    "file takes the document properties of the first page's file.\n";
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+int cmd_copy(const Location& where, const Args& args) {
+    ParsedArgs a = parse_args(args, {"--help", "-h", "--append"}, {"-o", "--output"});
+    if (a.has("--help") || a.has("-h")) {
+        std::cout << kHelp;
+        return kExitOk;
+    }
+    const std::string* dest = a.value("-o");
+    if (dest == nullptr) dest = a.value("--output");
+    if (dest == nullptr) throw UsageError("copy: give the destination with -o DEST.tif");
+    if (a.operands.empty()) throw UsageError("copy: no source given");
+
+    CopyRequest req;
+    req.destination = *dest;
+    req.append = a.has("--append");
+    for (const std::string& arg : a.operands) {
+        bool exists = !where.remote() && access(arg.c_str(), F_OK) == 0;
+        std::string why;
+        auto spec = parse_source(arg, exists, &why);
+        if (!spec) throw UsageError("copy: " + arg + ": " + why);
+        if (!where.remote() && req.append && same_file(spec->path, *dest))
+            throw UsageError("copy: " + spec->path + " is the destination itself");
+        req.sources.push_back(*spec);
+    }
+    if (!where.remote() && !req.append && access(dest->c_str(), F_OK) == 0)
+        throw ToolError(*dest, "already exists (--append adds pages to it)", TAV_EEXIST);
+
+    uint32_t n = copy_pages(where, req);
+    std::cout << (req.append ? "appended " : "copied ") << n << (n == 1 ? " page" : " pages")
+              << (req.append ? " to " : " into ") << *dest << "\n";
+    return kExitOk;
+}
+
+}  // namespace qvtool

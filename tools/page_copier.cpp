@@ -1,0 +1,177 @@
+// The page copy: page information, texts, colour tables, ICC profile and
+// annotation areas of each source page are read and put on the new page;
+// then its strips follow one by one at the lengths the source file records.
+#include "page_copier.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "names.h"
+#include "progress.h"
+#include "tool_error.h"
+
+namespace qvtool {
+namespace {
+
+constexpr uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
+// Write flags of xtavwrite in strip-wise writing.
+constexpr uint8_t kEndOfStrip = 2;
+constexpr uint8_t kLastData = 1;
+
+// Writes the page rd holds as page `page` of out.
+void write_page(Document& out, uint32_t page, PageReader& rd, bool withProperties) {
+    const std::string src = "page " + std::to_string(rd.page());
+    const std::string dst = "page " + std::to_string(page);
+
+    std::vector<uint32_t> counts = rd.stored_counts();
+    if (counts.empty()) throw ToolError(rd.path(), src + ": no strips to copy");
+    for (size_t k = 0; k < counts.size(); ++k)
+        if (counts[k] == 0)
+            throw ToolError(rd.path(), src + " strip " + std::to_string(k + 1) +
+                                           ": the file records no bytes for it; cannot copy");
+
+    PageInfo put = rd.info();
+    // Texts: only those present (a buffer marks a tag for the writer).
+    std::array<TextTagBuf, TAV_TEXT_TAG_COUNT> tags = rd.text_tags();
+    for (TextTagBuf& t : tags)
+        if (t.length == 0) t.buffer = nullptr;
+    put.textTags = tags.data();
+    if (!withProperties) {
+        put.title = put.author = put.subject = put.keywords = put.comments = nullptr;
+        put.propertiesLength = 0;
+    }
+    // The writer consumes the JPEG description it is given; give it a copy
+    // so that the source's stays intact.
+    JpegInfo jpeg{};
+    if (put.compression == TAV_COMP_JPEG_INFO && put.compressionInfo.jpeg != nullptr) {
+        jpeg = *put.compressionInfo.jpeg;
+        put.compressionInfo.jpeg = &jpeg;
+    }
+    // An ICC profile is written from its bytes.
+    if (put.profileSize != 0 && put.profileBuffer != nullptr) {
+        put.profileOffset.ptr = put.profileBuffer;
+        put.colorSpaceType = kProfileEmbedded;
+    } else {
+        put.profileOffset.value = 0;
+        put.profileSize = 0;
+    }
+    put.stripCount = static_cast<uint32_t>(counts.size());
+
+    uint32_t err = 0;
+    if (xtavputi(out.handle(), static_cast<uint16_t>(page), &put, nullptr, &err) < 0)
+        throw ToolError(out.path(), dst + ": cannot write the page information", err);
+
+    // Annotation areas go in front of the strips.
+    for (int which = 1; which <= 2; ++which) {
+        if ((rd.info().privateTagFlags & (which == 1 ? 1 : 2)) == 0) continue;
+        std::vector<uint8_t> data = rd.area(which);
+        if (data.empty()) continue;
+        TavAreaAppend ap{static_cast<uint32_t>(data.size()), data.data()};
+        out.set_option(which == 1 ? TAV_OPT_AREA1_APPEND : TAV_OPT_AREA2_APPEND, &ap,
+                       dst + ": cannot write annotation area " + std::to_string(which));
+    }
+
+    for (size_t k = 0; k < counts.size(); ++k) {
+        bool lastStrip = k + 1 == counts.size();
+        rd.read_strip(static_cast<uint32_t>(k), counts[k], [&](const uint8_t* data, uint32_t n, bool lastPiece) {
+            uint8_t flag = 0;
+            if (lastPiece) flag = lastStrip ? (kEndOfStrip | kLastData) : kEndOfStrip;
+            uint32_t werr = 0;
+            int32_t w = xtavwrite(out.handle(), const_cast<uint8_t*>(data), n,
+                                  static_cast<uint16_t>(page), flag, &werr);
+            if (w < 0)
+                throw ToolError(out.path(), dst + " strip " + std::to_string(k + 1) + ": cannot write",
+                                werr);
+            if (static_cast<uint32_t>(w) != n)
+                throw ToolError(out.path(), dst + " strip " + std::to_string(k + 1) + ": only " +
+                                                std::to_string(w) + " of " + std::to_string(n) +
+                                                " bytes written");
+        });
+    }
+}
+
+// Opens a source for reading and checks that its pages can be copied.
+void open_source(Document& in) {
+    in.open(TAV_OPEN_READ);
+    if (in.file_type() != FILETYPE_TIFF)
+        throw ToolError(in.path(),
+                        "cannot copy pages from a " + std::string(file_type_name(in.file_type())) + " file",
+                        TAV_E_NOT_SUPPORTED);
+}
+
+std::vector<uint32_t> pages_of(const SourceSpec& s, const Document& in) {
+    std::vector<PageRange> ranges = s.pages;
+    if (ranges.empty()) {
+        if (in.page_count() == 0) return {};
+        ranges.push_back(PageRange{1, 0});
+    }
+    std::string why;
+    auto pages = expand_pages(ranges, in.page_count(), &why);
+    if (!pages) throw ToolError(in.path(), why, TAV_E_PAGE_RANGE);
+    return *pages;
+}
+
+}  // namespace
+
+uint32_t copy_pages(const Location& where, const CopyRequest& request) {
+    // First learn how many pages there are, and refuse what cannot be
+    // copied before the destination is touched.
+    uint32_t total = 0;
+    for (const SourceSpec& s : request.sources) {
+        Document in(where, s.path);
+        open_source(in);
+        total += static_cast<uint32_t>(pages_of(s, in).size());
+        in.close();
+    }
+
+    Document out(where, request.destination);
+    bool created = false;
+    try {
+        if (request.append) {
+            out.open(TAV_OPEN_READWRITE | TAV_OPEN_UPDATE);
+            if (out.file_type() != FILETYPE_TIFF)
+                throw ToolError(out.path(), "cannot append: not a TIFF file", TAV_E_NOT_SUPPORTED);
+        } else {
+            out.create(FILETYPE_TIFF);
+            created = true;
+        }
+        if (out.page_count() + total > kMaxPage)
+            throw ToolError(out.path(), "a file cannot hold more than 65535 pages");
+        out.set_option(TAV_OPT_STRIP_WRITE, nullptr, "cannot write strip by strip");
+
+        Progress progress(request.append ? "appending" : "copying", total);
+        uint32_t next = out.page_count() + 1;
+        uint32_t done = 0;
+        bool first = !request.append;
+        for (const SourceSpec& s : request.sources) {
+            Document in(where, s.path);
+            open_source(in);
+            PageReader rd(in);
+            for (uint32_t p : pages_of(s, in)) {
+                if (request.withProgress) progress.show(done + 1);
+                rd.load(p, true);
+                // A new file takes the byte order of its first page.
+                if (first && rd.info().byteOrder == 0x4D4D) {
+                    uint32_t order = 0x4D4D;
+                    out.set_option(TAV_OPT_BYTE_ORDER, &order, "cannot set the byte order");
+                }
+                write_page(out, next, rd, first);
+                first = false;
+                ++next;
+                ++done;
+            }
+            in.close();
+        }
+        progress.clear();
+        out.close();
+        return done;
+    } catch (...) {
+        out.abandon();
+        if (created && !where.remote()) unlink(request.destination.c_str());
+        throw;
+    }
+}
+
+}  // namespace qvtool
