@@ -1,0 +1,326 @@
+// Building a page's directory from its PageInfo: the entries in tag order
+// in the work directory, and the values that do not fit an entry written
+// behind the page's directory slot.
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "fileio/fio.h"
+#include "fileio/mem.h"
+#include "platform/plat_file.h"
+#include "tiff/write/tiff_writer.h"
+
+namespace {
+
+constexpr uint32_t kColorSpaceLinked = 0x4C494E4B;    // 'LINK'
+constexpr uint32_t kColorSpaceEmbedded = 0x4D424544;  // 'MBED'
+constexpr uint32_t kMaxProfileBytes = 64u << 20;      // a profile larger than this is not one
+
+// Out-of-line values of one directory, collected in memory and written in
+// one piece at the position they were laid out for. Every value starts on a
+// multiple of 4; the padding is zeros.
+class ValueArea {
+public:
+    ValueArea(uint32_t base, uint16_t order) : base_(base), order_(order) {}
+
+    // Appends count items of a TIFF type; returns the value's file offset.
+    uint32_t add(const void* data, uint32_t bytes, uint32_t count, uint16_t type) {
+        uint32_t at = base_ + uint32_t(buf_.size());
+        const uint8_t* src = static_cast<const uint8_t*>(data);
+        size_t start = buf_.size();
+        buf_.insert(buf_.end(), src, src + bytes);
+        if (order_ == kByteOrderMM) swap_items(buf_.data() + start, bytes, count, type);
+        while (buf_.size() % 4) buf_.push_back(0);
+        return at;
+    }
+    uint32_t end() const { return base_ + uint32_t(buf_.size()); }
+    int flush(int fd) const {
+        return buf_.empty() ? 0 : tiff_pwrite(fd, base_, buf_.data(), uint32_t(buf_.size()));
+    }
+
+private:
+    static void swap_items(uint8_t* p, uint32_t bytes, uint32_t count, uint16_t type) {
+        uint32_t size = tiff_type_size(type);
+        if (size <= 1) return;
+        uint32_t unit = size == 8 ? 4 : size;
+        uint64_t units = uint64_t(count) * (size / unit);
+        for (uint64_t i = 0; i < units && (i + 1) * unit <= bytes; ++i) {
+            uint8_t* q = p + i * unit;
+            if (unit == 2) {
+                std::swap(q[0], q[1]);
+            } else {
+                std::swap(q[0], q[3]);
+                std::swap(q[1], q[2]);
+            }
+        }
+    }
+
+    uint32_t base_;
+    uint16_t order_;
+    std::vector<uint8_t> buf_;
+};
+
+struct Builder {
+    FctEntry* e;
+    TiffDir* dir;
+    ValueArea values;
+
+    int add(uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        if (dir->entryCount >= kTiffMaxEntries) {
+            errno = TAV_E_DIRECTORY;
+            return -1;
+        }
+        dir->entries[dir->entryCount++] = TiffDirEntry{tag, type, count, value};
+        return 0;
+    }
+
+    // An entry whose values are given as a block of bytes. Values that fit
+    // the entry's four bytes stay in it, as every TIFF reader expects.
+    int add_array(uint16_t tag, uint16_t type, uint32_t byteSize, const void* data) {
+        if (!data || byteSize == 0) return 0;
+        uint32_t size = tiff_type_size(type);
+        uint32_t count = byteSize / size;
+        if (count == 0) return 0;
+        uint32_t used = count * size;
+        if (used <= 4) {
+            uint32_t v = 0;
+            if (type == kTiffShort) {
+                uint16_t s[2] = {0, 0};
+                std::memcpy(s, data, used);
+                v = uint32_t(s[0]) | (uint32_t(s[1]) << 16);
+            } else {
+                std::memcpy(&v, data, used);
+            }
+            return add(tag, type, count, v);
+        }
+        return add(tag, type, count, values.add(data, used, count, type));
+    }
+};
+
+int map_compression(uint32_t c, uint16_t* out) {
+    switch (c) {
+    case 1: case 2: case 3: case 4: case 5: case 32864: *out = uint16_t(c); return 0;
+    case 6: *out = 32773; return 0;
+    case 12: *out = 6; return 0;
+    default: errno = TAV_E_COMPRESSION; return -1;
+    }
+}
+
+// Library photometric code to TIFF; photometric 8 with old-style JPEG data
+// is YCbCr, and the caller's record says so afterwards.
+int map_photometric(PageInfo* info, uint16_t* out) {
+    switch (info->photometric) {
+    case 1: case 5: case 9: *out = 0; return 0;
+    case 3: *out = 4; return 0;
+    case 7: *out = 3; return 0;
+    case 8:
+        if (info->compression == TAV_COMP_JPEG_INFO) {
+            info->photometric = TAV_PHOTO_YCBCR;
+            *out = 6;
+        } else {
+            *out = 2;
+        }
+        return 0;
+    case 10: case 11: *out = 1; return 0;
+    case 12: *out = 6; return 0;
+    default: errno = TAV_E_UNSUPPORTED; return -1;
+    }
+}
+
+uint16_t size_type(uint32_t v) { return v >= 65536 ? kTiffLong : kTiffShort; }
+
+int add_text(Builder& b, const PageInfo* info, int index, uint16_t tag) {
+    if (!info->textTags) return 0;
+    const TextTagBuf& t = info->textTags[index];
+    return b.add_array(tag, kTiffAscii, t.length, t.buffer);
+}
+
+// One group of JPEG table offsets (quantisation, DC or AC): the offsets are
+// made absolute (relative to the written header H) in the caller's record.
+int add_jpeg_tables(Builder& b, uint16_t tag, uint32_t* group, uint32_t spp, uint32_t h) {
+    uint32_t n = group[0] > 3 ? 3 : group[0];
+    if (n == 0) return 0;
+    for (uint32_t i = 0; i < n; ++i) group[1 + i] += h;
+    if (n == 1) {
+        // One table serves every component.
+        uint32_t comps = spp == 0 ? 1 : (spp > 3 ? 3 : spp);
+        if (comps == 1) return b.add(tag, kTiffLong, 1, group[1]);
+        uint32_t same[3] = {group[1], group[1], group[1]};
+        return b.add_array(tag, kTiffLong, comps * 4, same);
+    }
+    return b.add_array(tag, kTiffLong, n * 4, &group[1]);
+}
+
+int add_jpeg(Builder& b, PageInfo* info) {
+    JpegInfo* j = info->compressionInfo.jpeg;
+    if (!j || (j->headerLength && !j->header)) {
+        errno = TAV_E_INCONSISTENT;
+        return -1;
+    }
+    if (b.add(512, kTiffShort, 1, 1) < 0) return -1;
+    uint32_t h = b.values.end();
+    if (j->headerLength) h = b.values.add(j->header, j->headerLength, j->headerLength, kTiffByte);
+    if (b.add(513, kTiffLong, 1, h) < 0) return -1;
+    if (b.add(514, kTiffLong, 1, j->headerLength) < 0) return -1;
+    if (b.add(515, kTiffShort, 1, j->restartInterval & 0xFFFF) < 0) return -1;
+    if (add_jpeg_tables(b, 519, &j->unused[0], info->samplesPerPixel, h) < 0) return -1;
+    if (add_jpeg_tables(b, 520, &j->unused[4], info->samplesPerPixel, h) < 0) return -1;
+    if (add_jpeg_tables(b, 521, &j->unused[8], info->samplesPerPixel, h) < 0) return -1;
+    if (info->photometric == TAV_PHOTO_YCBCR) {
+        static constexpr uint16_t kHorizontal[4] = {4, 2, 1, 3};
+        uint32_t first = kHorizontal[(j->jpegOptions >> 14) & 3];
+        uint32_t second = j->jpegOptions >> 16;
+        if (b.add(530, kTiffShort, 2, first | (second << 16)) < 0) return -1;
+    }
+    info->compressionInfo.jpeg = nullptr;
+    return 0;
+}
+
+// The profile of a page: embedded bytes, or a linked profile file read
+// whole. A linked profile that cannot be had gives no entry and no error.
+int add_profile(Builder& b, const PageInfo* info) {
+    if (!info->profileOffset.ptr || info->profileSize == 0) return 0;
+    if (info->colorSpaceType == kColorSpaceEmbedded)
+        return b.add_array(34675, kTiffUndefined, info->profileSize, info->profileOffset.ptr);
+    if (info->colorSpaceType != kColorSpaceLinked) return 0;
+    int pfd = tiff_find_profile(static_cast<const char*>(info->profileOffset.ptr));
+    if (pfd < 0) return 0;
+    int64_t size = plat_file_size(pfd);
+    int rc = 0;
+    if (size > 0 && size <= kMaxProfileBytes) {
+        MemBlock<uint8_t> buf(uint32_t(size), 1);
+        if (buf) {
+            int32_t got = plat_pread(pfd, buf.get(), uint32_t(size), 0);
+            if (got > 0) rc = b.add_array(34675, kTiffUndefined, uint32_t(got), buf.get());
+        }
+    }
+    plat_close(pfd);
+    return rc;
+}
+
+int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t photometric) {
+    FctEntry* e = b.e;
+    uint32_t spp = info->samplesPerPixel;
+    if (b.add(254, kTiffLong, 1, info->subfileType) < 0) return -1;
+    if (b.add(256, size_type(info->imageWidth), 1, info->imageWidth) < 0) return -1;
+    if (b.add(257, size_type(info->imageLength), 1, info->imageLength) < 0) return -1;
+    if (spp <= 1) {
+        if (b.add(258, kTiffShort, 1, info->bitsPerSample[0] & 0xFFFF) < 0) return -1;
+    } else {
+        std::vector<uint16_t> bits(spp);
+        for (uint32_t i = 0; i < spp; ++i) bits[i] = uint16_t(info->bitsPerSample[i < 5 ? i : 0]);
+        if (b.add_array(258, kTiffShort, spp * 2, bits.data()) < 0) return -1;
+    }
+    if (b.add(259, kTiffShort, 1, compression) < 0) return -1;
+    if (b.add(262, kTiffShort, 1, photometric) < 0) return -1;
+    if (b.add(266, kTiffShort, 1, info->fillOrder == 2 ? 2 : 1) < 0) return -1;
+    static constexpr uint16_t kFirstTexts[4] = {269, 270, 271, 272};
+    for (int i = 0; i < 4; ++i)
+        if (add_text(b, info, i, kFirstTexts[i]) < 0) return -1;
+    e->stripOffsetsSlot = b.dir->entryCount;
+    if (b.add(273, kTiffLong, info->stripCount, 0) < 0) return -1;
+    if (b.add(274, kTiffShort, 1, tiff_orientation(info)) < 0) return -1;
+    if (b.add(277, kTiffShort, 1, spp & 0xFFFF) < 0) return -1;
+    if (b.add(278, kTiffShort, 1, info->rowsPerStrip & 0xFFFF) < 0) return -1;
+    e->stripCountsSlot = b.dir->entryCount;
+    if (b.add(279, kTiffLong, info->stripCount, 0) < 0) return -1;
+    if (info->xResDen == 0) info->xResDen = 1;
+    if (info->yResDen == 0) info->yResDen = 1;
+    uint32_t xres[2] = {info->xResNum, info->xResDen};
+    uint32_t yres[2] = {info->yResNum, info->yResDen};
+    if (b.add(282, kTiffRational, 1, b.values.add(xres, 8, 1, kTiffRational)) < 0) return -1;
+    if (b.add(283, kTiffRational, 1, b.values.add(yres, 8, 1, kTiffRational)) < 0) return -1;
+    const uint32_t photo = info->photometric;
+    if (photo == TAV_PHOTO_PALETTE || photo == TAV_PHOTO_RGB) {
+        uint32_t planar = photo == TAV_PHOTO_PALETTE ? info->area.palette.planarConfig
+                                                     : info->area.rgb.planarConfig;
+        if (b.add(284, kTiffShort, 1, planar == 2 ? 2 : 1) < 0) return -1;
+    }
+    if (add_text(b, info, 4, 285) < 0) return -1;
+    if (photo == TAV_PHOTO_GRAY_WHITE) {
+        const TavGrayArea& g = info->area.gray;
+        if (b.add(290, kTiffShort, 1, g.grayResponseUnit) < 0) return -1;
+        if (b.add_array(291, kTiffShort, g.grayResponseSize, g.grayResponseBuffer) < 0) return -1;
+    }
+    if (info->compression == TAV_COMP_CCITT_T4 &&
+        b.add(292, kTiffLong, 1, info->compressionInfo.value & ~8u) < 0)
+        return -1;
+    if (info->compression == TAV_COMP_CCITT_T6 &&
+        b.add(293, kTiffLong, 1, info->compressionInfo.value & ~8u) < 0)
+        return -1;
+    if (info->resolutionUnit == 0 || info->resolutionUnit >= 4) info->resolutionUnit = 1;
+    if (b.add(296, kTiffShort, 1, info->resolutionUnit) < 0) return -1;
+    if (photo == TAV_PHOTO_PALETTE) {
+        const TavPaletteArea& p = info->area.palette;
+        if (b.add_array(301, kTiffShort, p.transferSize, p.transferBuffer) < 0) return -1;
+    }
+    if (b.add(305, kTiffAscii, sizeof kTiffSoftware,
+              b.values.add(kTiffSoftware, sizeof kTiffSoftware, sizeof kTiffSoftware, kTiffAscii)) < 0)
+        return -1;
+    static constexpr uint16_t kLaterTexts[3] = {306, 315, 316};
+    for (int i = 0; i < 3; ++i)
+        if (add_text(b, info, 5 + i, kLaterTexts[i]) < 0) return -1;
+    if (photo == TAV_PHOTO_PALETTE || photo == TAV_PHOTO_RGB) {
+        bool pal = photo == TAV_PHOTO_PALETTE;
+        uint32_t wpSize = pal ? info->area.palette.whitePointSize : info->area.rgb.whitePointSize;
+        void* wp = pal ? info->area.palette.whitePointBuffer : info->area.rgb.whitePointBuffer;
+        uint32_t prSize = pal ? info->area.palette.primariesSize : info->area.rgb.primariesSize;
+        void* pr = pal ? info->area.palette.primariesBuffer : info->area.rgb.primariesBuffer;
+        if (b.add_array(318, kTiffRational, wpSize, wp) < 0) return -1;
+        if (b.add_array(319, kTiffRational, prSize, pr) < 0) return -1;
+    }
+    if (photo == TAV_PHOTO_PALETTE) {
+        const TavPaletteArea& p = info->area.palette;
+        if (b.add_array(320, kTiffShort, p.colorMapSize, p.colorMapBuffer) < 0) return -1;
+    }
+    if (info->compression == TAV_COMP_JPEG_INFO && add_jpeg(b, info) < 0) return -1;
+    if (!(e->editFlags & kEditPageUnderWay)) {
+        // The page's first directory carries the table tag, patched at close.
+        if (e->curPage == 0) e->privateTagSlot = b.dir->entryCount;
+        if (b.add(kTagPageTable, kTiffLong, 1, 0) < 0) return -1;
+    }
+    return add_profile(b, info);
+}
+
+}  // namespace
+
+int tiff_slot_positions(FctEntry* e) {
+    if (e->pageCount == 0) {
+        // First page of a new file: header, property block, then the slot.
+        uint32_t base = e->hdrBlock ? e->hdrBlockLen + 16 : 0;
+        e->firstIfdOffset = base + 8;
+        e->tiffWritePos = base + 8 + kTiffSlotSize;
+        return 0;
+    }
+    e->tiffWritePos = e->firstIfdOffset + kTiffSlotSize;
+    return 0;
+}
+
+uint16_t tiff_orientation(const PageInfo* info) {
+    uint32_t q = info->reserved, r = info->rotation;
+    if (q > 3 || (r != 0 && r != 90 && r != 180 && r != 270)) return 1;
+    uint32_t d = (r + 360 - 90 * q) % 360;
+    static constexpr uint16_t kPlain[4] = {1, 8, 3, 6};
+    static constexpr uint16_t kMirrored[4] = {2, 7, 4, 5};
+    return info->mirrored ? kMirrored[d / 90] : kPlain[d / 90];
+}
+
+int tiff_build_dir(PageInfo* info, FctEntry* e) {
+    e->stripIndex = -1;
+    if (!e->workDir) {
+        errno = TAV_E_WORKFILE;
+        return -1;
+    }
+    uint16_t compression = 0, photometric = 0;
+    if (map_compression(info->compression, &compression) < 0) return -1;
+    if (map_photometric(info, &photometric) < 0) return -1;
+    if (tiff_slot_positions(e) < 0) return -1;
+    e->tiffWritePos = (e->tiffWritePos + 3u) & ~3u;
+    std::memset(e->workDir, 0, sizeof(TiffDir));
+    Builder b{e, e->workDir, ValueArea(e->tiffWritePos, tiff_file_order(e))};
+    if (build_entries(b, info, compression, photometric) < 0) return -1;
+    if (b.values.flush(int(e->fd)) < 0) return -1;
+    e->tiffWritePos = b.values.end();
+    e->dirPending = 1;
+    return 0;
+}

@@ -1,0 +1,386 @@
+// Bringing an existing TIFF file into the writer's state for appending: the
+// page offset table work file from the file's table or its IFD chain, and
+// the conversion of page index files into one chain with a table.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "fileio/fio.h"
+#include "fileio/mem.h"
+#include "tiff/write/tiff_writer.h"
+
+namespace {
+
+int open_work_file(FctEntry* e) {
+    if (e->temp2Open) return 0;
+    if (!e->tempName) {
+        errno = TAV_E_WORKFILE;
+        return -1;
+    }
+    int fd = fio_creat(nullptr, e->tempName, kFioPrivate);
+    if (fd < 0) return -1;
+    e->temp2Desc = fd;
+    e->temp2Open = 1;
+    return 0;
+}
+
+void drop_work_file(FctEntry* e) {
+    if (!e->temp2Open) return;
+    int kept = errno;
+    fio_close(e->temp2Desc);
+    fio_remove(nullptr, e->tempName);
+    e->temp2Open = 0;
+    e->temp2Desc = 0;
+    errno = kept;
+}
+
+void ready_for_append(FctEntry* e) {
+    e->editFlags = kEditPageComplete;
+    e->closeFlags = 1;
+}
+
+// Writer buffers that the page set-up may not have made (a file opened for
+// update is written like a new one).
+int writer_buffers(FctEntry* e) {
+    if (!e->workDir) {
+        e->workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
+        if (!e->workDir) return -1;
+    }
+    if (!e->tempName) {
+        e->tempName = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
+        if (!e->tempName) return -1;
+        if (!tmp_name_in_tempdir(e->tempName)) {
+            mem_free_field(e->tempName);
+            errno = TAV_E_WORKFILE;
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// ---- page index conversion ----
+
+struct IndexPage {
+    uint32_t base;
+    uint32_t ifd;  // relative to base
+};
+
+// Tags whose values are file offsets, inline or not.
+bool is_offset_tag(uint16_t tag) {
+    return tag == 273 || tag == 288 || tag == 324 || tag == 513 || tag == 519 || tag == 520 ||
+           tag == 521;
+}
+
+int read_index(FctEntry* e, uint16_t order, std::vector<IndexPage>& pages, uint32_t* chunkCount) {
+    int fd = int(e->fd);
+    uint32_t limit = e->origSize;
+    uint8_t head[52];
+    if (uint64_t(e->pageIndexOffset) + 52 > limit ||
+        tiff_pread(fd, e->pageIndexOffset, head, 52) < 0) {
+        errno = TAV_E_INDEX_KIND;
+        return -1;
+    }
+    if (tiff_get32(head, order) != 1) {
+        errno = TAV_E_INDEX_VERSION;
+        return -1;
+    }
+    uint32_t count = tiff_get32(head + 36, order);
+    uint32_t chunks = tiff_get32(head + 40, order);
+    if (count == 0 || count > 0xFFFF || tiff_get32(head + 44, order) != 32 ||
+        uint64_t(e->pageIndexOffset) + 52 + uint64_t(chunks) * 8 > limit) {
+        errno = TAV_E_INDEX_KIND;
+        return -1;
+    }
+    std::vector<uint8_t> list(size_t(chunks) * 8);
+    if (chunks && tiff_pread(fd, e->pageIndexOffset + 52, list.data(), chunks * 8) < 0) return -1;
+    for (uint32_t c = 0; c < chunks && pages.size() < count; ++c) {
+        uint32_t at = tiff_get32(&list[8 * c], order);
+        uint32_t n = tiff_get32(&list[8 * c + 4], order);
+        n = std::min<uint32_t>(n, count - uint32_t(pages.size()));
+        if (uint64_t(at) + uint64_t(n) * 8 > limit) {
+            errno = TAV_E_INDEX_KIND;
+            return -1;
+        }
+        std::vector<uint8_t> entries(size_t(n) * 8);
+        if (n && tiff_pread(fd, at, entries.data(), n * 8) < 0) return -1;
+        for (uint32_t i = 0; i < n; ++i) {
+            IndexPage p{tiff_get32(&entries[8 * i], order), 0};
+            // The IFD offset is the one of the TIFF header at the page's base.
+            uint8_t h[8];
+            if (uint64_t(p.base) + 8 > limit || tiff_pread(fd, p.base, h, 8) < 0) {
+                errno = TAV_E_NOT_TIFF;
+                return -1;
+            }
+            p.ifd = tiff_get32(h + 4, order);
+            if (uint64_t(p.base) + p.ifd + 2 > limit) {
+                errno = TAV_E_DIRECTORY;
+                return -1;
+            }
+            pages.push_back(p);
+        }
+    }
+    if (pages.size() != count) {
+        errno = TAV_E_PAGE_RANGE;
+        return -1;
+    }
+    *chunkCount = chunks;
+    return 0;
+}
+
+// Appends bytes at the aligned end of the file; their offset, or -1.
+int64_t append_aligned(int fd, const void* data, uint32_t bytes) {
+    int32_t at = tiff_align_end(fd, 0);
+    if (at < 0 || tiff_pwrite(fd, uint32_t(at), data, bytes) < 0) return -1;
+    return at;
+}
+
+// Rewrites one page's directory with absolute offsets and the table tag.
+// The rebased directory stays in place only when it keeps its size;
+// otherwise it goes to the aligned end of the file, so the bytes behind the
+// old one are never overwritten. Rebased strip offset arrays go to the end
+// as LONG arrays. Returns the directory's new offset.
+int64_t tiff_rebase_dir(FctEntry* e, TiffDir* dir, uint32_t ifd, uint32_t base, uint32_t next) {
+    int fd = int(e->fd);
+    uint16_t order = tiff_file_order(e);
+    for (int i = 0; i < dir->entryCount; ++i) {
+        TiffDirEntry& d = dir->entries[i];
+        uint32_t size = tiff_type_size(d.type);
+        uint64_t bytes = uint64_t(size) * d.count;
+        if (is_offset_tag(d.tag) && (d.type == kTiffShort || d.type == kTiffLong)) {
+            if (d.count == 1) {
+                d.value += base;
+                d.type = kTiffLong;
+                continue;
+            }
+            if (bytes > e->origSize || uint64_t(base) + d.value + bytes > e->origSize) {
+                errno = TAV_E_DIRECTORY;
+                return -1;
+            }
+            std::vector<uint8_t> raw(bytes);
+            if (tiff_pread(fd, base + d.value, raw.data(), uint32_t(bytes)) < 0) return -1;
+            std::vector<uint8_t> out(size_t(d.count) * 4);
+            for (uint32_t k = 0; k < d.count; ++k) {
+                uint32_t v = d.type == kTiffShort ? tiff_get16(&raw[2 * k], order)
+                                                  : tiff_get32(&raw[4 * k], order);
+                tiff_put32(&out[4 * k], v + base, order);
+            }
+            int64_t at = append_aligned(fd, out.data(), uint32_t(out.size()));
+            if (at < 0) return -1;
+            d.type = kTiffLong;
+            d.value = uint32_t(at);
+        } else if (bytes > 4) {
+            d.value += base;
+        }
+    }
+    bool grows = false;
+    int last = dir->entryCount - 1;
+    if (last >= 0 && dir->entries[last].tag == kTagPageIndex) {
+        dir->entries[last].tag = kTagPageTable;
+    } else {
+        if (dir->entryCount >= kTiffMaxEntries) {
+            errno = TAV_E_DIRECTORY;
+            return -1;
+        }
+        int i = dir->entryCount;
+        while (i > 0 && dir->entries[i - 1].tag > kTagPageTable) {
+            dir->entries[i] = dir->entries[i - 1];
+            --i;
+        }
+        dir->entries[i] = TiffDirEntry{kTagPageTable, kTiffLong, 1, 0};
+        ++dir->entryCount;
+        grows = true;
+    }
+    dir->nextIfd = next;
+    uint8_t image[6 + 12 * 55];
+    uint32_t n = tiff_encode_dir(*dir, order, image);
+    if (!grows) {
+        if (tiff_pwrite(fd, base + ifd, image, n) < 0) return -1;
+        return int64_t(base) + ifd;
+    }
+    return append_aligned(fd, image, n);
+}
+
+}  // namespace
+
+int tiff_table_copy(FctEntry* e, int newFile) {
+    if (open_work_file(e) < 0) return -1;
+    if (e->pageTableOffset) {
+        uint32_t bytes = 16 + 4 * uint32_t(e->pageCount);
+        std::vector<uint8_t> table(bytes);
+        if (uint64_t(e->pageTableOffset) + bytes > e->origSize ||
+            tiff_pread(int(e->fd), e->pageTableOffset, table.data(), bytes) < 0) {
+            if (errno == 0 || uint64_t(e->pageTableOffset) + bytes > e->origSize)
+                errno = TAV_E_DIRECTORY;
+            drop_work_file(e);
+            return -1;
+        }
+        uint16_t order = tiff_file_order(e);
+        for (uint32_t i = 0; i < bytes; i += 4) {
+            uint32_t v = tiff_get32(&table[i], order);
+            std::memcpy(&table[i], &v, 4);
+        }
+        if (tiff_pwrite(e->temp2Desc, 0, table.data(), bytes) < 0) {
+            drop_work_file(e);
+            return -1;
+        }
+    } else {
+        uint32_t head[5] = {kTiffTableMagic, 1, e->pageCount, 0, e->firstIfdOffset};
+        if (tiff_pwrite(e->temp2Desc, 0, head, sizeof head) < 0) {
+            drop_work_file(e);
+            return -1;
+        }
+    }
+    if (!newFile) ready_for_append(e);
+    return 0;
+}
+
+int tiff_chain_to_table(FctEntry* e) {
+    if (open_work_file(e) < 0) return -1;
+    int fd = int(e->fd);
+    uint16_t order = tiff_file_order(e);
+    uint32_t pages = e->pageCount;
+    std::vector<uint32_t> table(4 + size_t(pages));
+    uint8_t h[8];
+    if (pages == 0 || tiff_pread(fd, e->tiffBase, h, 8) < 0) {
+        if (pages == 0) errno = TAV_E_DIRECTORY;
+        drop_work_file(e);
+        return -1;
+    }
+    uint32_t ifd = tiff_get32(h + 4, order);
+    table[4] = ifd;
+    for (uint32_t p = 1; p < pages; ++p) {
+        // Every page must have a directory: a page whose link is missing
+        // would make the next append patch the header.
+        uint8_t c[2], l[4];
+        if (ifd < 8 || uint64_t(ifd) + 2 > e->origSize || tiff_pread(fd, ifd, c, 2) < 0) {
+            errno = TAV_E_DIRECTORY;
+            drop_work_file(e);
+            return -1;
+        }
+        uint64_t link = uint64_t(ifd) + 2 + 12u * tiff_get16(c, order);
+        if (link + 4 > e->origSize || tiff_pread(fd, uint32_t(link), l, 4) < 0) {
+            errno = TAV_E_DIRECTORY;
+            drop_work_file(e);
+            return -1;
+        }
+        ifd = tiff_get32(l, order);
+        table[4 + p] = ifd;
+    }
+    if (ifd < 8 || uint64_t(ifd) + 2 > e->origSize) {
+        errno = TAV_E_DIRECTORY;
+        drop_work_file(e);
+        return -1;
+    }
+    int32_t length = fio_lseek(fd, 0, 2);
+    table[0] = kTiffTableMagic;
+    table[1] = 1;
+    table[2] = pages;
+    table[3] = length < 0 ? 0 : uint32_t(length);
+    if (tiff_pwrite(e->temp2Desc, 0, table.data(), uint32_t(table.size() * 4)) < 0) {
+        drop_work_file(e);
+        return -1;
+    }
+    ready_for_append(e);
+    return 0;
+}
+
+int tiff_convert_index(FctEntry* e) {
+    int fd = int(e->fd);
+    uint16_t order = tiff_file_order(e);
+    e->tiffBase = 0;
+    std::vector<IndexPage> pages;
+    uint32_t chunks = 0;
+    if (read_index(e, order, pages, &chunks) < 0) return -1;
+    // Page 0 is the file's own TIFF stream.
+    if (pages[0].base != 0) {
+        errno = TAV_E_INDEX_KIND;
+        return -1;
+    }
+    uint32_t count = uint32_t(pages.size());
+    std::vector<uint32_t> absolute(count);
+    absolute[0] = pages[0].ifd;
+    // From the last page back, so each directory learns where the next one
+    // finally lies.
+    uint32_t next = 0;
+    for (uint32_t k = count - 1; k >= 1; --k) {
+        TiffDir dir;
+        uint32_t at = pages[k].base + pages[k].ifd;
+        if (tiff_read_raw_dir(fd, at, order, e->origSize, &dir) < 0) return -1;
+        int64_t placed = tiff_rebase_dir(e, &dir, pages[k].ifd, pages[k].base, next);
+        if (placed < 0) return -1;
+        absolute[k] = uint32_t(placed);
+        next = uint32_t(placed);
+    }
+    TiffDir first;
+    if (tiff_read_raw_dir(fd, absolute[0], order, e->origSize, &first) < 0) return -1;
+    int slot = -1;
+    for (int i = 0; i < first.entryCount; ++i)
+        if (first.entries[i].tag == kTagPageIndex) slot = i;
+    if (slot < 0) {
+        errno = TAV_E_INDEX_KIND;
+        return -1;
+    }
+    // The table stands where the index stood when it fits there.
+    uint32_t tableBytes = 16 + 4 * count;
+    uint32_t t = e->pageIndexOffset;
+    if (uint64_t(tableBytes) > 52 + uint64_t(chunks) * 8) {
+        int32_t end = tiff_align_end(fd, 0);
+        if (end < 0) return -1;
+        t = uint32_t(end);
+    }
+    std::vector<uint8_t> table(tableBytes);
+    for (uint32_t k = 0; k < count; ++k) tiff_put32(&table[16 + 4 * k], absolute[k], order);
+    if (tiff_pwrite(fd, t + 16, &table[16], tableBytes - 16) < 0) return -1;
+    uint8_t entry[12];
+    tiff_put16(entry, kTagPageTable, order);
+    tiff_put16(entry + 2, kTiffLong, order);
+    tiff_put32(entry + 4, count + 4, order);
+    tiff_put32(entry + 8, t, order);
+    uint32_t entryPos = absolute[0] + 2 + 12 * uint32_t(slot);
+    if (tiff_pwrite(fd, entryPos, entry, 12) < 0) return -1;
+    uint8_t link[4];
+    tiff_put32(link, count > 1 ? absolute[1] : 0, order);
+    if (tiff_pwrite(fd, absolute[0] + 2 + 12 * uint32_t(first.entryCount), link, 4) < 0)
+        return -1;
+    int32_t length = fio_lseek(fd, 0, 2);
+    if (length < 0) return -1;
+    tiff_put32(&table[0], kTiffTableMagic, order);
+    tiff_put32(&table[4], 1, order);
+    tiff_put32(&table[8], count, order);
+    tiff_put32(&table[12], uint32_t(length), order);
+    if (tiff_pwrite(fd, t, table.data(), 16) < 0) return -1;
+    e->pageTableOffset = t;
+    e->pageIndexOffset = 0;
+    e->tableIfdIndex = 0;
+    e->privateTagSlot = uint32_t(slot);
+    e->hasPrivateIndex = 0;
+    e->pageCount = uint16_t(count);
+    e->firstIfdOffset = absolute[0];
+    // The conversion is the file's new original: an abort keeps it.
+    e->origSize = uint32_t(length);
+    return 0;
+}
+
+int tiff_prepare_update(FctEntry* e) {
+    if (writer_buffers(e) < 0) return -1;
+    e->dirPending = 0;
+    e->chainLinkPos = 0;
+    e->firstLinkSaved = 0;
+    e->firstNewPage = kNoPage;
+    e->rewriteNeeded = 0;
+    e->tableFromChain = 0;
+    int rc;
+    if (e->pageIndexOffset != 0) {
+        rc = tiff_convert_index(e);
+        if (rc == 0) rc = tiff_table_copy(e, 0);
+    } else if (e->pageTableOffset != 0) {
+        rc = tiff_table_copy(e, 0);
+    } else {
+        rc = tiff_chain_to_table(e);
+        if (rc == 0) e->tableFromChain = 1;
+    }
+    if (rc < 0) return -1;
+    e->realFirstIfd = e->firstIfdOffset;
+    return 0;
+}
