@@ -115,9 +115,12 @@ void print_text(const FileReport& f) {
                   << plural(i.bitsPerSample[0], "bit", "bits") << " x "
                   << plural(i.samplesPerPixel, "sample", "samples");
         std::string_view unit = resolution_unit_name(i.resolutionUnit);
-        std::cout << ", " << rational_text(i.xResNum, i.xResDen) << " x "
-                  << rational_text(i.yResNum, i.yResDen) << (unit.empty() ? " (no unit)" : " ")
-                  << unit << "\n";
+        if (i.xResNum == 0 && i.yResNum == 0)
+            std::cout << ", no resolution\n";
+        else
+            std::cout << ", " << rational_text(i.xResNum, i.xResDen) << " x "
+                      << rational_text(i.yResNum, i.yResDen) << (unit.empty() ? " (no unit)" : " ")
+                      << unit << "\n";
         std::cout << "    compression " << compression_name(i.compression) << ", "
                   << photometric_name(i.photometric);
         if (i.subfileType != 0) std::cout << ", subfile type " << i.subfileType;

@@ -135,11 +135,13 @@ int cmd_move(const Location& where, const Args& args) {
     }
 
     uint32_t code = library_move(doc, steps[0].movedPage, steps[0].targetPage);
-    if (code == TAV_E_NOT_SUPPORTED || code == TAV_E_OPTION)
+    // Failures a rebuild cannot cure.
+    if (code == TAV_E_OPTION || code == TAV_EACCES || code == TAV_ENOMEM || code == TAV_EBADF ||
+        code == TAV_E_PAGE)
         throw ToolError(path, "cannot move page " + std::to_string(*moved), code);
     if (code != 0) {
-        // Without a page offset table the library refuses and leaves the
-        // file as it was: rebuild the file, then move again.
+        // Without a page offset table the library refuses (293) and leaves
+        // the file as it was: rebuild the file, then move again.
         doc.close();
         std::cout << path << ": no page offset table; rebuilding the file (every page copied into a new file)"
                   << std::endl;
