@@ -62,6 +62,29 @@ TEST_F(RemoteIo, ReadAheadSizesFollowTheAccessPattern) {
     EXPECT_EQ(fio_close(fd), 0);
 }
 
+TEST_F(RemoteIo, ForwardSkipsSmallerThanAWindowStaySequential) {
+    int fd = open_file("f.bin", 100000);
+    uint8_t buf[8];
+    ASSERT_EQ(fio_read(fd, buf, 4), 4);  // window [0, 2048)
+    // 952 bytes past the window: a whole buffer from where the server is.
+    ASSERT_EQ(fio_seek_to(fd, 3000), 3000);
+    ASSERT_EQ(fio_read(fd, buf, 8), 8);
+    EXPECT_EQ(0, std::memcmp(buf, content.data() + 3000, 8));
+    ASSERT_EQ(reads(), 2u);
+    EXPECT_EQ(read_size(1), 31744u);
+    EXPECT_EQ(stub.count("RPCIFSsetpos"), 0u);
+    ASSERT_EQ(fio_seek_to(fd, 30000), 30000);
+    ASSERT_EQ(fio_read(fd, buf, 8), 8);
+    EXPECT_EQ(reads(), 2u);
+    // Far past the buffer: a small window again.
+    ASSERT_EQ(fio_seek_to(fd, 40000), 40000);
+    ASSERT_EQ(fio_read(fd, buf, 8), 8);
+    EXPECT_EQ(0, std::memcmp(buf, content.data() + 40000, 8));
+    EXPECT_EQ(read_size(2), 2048u);
+    EXPECT_EQ(stub.count("RPCIFSsetpos"), 1u);
+    EXPECT_EQ(fio_close(fd), 0);
+}
+
 TEST_F(RemoteIo, LargeReadBypassesTheBuffer) {
     int fd = open_file("f.bin", 100000);
     std::vector<uint8_t> buf(70000);
