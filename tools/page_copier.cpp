@@ -92,6 +92,23 @@ void write_page(Document& out, uint32_t page, PageReader& rd, bool withPropertie
     }
 }
 
+// Refuses pages whose copy would not show the same image, before anything
+// is written.
+void check_copyable(const PageReader& rd) {
+    const PageInfo& i = rd.info();
+    const std::string src = "page " + std::to_string(rd.page());
+    // The writer records no Predictor: differenced LZW data would decode
+    // to a different image.
+    if (i.compression == TAV_COMP_LZW && i.compressionInfo.value > 1)
+        throw ToolError(rd.path(), src + ": LZW data with predictor " + std::to_string(i.compressionInfo.value) +
+                                       " cannot be copied (the library writes no predictor)");
+    if (i.compression == TAV_COMP_JPEG)
+        throw ToolError(rd.path(), src + ": cannot copy JPEG-compressed pages", TAV_E_COMPRESSION);
+    if (i.stripCount == 0) throw ToolError(rd.path(), src + ": no strips to copy");
+    if (i.stripCount > 65535)
+        throw ToolError(rd.path(), src + ": more than 65535 strips cannot be copied one by one");
+}
+
 // Opens a source for reading and checks that its pages can be copied.
 void open_source(Document& in) {
     in.open(TAV_OPEN_READ);
@@ -122,7 +139,12 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
     for (const SourceSpec& s : request.sources) {
         Document in(where, s.path);
         open_source(in);
-        total += static_cast<uint32_t>(pages_of(s, in).size());
+        PageReader rd(in);
+        for (uint32_t p : pages_of(s, in)) {
+            rd.load(p, false);
+            check_copyable(rd);
+            ++total;
+        }
         in.close();
     }
 
