@@ -53,6 +53,9 @@ make_fixtures() {
     convert -size 90x60 gradient:red-blue -colors 16 -type Palette -compress RLE pal.tif 2>/dev/null
     tiffcp -s -r 16 rgb.tif rgb_strips.tif
     tiffcp g4.tif lzw.tif rgb_strips.tif pal.tif multi.tif
+    # The same without LZW's predictor (the library's writer records none).
+    tiffcp -c lzw:1 lzw.tif lzw_plain.tif
+    tiffcp g4.tif lzw_plain.tif rgb_strips.tif pal.tif multi_plain.tif
 }
 
 finish() {
