@@ -1,0 +1,65 @@
+// Helpers shared by the page information, page data and strip code
+// (Parts 3.2 to 3.4): bounded reads, the text-tag slot table, strip lists
+// and the JpegInfo block.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/fct.h"
+#include "qvtav.h"
+#include "tiff/tiff.h"
+
+// ---- the text-tag table held in FctEntry::textTagOffsets ----
+//
+// Part 3.2 keeps 9 file offsets there. A text of four bytes or fewer stands
+// inside its directory entry (TIFF 6.0) and has no file position, so the
+// table is allocated with room for those texts too:
+//   [0..8]   file offsets of the nine text tags (0: absent or inline)
+//   [9..17]  the bytes of an inline text, in the file's order
+//   [18]     bit k set: text tag k is inline
+constexpr uint32_t kTextTagCount = 9;
+constexpr uint32_t kTextInlineBase = 9;
+constexpr uint32_t kTextInlineMask = 18;
+constexpr uint32_t kTextSlots = 19;
+constexpr uint32_t kExtraSlots = 4;
+
+// The byte order of a handle's TIFF data: "MM" only when detection saw it.
+inline uint16_t tiff_file_order(const FctEntry* e) {
+    return e->detectWord == kByteOrderMM ? kByteOrderMM : kByteOrderII;
+}
+
+// The offset added to every offset read from the directory (page index
+// scheme), else 0.
+inline uint32_t tiff_base(const FctEntry* e) { return e->hasPrivateIndex ? e->tiffBase : 0; }
+
+// Current end of the handle's file (seek to the end), or -1 with errno.
+int64_t page_file_end(FctEntry* e);
+
+// Reads exactly n bytes at the file offset pos (no base added) into buf.
+// Refuses (-1) when [pos, pos + n) does not lie below fileEnd, and when the
+// file delivers fewer bytes; errno is then the read's code, or `code` when
+// the read set none.
+int page_read_exact(FctEntry* e, uint32_t pos, void* buf, uint32_t n, int64_t fileEnd, int code);
+
+// Sets one element of a strip list; a SHORT list whose new value does not
+// fit 16 bits is widened to LONG first. 0, or -1 with errno 12.
+int strip_list_set(StripList* list, uint32_t i, uint32_t v);
+// A copy of a strip list (null on failure, errno 12).
+StripList* strip_list_copy(const StripList* list);
+
+// Frees a JpegInfo block and its header buffer.
+void jpeg_info_free(JpegInfo*& info);
+
+// The number of strips the reader works with for the current TIFF page:
+// stripCount of the page information, at least 1, at most the number of
+// offsets and of byte counts held.
+uint32_t tiff_strip_total(const FctEntry* e);
+
+// Uncompressed size of strip i of n (Part 3.4); -1 with errno 284 when
+// RowsPerStrip is 0 and there are several strips.
+int64_t strip_size_estimate(const FctEntry* e, uint32_t i, uint32_t n);
+
+// The TIFF case of page_read (Part 3.4); page is 0-based, or the strip in
+// by-strip mode. Bytes delivered, or -1 with errno.
+int tiff_read_strips(FctEntry* e, void* buffer, uint32_t start, uint32_t length,
+                     uint32_t* remaining, uint32_t page);
