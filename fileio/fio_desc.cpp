@@ -115,11 +115,11 @@ int translate_open(int32_t code);
 int translate_create(int32_t code);
 
 int remote_open(FileLocation* loc, const char* path, uint32_t mode) {
+    if (take_slot() < 0) return -1;
     if ((mode & 3) == 0) {
         int local = fio_cache_open(loc, path);
         if (local != 0) return local;
     }
-    if (take_slot() < 0) return -1;
     const RpcEntries* e = fio_rpc();
     if (!e) return -1;
     if (!e->open || !e->statobject) {

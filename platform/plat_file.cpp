@@ -166,13 +166,15 @@ int plat_open(const char* path, uint32_t mode) {
     case kPlatReadWrite: flags = O_RDWR; break;
     default: errno = TAV_EINVAL; return -1;
     }
+    // Only regular files are image files; O_NONBLOCK keeps a FIFO or a
+    // device at the path from stalling the open.
     int fd;
-    do fd = open(path, flags | O_CLOEXEC);
+    do fd = open(path, flags | O_CLOEXEC | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) return fail(errno);
     struct stat st {};
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        int e = S_ISDIR(st.st_mode) ? EACCES : errno;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int e = fstat(fd, &st) != 0 ? errno : EACCES;
         close(fd);
         return fail(e);
     }

@@ -21,7 +21,7 @@ constexpr uint32_t kPlatAttrPrivate = 0x100;  // owner-only (0600)
 // The library's code for a host errno value.
 int plat_errno_code(int hostErrno);
 
-// Opens an existing file. An open with write access takes an exclusive
+// Opens an existing regular file (anything else: 13). An open with write access takes an exclusive
 // advisory lock on the whole file (an open file description lock) without
 // waiting; when another description holds it the open fails with 13.
 int plat_open(const char* path, uint32_t mode);

@@ -275,6 +275,13 @@ TEST_F(LocalIo, AccessAndDirectoryTests) {
     EXPECT_EQ(fio_dir_test(dir.file("none").c_str()), 0);
     EXPECT_EQ(fio_remove(nullptr, f.c_str()), 0);
     EXPECT_EQ(fio_remove(nullptr, f.c_str()), -1);
+    // Only regular files open; a FIFO does not stall the open.
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    for (const std::string& p : {dir.path(), dir.file("fifo")}) {
+        errno = 0;
+        EXPECT_EQ(fio_open(nullptr, p.c_str(), 0), -1) << p;
+        EXPECT_EQ(errno, TAV_EACCES) << p;
+    }
 }
 
 TEST_F(LocalIo, PathsLongerThanTheNameBuffersAreRefused) {
