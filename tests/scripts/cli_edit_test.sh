@@ -121,6 +121,20 @@ sys.exit(not (p["title"]=="New title" and p["comments"]=="Grüße, \"quoted\"" a
         bash -c "'$Q' props mpr.tif | grep -q 'author: \"A. Author\"'"
     check "... and every page is unchanged" bash -c "
         for p in 1 2 3 4; do $PY $ORACLE same-pixels mpr.tif \$p multi.tif \$p || exit 1; done"
+    # The library reports this failure in errno (its error cell stays 0):
+    # another process holds the write lock while the texts fit in place.
+    cp letter.tif locked.tif
+    before=$(sum_of locked.tif)
+    $PY - "$Q" >lock.txt <<'PYEOF'
+import fcntl, os, struct, subprocess, sys
+fd = os.open("locked.tif", os.O_RDWR)
+fcntl.fcntl(fd, fcntl.F_OFD_SETLK, struct.pack("hhqqi", fcntl.F_WRLCK, 0, 0, 0, 0))
+r = subprocess.run([sys.argv[1], "props", "locked.tif", "--title", "x"], capture_output=True, text=True)
+print(r.returncode, r.stderr)
+PYEOF
+    check "props on a file locked by another process: status 1, error 13 from errno" \
+        grep -q "^1 qvtav: locked.tif: cannot update the document properties: error 13 " lock.txt
+    check "... the file is unchanged" [ "$(sum_of locked.tif)" = "$before" ]
     run props missing.tif --title x
     check "props on a missing file: status 1" failed_with missing.tif "cannot open: error"
     echo "text" >notes.txt
