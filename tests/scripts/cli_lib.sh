@@ -26,9 +26,13 @@ check() { # check NAME COMMAND...: passes when the command succeeds
 
 # Runs the tool: standard output in $T/out, standard error in $T/err, the
 # exit status in $rc.
+# A sanitizer report in any run counts as a failure of its own.
 run() {
     "$Q" "$@" >"$T/out" 2>"$T/err"
     rc=$?
+    if grep -q -e "Sanitizer" -e "runtime error:" "$T/err"; then
+        bad "sanitizer report while running: qvtav $*"
+    fi
 }
 # True when the last run failed because a library piece is not built yet
 # (the library answers 293 for operations it does not have).
