@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "names.h"
 #include "progress.h"
@@ -20,8 +21,28 @@ constexpr uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
 constexpr uint8_t kEndOfStrip = 2;
 constexpr uint8_t kLastData = 1;
 
-// Writes the page rd holds as page `page` of out.
-void write_page(Document& out, uint32_t page, PageReader& rd, bool withProperties) {
+// Whether samples must change byte order between a page and the file it
+// goes to: uncompressed samples of 16 or 32 bits are swapped on the way;
+// anything else wider than 8 bits cannot be carried over.
+enum class Swap { none, bytes16, bytes32, impossible };
+
+Swap swap_for(const PageInfo& i, uint32_t destOrder) {
+    if (i.byteOrder == destOrder || i.bitsPerSample[0] <= 8) return Swap::none;
+    if (i.compression != TAV_COMP_NONE) return Swap::impossible;
+    if (i.bitsPerSample[0] == 16) return Swap::bytes16;
+    if (i.bitsPerSample[0] == 32) return Swap::bytes32;
+    return Swap::impossible;
+}
+
+void swap_samples(uint8_t* data, uint32_t n, Swap swap) {
+    uint32_t width = swap == Swap::bytes16 ? 2 : 4;
+    for (uint32_t k = 0; k + width <= n; k += width)
+        for (uint32_t a = k, b = k + width - 1; a < b; ++a, --b) std::swap(data[a], data[b]);
+}
+
+// Writes the page rd holds as page `page` of out, whose byte order is
+// destOrder.
+void write_page(Document& out, uint32_t page, PageReader& rd, bool withProperties, uint32_t destOrder) {
     const std::string src = "page " + std::to_string(rd.page());
     const std::string dst = "page " + std::to_string(page);
 
@@ -58,6 +79,9 @@ void write_page(Document& out, uint32_t page, PageReader& rd, bool withPropertie
         put.profileSize = 0;
     }
     put.stripCount = static_cast<uint32_t>(counts.size());
+    Swap swap = swap_for(put, destOrder);
+    put.byteOrder = destOrder;
+    std::vector<uint8_t> swapped;
 
     uint32_t err = 0;
     if (xtavputi(out.handle(), static_cast<uint16_t>(page), &put, nullptr, &err) < 0)
@@ -78,6 +102,11 @@ void write_page(Document& out, uint32_t page, PageReader& rd, bool withPropertie
         rd.read_strip(static_cast<uint32_t>(k), counts[k], [&](const uint8_t* data, uint32_t n, bool lastPiece) {
             uint8_t flag = 0;
             if (lastPiece) flag = lastStrip ? (kEndOfStrip | kLastData) : kEndOfStrip;
+            if (swap == Swap::bytes16 || swap == Swap::bytes32) {
+                swapped.assign(data, data + n);
+                swap_samples(swapped.data(), n, swap);
+                data = swapped.data();
+            }
             uint32_t werr = 0;
             int32_t w = xtavwrite(out.handle(), const_cast<uint8_t*>(data), n,
                                   static_cast<uint16_t>(page), flag, &werr);
@@ -94,9 +123,13 @@ void write_page(Document& out, uint32_t page, PageReader& rd, bool withPropertie
 
 // Refuses pages whose copy would not show the same image, before anything
 // is written.
-void check_copyable(const PageReader& rd) {
+void check_copyable(const PageReader& rd, uint32_t destOrder) {
     const PageInfo& i = rd.info();
     const std::string src = "page " + std::to_string(rd.page());
+    if (swap_for(i, destOrder) == Swap::impossible)
+        throw ToolError(rd.path(), src + ": " + std::to_string(i.bitsPerSample[0]) +
+                                       "-bit compressed samples cannot change byte order (the destination is " +
+                                       (destOrder == 0x4D4D ? "big" : "little") + "-endian)");
     // The writer records no Predictor: differenced LZW data would decode
     // to a different image.
     if (i.compression == TAV_COMP_LZW && i.compressionInfo.value > 1)
@@ -132,17 +165,34 @@ std::vector<uint32_t> pages_of(const SourceSpec& s, const Document& in) {
 
 }  // namespace
 
+// The byte order of an existing file: that of its first page.
+uint32_t byte_order_of(const Location& where, const std::string& path) {
+    Document doc(where, path);
+    doc.open(TAV_OPEN_READ);
+    uint32_t order = 0x4949;
+    if (doc.file_type() == FILETYPE_TIFF && doc.page_count() > 0) {
+        PageReader rd(doc);
+        rd.load(1, false);
+        order = rd.info().byteOrder;
+    }
+    doc.close();
+    return order;
+}
+
 uint32_t copy_pages(const Location& where, const CopyRequest& request) {
     // First learn how many pages there are, and refuse what cannot be
-    // copied before the destination is touched.
+    // copied before the destination is touched. A new file takes the byte
+    // order of its first page.
     uint32_t total = 0;
+    uint32_t destOrder = request.append ? byte_order_of(where, request.destination) : 0;
     for (const SourceSpec& s : request.sources) {
         Document in(where, s.path);
         open_source(in);
         PageReader rd(in);
         for (uint32_t p : pages_of(s, in)) {
             rd.load(p, false);
-            check_copyable(rd);
+            if (destOrder == 0) destOrder = rd.info().byteOrder == 0x4D4D ? 0x4D4D : 0x4949;
+            check_copyable(rd, destOrder);
             ++total;
         }
         in.close();
@@ -174,12 +224,11 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
             for (uint32_t p : pages_of(s, in)) {
                 if (request.withProgress) progress.show(done + 1);
                 rd.load(p, true);
-                // A new file takes the byte order of its first page.
-                if (first && rd.info().byteOrder == 0x4D4D) {
-                    uint32_t order = 0x4D4D;
+                if (first && destOrder == 0x4D4D) {
+                    uint32_t order = destOrder;
                     out.set_option(TAV_OPT_BYTE_ORDER, &order, "cannot set the byte order");
                 }
-                write_page(out, next, rd, first);
+                write_page(out, next, rd, first, destOrder);
                 first = false;
                 ++next;
                 ++done;

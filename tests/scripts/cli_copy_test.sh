@@ -61,6 +61,23 @@ check "copy of a single-strip page with data behind it" same_strips s.tif 1 shor
 check "... the copy does not carry the bytes behind the strip" \
     [ "$(stat -c %s s.tif)" -lt $(( $(stat -c %s short1.tif) + 700 )) ]
 
+# Samples wider than 8 bits keep their values across byte orders.
+convert -size 60x40 gradient:red-blue -depth 16 -compress None rgb16.tif 2>/dev/null
+tiffcp -B rgb16.tif rgb16_mm.tif
+tiffcp -B -c lzw:1 rgb16.tif rgb16_mm_lzw.tif
+run copy g4.tif -o order.tif
+run copy rgb16_mm.tif -o order.tif --append
+check "a big-endian 16-bit page appended to a little-endian file: same pixels" \
+    $PY "$ORACLE" same-pixels order.tif 2 rgb16_mm.tif 1
+run copy rgb16_mm.tif rgb16.tif -o order_mm.tif
+check "a new file from a big-endian page is big-endian and both pages keep their pixels" bash -c "
+    [ \"\$(head -c 2 order_mm.tif)\" = MM ] && $PY $ORACLE same-pixels order_mm.tif 1 rgb16_mm.tif 1 &&
+    $PY $ORACLE same-pixels order_mm.tif 2 rgb16.tif 1"
+before=$(sum_of order.tif)
+run copy rgb16_mm_lzw.tif -o order.tif --append
+check "compressed 16-bit samples of the other byte order are refused" failed_with rgb16_mm_lzw.tif "cannot change byte order"
+check "... before anything is written" [ "$(sum_of order.tif)" = "$before" ]
+
 # A new file takes the properties of its first page's file.
 run copy letter.tif:3-,1 -o e.tif
 run info --json e.tif
