@@ -1,0 +1,19 @@
+// Steps shared by open, create, close and abort (Parts 1.3, 1.4).
+#pragma once
+
+#include <cstdint>
+
+#include "frame/fct.h"
+
+// Format detection (frame/detect.cpp): on an entry whose fd is open and
+// positioned at 0, sets fileType (and detectWord for TIFF, pageCount and
+// dcxOffsets for DCX). 0, or -1 with errno.
+int tav_detect(FctEntry* e);
+
+// The XIFF marks (Part 6.2) in the first bytes of a file with a TIFF header:
+// 0 with *isXiff set, or 293 for an unsupported "XEROX DIFF" version.
+int xiff_test(const uint8_t* buf, uint32_t len, int* isXiff);
+
+// Frees every block the entry holds (close step 3), and for TIFF the reader
+// and writer state. Keeps errno. Safe to call more than once.
+void fct_free_blocks(FctEntry* e);

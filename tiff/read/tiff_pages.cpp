@@ -1,0 +1,445 @@
+// TIFF page location (Part 3.1): the open-time set-up that finds the
+// page-location scheme and counts the pages, and the lookup of a page's IFD
+// through the page index (with its 10-entry window), the page offset table
+// or the plain chain.
+//
+// The plain chain remembers the IFD offsets it has found (FctEntry ifdMemo:
+// page i at ifdMemo[i]), filled while counting at open and while walking, so
+// pages 1..N looked up in order cost O(N) directory reads in all. The memo
+// only ever holds offsets the walk itself reached, in chain order, with no
+// repeats: a chain that comes back to an IFD already visited ends there.
+// Whoever rewrites an existing next-IFD link of an open file (moving a page)
+// must set ifdMemoCount to 0; appending behind the last IFD needs nothing.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unordered_set>
+
+#include "fileio/byteorder.h"
+#include "fileio/fio.h"
+#include "fileio/mem.h"
+#include "frame/fct.h"
+#include "tiff/read/tiff_read_internal.h"
+#include "tiff/tiff.h"
+
+namespace {
+
+constexpr uint32_t kTexoMagic = 0x4F584554u;  // little-endian image of "TEXO"
+constexpr uint32_t kIndexHeaderSize = 52;
+constexpr uint32_t kIndexImageSize = 80;
+constexpr uint32_t kWindowEntries = 10;
+constexpr uint32_t kMaxPages = 65535;
+constexpr uint32_t kMemoLimit = kMaxPages + 1;
+constexpr uint64_t kMaxOffset = 0x7FFFFFFFu;
+
+int fail(int code) {
+    errno = code;
+    return -1;
+}
+
+// Keeps errno across steps whose own failures do not matter.
+class KeepErrno {
+public:
+    KeepErrno() : saved_(errno) {}
+    ~KeepErrno() { errno = saved_; }
+
+private:
+    int saved_;
+};
+
+void swap_words(uint8_t* p, uint32_t words) {
+    for (uint32_t i = 0; i < words; ++i) {
+        uint32_t v = get_le32(p + 4 * i);
+        put_le32(p + 4 * i, bswap32(v));
+    }
+}
+
+uint32_t read_u32(const uint8_t* p, bool swap) {
+    uint32_t v = get_le32(p);
+    return swap ? bswap32(v) : v;
+}
+
+// ---- the chain memo ----
+
+void memo_clear(FctEntry* e) { e->ifdMemoCount = 0; }
+
+// Appends an offset; without memory the memo simply stops growing (every
+// result stays that of the walk, only slower).
+void memo_push(FctEntry* e, uint32_t off) {
+    if (e->ifdMemoCount >= kMemoLimit) return;
+    if (e->ifdMemoCount == e->ifdMemoCap) {
+        KeepErrno keep;
+        uint32_t cap = e->ifdMemoCap ? std::min(e->ifdMemoCap * 2, kMemoLimit) : 64;
+        void* p = e->ifdMemo ? mem_realloc(e->ifdMemo, cap * 4u) : mem_calloc(cap, 4);
+        if (!p) return;
+        e->ifdMemo = static_cast<uint32_t*>(p);
+        e->ifdMemoCap = cap;
+    }
+    e->ifdMemo[e->ifdMemoCount++] = off;
+}
+
+// Whether an offset is among the memo's, knowing the largest of them: the
+// common chain, whose IFDs come one after another in the file, never needs
+// the search.
+class VisitSet {
+public:
+    explicit VisitSet(const FctEntry* e) : e_(e) {
+        for (uint32_t i = 0; i < e->ifdMemoCount; ++i) max_ = std::max(max_, e->ifdMemo[i]);
+    }
+    bool contains(uint32_t off) {
+        if (e_->ifdMemoCount == 0 || off > max_) return false;
+        if (!built_) {
+            set_.insert(e_->ifdMemo, e_->ifdMemo + e_->ifdMemoCount);
+            built_ = true;
+        }
+        return set_.count(off) != 0;
+    }
+    void add(uint32_t off) {
+        max_ = std::max(max_, off);
+        if (built_) set_.insert(off);
+    }
+
+private:
+    const FctEntry* e_;
+    uint32_t max_ = 0;
+    bool built_ = false;
+    std::unordered_set<uint32_t> set_;
+};
+
+// ---- shared set-up steps ----
+
+// The TiffDir work buffer and the temporary file name (for the writer).
+int alloc_work(FctEntry* e) {
+    if (!e->workDir) {
+        e->workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
+        if (!e->workDir) return -1;
+    }
+    if (!e->tempName) {
+        char* name = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
+        if (!name) return -1;
+        if (!tmp_name_in_tempdir(name)) {
+            mem_free(name);
+            return fail(TAV_E_WORKFILE);
+        }
+        e->tempName = name;
+    }
+    return 0;
+}
+
+int finish_setup(FctEntry* e) {
+    if (alloc_work(e) < 0) return -1;
+    if (e->updateMode) return tiff_prepare_update(e);
+    return 0;
+}
+
+// ---- page index ----
+
+int load_index(FctEntry* e) {
+    PageIndexCache* c = e->indexCache;
+    bool swap = tiff_swaps(e->detectWord);
+    if (e->pageIndexOffset == 0) {
+        // An empty index.
+        e->curPage = 0;
+        e->tiffBase = 0;
+        e->pageCount = 1;
+        return 0;
+    }
+    c->header = static_cast<uint8_t*>(mem_calloc(kIndexImageSize, 1));
+    if (!c->header) return -1;
+    uint8_t* h = c->header;
+    int32_t got = tiff_read_at(int(e->fd), e->pageIndexOffset, h, kIndexImageSize);
+    if (got < 0) return -1;
+    if (uint32_t(got) < kIndexHeaderSize) return fail(TAV_E_DIRECTORY);
+    if (read_u32(h, swap) != 1) return fail(TAV_E_INDEX_VERSION);
+    e->hasPrivateIndex = 1;
+    if (swap) {
+        swap_words(h, 1);
+        swap_words(h + 32, 4);
+    }
+    uint32_t pages = get_le32(h + 36);
+    uint32_t chunkCount = get_le32(h + 40);
+    uint32_t kind = get_le32(h + 44);
+    // Each page has an 8-byte entry in the file: a count the file cannot
+    // hold is as wrong as one above 65535.
+    bool tooMany = pages > kMaxPages || uint64_t(pages) * 8 > e->origSize;
+    e->pageCount = uint16_t(pages);
+    if (kind != 32) return fail(TAV_E_INDEX_KIND);
+
+    // The chunk list must lie inside the file before anything is allocated.
+    uint64_t listPos = uint64_t(e->pageIndexOffset) + kIndexHeaderSize;
+    uint64_t room = e->origSize > listPos ? e->origSize - listPos : 0;
+    if (uint64_t(chunkCount) * 8 > room) return fail(TAV_E_INDEX_SIZE);
+    c->chunkCount = chunkCount;
+    if (chunkCount) {
+        c->chunks = static_cast<uint8_t*>(mem_calloc(chunkCount, 8));
+        if (!c->chunks) return -1;
+        got = tiff_read_at(int(e->fd), uint32_t(listPos), c->chunks, chunkCount * 8);
+        if (got < 0) return -1;
+        if (uint32_t(got) != chunkCount * 8) return fail(TAV_E_DIRECTORY);
+        if (swap) swap_words(c->chunks, chunkCount * 2);
+    }
+
+    // The first window: up to 10 entries from the chunks in list order.
+    uint32_t want = std::min(pages, kWindowEntries);
+    uint32_t held = 0;
+    for (uint32_t k = 0; k < chunkCount && held < want; ++k) {
+        uint32_t off = get_le32(c->chunks + 8 * k);
+        uint32_t n = get_le32(c->chunks + 8 * k + 4);
+        uint32_t take = std::min(n, want - held);
+        if (!take) continue;
+        uint8_t raw[8 * kWindowEntries];
+        got = tiff_read_at(int(e->fd), off, raw, take * 8);
+        if (got < 0) return -1;
+        if (uint32_t(got) != take * 8) return fail(TAV_E_DIRECTORY);
+        if (swap) swap_words(raw, take * 2);
+        for (uint32_t i = 0; i < take; ++i) {
+            c->entries[held + i][0] = get_le32(raw + 8 * i);
+            c->entries[held + i][1] = get_le32(raw + 8 * i + 4);
+        }
+        held += take;
+    }
+    c->windowFirst = 0;
+    c->windowCount = uint16_t(held);
+    if (tooMany) return fail(TAV_E_INDEX_SIZE);  // after completing (Part 1.3 decides)
+    return 0;
+}
+
+int setup_index(FctEntry* e) {
+    auto* c = static_cast<PageIndexCache*>(mem_calloc(1, sizeof(PageIndexCache)));
+    if (!c) return -1;
+    e->indexCache = c;
+    e->indexKind = 32;
+    c->entriesPerChunk = 10;
+    if (alloc_work(e) < 0) return -1;
+    if (load_index(e) < 0) return -1;
+    if (e->updateMode) return tiff_prepare_update(e);
+    return 0;
+}
+
+// Refills the window at `page` and gives its entry.
+int index_entry(FctEntry* e, uint32_t page, uint32_t* base, uint32_t* rel) {
+    PageIndexCache* c = e->indexCache;
+    if (!c) return fail(TAV_E_INDEX_KIND);
+    if (page > kMaxPages) return fail(TAV_E_PAGE_RANGE);
+    if (page < c->windowFirst || page - c->windowFirst >= c->windowCount) {
+        bool swap = tiff_swaps(e->detectWord);
+        uint8_t raw[8 * kWindowEntries];
+        uint32_t n = 0;
+        int32_t got;
+        if (c->tempCount && page >= c->tempFirst) {
+            uint32_t idx = page - c->tempFirst;
+            if (idx >= c->tempCount) return fail(TAV_E_PAGE_RANGE);
+            n = std::min<uint32_t>(kWindowEntries, c->tempCount - idx);
+            got = tiff_read_at(int(c->tempDesc), idx * 8, raw, n * 8);
+        } else {
+            uint64_t sum = 0;
+            uint64_t pos = 0;
+            bool found = false;
+            for (uint32_t k = 0; k < c->chunkCount; ++k) {
+                uint32_t off = get_le32(c->chunks + 8 * k);
+                uint32_t cnt = get_le32(c->chunks + 8 * k + 4);
+                if (page < sum + cnt) {
+                    uint64_t idx = page - sum;
+                    n = uint32_t(std::min<uint64_t>(kWindowEntries, cnt - idx));
+                    pos = off + idx * 8;
+                    found = true;
+                    break;
+                }
+                sum += cnt;
+            }
+            if (!found) return fail(TAV_E_PAGE_RANGE);
+            if (pos > kMaxOffset) return fail(TAV_E_SEEK);
+            got = tiff_read_at(int(e->fd), uint32_t(pos), raw, n * 8);
+        }
+        if (got < 0) return -1;
+        if (uint32_t(got) != n * 8) return fail(TAV_E_DIRECTORY);
+        if (swap) swap_words(raw, n * 2);
+        for (uint32_t i = 0; i < n; ++i) {
+            c->entries[i][0] = get_le32(raw + 8 * i);
+            c->entries[i][1] = get_le32(raw + 8 * i + 4);
+        }
+        c->windowFirst = uint16_t(page);
+        c->windowCount = uint16_t(n);
+    }
+    uint32_t i = page - c->windowFirst;
+    *base = c->entries[i][0];
+    if (rel) *rel = c->entries[i][1];
+    return 0;
+}
+
+// ---- page offset table and plain chain ----
+
+// Checks the table whose tag value is `at`; true when it is valid.
+bool table_valid(FctEntry* e, IfdSource& src, uint32_t at, uint32_t* pages) {
+    uint8_t raw[16];
+    KeepErrno keep;  // an unreadable table is only a stale one
+    if (src.read(at, raw, 16) != 16) return false;
+    bool swap = tiff_swaps(e->detectWord);
+    uint32_t magic = read_u32(raw, swap);
+    uint32_t version = read_u32(raw + 4, swap);
+    uint32_t count = read_u32(raw + 8, swap);
+    uint32_t length = read_u32(raw + 12, swap);
+    if (magic != kTexoMagic || version != 1 || length != e->origSize) return false;
+    // Its entries must lie inside the file, and the pages fit a u16.
+    if (count > kMaxPages || uint64_t(at) + 16 + uint64_t(count) * 4 > e->origSize) return false;
+    *pages = count;
+    return true;
+}
+
+int scan_chain(FctEntry* e, IfdSource& src, uint32_t firstIfd, TiffDir& dir) {
+    uint16_t order = e->detectWord;
+    e->pageIndexOffset = 0;
+    e->pageTableOffset = 0;
+    e->privateTagSlot = 0;
+    memo_clear(e);
+    VisitSet visited(e);
+    uint32_t off = firstIfd;
+    uint32_t walked = 0;
+    bool looking = true;
+    // `dir` holds the first IFD already.
+    for (;;) {
+        memo_push(e, off);
+        visited.add(off);
+        if (looking) {
+            for (int i = int(dir.entryCount) - 1; i >= 0; --i) {
+                const TiffDirEntry& d = dir.entries[i];
+                if (d.tag < kTagPageTable) break;
+                if (d.tag != kTagPageTable) continue;
+                uint32_t at = tiff_entry_value(d);
+                if (at != 0) {
+                    uint32_t pages = 0;
+                    if (table_valid(e, src, at, &pages)) {
+                        e->pageTableOffset = at;
+                        e->privateTagSlot = uint32_t(i);
+                        e->pageCount = uint16_t(pages);
+                        e->tableIfdIndex = walked;
+                        return finish_setup(e);
+                    }
+                    looking = false;  // a stale table: count the chain
+                } else if (walked == 0 && dir.nextIfd == 0) {
+                    e->pageCount = 1;  // table scheme without a table yet
+                    e->tableIfdIndex = 0;
+                    return finish_setup(e);
+                } else {
+                    looking = false;
+                }
+                break;
+            }
+        }
+        ++walked;
+        uint32_t next = dir.nextIfd;
+        if (next == 0 || walked >= kMaxPages || visited.contains(next)) break;
+        off = next;
+        if (tiff_read_one_ifd(e, src, order, 0, off, &dir) < 0) return -1;
+    }
+    e->pageCount = uint16_t(walked);
+    return finish_setup(e);
+}
+
+}  // namespace
+
+int tiff_setup_pages(FctEntry* e) {
+    IfdSource src(int(e->fd));
+    src.use_window();
+    memo_clear(e);
+    e->hasPrivateIndex = 0;
+    TiffHeader h;
+    if (tiff_read_header(e, 0, &h) < 0) return -1;
+    e->firstIfdOffset = h.firstIfd;
+    TiffDir dir;
+    if (tiff_read_one_ifd(e, src, e->detectWord, 0, h.firstIfd, &dir) < 0) return -1;
+    for (int i = int(dir.entryCount) - 1; i >= 0; --i) {
+        const TiffDirEntry& d = dir.entries[i];
+        if (d.tag < kTagPageIndex) break;
+        if (d.tag == kTagPageIndex) {
+            e->privateTagSlot = uint32_t(i);
+            e->pageIndexOffset = tiff_entry_value(d);
+            return setup_index(e);
+        }
+    }
+    return scan_chain(e, src, h.firstIfd, dir);
+}
+
+int tiff_walk_to_page(FctEntry* e, uint32_t page, uint32_t* ifdOffset, TiffHeader* header) {
+    if (header || e->ifdMemoCount == 0) {
+        TiffHeader h;
+        if (tiff_read_header(e, 0, &h) < 0) return -1;
+        if (header) *header = h;
+        // The memo starts at the header's first IFD; a different one means
+        // the chain was rebuilt.
+        if (e->ifdMemoCount && e->ifdMemo[0] != h.firstIfd) memo_clear(e);
+        if (e->ifdMemoCount == 0) {
+            memo_push(e, h.firstIfd);
+            if (e->ifdMemoCount == 0) {
+                // No memory for the memo: the plain walk.
+                uint32_t off = h.firstIfd;
+                TiffDir dir;
+                IfdSource src(int(e->fd));
+                for (uint32_t i = 0; i < page; ++i) {
+                    if (tiff_read_one_ifd(e, src, e->detectWord, 0, off, &dir) < 0) return -1;
+                    if (dir.nextIfd == 0) return fail(TAV_E_PAGE_RANGE);
+                    off = dir.nextIfd;
+                }
+                *ifdOffset = off;
+                return 0;
+            }
+        }
+    }
+    if (page < e->ifdMemoCount) {
+        *ifdOffset = e->ifdMemo[page];
+        return 0;
+    }
+    if (page >= kMemoLimit) return fail(TAV_E_PAGE_RANGE);
+    // Walk on from the last IFD the memo knows.
+    VisitSet visited(e);
+    uint32_t idx = e->ifdMemoCount - 1;
+    uint32_t off = e->ifdMemo[idx];
+    TiffDir dir;
+    IfdSource src(int(e->fd));
+    while (idx < page) {
+        if (tiff_read_one_ifd(e, src, e->detectWord, 0, off, &dir) < 0) return -1;
+        uint32_t next = dir.nextIfd;
+        if (next == 0 || visited.contains(next)) return fail(TAV_E_PAGE_RANGE);
+        off = next;
+        ++idx;
+        visited.add(off);
+        if (e->ifdMemoCount == idx) memo_push(e, off);
+    }
+    *ifdOffset = off;
+    return 0;
+}
+
+int tiff_page_ifd_offset(FctEntry* e, uint32_t page, uint32_t* ifdOffset) {
+    if (e->pageIndexOffset) {
+        uint32_t base = 0;
+        if (index_entry(e, page, &base, nullptr) < 0) return -1;
+        e->tiffBase = base;
+        TiffHeader h;
+        if (tiff_read_header(e, base, &h) < 0) return -1;
+        *ifdOffset = h.firstIfd;
+        return 0;
+    }
+    if (page == 0) {
+        *ifdOffset = e->firstIfdOffset;
+        return 0;
+    }
+    if (e->pageTableOffset) {
+        uint64_t pos = uint64_t(e->pageTableOffset) + 16 + uint64_t(page) * 4;
+        if (pos > kMaxOffset) return fail(TAV_E_SEEK);
+        uint8_t raw[4];
+        int32_t got = tiff_read_at(int(e->fd), uint32_t(pos), raw, 4);
+        if (got < 0) return -1;
+        if (got != 4) return fail(TAV_E_PAGE_RANGE);
+        *ifdOffset = read_u32(raw, tiff_swaps(e->detectWord));
+        return 0;
+    }
+    return tiff_walk_to_page(e, page, ifdOffset, nullptr);
+}
+
+int tiff_page_dir(FctEntry* e, uint32_t page, TiffDir* dir) {
+    if (!e || !dir) return fail(TAV_EINVAL);
+    int anyPage = e->pageCount > 1 ? 1 : 0;
+    uint32_t off = 0;
+    if (tiff_page_ifd_offset(e, page, &off) < 0) return -1;
+    return tiff_read_dir(e, e->detectWord, e->tiffBase, off, e->subfileWanted, dir, anyPage);
+}

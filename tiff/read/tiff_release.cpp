@@ -1,0 +1,27 @@
+// Frees the TIFF reader's page-location state (Part 3.1, released at close
+// by Part 1.4): the page index cache with its header image and chunk list,
+// the TiffDir work buffer, the temporary file name and the chain memo.
+// The writer's release (tiff_release_writer) runs first: it closes the work
+// files the cache and the name refer to.
+#include <cerrno>
+
+#include "fileio/mem.h"
+#include "frame/fct.h"
+#include "tiff/tiff.h"
+
+void tiff_release_reader(FctEntry* e) {
+    if (!e) return;
+    int saved = errno;
+    if (PageIndexCache* c = e->indexCache) {
+        mem_free_field(c->header);
+        mem_free_field(c->chunks);
+        mem_free(c);
+        e->indexCache = nullptr;
+    }
+    mem_free_field(e->workDir);
+    mem_free_field(e->tempName);
+    mem_free_field(e->ifdMemo);
+    e->ifdMemoCount = 0;
+    e->ifdMemoCap = 0;
+    errno = saved;
+}
