@@ -44,8 +44,8 @@ int page_read_exact(FctEntry* e, uint32_t pos, void* buf, uint32_t n, int64_t fi
 // Sets one element of a strip list; a SHORT list whose new value does not
 // fit 16 bits is widened to LONG first. 0, or -1 with errno 12.
 int strip_list_set(StripList* list, uint32_t i, uint32_t v);
-// A copy of a strip list (null on failure, errno 12).
-StripList* strip_list_copy(const StripList* list);
+// Makes *dst a copy of src, reusing its blocks; 0, or -1 with errno 12.
+int strip_list_copy_into(StripList** dst, const StripList* src);
 
 // Frees a JpegInfo block and its header buffer.
 void jpeg_info_free(JpegInfo*& info);

@@ -47,6 +47,9 @@
 
 namespace {
 
+int list_prepare(StripList** list, uint16_t type, uint32_t count);  // below
+int load_list(FctEntry* e, const TiffDirEntry& d, StripList** list, int rebase, int64_t end);
+
 constexpr int kErrJpeg = TAV_E_COMPRESSION;  // JPEG refusals without a code of their own
 constexpr int kErrTiles = TAV_E_UNSUPPORTED;
 
@@ -209,7 +212,7 @@ int move_first_strip(Decode& d, uint32_t s) {
     if (!o || o->count == 0) return 0;
     uint32_t old = strip_list_get(o, 0);
     if (old == s) return 0;
-    StripList* c = d.e->stripCounts;
+    StripList* c = d.countsSeen ? d.e->stripCounts : nullptr;
     if (c && c->count > 0) {
         uint64_t end = uint64_t(old) + strip_list_get(c, 0);
         uint32_t v = end > s ? uint32_t(end - s) : 0;
@@ -244,7 +247,7 @@ int marker_scan(Decode& d) {
         if (b[1] == 0xDA) {
             j->interchangeLength = pos - 2 - start;
             uint32_t s = pos - 2;
-            if (d.e->stripOffsets && strip_list_get(d.e->stripOffsets, 0) != s)
+            if (d.offsetsSeen && strip_list_get(d.e->stripOffsets, 0) != s)
                 if (move_first_strip(d, s) < 0) return -1;
             return 0;
         }
@@ -275,7 +278,7 @@ int header_read(Decode& d, uint32_t n) {
     j->interchangeLength = n;
     uint32_t h = n;
     const uint32_t io = j->interchangeOffset;
-    StripList* o = d.e->stripOffsets;
+    StripList* o = d.offsetsSeen ? d.e->stripOffsets : nullptr;
     uint32_t inside = o ? (d.countsCount < o->count ? d.countsCount : o->count) : 0;
     bool stripInside = false;
     for (uint32_t i = 0; i < inside; ++i) {
@@ -394,7 +397,7 @@ int read_rationals(Decode& d, const TiffDirEntry& t, uint32_t* dst, uint32_t n) 
 }
 
 int load_offsets(Decode& d, const TiffDirEntry& t) {
-    if (tiff_load_strip_list(d.e, t, &d.e->stripOffsets, 1) < 0) return -1;
+    if (load_list(d.e, t, &d.e->stripOffsets, 1, d.fileEnd) < 0) return -1;
     d.need &= ~kNeedOffsets;
     d.offsetsSeen = true;
     d.offsetsCount = t.count;
@@ -410,10 +413,8 @@ int load_offsets(Decode& d, const TiffDirEntry& t) {
 }
 
 int load_counts(Decode& d, const TiffDirEntry& t) {
-    if (tiff_load_strip_list(d.e, t, &d.e->stripCounts, 0) < 0) return -1;
-    strip_list_free(d.e->storedCounts);
-    d.e->storedCounts = strip_list_copy(d.e->stripCounts);
-    if (!d.e->storedCounts) return fail(TAV_ENOMEM);
+    if (load_list(d.e, t, &d.e->stripCounts, 0, d.fileEnd) < 0) return -1;
+    if (strip_list_copy_into(&d.e->storedCounts, d.e->stripCounts) < 0) return -1;
     d.need &= ~kNeedCounts;
     d.countsSeen = true;
     d.countsCount = t.count;
@@ -429,17 +430,10 @@ int synthesise_counts(Decode& d) {
     uint32_t n = o->count;
     int64_t end = page_file_end(d.e);
     if (end < 0) return -1;
-    StripList* c = static_cast<StripList*>(mem_calloc(1, sizeof(StripList)));
-    if (!c) return fail(TAV_ENOMEM);
-    c->type = o->type;
-    c->count = n;
-    c->values = mem_calloc(n, o->type == kTiffShort ? 2 : 4);
-    if (!c->values) {
-        mem_free(c);
-        return fail(TAV_ENOMEM);
-    }
-    strip_list_free(d.e->stripCounts);
-    d.e->stripCounts = c;
+    if (list_prepare(&d.e->stripCounts, o->type, n) < 0) return -1;
+    StripList* c = d.e->stripCounts;
+    // The file stores no byte counts: option 23 answers with these.
+    strip_list_free(d.e->storedCounts);
     uint64_t e64 = uint64_t(end);
     for (uint32_t i = 0; i < n; ++i) {
         uint64_t off = strip_list_get(o, i);
@@ -702,10 +696,9 @@ int decode(Decode& d) {
     d.recycled = d.jpeg;
     pi->compressionInfo.jpeg = nullptr;
 
-    // Per-page state of the previous page.
-    strip_list_free(e->stripOffsets);
-    strip_list_free(e->stripCounts);
-    strip_list_free(e->storedCounts);
+    // Per-page state of the previous page. The strip lists are kept for
+    // their blocks: what this page loaded is known from offsetsSeen and
+    // countsSeen, and nothing reads a list before this page loaded it.
     e->aux1Len = e->aux1Off = e->aux2Len = e->aux2Off = 0;
     d.sizes->dataBytes = 0;
 
@@ -734,7 +727,7 @@ int decode(Decode& d) {
         if (decode_entry(d, i) < 0) return -1;
 
     // After all entries.
-    if (e->stripCounts && e->stripOffsets && e->stripCounts->count > e->stripOffsets->count)
+    if (d.countsSeen && d.offsetsSeen && e->stripCounts->count > e->stripOffsets->count)
         e->stripCounts->count = e->stripOffsets->count;
     if (!d.countsSeen && d.offsetsSeen && d.offsetsCount > 0 && e->stripOffsets) {
         bool fromTag273 = false;
@@ -806,32 +799,71 @@ int tiff_decode_dir(FctEntry* e, uint16_t byteOrder, const TiffDir* dir, PageInf
 
 // ---- strip lists ----
 
-int tiff_load_strip_list(FctEntry* e, const TiffDirEntry& d, StripList** list, int rebase) {
+namespace {
+
+uint32_t list_width(uint16_t type) { return type == kTiffShort ? 2 : 4; }
+
+// Makes *list a list of `count` elements of `type`, reusing the record and
+// its array when it has one (consecutive pages usually have as many strips
+// as the page before, and every memory-table operation takes a lock).
+int list_prepare(StripList** list, uint16_t type, uint32_t count) {
+    const uint32_t width = list_width(type);
+    StripList* l = *list;
+    if (l && l->values && list_width(l->type) == width && l->count == count) {
+        l->type = type;
+        return 0;
+    }
+    if (l && l->values) {
+        void* grown = mem_realloc(l->values, count * width);
+        if (grown) {
+            l->values = grown;
+            l->type = type;
+            l->count = count;
+            return 0;
+        }
+    }
     strip_list_free(*list);
+    l = static_cast<StripList*>(mem_calloc(1, sizeof(StripList)));
+    if (!l) return fail(TAV_ENOMEM);
+    l->values = mem_calloc(count, width);
+    if (!l->values) {
+        mem_free(l);
+        return fail(TAV_ENOMEM);
+    }
+    l->type = type;
+    l->count = count;
+    *list = l;
+    return 0;
+}
+
+}  // namespace
+
+int tiff_load_strip_list(FctEntry* e, const TiffDirEntry& d, StripList** list, int rebase) {
+    bool inEntry = d.count == 1 || (d.type == kTiffShort && d.count == 2);
+    int64_t end = 0;
+    if (!inEntry && (end = page_file_end(e)) < 0) return -1;
+    return load_list(e, d, list, rebase, end);
+}
+
+namespace {
+
+// tiff_load_strip_list with the file's end already known.
+int load_list(FctEntry* e, const TiffDirEntry& d, StripList** list, int rebase, int64_t end) {
     const bool isOffsets = d.tag == 273 || d.tag == 324;
     if (d.type != kTiffShort && d.type != kTiffLong) return fail(TAV_EINVAL);
     if (d.count == 0) return fail(isOffsets ? TAV_E_NO_OFFSETS : TAV_E_NO_BYTE_COUNTS);
-    const uint32_t width = d.type == kTiffShort ? 2 : 4;
+    const uint32_t width = list_width(d.type);
     const bool inEntry = d.count == 1 || (d.type == kTiffShort && d.count == 2);
     const uint32_t base = tiff_base(e);
     if (!inEntry) {
         // A table that cannot lie in the file is never allocated.
-        int64_t end = page_file_end(e);
-        if (end < 0) return -1;
         uint64_t bytes = uint64_t(d.count) * width;
         uint64_t at = uint64_t(d.value) + base;
         if (at > uint64_t(end) || bytes > uint64_t(end) - at)
             return fail(isOffsets ? TAV_E_NO_OFFSETS : TAV_E_NO_BYTE_COUNTS);
     }
-    StripList* l = static_cast<StripList*>(mem_calloc(1, sizeof(StripList)));
-    if (!l) return fail(TAV_ENOMEM);
-    l->type = d.type;
-    l->count = d.count;
-    l->values = mem_calloc(d.count, width);
-    if (!l->values) {
-        mem_free(l);
-        return fail(TAV_ENOMEM);
-    }
+    if (list_prepare(list, d.type, d.count) < 0) return -1;
+    StripList* l = *list;
     if (inEntry) {
         if (d.count == 1) {
             if (width == 2) static_cast<uint16_t*>(l->values)[0] = uint16_t(d.value);
@@ -845,8 +877,7 @@ int tiff_load_strip_list(FctEntry* e, const TiffDirEntry& d, StripList** list, i
         if (tiff_read_typed(e, d.type, d.count, d.value, tiff_file_order(e), l->values,
                             d.count * width) < 0) {
             int code = errno ? errno : (isOffsets ? TAV_E_NO_OFFSETS : TAV_E_NO_BYTE_COUNTS);
-            mem_free(l->values);
-            mem_free(l);
+            strip_list_free(*list);
             return fail(code);
         }
     }
@@ -856,9 +887,10 @@ int tiff_load_strip_list(FctEntry* e, const TiffDirEntry& d, StripList** list, i
             else static_cast<uint32_t*>(l->values)[i] += base;
         }
     }
-    *list = l;
     return 0;
 }
+
+}  // namespace
 
 uint32_t strip_list_get(const StripList* list, uint32_t i) {
     if (!list || !list->values || i >= list->count) return 0;
@@ -892,22 +924,15 @@ int strip_list_set(StripList* list, uint32_t i, uint32_t v) {
     return 0;
 }
 
-StripList* strip_list_copy(const StripList* list) {
-    if (!list) return nullptr;
-    StripList* c = static_cast<StripList*>(mem_calloc(1, sizeof(StripList)));
-    if (!c) return nullptr;
-    uint32_t width = list->type == kTiffShort ? 2 : 4;
-    c->type = list->type;
-    c->count = list->count;
-    if (list->count) {
-        c->values = mem_calloc(list->count, width);
-        if (!c->values) {
-            mem_free(c);
-            return nullptr;
-        }
-        if (list->values) std::memcpy(c->values, list->values, size_t(list->count) * width);
+int strip_list_copy_into(StripList** dst, const StripList* src) {
+    if (!src || !src->count) {
+        strip_list_free(*dst);
+        return 0;
     }
-    return c;
+    if (list_prepare(dst, src->type, src->count) < 0) return -1;
+    if (src->values)
+        std::memcpy((*dst)->values, src->values, size_t(src->count) * list_width(src->type));
+    return 0;
 }
 
 void jpeg_info_free(JpegInfo*& info) {

@@ -1,0 +1,211 @@
+// Page information for every page of a TIFF in order (xtavgeti 1..N after
+// xtavopen), side by side with a libtiff program that reads every directory
+// with TIFFReadDirectory and fetches the same fields. Files of 1000 and
+// 10 000 pages show whether the cost is linear in the page count.
+//
+// After the benchmarks a summary prints the time per page of each and the
+// ratio qvtav / libtiff (below 1: qvtav is faster).
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "qvtav.h"
+
+#ifdef QVTAV_HAVE_LIBTIFF
+#include <tiffio.h>
+#endif
+
+namespace {
+
+struct BenchDir {
+    std::string path;
+    BenchDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string t = std::string(base && *base ? base : "/tmp") + "/qvtav-bench-XXXXXX";
+        std::vector<char> buf(t.begin(), t.end());
+        buf.push_back(0);
+        if (!mkdtemp(buf.data())) std::abort();
+        path = buf.data();
+    }
+    ~BenchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+BenchDir& bench_dir() {
+    static BenchDir dir;
+    return dir;
+}
+
+struct PathBuf {
+    char s[TAV_PATH_SIZE];
+    explicit PathBuf(const std::string& p) { std::snprintf(s, sizeof s, "%s", p.c_str()); }
+    operator char*() { return s; }
+};
+
+// A plain chain of `pages` small bilevel pages, each with two strips,
+// resolution and two texts, as a scanner writes them.
+std::string make_file(uint32_t pages) {
+    static std::map<uint32_t, std::string> made;
+    auto it = made.find(pages);
+    if (it != made.end()) return it->second;
+    std::string path = bench_dir().file("pages" + std::to_string(pages) + ".tif");
+    std::vector<uint8_t> v = {'I', 'I', 42, 0, 0, 0, 0, 0};
+    auto put16 = [&](uint16_t x) { v.push_back(uint8_t(x)); v.push_back(uint8_t(x >> 8)); };
+    auto put32 = [&](uint32_t x) { put16(uint16_t(x)); put16(uint16_t(x >> 16)); };
+    auto set32 = [&](uint32_t at, uint32_t x) {
+        for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(x >> (8 * i));
+    };
+    uint32_t prevLink = 4;
+    const char desc[] = "Page of a long fax document";
+    const char soft[] = "Scanner software 2.1";
+    for (uint32_t p = 0; p < pages; ++p) {
+        uint32_t s1 = uint32_t(v.size());
+        for (int i = 0; i < 8; ++i) put16(0xAA55);
+        uint32_t s2 = uint32_t(v.size());
+        for (int i = 0; i < 8; ++i) put16(0x55AA);
+        uint32_t res = uint32_t(v.size());
+        put32(200); put32(1);
+        uint32_t offs = uint32_t(v.size());
+        put32(s1); put32(s2);
+        uint32_t cnts = uint32_t(v.size());
+        put32(16); put32(16);
+        uint32_t d = uint32_t(v.size());
+        v.insert(v.end(), desc, desc + sizeof desc);
+        if (v.size() % 2) v.push_back(0);
+        uint32_t sw = uint32_t(v.size());
+        v.insert(v.end(), soft, soft + sizeof soft);
+        if (v.size() % 2) v.push_back(0);
+        uint32_t ifd = uint32_t(v.size());
+        set32(prevLink, ifd);
+        struct E { uint16_t tag, type; uint32_t count, value; } es[] = {
+            {254, 4, 1, 2},   {256, 4, 1, 128}, {257, 4, 1, 2},   {258, 3, 1, 1},
+            {259, 3, 1, 1},   {262, 3, 1, 0},   {270, 2, sizeof desc, d},
+            {273, 4, 2, offs}, {277, 3, 1, 1},  {278, 4, 1, 1},   {279, 4, 2, cnts},
+            {282, 5, 1, res}, {283, 5, 1, res}, {296, 3, 1, 2},   {305, 2, sizeof soft, sw},
+        };
+        put16(uint16_t(sizeof es / sizeof es[0]));
+        for (const E& e : es) { put16(e.tag); put16(e.type); put32(e.count); put32(e.value); }
+        prevLink = uint32_t(v.size());
+        put32(0);
+    }
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(v.data(), 1, v.size(), f) != v.size()) std::abort();
+    std::fclose(f);
+    made[pages] = path;
+    return path;
+}
+
+// ---- qvtav ----
+
+uint64_t qv_info_all(const std::string& path) {
+    PathBuf p(path);
+    uint32_t type = 0, pages = 0, err = 0;
+    int32_t h = xtavopen(nullptr, p, 0, &type, &pages, &err);
+    if (h < 0) std::abort();
+    PageInfo pi;
+    std::memset(&pi, 0, sizeof pi);
+    TextTagBuf tags[9];
+    std::memset(tags, 0, sizeof tags);
+    pi.textTags = tags;
+    uint32_t sizes[4];
+    PageSizes ps;
+    std::memset(&ps, 0, sizeof ps);
+    ps.sizeCapacity = 4;
+    ps.sizes = sizes;
+    uint64_t sum = 0;
+    for (uint32_t pg = 1; pg <= pages; ++pg) {
+        if (xtavgeti(&h, uint16_t(pg), &pi, &ps, &err) < 0) std::abort();
+        sum += pi.imageWidth + ps.dataBytes + tags[1].length;
+    }
+    xtavclose(&h, &err);
+    return sum;
+}
+
+void BM_QvtavPageInfoEveryPage(benchmark::State& state) {
+    std::string path = make_file(uint32_t(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(qv_info_all(path));
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_QvtavPageInfoEveryPage)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// ---- libtiff ----
+
+#ifdef QVTAV_HAVE_LIBTIFF
+uint64_t lt_info_all(const std::string& path) {
+    TIFF* t = TIFFOpen(path.c_str(), "rc");
+    if (!t) std::abort();
+    uint64_t sum = 0;
+    do {
+        uint32_t w = 0;
+        uint64_t* counts = nullptr;
+        char* desc = nullptr;
+        TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
+        TIFFGetField(t, TIFFTAG_STRIPBYTECOUNTS, &counts);
+        TIFFGetField(t, TIFFTAG_IMAGEDESCRIPTION, &desc);
+        sum += w + (counts ? counts[0] : 0) + (desc ? std::strlen(desc) : 0);
+    } while (TIFFReadDirectory(t));
+    TIFFClose(t);
+    return sum;
+}
+
+void BM_LibtiffReadDirectoryEveryPage(benchmark::State& state) {
+    std::string path = make_file(uint32_t(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(lt_info_all(path));
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_LibtiffReadDirectoryEveryPage)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+#endif
+
+double per_page(const std::function<uint64_t()>& f, uint32_t pages) {
+    double best = 1e300;
+    for (int i = 0; i < 7; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(f());
+        auto t1 = std::chrono::steady_clock::now();
+        best = std::min(best, std::chrono::duration<double, std::nano>(t1 - t0).count());
+    }
+    return best / pages;
+}
+
+void summary() {
+    std::printf("\npage information, ns per page (best of 7)   pages   qvtav");
+#ifdef QVTAV_HAVE_LIBTIFF
+    std::printf("   libtiff   qvtav/libtiff");
+#endif
+    std::printf("\n");
+    for (uint32_t pages : {1000u, 10000u}) {
+        std::string path = make_file(pages);
+        double q = per_page([&] { return qv_info_all(path); }, pages);
+#ifdef QVTAV_HAVE_LIBTIFF
+        double l = per_page([&] { return lt_info_all(path); }, pages);
+        std::printf("every page in order                         %5u %7.1f %9.1f %11.2f\n", pages,
+                    q, l, q / l);
+#else
+        std::printf("every page in order                         %5u %7.1f\n", pages, q);
+#endif
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    summary();
+    return 0;
+}
