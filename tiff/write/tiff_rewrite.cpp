@@ -109,6 +109,37 @@ void encode_entry(uint8_t* p, const TiffDirEntry& d, bool mm) {
     }
 }
 
+// Copies n bytes from srcOffset to dstOffset through buf, a buffer of the
+// memory table that grows as needed (up to kCopyChunk) and is kept by the
+// caller across copies. A source that ends early: what was read is written.
+int copy_through(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n,
+                 MemBlock<uint8_t>& buf, uint32_t& cap) {
+    if (n == 0) return 0;
+    if (fio_seek_to(src, srcOffset) < 0 || fio_seek_to(dst, dstOffset) < 0) return -1;
+    uint32_t chunk = n < kCopyChunk ? n : kCopyChunk;
+    if (cap < chunk) {
+        buf.reset();
+        buf.reset(static_cast<uint8_t*>(mem_calloc(chunk, 1)));
+        cap = buf ? chunk : 0;
+        if (!buf) return -1;
+    }
+    while (n > 0) {
+        uint32_t want = n < chunk ? n : chunk;
+        int32_t r = fio_read(src, buf.get(), want);
+        if (r < 0) return -1;
+        if (r == 0) break;
+        int32_t w = fio_write(dst, buf.get(), uint32_t(r));
+        if (w < 0) return -1;
+        if (w != r) {
+            if (errno == 0) errno = TAV_EIO;
+            return -1;
+        }
+        n -= uint32_t(r);
+        if (uint32_t(r) < want) break;
+    }
+    return 0;
+}
+
 // Strip list owned for one page.
 struct OwnedStripList {
     StripList* list = nullptr;
@@ -121,6 +152,13 @@ struct RewriteState {
     uint64_t end = 0;          // output position where the next value goes
     uint32_t tableEntryPos = 0;  // file position of the 32934 entry (0: none)
     bool tagPlaced = false;
+    MemBlock<uint8_t> copyBuf;     // one buffer for all copies of the rewrite
+    uint32_t copyCap = 0;
+
+    int copy(uint64_t src, uint64_t dst, uint64_t n) {
+        return copy_through(int(e->fd), out.fd, uint32_t(src), uint32_t(dst), uint32_t(n), copyBuf,
+                            copyCap);
+    }
 };
 
 // Reads n bytes of the source at pos; fewer than n is a failure.
@@ -150,8 +188,7 @@ int copy_value(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos) {
     }
     uint64_t have = src < s.e->origSize ? s.e->origSize - src : 0;
     if (n < have) have = n;
-    if (have && copy_range(int(s.e->fd), s.out.fd, uint32_t(src), uint32_t(at), uint32_t(have)) < 0)
-        return -1;
+    if (have && s.copy(src, at, have) < 0) return -1;
     *newPos = uint32_t(at);
     s.end = align4(at + n);
     return 0;
@@ -370,8 +407,7 @@ int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKe
         }
         uint64_t have = off < e->origSize ? e->origSize - off : 0;
         if (cnt < have) have = cnt;
-        if (have && copy_range(int(e->fd), s.out.fd, uint32_t(off), uint32_t(at), uint32_t(have)) < 0)
-            return -1;
+        if (have && s.copy(off, at, have) < 0) return -1;
         newOffsets[k] = uint32_t(at);
         s.end = at + cnt;  // strips follow each other without padding
     }
@@ -446,26 +482,9 @@ int read_page_dir(FctEntry* e, uint32_t i, uint32_t ifd, TiffDir* dir) {
 }  // namespace
 
 int copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n) {
-    if (n == 0) return 0;
-    if (fio_seek_to(src, srcOffset) < 0 || fio_seek_to(dst, dstOffset) < 0) return -1;
-    MemBlock<uint8_t> buf(n < kCopyChunk ? n : kCopyChunk, 1);
-    if (!buf) return -1;
-    uint32_t chunk = n < kCopyChunk ? n : kCopyChunk;
-    while (n > 0) {
-        uint32_t want = n < chunk ? n : chunk;
-        int32_t r = fio_read(src, buf.get(), want);
-        if (r < 0) return -1;
-        if (r == 0) break;  // the source ends early: what was read is written
-        int32_t w = fio_write(dst, buf.get(), uint32_t(r));
-        if (w < 0) return -1;
-        if (w != r) {
-            if (errno == 0) errno = TAV_EIO;
-            return -1;
-        }
-        n -= uint32_t(r);
-        if (uint32_t(r) < want) break;
-    }
-    return 0;
+    MemBlock<uint8_t> buf;
+    uint32_t cap = 0;
+    return copy_through(src, dst, srcOffset, dstOffset, n, buf, cap);
 }
 
 int dir_of_path(char* buffer, uint32_t size, const char* path) {
