@@ -116,4 +116,54 @@ TEST_F(WritePut, WriterOptions) {
     EXPECT_EQ(40u, f.find(f.entries(8), 257)->value);
 }
 
+TEST_F(WritePut, ReducedResolutionDirectoryOfTheSamePage) {
+    int32_t h = wt::create(path);
+    PageInfo full = wt::bilevel(64, 8);
+    std::vector<uint8_t> a = wt::pattern(64, 1), b = wt::pattern(16, 2), c = wt::pattern(64, 3);
+    ASSERT_EQ(0u, wt::put_page(h, 1, full, a));
+    PageInfo reduced = wt::bilevel(32, 4);
+    reduced.subfileType = 1;
+    ASSERT_EQ(0u, wt::put_page(h, 1, reduced, b));
+    PageInfo second = wt::bilevel(64, 8);
+    ASSERT_EQ(0u, wt::put_page(h, 2, second, c));
+    wt::close(h);
+
+    // Chain: page 1, its reduced image, page 2; the table lists the pages.
+    wt::File f(path);
+    auto chain = f.chain();
+    ASSERT_EQ(3u, chain.size());
+    EXPECT_EQ(1u, f.find(f.entries(chain[1]), 254)->value);
+    EXPECT_EQ(0, std::memcmp(&f.bytes[f.find(f.entries(chain[1]), 273)->value], b.data(), 16));
+    EXPECT_EQ(0, std::memcmp(&f.bytes[f.find(f.entries(chain[2]), 273)->value], c.data(), 64));
+    uint32_t t = f.find(f.entries(chain[0]), 32934)->value;
+    EXPECT_EQ(2u, f.u32(t + 8));
+    EXPECT_EQ(chain[0], f.u32(t + 16));
+    EXPECT_EQ(chain[2], f.u32(t + 20));
+    EXPECT_EQ(nullptr, f.find(f.entries(chain[1]), 32934));
+}
+
+TEST_F(WritePut, FormatsWithoutPageData) {
+    uint8_t bytes[8] = {};
+    for (uint32_t type : {FILETYPE_GIF, FILETYPE_RESERVED5}) {
+        TempDir d;
+        int32_t h = wt::create(d.file("x"), type);
+        uint32_t err = 0;
+        PageInfo info = wt::bilevel(8, 8);
+        EXPECT_EQ(0, xtavputi(&h, 1, &info, nullptr, &err)) << type;
+        EXPECT_EQ(0, xtavwrite(&h, bytes, 8, 1, 1, &err)) << type;
+        wt::close(h);
+        EXPECT_TRUE(read_file(d.file("x")).empty());
+    }
+    // Data types a reserved type cannot take.
+    TempDir d;
+    int32_t h = wt::create(d.file("y"), FILETYPE_RESERVED5);
+    uint32_t err = 0;
+    PageInfo info = wt::bilevel(8, 8);
+    info.fileType = 9;
+    PutOptions opts{1, 0, 0, 0};
+    EXPECT_EQ(-1, xtavputi(&h, 1, &info, &opts, &err));
+    EXPECT_EQ(uint32_t(TAV_E_NOT_SUPPORTED), err);
+    wt::close(h);
+}
+
 }  // namespace
