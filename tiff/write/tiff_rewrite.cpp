@@ -155,9 +155,28 @@ struct RewriteState {
     MemBlock<uint8_t> copyBuf;     // one buffer for all copies of the rewrite
     uint32_t copyCap = 0;
 
+    // Copies wait in one pending run while each continues the previous one
+    // in both files (strips of a page usually do), so they travel in few
+    // large reads and writes.
+    uint64_t runSrc = 0, runDst = 0, runLen = 0;
+
     int copy(uint64_t src, uint64_t dst, uint64_t n) {
-        return copy_through(int(e->fd), out.fd, uint32_t(src), uint32_t(dst), uint32_t(n), copyBuf,
-                            copyCap);
+        if (runLen && src == runSrc + runLen && dst == runDst + runLen && runLen + n <= kCopyChunk) {
+            runLen += n;
+            return 0;
+        }
+        if (flush() < 0) return -1;
+        runSrc = src;
+        runDst = dst;
+        runLen = n;
+        return 0;
+    }
+    int flush() {
+        if (!runLen) return 0;
+        uint64_t n = runLen;
+        runLen = 0;
+        return copy_through(int(e->fd), out.fd, uint32_t(runSrc), uint32_t(runDst), uint32_t(n),
+                            copyBuf, copyCap);
     }
 };
 
@@ -434,6 +453,7 @@ int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKe
         *nextDirPos = dir.nextIfd;
     }
 
+    if (s.flush() < 0) return -1;
     uint8_t image[6 + 12 * 55];
     put16(image, dir.entryCount, s.out.mm);
     for (uint32_t j = 0; j < n; ++j) encode_entry(image + 2 + 12 * j, dir.entries[j], s.out.mm);
