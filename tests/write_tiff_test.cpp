@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "frame/fct.h"
-#include "tiff/write/tiff_writer.h"
 #include "write_test_util.h"
 
 namespace {
@@ -138,24 +137,6 @@ TEST_F(WriteTiff, EntryTypesAndValues) {
     EXPECT_EQ(2u, f.find(es1, 262)->value);
     EXPECT_EQ(7u, f.find(es1, 274)->value);  // 90 degrees, mirrored
     EXPECT_EQ(1u, f.find(es1, 284)->value);
-}
-
-TEST(WriteTiffOrientation, RotationAndQuarterTurns) {
-    PageInfo p{};
-    const uint16_t plain[4] = {1, 8, 3, 6}, mirrored[4] = {2, 7, 4, 5};
-    for (uint32_t r = 0; r < 4; ++r) {
-        p.rotation = 90 * r;
-        p.mirrored = 0;
-        EXPECT_EQ(plain[r], tiff_orientation(&p));
-        p.mirrored = 1;
-        EXPECT_EQ(mirrored[r], tiff_orientation(&p));
-    }
-    p.mirrored = 0;
-    p.rotation = 180;
-    p.reserved = 1;  // one quarter turn already applied
-    EXPECT_EQ(8, tiff_orientation(&p));
-    p.rotation = 45;
-    EXPECT_EQ(1, tiff_orientation(&p));
 }
 
 TEST_F(WriteTiff, StripsWithOptionFour) {
