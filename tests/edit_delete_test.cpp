@@ -160,12 +160,6 @@ TEST(EditDelete, RawFilesAreRefused) {
     EXPECT_EQ(files_in(d), 1u);
 }
 
-TEST(EditDelete, MissingFileFails) {
-    TempDir d;
-    EXPECT_EQ(delete_pages(d.file("absent.tif"), 1, 1), -1);
-    EXPECT_EQ(files_in(d), 0u);
-}
-
 TEST(EditProps, FittingTextsAreWrittenInPlace) {
     TempDir d;
     std::string path = d.file("doc.tif");
