@@ -207,7 +207,9 @@ TEST_F(Hostile, JpegMarkersThatStandStill) {
         PageInfo pi = fresh_info();
         PageSizes ps = fresh_sizes();
         uint32_t err = f.info(1, pi, ps);
-        if (err == 0) EXPECT_EQ(pi.compressionInfo.jpeg->headerLength, 2u);
+        if (err == 0) {
+            EXPECT_EQ(pi.compressionInfo.jpeg->headerLength, 2u);
+        }
     }
     // A segment that runs past the end of the file.
     std::vector<uint8_t> j = {0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0xF0, 1, 2};

@@ -39,10 +39,6 @@ std::vector<uint8_t> page(bool mm, const std::vector<uint8_t>& strip, F more,
     return b.build();
 }
 
-std::vector<uint8_t> page(bool mm, const std::vector<uint8_t>& strip) {
-    return page(mm, strip, [](TiffBuilder::Ifd&) {});
-}
-
 TEST_F(DecodeTags, BilevelPageWithoutByteCounts) {
     for (bool mm : {false, true}) {
         auto bytes = page(mm, strip, [](TiffBuilder::Ifd&) {}, false);

@@ -324,3 +324,75 @@ TEST_F(PageInfoCall, ClosedHandle) {
 }
 
 }  // namespace
+
+namespace {
+
+void put32le(std::vector<uint8_t>& v, uint32_t at, uint32_t x) {
+    if (v.size() < at + 4) v.resize(at + 4);
+    for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(x >> (8 * i));
+}
+
+// A file in the page index scheme (Part 3.1): every page is a TIFF stream
+// of its own at a base offset, all its offsets relative to that base.
+TEST_F(PageInfoCall, PageIndexOffsetsAreRebased) {
+    TiffBuilder outer;
+    uint32_t dummy = outer.add_data(std::vector<uint8_t>(4, 0));
+    outer.add_ifd().longs(256, {8}).longs(257, {1}).longs(273, {dummy}).longs(279, {1})
+        .longs(32935, {0});
+    std::vector<uint8_t> file = outer.build();
+    const uint32_t tagValueAt = outer.entry_offset(0, 4) + 8;  // 32935 is the last entry
+    while (file.size() % 4) file.push_back(0);
+    const uint32_t indexAt = uint32_t(file.size());
+    file.resize(indexAt + 80, 0);
+    const uint32_t chunkAt = uint32_t(file.size());
+    file.resize(chunkAt + 16, 0);
+    std::vector<uint32_t> bases;
+    for (int p = 0; p < 2; ++p) {
+        TiffBuilder page;
+        std::vector<uint8_t> strip(60 + 10 * p);
+        for (size_t i = 0; i < strip.size(); ++i) strip[i] = uint8_t(p * 100 + i);
+        uint32_t off = page.add_data(strip);
+        page.add_ifd().longs(256, {8}).longs(257, {uint32_t(strip.size())}).longs(273, {off})
+            .longs(279, {uint32_t(strip.size())}).ascii(270, "page text " + std::to_string(p))
+            .rationals(282, {{uint32_t(100 + p), 1}});
+        auto s = page.build();
+        while (file.size() % 4) file.push_back(0);
+        bases.push_back(uint32_t(file.size()));
+        file.insert(file.end(), s.begin(), s.end());
+    }
+    put32le(file, tagValueAt, indexAt);
+    put32le(file, indexAt, 1);            // version
+    put32le(file, indexAt + 36, 2);       // pages
+    put32le(file, indexAt + 40, 1);       // chunks
+    put32le(file, indexAt + 44, 32);      // entry kind
+    put32le(file, indexAt + 52, chunkAt);
+    put32le(file, indexAt + 56, 2);
+    for (int p = 0; p < 2; ++p) {
+        put32le(file, chunkAt + 8 * p, bases[p]);
+        put32le(file, chunkAt + 8 * p + 4, 0);
+    }
+    OpenedFile f(save(file));
+    ASSERT_TRUE(f.ok()) << f.error;
+    ASSERT_EQ(f.pages, 2u);
+    for (uint16_t p = 2; p >= 1; --p) {
+        TextTagBuf tags[9];
+        std::memset(tags, 0, sizeof tags);
+        PageInfo pi = fresh_info();
+        pi.textTags = tags;
+        PageSizes ps = fresh_sizes();
+        ASSERT_EQ(f.info(p, pi, ps), 0u) << p;
+        EXPECT_EQ(pi.xResNum, 100u + p - 1);
+        EXPECT_EQ(pi.imageLength, 60u + 10 * (p - 1));
+        char text[32] = {};
+        tags[1].buffer = text;
+        ASSERT_EQ(f.data(pi), 0u);
+        EXPECT_STREQ(text, ("page text " + std::to_string(p - 1)).c_str());
+        uint32_t err = 0;
+        auto s = f.stream(p, ps.dataBytes, 17, &err);
+        ASSERT_GE(s.size(), pi.imageLength);
+        ASSERT_EQ(err, 0u);
+        for (size_t i = 0; i < pi.imageLength; ++i) ASSERT_EQ(s[i], uint8_t((p - 1) * 100 + i));
+    }
+}
+
+}  // namespace

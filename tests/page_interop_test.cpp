@@ -187,12 +187,14 @@ void compare_page(OpenedFile& f, TIFF* t, const std::string& name, uint16_t page
     EXPECT_EQ(pi.byteOrder, TIFFIsBigEndian(t) ? 0x4D4Du : 0x4949u);
     EXPECT_EQ(pi.resolutionUnit, (unit >= 1 && unit <= 3) ? unit : 1u);
     float xres = 0, yres = 0;
-    if (TIFFGetField(t, TIFFTAG_XRESOLUTION, &xres))
+    if (TIFFGetField(t, TIFFTAG_XRESOLUTION, &xres)) {
         EXPECT_NEAR(double(pi.xResNum) / pi.xResDen, xres, 1e-3 * (1 + xres));
-    else
+    } else {
         EXPECT_EQ(pi.xResNum, 0u);
-    if (TIFFGetField(t, TIFFTAG_YRESOLUTION, &yres))
+    }
+    if (TIFFGetField(t, TIFFTAG_YRESOLUTION, &yres)) {
         EXPECT_NEAR(double(pi.yResNum) / pi.yResDen, yres, 1e-3 * (1 + yres));
+    }
     const uint32_t rot[9] = {0, 0, 270, 180, 90, 0, 270, 180, 90};
     const uint32_t mir[9] = {0, 0, 0, 0, 0, 1, 1, 1, 1};
     if (orient <= 8) {
@@ -200,7 +202,9 @@ void compare_page(OpenedFile& f, TIFF* t, const std::string& name, uint16_t page
         EXPECT_EQ(pi.mirrored, mir[orient]);
     }
     uint32_t rps = 0;
-    if (TIFFGetField(t, TIFFTAG_ROWSPERSTRIP, &rps)) EXPECT_EQ(pi.rowsPerStrip, rps);
+    if (TIFFGetField(t, TIFFTAG_ROWSPERSTRIP, &rps)) {
+        EXPECT_EQ(pi.rowsPerStrip, rps);
+    }
     const uint32_t nstrips = TIFFNumberOfStrips(t);
     EXPECT_EQ(pi.stripCount, nstrips);
     EXPECT_EQ(ps.sizeCount, nstrips);
@@ -274,8 +278,9 @@ void compare_page(OpenedFile& f, TIFF* t, const std::string& name, uint16_t page
     ASSERT_EQ(f.data(pi), 0u);
     for (int k = 0; k < 9; ++k) {
         char* lib = nullptr;
-        if (TIFFGetField(t, kTextTags[k], &lib) && lib)
+        if (TIFFGetField(t, kTextTags[k], &lib) && lib) {
             EXPECT_STREQ(texts[k].data(), lib) << kTextTags[k];
+        }
     }
     if (photo == PHOTOMETRIC_PALETTE) {
         uint16_t *r = nullptr, *g = nullptr, *b = nullptr;

@@ -62,8 +62,10 @@ int opt_strip_counts(FctEntry* e, uint32_t option, uint32_t* value) {
         std::memcpy(rec->buffer, &v, 4);
         return 0;
     }
+    // A page being written (the writer's lists have type 0) has no stored
+    // counts but its own.
     const StripList* l = e->stripCounts;
-    if (option == 23 && e->storedCounts) l = e->storedCounts;
+    if (option == 23 && e->storedCounts && l && l->type != 0) l = e->storedCounts;
     copy_counts(l, rec->count, rec->buffer, entry_size(e));
     return 0;
 }
