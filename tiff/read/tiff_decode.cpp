@@ -114,10 +114,11 @@ int read_values(Decode& d, uint16_t type, uint32_t count, uint32_t offset, void*
 }
 
 // A table delivered later by xtavgtdata: its size when it lies in the file,
-// else 0 (the tag is left out).
+// else 0 (the tag is left out). A table of four bytes or fewer would stand
+// in the entry, where xtavgtdata cannot read it: no real colour map, curve
+// or profile is that small, so it is left out too.
 uint32_t table_size(const Decode& d, const TiffDirEntry& t, uint64_t bytes) {
-    if (bytes == 0 || bytes > 0xFFFFFFFFu) return 0;
-    if (bytes <= 4 && t.type != kTiffRational) return uint32_t(bytes);  // inline
+    if (bytes <= 4 || bytes > 0xFFFFFFFFu) return 0;
     if (!in_file(d, uint64_t(t.value) + d.base, bytes)) return 0;
     return uint32_t(bytes);
 }
@@ -370,10 +371,16 @@ void text_tag(Decode& d, int k, const TiffDirEntry& t) {
     uint32_t count = t.count;
     slots[kTextInlineMask] &= ~(1u << k);
     slots[k] = 0;
-    if (count <= 4) {
-        // Inside the entry: the bytes in the file's order.
+    if (uint64_t(count) * type_size(t.type) <= 4) {
+        // Inside the entry: the bytes in the file's order, undoing the
+        // directory normalisation of "MM" files.
         uint32_t v = t.value;
-        if (d.order == kByteOrderMM) v = bswap32(v);
+        if (d.order == kByteOrderMM) {
+            if (t.type == kTiffShort)
+                v = uint32_t(bswap16(uint16_t(v))) | uint32_t(bswap16(uint16_t(v >> 16))) << 16;
+            else
+                v = bswap32(v);
+        }
         slots[kTextInlineBase + k] = v;
         slots[kTextInlineMask] |= 1u << k;
         tags[k].length = count;
