@@ -152,7 +152,7 @@ struct RewriteState {
     uint64_t end = 0;          // output position where the next value goes
     uint32_t tableEntryPos = 0;  // file position of the 32934 entry (0: none)
     bool tagPlaced = false;
-    MemBlock<uint8_t> copyBuf;     // one buffer for all copies of the rewrite
+    MemBlock<uint8_t> copyBuf{};   // one buffer for all copies of the rewrite
     uint32_t copyCap = 0;
 
     // Copies wait in one pending run while each continues the previous one
