@@ -38,7 +38,7 @@ void expect_same_tags(const Reader& a, const Dir& da, const Reader& b, const Dir
         ASSERT_EQ(x.tag, y.tag);
         EXPECT_EQ(x.count, y.count);
         if (x.tag == 273 || x.tag == 279 || (x.tag >= 513 && x.tag <= 521 && x.tag != 515)) {
-            if (x.tag == 279) EXPECT_EQ(a.array(x), b.array(y));
+            if (x.tag == 279) { EXPECT_EQ(a.array(x), b.array(y)); }
             continue;  // positions: compared through the data they point to
         }
         EXPECT_EQ(x.type, y.type);

@@ -117,7 +117,7 @@ TEST(EditSafety, KilledEditLeavesOriginalOrFinishedFile) {
     // Leftovers are work files and backup names of the replace, never the
     // document's name in another state.
     for (const auto& name : names_in(d))
-        if (name != "doc.tif") EXPECT_EQ(name.find("doc"), std::string::npos) << name;
+        if (name != "doc.tif") { EXPECT_EQ(name.find("doc"), std::string::npos) << name; }
     std::printf("[ killed ] %d rounds: %d intact, %d finished, %zu stray files\n", rounds, intact,
                 finished, names_in(d).size() - 1);
     RecordProperty("intact", intact);
