@@ -1,4 +1,4 @@
-// Close and abort (Part 1.4): the format's finishing steps (close only),
+// Close and abort: the format's finishing steps (close only),
 // the blocks the entry holds, the descriptor (abort cuts an opened file back
 // to its length at open) and the table entry.
 //
@@ -8,7 +8,7 @@
 // tiff_abort_restore (the first patched link goes back before the cut).
 // In both cases the writer's state is then released (tiff_release_writer
 // closes and deletes its work files: abort deletes them too, the safe
-// choice Part 1.4 leaves open) and the reader's (tiff_release_reader).
+// choice) and the reader's (tiff_release_reader).
 #include <cerrno>
 
 #include "fileio/fio.h"

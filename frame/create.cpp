@@ -1,4 +1,4 @@
-// Create (Part 1.4): a new, empty file of a creatable type, ready for page
+// Create: a new, empty file of a creatable type, ready for page
 // writing. A create that fails after the file was made deletes it again, so
 // a failed create leaves no file behind.
 #include <cerrno>
@@ -87,7 +87,7 @@ int tav_create(FileLocation* loc, char* path, uint32_t* fileType, bool* noEntry)
     if (!fileType || !creatable(*fileType, local)) return create_fail(e, h, TAV_EINVAL);
     uint32_t type = *fileType;
     if (type == FILETYPE_AWD) {
-        // The AWD document is created by the encoder binding (Part 5.4),
+        // The AWD document is created by the encoder binding,
         // which comes with the AWD issues.
         return create_fail(e, h, TAV_E_NOT_SUPPORTED);
     }
@@ -110,7 +110,7 @@ int tav_create(FileLocation* loc, char* path, uint32_t* fileType, bool* noEntry)
 
     switch (type) {
     case FILETYPE_BLOCK:
-        // Step 5: the block file's header comes with its own issue (Part 6.1).
+        // Step 5: the block file's header is not built yet.
         return create_fail_remove(e, h, TAV_E_NOT_SUPPORTED, loc, path);
     case FILETYPE_TIFF:
         // Step 6.

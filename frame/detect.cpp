@@ -1,5 +1,5 @@
-// Format detection (Part 1.3): the file type from the first 1024 bytes, the
-// XIFF marks (Part 6.2) and the DCX page table.
+// Format detection: the file type from the first 1024 bytes, the
+// XIFF marks and the DCX page table.
 #include <cerrno>
 #include <cstring>
 

@@ -1,4 +1,4 @@
-// Steps shared by open, create, close and abort (Parts 1.3, 1.4).
+// Steps shared by open, create, close and abort.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 // dcxOffsets for DCX). 0, or -1 with errno.
 int tav_detect(FctEntry* e);
 
-// The XIFF marks (Part 6.2) in the first bytes of a file with a TIFF header:
+// The XIFF marks in the first bytes of a file with a TIFF header:
 // 0 with *isXiff set, or 293 for an unsupported "XEROX DIFF" version.
 int xiff_test(const uint8_t* buf, uint32_t len, int* isXiff);
 

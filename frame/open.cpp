@@ -1,4 +1,4 @@
-// Open with format detection (Part 1.3): flag checks, the AWD test, the
+// Open with format detection: flag checks, the AWD test, the
 // descriptor, detection and the per-type set-up.
 #include <cerrno>
 #include <cstring>
@@ -36,7 +36,7 @@ int open_fail_close(FctEntry* e, int handle, int code) {
 
 int code_or(int fallback) { return errno ? errno : fallback; }
 
-// The property block behind the TIFF header (Part 1.3, type 3).
+// The property block behind the TIFF header.
 int read_property_block(FctEntry* e) {
     int fd = int(e->fd);
     if (fio_seek_to(fd, 8) < 0) {
@@ -83,7 +83,7 @@ int read_property_block(FctEntry* e) {
     return 0;
 }
 
-// TIFF set-up (Part 1.3 step 11, type 3).
+// TIFF set-up after detection.
 int setup_tiff(FctEntry* e) {
     e->pageIndexOffset = 0;
     e->pageTableOffset = 0;
@@ -95,7 +95,7 @@ int setup_tiff(FctEntry* e) {
     return tiff_setup_pages(e);
 }
 
-// The AWD document's root storage (Part 5.3): the AWD issues bring it.
+// The AWD document's root storage: not built yet.
 int awd_open_document(FctEntry*, const char*, uint32_t) {
     errno = TAV_E_NOT_SUPPORTED;
     return -1;
@@ -180,7 +180,7 @@ int tav_open(FileLocation* loc, char* path, uint32_t flags, uint32_t* fileType,
     // Step 11: per type.
     switch (e->fileType) {
     case FILETYPE_BLOCK:
-        // The block file's set-up comes with its own issue (Part 6.1).
+        // The block file's set-up is not built yet.
         return open_fail_close(e, h, TAV_E_NOT_SUPPORTED);
     case FILETYPE_TIFF:
         if (setup_tiff(e) < 0) {
@@ -199,9 +199,9 @@ int tav_open(FileLocation* loc, char* path, uint32_t flags, uint32_t* fileType,
     case FILETYPE_DCX:
         break;  // detection has read the page table
     case FILETYPE_AWD:
-        return open_fail(e, h, TAV_E_NOT_SUPPORTED);  // document table: Part 5.3
+        return open_fail(e, h, TAV_E_NOT_SUPPORTED);  // the AWD document table is not built yet
     case FILETYPE_XIFF:
-        // The outside reader is not bound yet (Part 6.2): it fails to load.
+        // The outside XIFF reader is not bound yet: it fails to load.
         return open_fail_close(e, h, TAV_EPERM);
     default:
         break;  // 1, 4, 5: nothing

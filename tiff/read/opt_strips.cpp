@@ -1,4 +1,4 @@
-// Options 12, 13 and 23 (Part 1.5, and issue 8 for option 23): the size of
+// Options 12, 13 and 23: the size of
 // one strip byte-count entry, and the current page's strip byte counts, as
 // the reader uses them (13) or exactly as the file stores them (23).
 //

@@ -1,6 +1,6 @@
-// Auxiliary page data (Part 3.4, xtavgtdata): texts, ICC profile and the
+// Auxiliary page data (xtavgtdata): texts, ICC profile and the
 // tables of the photometric area, for TIFF pages. The other formats'
-// palettes come with their readers (Parts 3.5, 3.6, 6.2).
+// palettes come with their readers.
 //
 // Choices:
 //  - Sizes and buffers come from the caller's PageInfo, file offsets and the
@@ -127,12 +127,12 @@ int page_get_data(int handle, PageInfo* info) {
     case FILETYPE_TIFF:
         r = tiff_data(e, info);
         break;
-    case FILETYPE_GIF:   // Part 3.5: palettes
+    case FILETYPE_GIF:   // palettes, with the GIF/PCX readers
     case FILETYPE_PCX:
     case FILETYPE_DCX:
     case FILETYPE_TGA:
-    case FILETYPE_BMP:   // Part 3.6: profile and palette
-    case FILETYPE_XIFF:  // Part 6.2
+    case FILETYPE_BMP:   // profile and palette, with the BMP reader
+    case FILETYPE_XIFF:
         errno = TAV_E_NOT_SUPPORTED;
         r = -1;
         break;

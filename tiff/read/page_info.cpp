@@ -1,6 +1,6 @@
-// The page information call (Part 3.3): xtavgeti for every file type.
+// The page information call: xtavgeti for every file type.
 //
-// Choices where Parts 3.3 and 3.4 leave the matter open (issue 5, item 4):
+// Choices where the page information rules leave the matter open:
 //  - "Opened write-only" means the access bits of the open flags are 1
 //    (flags 9: write with update); flags 1 alone are refused at open.
 //  - A null PageInfo or PageSizes is refused with 22.
@@ -39,7 +39,7 @@ JpegInfo* g_readerJpeg[kFctSize];
 
 JpegInfo*& reader_jpeg(int handle) { return g_readerJpeg[handle - 1]; }
 
-// Property text (Part 3.3): five NUL-terminated strings, each with its label.
+// Property text: five NUL-terminated strings, each with its label.
 void parse_properties(FctEntry* e, PageInfo& c) {
     if (!e->hdrBlock || e->hdrBlockLen == 0) return;
     static const char* const kLabels[5] = {"Title:", "Author:", "Subject:", "Keywords:",
@@ -65,7 +65,7 @@ void parse_properties(FctEntry* e, PageInfo& c) {
     c.propertiesLength = e->hdrBlockLen;
 }
 
-// JPEG options marker (Part 3.3): the first comment segment of length 8.
+// JPEG options marker: the first comment segment of length 8.
 void jpeg_options(PageInfo& c) {
     JpegInfo* j = c.compressionInfo.jpeg;
     if (!j) return;
@@ -206,15 +206,15 @@ int page_get_info(int handle, uint16_t page, PageInfo* info, PageSizes* sizes) {
     case FILETYPE_TIFF:
         r = tiff_page_info(e, p, c, sizes);
         break;
-    case FILETYPE_BLOCK:   // Part 6.1
-    case FILETYPE_GIF:     // Part 3.5
-    case FILETYPE_PCX:     // Part 3.5
-    case FILETYPE_DCX:     // Part 3.5
-    case FILETYPE_TGA:     // Part 3.5
-    case FILETYPE_BMP:     // Part 3.6
-    case FILETYPE_JPEG:    // Part 3.6
-    case FILETYPE_AWD:     // Part 5.3
-    case FILETYPE_XIFF:    // Part 6.2
+    case FILETYPE_BLOCK:
+    case FILETYPE_GIF:
+    case FILETYPE_PCX:
+    case FILETYPE_DCX:
+    case FILETYPE_TGA:
+    case FILETYPE_BMP:
+    case FILETYPE_JPEG:
+    case FILETYPE_AWD:
+    case FILETYPE_XIFF:
     default:
         r = -1;
         errno = TAV_E_NOT_SUPPORTED;

@@ -1,5 +1,5 @@
 // Helpers shared by the page information, page data and strip code
-// (Parts 3.2 to 3.4): bounded reads, the text-tag slot table, strip lists
+// (decoding, page information, page data): bounded reads, the text-tag slot table, strip lists
 // and the JpegInfo block.
 #pragma once
 
@@ -11,7 +11,7 @@
 
 // ---- the text-tag table held in FctEntry::textTagOffsets ----
 //
-// Part 3.2 keeps 9 file offsets there. A text of four bytes or fewer stands
+// The decoder keeps 9 file offsets there. A text of four bytes or fewer stands
 // inside its directory entry (TIFF 6.0) and has no file position, so the
 // table is allocated with room for those texts too:
 //   [0..8]   file offsets of the nine text tags (0: absent or inline)
@@ -55,11 +55,11 @@ void jpeg_info_free(JpegInfo*& info);
 // offsets and of byte counts held.
 uint32_t tiff_strip_total(const FctEntry* e);
 
-// Uncompressed size of strip i of n (Part 3.4); -1 with errno 284 when
+// Uncompressed size of strip i of n; -1 with errno 284 when
 // RowsPerStrip is 0 and there are several strips.
 int64_t strip_size_estimate(const FctEntry* e, uint32_t i, uint32_t n);
 
-// The TIFF case of page_read (Part 3.4); page is 0-based, or the strip in
+// The TIFF case of page_read; page is 0-based, or the strip in
 // by-strip mode. Bytes delivered, or -1 with errno.
 int tiff_read_strips(FctEntry* e, void* buffer, uint32_t start, uint32_t length,
                      uint32_t* remaining, uint32_t page);

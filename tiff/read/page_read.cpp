@@ -1,8 +1,8 @@
-// Page data reading (Part 3.4): xtavread for raw files, types 4 and 5 and
+// Page data reading: xtavread for raw files, types 4 and 5 and
 // TIFF; the other formats' readers come with their own work and fail with
 // 293 until then.
 //
-// Choices where Part 3.4 leaves the matter open (issue 5, item 4):
+// Choices where the reading rules leave the matter open:
 //  - In by-strip mode (option 3) a strip number beyond the page's strips is
 //    refused with 298 (as a page beyond the page count), and a start at or
 //    beyond the end of the named strip with 292.
@@ -13,7 +13,7 @@
 //    (a strip read returned nothing); nothing is read outside the caller's
 //    buffer or the page's strips.
 //  - The strip counts that step 2 sums when the first count is 0 are the
-//    estimate plus the strip's index, as the Part states.
+//    estimate plus the strip's index.
 #include <cerrno>
 
 #include "fileio/fio.h"
@@ -243,15 +243,15 @@ int page_read(int handle, void* buffer, uint32_t start, uint32_t length, uint32_
         *remaining = 0;
         r = 0;
         break;
-    case FILETYPE_BLOCK:  // Part 6.1
-    case FILETYPE_GIF:    // Parts 3.5, 3.6: read at the format view's data offset
+    case FILETYPE_BLOCK:
+    case FILETYPE_GIF:    // read at the format view's data offset
     case FILETYPE_PCX:
     case FILETYPE_DCX:
     case FILETYPE_BMP:
     case FILETYPE_TGA:
     case FILETYPE_JPEG:
-    case FILETYPE_AWD:    // Part 5.3
-    case FILETYPE_XIFF:   // Part 6.2
+    case FILETYPE_AWD:
+    case FILETYPE_XIFF:
     default:
         r = fail(TAV_E_NOT_SUPPORTED);
         break;

@@ -1,10 +1,10 @@
-// TIFF tag decoding (Part 3.2): one sorted directory into the handle's
+// TIFF tag decoding: one sorted directory into the handle's
 // PageInfo copy, the strip arrays, the text and colour-table offsets, the
 // private data areas, the ICC profile and the JpegInfo of old-style JPEG
 // pages.
 //
-// Choices where Part 3.2 leaves the matter open (issue 5, item 4):
-//  - Refusals that the Part makes "with errno unchanged" report a code of
+// Choices where the TIFF reading rules leave the matter open:
+//  - Refusals that would otherwise leave errno unchanged report a code of
 //    their own: JPEGProc other than 1, separate JPEG table tags without
 //    JPEGInterchangeFormat, no SOS marker (interchange length 0), a JPEG
 //    header that cannot be placed or read: 274 (compression not supported);
@@ -15,11 +15,11 @@
 //    leaves one strip.
 //  - Several byte counts without RowsPerStrip leave one strip; that strip,
 //    like every page that ends with one strip, runs from its offset to the
-//    end of the file (the reading rule of Part 3.4 step 1), and dataBytes
+//    end of the file (the reading rule of page_read), and dataBytes
 //    says so, rather than keeping whatever the caller passed.
 //  - A text of four bytes or fewer stands in its entry: its bytes are kept
 //    in the file's order in the text table (page_internal.h) and delivered
-//    from there by xtavgtdata. The directory normalisation of Part 3.1 swaps
+//    from there by xtavgtdata. The directory normalisation swaps
 //    such a value as one u32 in "MM" files; it is swapped back here, so the
 //    characters come out in the order the file holds them.
 //  - BitsPerSample counts above five keep five values (not refused).
@@ -82,7 +82,7 @@ struct Decode {
     bool stripsComputed = false;
     bool sawProc = false;          // JPEGProc met
     JpegInfo* jpeg = nullptr;      // the page's JpegInfo while decoding
-    JpegInfo* recycled = nullptr;  // the block handed over by Part 3.3 step 7
+    JpegInfo* recycled = nullptr;  // the block handed over by page_get_info
 };
 
 int fail(int code) {
@@ -161,7 +161,7 @@ uint32_t counts_available(const Decode& d) {
     return n;
 }
 
-// Strip computation (Part 3.2).
+// Strip computation.
 int compute_strips(Decode& d) {
     d.stripsComputed = true;
     uint32_t n = counts_available(d);
@@ -430,8 +430,8 @@ int load_counts(Decode& d, const TiffDirEntry& t) {
     return 0;
 }
 
-// Byte counts made from the offsets when the page has none (Part 3.2,
-// after all entries, step 2).
+// Byte counts made from the offsets when the page has none (after all
+// entries are decoded).
 int synthesise_counts(Decode& d) {
     StripList* o = d.e->stripOffsets;
     uint32_t n = o->count;
@@ -697,7 +697,7 @@ int decode(Decode& d) {
     PageInfo* pi = d.info;
     FctEntry* e = d.e;
 
-    // The JpegInfo handed over for recycling (Part 3.3 step 7), if any; the
+    // The JpegInfo handed over for recycling (by page_get_info), if any; the
     // word is cleared so that option bits never land in a pointer.
     d.jpeg = pi->compressionInfo.jpeg;
     d.recycled = d.jpeg;

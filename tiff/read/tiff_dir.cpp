@@ -1,4 +1,4 @@
-// TIFF header, one IFD, typed values (Part 3.1): read, normalised to host
+// TIFF header, one IFD, typed values: read, normalised to host
 // order, sorted by tag, and the subfile selection of single-page files.
 #include <algorithm>
 #include <cerrno>

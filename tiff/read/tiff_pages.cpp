@@ -1,4 +1,4 @@
-// TIFF page location (Part 3.1): the open-time set-up that finds the
+// TIFF page location: the open-time set-up that finds the
 // page-location scheme and counts the pages, and the lookup of a page's IFD
 // through the page index (with its 10-entry window), the page offset table
 // or the plain chain.
@@ -200,7 +200,7 @@ int load_index(FctEntry* e) {
     }
     c->windowFirst = 0;
     c->windowCount = uint16_t(held);
-    if (tooMany) return fail(TAV_E_INDEX_SIZE);  // after completing (Part 1.3 decides)
+    if (tooMany) return fail(TAV_E_INDEX_SIZE);  // after completing; the open refuses it
     return 0;
 }
 

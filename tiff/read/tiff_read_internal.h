@@ -1,4 +1,4 @@
-// Helpers shared by the TIFF directory and page-location code (Part 3.1).
+// Helpers shared by the TIFF directory and page-location code.
 #pragma once
 
 #include <cstdint>

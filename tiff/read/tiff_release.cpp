@@ -1,5 +1,4 @@
-// Frees the TIFF reader's page-location state (Part 3.1, released at close
-// by Part 1.4): the page index cache with its header image and chunk list,
+// Frees the TIFF reader's page-location state (released at close): the page index cache with its header image and chunk list,
 // the TiffDir work buffer, the temporary file name and the chain memo.
 // The writer's release (tiff_release_writer) runs first: it closes the work
 // files the cache and the name refer to.
