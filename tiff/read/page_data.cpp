@@ -49,7 +49,7 @@ void swap32(void* buf, uint32_t size) {
 int tiff_data(FctEntry* e, PageInfo* info) {
     int64_t end = page_file_end(e);
     if (end < 0) return -1;
-    const bool mm = tiff_file_order(e) == kByteOrderMM;
+    const bool mm = tiff_read_order(e) == kByteOrderMM;
 
     // Texts.
     const uint32_t* slots = e->textTagOffsets;

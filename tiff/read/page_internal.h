@@ -24,7 +24,7 @@ constexpr uint32_t kTextSlots = 19;
 constexpr uint32_t kExtraSlots = 4;
 
 // The byte order of a handle's TIFF data: "MM" only when detection saw it.
-inline uint16_t tiff_file_order(const FctEntry* e) {
+inline uint16_t tiff_read_order(const FctEntry* e) {
     return e->detectWord == kByteOrderMM ? kByteOrderMM : kByteOrderII;
 }
 

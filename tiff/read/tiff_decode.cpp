@@ -881,7 +881,7 @@ int load_list(FctEntry* e, const TiffDirEntry& d, StripList** list, int rebase, 
         }
     } else {
         errno = 0;
-        if (tiff_read_typed(e, d.type, d.count, d.value, tiff_file_order(e), l->values,
+        if (tiff_read_typed(e, d.type, d.count, d.value, tiff_read_order(e), l->values,
                             d.count * width) < 0) {
             int code = errno ? errno : (isOffsets ? TAV_E_NO_OFFSETS : TAV_E_NO_BYTE_COUNTS);
             strip_list_free(*list);

@@ -420,7 +420,9 @@ int tiff_page_ifd_offset(FctEntry* e, uint32_t page, uint32_t* ifdOffset) {
         return 0;
     }
     if (page == 0) {
-        *ifdOffset = e->firstIfdOffset;
+        // While a handle writes, firstIfdOffset holds the slot of the page
+        // being written; the file's own first directory is kept apart.
+        *ifdOffset = e->realFirstIfd ? e->realFirstIfd : e->firstIfdOffset;
         return 0;
     }
     if (e->pageTableOffset) {
