@@ -30,6 +30,11 @@ int16_t fio_access(FileLocation* loc, const char* path, uint32_t mode);
 int fio_dir_test(const char* path);
 
 // Additions of this implementation.
+// Copies n bytes between two descriptors at the given offsets; both
+// positions end behind the bytes copied, as a read and a write of them would
+// leave them. Local files are copied inside the kernel. Bytes copied (fewer
+// at the source's end), or -1.
+int32_t fio_copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n);
 int fio_sync(int fd);                // data reaches the disk (local); 0 or -1
 int fio_is_remote(int fd);           // 1 remote, 0 local, -1 bad descriptor
 const FileLocation* fio_record(int fd);  // the descriptor's copy of the location

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "fileio/fio_internal.h"
+#include "fileio/mem.h"
 #include "platform/plat_file.h"
 
 namespace {
@@ -434,6 +435,54 @@ int fio_truncate_close(int fd, uint32_t length) {
         return -1;
     }
     return 0;
+}
+
+int32_t fio_copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n) {
+    Slot* a = slot_of(src);
+    Slot* b = slot_of(dst);
+    if (!a || !b) return -1;
+    if (srcOffset >= 0x80000000u || dstOffset >= 0x80000000u) {
+        errno = TAV_E_SEEK;
+        return -1;
+    }
+    if (!a->remote && !b->remote && !b->cached) {
+        int64_t r = plat_copy_range(a->rec->result, srcOffset, b->rec->result, dstOffset, n);
+        if (r == -1) return -1;
+        if (r >= 0) {
+            fio_local_content_changed();
+            int64_t srcEnd = int64_t(srcOffset) + r, dstEnd = int64_t(dstOffset) + r;
+            if (a->cached) {
+                a->pos = srcEnd;
+            } else if (plat_lseek(a->rec->result, int32_t(std::min<int64_t>(srcEnd, INT32_MAX)), 0) < 0) {
+                return -1;
+            }
+            if (plat_lseek(b->rec->result, int32_t(std::min<int64_t>(dstEnd, INT32_MAX)), 0) < 0)
+                return -1;
+            return int32_t(r);
+        }
+    }
+    // Remote descriptors, or files the kernel cannot copy between: through
+    // a buffer.
+    if (fio_seek_to(src, srcOffset) < 0 || fio_seek_to(dst, dstOffset) < 0) return -1;
+    constexpr uint32_t kChunk = 1u << 20;
+    MemBlock<uint8_t> buf(n < kChunk ? (n ? n : 1) : kChunk, 1);
+    if (!buf) return -1;
+    uint32_t done = 0;
+    while (done < n) {
+        uint32_t want = std::min(n - done, kChunk);
+        int32_t r = fio_read(src, buf.get(), want);
+        if (r < 0) return -1;
+        if (r == 0) break;
+        int32_t w = fio_write(dst, buf.get(), uint32_t(r));
+        if (w < 0) return -1;
+        if (w != r) {
+            errno = TAV_EIO;
+            return -1;
+        }
+        done += uint32_t(r);
+        if (uint32_t(r) < want) break;
+    }
+    return int32_t(done);
 }
 
 int fio_sync(int fd) {

@@ -239,6 +239,28 @@ int32_t plat_pread(int fd, void* buf, uint32_t count, int64_t offset) {
     return int32_t(done);
 }
 
+int64_t plat_copy_range(int src, int64_t srcOffset, int dst, int64_t dstOffset, uint32_t n) {
+    loff_t in = srcOffset, out = dstOffset;
+    uint64_t left = n;
+    while (left > 0) {
+        ssize_t r = copy_file_range(src, &in, dst, &out, size_t(left), 0);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            // Nothing copied yet and the kernel cannot copy between these
+            // files (another file system, an old kernel): let the caller
+            // copy through a buffer.
+            if (left == n && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                              errno == EOPNOTSUPP || errno == EBADF))
+                return -2;
+            errno = plat_errno_code(errno);
+            return -1;
+        }
+        if (r == 0) break;  // the source ends here
+        left -= uint64_t(r);
+    }
+    return int64_t(n - left);
+}
+
 int32_t plat_write(int fd, const void* buf, uint32_t count) {
     if (count > uint32_t(INT32_MAX)) return fail(EINVAL);
     uint32_t done = 0;

@@ -35,6 +35,11 @@ int32_t plat_read(int fd, void* buf, uint32_t count);
 int32_t plat_pread(int fd, void* buf, uint32_t count, int64_t offset);
 // Writes all count bytes; count or -1.
 int32_t plat_write(int fd, const void* buf, uint32_t count);
+// Copies n bytes from src at srcOffset to dst at dstOffset inside the
+// kernel (no file positions change). Bytes copied (fewer at the source's
+// end), -1 with errno on failure, or -2 when the kernel cannot copy between
+// these files (the caller then copies through a buffer).
+int64_t plat_copy_range(int src, int64_t srcOffset, int dst, int64_t dstOffset, uint32_t n);
 // New position, or -1 (also when it would not fit 31 bits: 279).
 int32_t plat_lseek(int fd, int32_t offset, int origin);
 // Current length of the open file, at most 0xFFFFFFFF; -1 on failure.

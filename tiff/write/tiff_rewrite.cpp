@@ -41,7 +41,7 @@
 namespace {
 
 constexpr uint64_t kMaxFilePos = 0x7FFFFFFFu;      // files stay below 2^31 bytes
-constexpr uint32_t kCopyChunk = 4u << 20;          // largest single buffer of copy_range
+constexpr uint32_t kCopyChunk = 64u << 20;         // largest run of adjacent copies joined
 constexpr uint16_t kTagStripOffsets = 273;
 constexpr uint16_t kTagStripByteCounts = 279;
 constexpr uint16_t kTagJpegFormat = 513;
@@ -109,35 +109,12 @@ void encode_entry(uint8_t* p, const TiffDirEntry& d, bool mm) {
     }
 }
 
-// Copies n bytes from srcOffset to dstOffset through buf, a buffer of the
-// memory table that grows as needed (up to kCopyChunk) and is kept by the
-// caller across copies. A source that ends early: what was read is written.
-int copy_through(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n,
-                 MemBlock<uint8_t>& buf, uint32_t& cap) {
+// Copies n bytes from srcOffset to dstOffset. The file layer copies local
+// files inside the kernel, so the bytes never pass through this process. A
+// source that ends early leaves a gap.
+int copy_through(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n) {
     if (n == 0) return 0;
-    if (fio_seek_to(src, srcOffset) < 0 || fio_seek_to(dst, dstOffset) < 0) return -1;
-    uint32_t chunk = n < kCopyChunk ? n : kCopyChunk;
-    if (cap < chunk) {
-        buf.reset();
-        buf.reset(static_cast<uint8_t*>(mem_calloc(chunk, 1)));
-        cap = buf ? chunk : 0;
-        if (!buf) return -1;
-    }
-    while (n > 0) {
-        uint32_t want = n < chunk ? n : chunk;
-        int32_t r = fio_read(src, buf.get(), want);
-        if (r < 0) return -1;
-        if (r == 0) break;
-        int32_t w = fio_write(dst, buf.get(), uint32_t(r));
-        if (w < 0) return -1;
-        if (w != r) {
-            if (errno == 0) errno = TAV_EIO;
-            return -1;
-        }
-        n -= uint32_t(r);
-        if (uint32_t(r) < want) break;
-    }
-    return 0;
+    return fio_copy_range(src, dst, srcOffset, dstOffset, n) < 0 ? -1 : 0;
 }
 
 // Strip list owned for one page.
@@ -152,8 +129,6 @@ struct RewriteState {
     uint64_t end = 0;          // output position where the next value goes
     uint32_t tableEntryPos = 0;  // file position of the 32934 entry (0: none)
     bool tagPlaced = false;
-    MemBlock<uint8_t> copyBuf{};   // one buffer for all copies of the rewrite
-    uint32_t copyCap = 0;
 
     // Copies wait in one pending run while each continues the previous one
     // in both files (strips of a page usually do), so they travel in few
@@ -175,8 +150,7 @@ struct RewriteState {
         if (!runLen) return 0;
         uint64_t n = runLen;
         runLen = 0;
-        return copy_through(int(e->fd), out.fd, uint32_t(runSrc), uint32_t(runDst), uint32_t(n),
-                            copyBuf, copyCap);
+        return copy_through(int(e->fd), out.fd, uint32_t(runSrc), uint32_t(runDst), uint32_t(n));
     }
 };
 
@@ -502,9 +476,7 @@ int read_page_dir(FctEntry* e, uint32_t i, uint32_t ifd, TiffDir* dir) {
 }  // namespace
 
 int copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n) {
-    MemBlock<uint8_t> buf;
-    uint32_t cap = 0;
-    return copy_through(src, dst, srcOffset, dstOffset, n, buf, cap);
+    return copy_through(src, dst, srcOffset, dstOffset, n);
 }
 
 int dir_of_path(char* buffer, uint32_t size, const char* path) {
