@@ -1,15 +1,20 @@
-// Export frames, the file control table and the options call.
+// Export frames, the file control table, the options call, the memory table
+// and byte-order conversion.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
+#include <vector>
 
+#include "fileio/byteorder.h"
+#include "fileio/mem.h"
 #include "frame/fct.h"
 #include "frame/ops.h"
 #include "qvtav.h"
 
 namespace {
 
-// Takes a table entry that looks like an open file, without a descriptor.
+// A table entry that looks like an open file, without a descriptor.
 int live_handle() {
     FctEntry t{};
     t.fd = 99;
@@ -23,31 +28,13 @@ protected:
     }
 };
 
-TEST_F(FctTest, HandsOutLowestFreeEntryAndRefusesTheTwentyFirst) {
-    int handles[kFctSize];
-    for (int i = 0; i < kFctSize; ++i) {
-        handles[i] = live_handle();
-        EXPECT_EQ(handles[i], i + 1);
-    }
+TEST_F(FctTest, LowestFreeEntryFirstAndTwentyFirstRefused) {
+    for (int i = 0; i < kFctSize; ++i) EXPECT_EQ(live_handle(), i + 1);
     errno = 0;
     EXPECT_EQ(live_handle(), -1);
     EXPECT_EQ(errno, TAV_ENFILE);
     EXPECT_EQ(fct_release(7), 0);
     EXPECT_EQ(live_handle(), 7);
-}
-
-TEST_F(FctTest, LookupRefusesZeroOutOfRangeAndFreed) {
-    int h = live_handle();
-    for (int bad : {0, -1, 21}) {
-        errno = 0;
-        EXPECT_EQ(fct_lookup(bad), nullptr);
-        EXPECT_EQ(errno, TAV_EBADF);
-    }
-    fct_release(h);
-    errno = 0;
-    EXPECT_EQ(fct_lookup(h), nullptr);
-    EXPECT_EQ(errno, TAV_EBADF);
-    EXPECT_EQ(fct_release(h), -1);
 }
 
 TEST_F(FctTest, FailedOpenEntryStaysUntilItsErrorIsFetched) {
@@ -56,99 +43,148 @@ TEST_F(FctTest, FailedOpenEntryStaysUntilItsErrorIsFetched) {
     int h = fct_alloc(t);
     ASSERT_GT(h, 0);
     fct_entry_at(h)->lastError = 273;
-    EXPECT_EQ(live_handle(), h + 1);  // still taken
+    EXPECT_EQ(live_handle(), h + 1);
     uint32_t code = 0;
     EXPECT_EQ(fct_fetch_error(-h, &code), 0);
     EXPECT_EQ(code, 273u);
-    EXPECT_EQ(fct_lookup(h), nullptr);  // released by the fetch
     EXPECT_EQ(live_handle(), h);
 }
 
-TEST_F(FctTest, FramesZeroTheErrorCellAndReportBadHandles) {
-    uint32_t err = 12345;
+TEST_F(FctTest, FramesZeroTheErrorCellAndRefuseBadHandles) {
     PageInfo info{};
     PageSizes sizes{};
-    for (int32_t bad : {0, -3, 21}) {
-        err = 12345;
+    int32_t freed = live_handle();
+    fct_release(freed);
+    for (int32_t bad : {0, -3, 21, freed}) {
+        uint32_t err = 12345;
         int32_t h = bad;
-        EXPECT_EQ(xtavgeti(&h, 1, &info, &sizes, &err), -1);
-        EXPECT_EQ(err, uint32_t(TAV_EBADF));
+        EXPECT_EQ(xtavgeti(&h, 1, &info, &sizes, &err), -1) << bad;
+        EXPECT_EQ(err, uint32_t(TAV_EBADF)) << bad;
         err = 12345;
-        EXPECT_EQ(xtavclose(&h, &err), -1);
-        EXPECT_EQ(err, 0u);  // close reports by its result only
+        EXPECT_EQ(xtavclose(&h, &err), -1) << bad;
+        EXPECT_EQ(err, 0u) << bad;
     }
-    int32_t h = live_handle();
-    fct_release(h);
-    err = 1;
-    char buf[8] = {};
-    uint32_t rem = 0;
-    EXPECT_EQ(xtavread(&h, buf, 0, 1, &rem, 1, &err), -1);
-    EXPECT_EQ(err, uint32_t(TAV_EBADF));
 }
 
-TEST_F(FctTest, VersionAnswersEvenWithoutAHandle) {
+TEST_F(FctTest, ErrorFetchAndVersionOptions) {
     int32_t h = 0;
     uint32_t v = 0, err = 7;
     EXPECT_EQ(xtavopts(&h, 5, 18, &v, &err), 0);
     EXPECT_EQ(v, 0x00060200u);
     EXPECT_EQ(err, 0u);
-}
-
-TEST_F(FctTest, ErrorFetchOnFreeHandleGivesTheErrorBeforeTheCall) {
-    int32_t h = 0;
-    uint32_t v = 0, err = 0;
     errno = 42;
     EXPECT_EQ(xtavopts(&h, 1, 0, &v, &err), 0);
     EXPECT_EQ(v, 42u);
-}
-
-TEST_F(FctTest, ErrorFetchOnLiveHandleKeepsTheHandle) {
-    int32_t h = live_handle();
+    h = live_handle();
     fct_lookup(h)->lastError = 291;
-    uint32_t v = 0, err = 0;
     EXPECT_EQ(xtavopts(&h, 1, 0, &v, &err), 0);
     EXPECT_EQ(v, 291u);
     EXPECT_NE(fct_lookup(h), nullptr);
 }
 
-TEST_F(FctTest, OptionActionsAndFlags) {
+TEST_F(FctTest, OptionActionsFlagsAndUnknownCodes) {
     int32_t h = live_handle();
     FctEntry* e = fct_lookup(h);
     uint32_t err = 0;
-    // Action 2 is refused and recorded on the handle.
     EXPECT_EQ(xtavopts(&h, 2, 3, nullptr, &err), -1);
     EXPECT_EQ(err, uint32_t(TAV_E_ACTION));
     EXPECT_EQ(e->lastError, TAV_E_ACTION);
-    // Option 3 sets and clears its flag byte.
     EXPECT_EQ(xtavopts(&h, 1, 3, nullptr, &err), 0);
     EXPECT_EQ(e->optionFlags[kOptStripRead], 1);
     EXPECT_EQ(xtavopts(&h, 0, 3, nullptr, &err), 0);
     EXPECT_EQ(e->optionFlags[kOptStripRead], 0);
-    // Unknown options.
-    for (uint32_t opt : {5u, 6u, 7u, 8u, 10u, 99u}) {
-        EXPECT_EQ(xtavopts(&h, 1, opt, nullptr, &err), -1);
-        EXPECT_EQ(err, uint32_t(TAV_E_OPTION));
+    for (uint32_t opt : {5u, 8u, 10u, 40u}) {
+        EXPECT_EQ(xtavopts(&h, 1, opt, nullptr, &err), -1) << opt;
+        EXPECT_EQ(err, uint32_t(TAV_E_OPTION)) << opt;
     }
-    EXPECT_EQ(xtavopts(&h, 0, 40, nullptr, &err), -1);
-    EXPECT_EQ(err, uint32_t(TAV_E_OPTION));
-    // Option 14 sets the byte order.
     uint32_t order = 0x4D4D;
     EXPECT_EQ(xtavopts(&h, 1, 14, &order, &err), 0);
     EXPECT_EQ(e->byteOrder, 0x4D4D);
-}
-
-TEST_F(FctTest, StripWriteOptionRefusedWhilePageUnderWay) {
-    int32_t h = live_handle();
-    FctEntry* e = fct_lookup(h);
-    uint32_t err = 0;
+    // Option 4 is refused only while a page is under way and not complete.
     e->editFlags = kEditPageUnderWay;
     EXPECT_EQ(xtavopts(&h, 1, 4, nullptr, &err), -1);
     EXPECT_EQ(err, uint32_t(TAV_EACCES));
+    EXPECT_EQ(e->optionFlags[kOptStripWrite], 0);
     e->editFlags = kEditPageUnderWay | kEditPageComplete;
     EXPECT_EQ(xtavopts(&h, 1, 4, nullptr, &err), 0);
-    e->editFlags = 0;
-    EXPECT_EQ(xtavopts(&h, 1, 4, nullptr, &err), 0);
     EXPECT_EQ(e->optionFlags[kOptStripWrite], 1);
+}
+
+TEST(MemTable, FullTableRefusesAndKeepsTheOthers) {
+    int before = mem_live_blocks();
+    std::vector<uint8_t*> blocks;
+    for (int i = before; i < kMemTableSize; ++i) {
+        auto* p = static_cast<uint8_t*>(mem_calloc(1, 16));
+        ASSERT_NE(p, nullptr);
+        p[0] = uint8_t(i);
+        blocks.push_back(p);
+    }
+    errno = 0;
+    EXPECT_EQ(mem_calloc(1, 16), nullptr);
+    EXPECT_EQ(errno, TAV_E_MEMTABLE);
+    for (size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(blocks[i][0], uint8_t(before + i));
+    for (auto* p : blocks) mem_free(p);
+    EXPECT_EQ(mem_live_blocks(), before);
+}
+
+TEST(MemTable, RefusalsChangeNothing) {
+    int before = mem_live_blocks();
+    int local = 0;
+    errno = 0;
+    mem_free(&local);
+    EXPECT_EQ(errno, TAV_E_MEMTABLE);
+    errno = 0;
+    EXPECT_EQ(mem_realloc(&local, 64), nullptr);
+    EXPECT_EQ(errno, TAV_E_MEMTABLE);
+    for (auto [n, size] : {std::pair{1u, 0u}, {0x10000u, 0x10000u}}) {  // zero bytes; wraps 32 bits
+        errno = 0;
+        EXPECT_EQ(mem_calloc(n, size), nullptr);
+        EXPECT_EQ(errno, TAV_ENOMEM);
+    }
+    EXPECT_EQ(mem_live_blocks(), before);
+}
+
+TEST(MemTable, GrownBlockKeepsBytesAndReadsZerosBeyond) {
+    auto* p = static_cast<uint8_t*>(mem_calloc(1, 8));
+    ASSERT_NE(p, nullptr);
+    std::memset(p, 0xAB, 8);
+    auto* q = static_cast<uint8_t*>(mem_realloc(p, 4096));
+    ASSERT_NE(q, nullptr);
+    std::vector<uint8_t> want(4096, 0);
+    std::memset(want.data(), 0xAB, 8);
+    EXPECT_EQ(0, std::memcmp(q, want.data(), 4096));
+    mem_free(q);
+}
+
+TEST(ByteOrder, TemplatesRepeatUnknownKindsAndBufferEnd) {
+    const SwapPair t[] = {{1, kSwapSkip}, {1, kSwapShort}};
+    uint8_t b[6] = {1, 2, 3, 4, 5, 6};
+    swap_fields(b, sizeof b, t, 2, 2);
+    EXPECT_EQ(std::vector<uint8_t>(b, b + 6), (std::vector<uint8_t>{1, 3, 2, 4, 6, 5}));
+    swap_fields(b, sizeof b, t, 2, 0);  // repeat 0: nothing
+    EXPECT_EQ(std::vector<uint8_t>(b, b + 6), (std::vector<uint8_t>{1, 3, 2, 4, 6, 5}));
+    // An unknown kind does not move the position.
+    uint8_t d[4] = {1, 2, 3, 4};
+    const SwapPair u[] = {{3, 9}, {1, kSwapLong4}};
+    swap_fields(d, sizeof d, u, 2, 1);
+    EXPECT_EQ(std::vector<uint8_t>(d, d + 4), (std::vector<uint8_t>{4, 3, 2, 1}));
+    // A partial field at the end is left alone, nothing past the length.
+    uint8_t e[8] = {1, 2, 3, 4, 5, 6, 0xEE, 0xEE};
+    const SwapPair l[] = {{100, kSwapLong}};
+    swap_fields(e, 6, l, 1, 1);
+    EXPECT_EQ(std::vector<uint8_t>(e, e + 8), (std::vector<uint8_t>{4, 3, 2, 1, 5, 6, 0xEE, 0xEE}));
+}
+
+TEST(ByteOrder, FixedTemplates) {
+    uint8_t page[26], strips[48];
+    for (int i = 0; i < 48; ++i) strips[i] = uint8_t(i);
+    std::memcpy(page, strips, 26);
+    swap_page_record(page);  // 2 shorts, 1 long, 9 shorts
+    EXPECT_EQ(std::vector<uint8_t>(page, page + 10), (std::vector<uint8_t>{1, 0, 3, 2, 7, 6, 5, 4, 9, 8}));
+    EXPECT_EQ(page[25], 24);
+    swap_strip_entries(strips, 2);  // each: a long, then shorts
+    EXPECT_EQ(strips[24], 27);
+    EXPECT_EQ(strips[36], 37);
 }
 
 }  // namespace

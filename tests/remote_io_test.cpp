@@ -1,13 +1,22 @@
-// Remote descriptors: request counts of the read-ahead and write-behind
-// buffers, server code translations, the missing library, and the remote
-// whole-file operations.
+// Remote descriptors, served by the stand-in remote-access library from a
+// temporary directory: request counts of the read-ahead and write-behind
+// buffers, server code translations, the missing library, whole-file
+// operations, and the replace with its cached local copy.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "fileio/fio.h"
-#include "remote_stub.h"
+#include "platform/plat_loader.h"
+#include "platform/plat_remote.h"
+#include "test_util.h"
 
 namespace {
 
@@ -17,236 +26,188 @@ std::vector<uint8_t> pattern(size_t n) {
     return v;
 }
 
-class RemoteIo : public RemoteTest {
+std::string text(const std::string& path) {
+    auto b = read_file(path);
+    return std::string(b.begin(), b.end());
+}
+
+size_t entries(const std::string& dir) {
+    return size_t(std::distance(std::filesystem::directory_iterator(dir), {}));
+}
+
+class RemoteIo : public ::testing::Test {
 protected:
-    int open_file(const std::string& name, size_t bytes, uint32_t mode = 0) {
-        content = pattern(bytes);
+    void SetUp() override {
+        ASSERT_NE(plat_remote_bind(), nullptr) << "libqvrpc400.so is needed";
+        void* m = plat_remote_module();
+        reset = reinterpret_cast<void (*)()>(plat_symbol(m, "RPCSTUBreset"));
+        count = reinterpret_cast<uint32_t (*)(const char*)>(plat_symbol(m, "RPCSTUBcount"));
+        bytes = reinterpret_cast<uint64_t (*)(const char*)>(plat_symbol(m, "RPCSTUBbytes"));
+        size = reinterpret_cast<uint32_t (*)(const char*, uint32_t)>(plat_symbol(m, "RPCSTUBsize"));
+        fail = reinterpret_cast<void (*)(const char*, uint32_t, uint32_t, uint32_t)>(
+            plat_symbol(m, "RPCSTUBfail"));
+        ASSERT_TRUE(reset && count && bytes && size && fail) << "test controls missing";
+        reset();
+        loc.isRemote = 1;
+        std::snprintf(loc.server, sizeof loc.server, "%s", server.path().c_str());
+    }
+    void TearDown() override {
+        fio_drop_cached_copy();
+        reset();
+    }
+    std::string local(const std::string& name) const { return server.file(name); }
+    int open_file(const std::string& name, size_t n, uint32_t mode = 0) {
+        content = pattern(n);
         write_file(local(name), content);
         int fd = fio_open(&loc, name.c_str(), mode);
         EXPECT_GT(fd, 0) << errno;
-        stub.reset();
+        reset();
         return fd;
     }
-    uint32_t reads() { return stub.count("RPCIFSread"); }
-    uint32_t read_size(uint32_t i) { return stub.size("RPCIFSread", i); }
+    uint32_t reads() { return count("RPCIFSread"); }
+    // Reads n bytes at `at` and checks them against the file.
+    void read_at(int fd, uint32_t at, uint32_t n) {
+        std::vector<uint8_t> buf(n);
+        ASSERT_EQ(fio_seek_to(fd, at), int32_t(at));
+        ASSERT_EQ(fio_read(fd, buf.data(), n), int32_t(n));
+        EXPECT_TRUE(std::equal(buf.begin(), buf.end(), content.begin() + at)) << at;
+    }
 
+    void (*reset)() = nullptr;
+    uint32_t (*count)(const char*) = nullptr;
+    uint64_t (*bytes)(const char*) = nullptr;
+    uint32_t (*size)(const char*, uint32_t) = nullptr;
+    void (*fail)(const char*, uint32_t, uint32_t, uint32_t) = nullptr;
+    TempDir server, here;
+    FileLocation loc{};
     std::vector<uint8_t> content;
 };
 
-TEST_F(RemoteIo, ReadAheadSizesFollowTheAccessPattern) {
+TEST_F(RemoteIo, ReadAheadFollowsTheAccessPattern) {
     int fd = open_file("f.bin", 100000);
-    uint8_t buf[16];
-
-    // A first small read fetches a small window...
-    ASSERT_EQ(fio_read(fd, buf, 10), 10);
-    EXPECT_EQ(reads(), 1u);
-    EXPECT_EQ(read_size(0), 2048u);
-    EXPECT_EQ(0, std::memcmp(buf, content.data(), 10));
-    // ...which serves the next read.
-    ASSERT_EQ(fio_read(fd, buf, 10), 10);
-    EXPECT_EQ(reads(), 1u);
-    EXPECT_EQ(0, std::memcmp(buf, content.data() + 10, 10));
-    // A read that continues the buffered bytes reads a whole buffer ahead.
-    ASSERT_EQ(fio_seek_to(fd, 2048), 2048);
-    ASSERT_EQ(fio_read(fd, buf, 10), 10);
-    EXPECT_EQ(reads(), 2u);
-    EXPECT_EQ(read_size(1), 31744u);
-    EXPECT_EQ(0, std::memcmp(buf, content.data() + 2048, 10));
-    // A jump elsewhere is a small window again, with one position request.
-    ASSERT_EQ(fio_seek_to(fd, 50000), 50000);
-    ASSERT_EQ(fio_read(fd, buf, 10), 10);
-    EXPECT_EQ(reads(), 3u);
-    EXPECT_EQ(read_size(2), 2048u);
-    EXPECT_EQ(stub.count("RPCIFSsetpos"), 1u);
-    EXPECT_EQ(0, std::memcmp(buf, content.data() + 50000, 10));
-    EXPECT_EQ(fio_close(fd), 0);
-}
-
-TEST_F(RemoteIo, ForwardSkipsSmallerThanAWindowStaySequential) {
-    int fd = open_file("f.bin", 100000);
-    uint8_t buf[8];
-    ASSERT_EQ(fio_read(fd, buf, 4), 4);  // window [0, 2048)
-    // 952 bytes past the window: a whole buffer from where the server is.
-    ASSERT_EQ(fio_seek_to(fd, 3000), 3000);
-    ASSERT_EQ(fio_read(fd, buf, 8), 8);
-    EXPECT_EQ(0, std::memcmp(buf, content.data() + 3000, 8));
-    ASSERT_EQ(reads(), 2u);
-    EXPECT_EQ(read_size(1), 31744u);
-    EXPECT_EQ(stub.count("RPCIFSsetpos"), 0u);
-    ASSERT_EQ(fio_seek_to(fd, 30000), 30000);
-    ASSERT_EQ(fio_read(fd, buf, 8), 8);
-    EXPECT_EQ(reads(), 2u);
-    // Far past the buffer: a small window again.
-    ASSERT_EQ(fio_seek_to(fd, 40000), 40000);
-    ASSERT_EQ(fio_read(fd, buf, 8), 8);
-    EXPECT_EQ(0, std::memcmp(buf, content.data() + 40000, 8));
-    EXPECT_EQ(read_size(2), 2048u);
-    EXPECT_EQ(stub.count("RPCIFSsetpos"), 1u);
+    // Each step: where, how many, then the reads so far and the last size.
+    struct Step {
+        uint32_t at, n, reads, lastSize, setpos;
+    } steps[] = {
+        {0, 10, 1, 2048, 0},       // a small window first
+        {10, 10, 1, 2048, 0},      // served from it
+        {2048, 10, 2, 31744, 0},   // continuing: a whole buffer ahead
+        {50000, 10, 3, 2048, 1},   // a jump: a small window again
+        {50010, 3000, 4, 31744, 1},  // across the window's end: joined
+        {53500, 8, 4, 31744, 1},
+        {84000, 8, 5, 16208, 1},   // a gap under 2048 past the buffer stays sequential
+        {99990, 10, 5, 16208, 1},  // (asks only for what the file holds)
+    };
+    for (const Step& s : steps) {
+        read_at(fd, s.at, s.n);
+        EXPECT_EQ(reads(), s.reads) << s.at;
+        EXPECT_EQ(size("RPCIFSread", reads() - 1), s.lastSize) << s.at;
+        EXPECT_EQ(count("RPCIFSsetpos"), s.setpos) << s.at;
+    }
+    uint8_t b[4];
+    EXPECT_EQ(fio_read(fd, b, 4), 0);  // at the end, without a request
+    EXPECT_EQ(reads(), 5u);
     EXPECT_EQ(fio_close(fd), 0);
 }
 
 TEST_F(RemoteIo, LargeReadBypassesTheBuffer) {
     int fd = open_file("f.bin", 100000);
-    std::vector<uint8_t> buf(70000);
-    ASSERT_EQ(fio_read(fd, buf.data(), 70000), 70000);
+    read_at(fd, 0, 70000);
     ASSERT_EQ(reads(), 3u);
-    EXPECT_EQ(read_size(0), 31744u);
-    EXPECT_EQ(read_size(1), 31744u);
-    EXPECT_EQ(read_size(2), 6512u);
-    EXPECT_EQ(stub.bytes("RPCIFSread"), 70000u);
-    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), content.begin()));
-    // The rest of the file, then the end: 0 without a request.
-    ASSERT_EQ(fio_read(fd, buf.data(), 70000), 30000);
-    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 30000, content.begin() + 70000));
-    uint32_t before = reads();
-    EXPECT_EQ(fio_read(fd, buf.data(), 10), 0);
-    EXPECT_EQ(reads(), before);
-    EXPECT_EQ(fio_close(fd), 0);
-}
-
-TEST_F(RemoteIo, ReadsAcrossTheBufferEndJoinBufferedAndFetchedBytes) {
-    int fd = open_file("f.bin", 5000);
-    std::vector<uint8_t> buf(5000);
-    ASSERT_EQ(fio_read(fd, buf.data(), 2000), 2000);   // window of 2048
-    ASSERT_EQ(fio_read(fd, buf.data() + 2000, 3000), 3000);  // 48 buffered + the rest
-    EXPECT_EQ(buf, content);
-    EXPECT_EQ(reads(), 2u);
+    for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(size("RPCIFSread", i), i < 2 ? 31744u : 6512u);
+    EXPECT_EQ(bytes("RPCIFSread"), 70000u);
     EXPECT_EQ(fio_close(fd), 0);
 }
 
 TEST_F(RemoteIo, WritesKeepTheReadBufferCurrentAndGatherIntoFullPieces) {
     int fd = open_file("f.bin", 100000, kFioModeReadWrite);
-    uint8_t buf[16];
-    ASSERT_EQ(fio_read(fd, buf, 10), 10);
+    read_at(fd, 0, 10);
     ASSERT_EQ(fio_seek_to(fd, 10), 10);
     ASSERT_EQ(fio_write(fd, "HELLO", 5), 5);
-    uint32_t readsBefore = reads();
+    uint8_t buf[16];
     ASSERT_EQ(fio_seek_to(fd, 8), 8);
     ASSERT_EQ(fio_read(fd, buf, 8), 8);
     EXPECT_EQ(0, std::memcmp(buf + 2, "HELLO", 5));
     EXPECT_EQ(buf[0], content[8]);
-    EXPECT_EQ(reads(), readsBefore);  // served from the updated buffer
-
-    // Appending small pieces goes out in whole buffers.
-    stub.reset();
+    EXPECT_EQ(reads(), 1u);  // served from the updated buffer
+    reset();
     ASSERT_EQ(fio_lseek(fd, 0, 2), 100000);
     std::vector<uint8_t> piece(1000, 0xAB);
     for (int i = 0; i < 70; ++i) ASSERT_EQ(fio_write(fd, piece.data(), 1000), 1000);
-    EXPECT_EQ(stub.count("RPCIFSwrite"), 2u);
-    EXPECT_EQ(stub.size("RPCIFSwrite", 0), 31744u);
-    EXPECT_EQ(stub.size("RPCIFSwrite", 1), 31744u);
-    // The end counts the bytes still waiting in the write buffer.
-    EXPECT_EQ(fio_lseek(fd, 0, 2), 170000);
+    EXPECT_EQ(count("RPCIFSwrite"), 2u);
+    EXPECT_EQ(size("RPCIFSwrite", 0), 31744u);
+    EXPECT_EQ(size("RPCIFSwrite", 1), 31744u);
+    EXPECT_EQ(fio_lseek(fd, 0, 2), 170000);  // counts the bytes still buffered
     EXPECT_EQ(fio_read(fd, buf, 10), 0);
     ASSERT_EQ(fio_close(fd), 0);
-
     auto onDisk = read_file(local("f.bin"));
     ASSERT_EQ(onDisk.size(), 170000u);
     EXPECT_EQ(0, std::memcmp(onDisk.data() + 10, "HELLO", 5));
     EXPECT_EQ(onDisk[169999], 0xAB);
 }
 
-TEST_F(RemoteIo, CreateWriteAndReadBack) {
-    char path[TAV_PATH_SIZE] = "new.bin";
-    int fd = fio_creat(&loc, path, 0);
-    ASSERT_GT(fd, 0);
-    EXPECT_EQ(fio_is_remote(fd), 1);
-    auto data = pattern(40000);
-    ASSERT_EQ(fio_write(fd, data.data(), 40000), 40000);
-    ASSERT_EQ(fio_seek_to(fd, 0), 0);
-    std::vector<uint8_t> back(40000);
-    ASSERT_EQ(fio_read(fd, back.data(), 40000), 40000);
-    EXPECT_EQ(back, data);
-    ASSERT_EQ(fio_close(fd), 0);
-    EXPECT_EQ(read_file(local("new.bin")), data);
-}
-
-TEST_F(RemoteIo, OpenTranslatesServerCodes) {
+TEST_F(RemoteIo, ServerCodesAreTranslated) {
     write_file(local("there.bin"), "abc");
     struct Case {
+        const char* entry;
         uint32_t code, transport;
         const char* path;
         int expected;
     } cases[] = {
-        {1284, 0, "there.bin", TAV_EFAULT},
-        {1291, 0, "there.bin", TAV_EFAULT},
-        {1292, 0, "there.bin", TAV_ENOMEM},  // the file exists
-        {1300, 0, "there.bin", 1300},
-        {0, 1, "there.bin", TAV_E_TRANSPORT},
+        {"RPCIFSopen", 1284, 0, "there.bin", TAV_EFAULT},
+        {"RPCIFSopen", 1291, 0, "there.bin", TAV_EFAULT},
+        {"RPCIFSopen", 1292, 0, "there.bin", TAV_ENOMEM},
+        {"RPCIFSopen", 1292, 0, "missing.bin", TAV_ENOENT},
+        {"RPCIFSopen", 1300, 0, "there.bin", 1300},
+        {"RPCIFSopen", 0, 1, "there.bin", TAV_E_TRANSPORT},
+        {"RPCIFScreate", 1284, 0, "c.bin", TAV_EFAULT},
+        {"RPCIFScreate", 1297, 0, "c.bin", TAV_EFAULT},
+        {"RPCIFScreate", 1296, 0, "c.bin", TAV_E_REMOTE_EXISTS},
+        {"RPCIFScreate", 1298, 0, "c.bin", TAV_ENOMEM},
+        {"RPCIFScreate", 1234, 0, "c.bin", 1234},
+        {"RPCIFScreate", 0, 1, "c.bin", TAV_E_TRANSPORT},
+        {"", 0, 0, "missing.bin", TAV_ENOENT},     // real failures of the server
+        {"", 0, 0, "../escape.bin", TAV_EFAULT},
+        {"RPCIFScreate", 0, 0, "there.bin", TAV_E_REMOTE_EXISTS},
     };
     for (const Case& c : cases) {
-        stub.reset();
-        stub.fail("RPCIFSopen", c.code, c.transport, 0);
+        reset();
+        if (c.code || c.transport) fail(c.entry, c.code, c.transport, 0);
+        PathBuf p(c.path);
         errno = 0;
-        EXPECT_EQ(fio_open(&loc, c.path, 0), -1);
-        EXPECT_EQ(errno, c.expected) << "server code " << c.code;
+        bool create = std::strcmp(c.entry, "RPCIFScreate") == 0;
+        EXPECT_EQ(create ? fio_creat(&loc, p, 0) : fio_open(&loc, p, 0), -1) << c.entry << c.code;
+        EXPECT_EQ(errno, c.expected) << c.entry << " " << c.code << " " << c.path;
     }
-    // Real failures of the server.
-    errno = 0;
-    EXPECT_EQ(fio_open(&loc, "missing.bin", 0), -1);
-    EXPECT_EQ(errno, TAV_ENOENT);
-    errno = 0;
-    EXPECT_EQ(fio_open(&loc, "../escape.bin", 0), -1);
-    EXPECT_EQ(errno, TAV_EFAULT);
-}
-
-TEST_F(RemoteIo, CreateTranslatesServerCodes) {
-    struct Case {
-        uint32_t code, transport;
-        int expected;
-    } cases[] = {
-        {1284, 0, TAV_EFAULT}, {1297, 0, TAV_EFAULT}, {1296, 0, TAV_E_REMOTE_EXISTS},
-        {1298, 0, TAV_ENOMEM}, {1234, 0, 1234},       {0, 1, TAV_E_TRANSPORT},
-    };
-    for (const Case& c : cases) {
-        stub.reset();
-        stub.fail("RPCIFScreate", c.code, c.transport, 0);
-        char path[TAV_PATH_SIZE] = "c.bin";
-        errno = 0;
-        EXPECT_EQ(fio_creat(&loc, path, 0), -1);
-        EXPECT_EQ(errno, c.expected) << "server code " << c.code;
-    }
-    write_file(local("exists.bin"), "x");
-    char path[TAV_PATH_SIZE] = "exists.bin";
-    errno = 0;
-    EXPECT_EQ(fio_creat(&loc, path, 0), -1);
-    EXPECT_EQ(errno, TAV_E_REMOTE_EXISTS);
     EXPECT_FALSE(file_exists(local("c.bin")));
 }
 
 TEST_F(RemoteIo, FailedServerStepsReachTheCaller) {
     int fd = open_file("f.bin", 100000, kFioModeReadWrite);
     uint8_t buf[16];
-    stub.fail("RPCIFSread", 0, 1, 0);
+    fail("RPCIFSread", 0, 1, 0);
     errno = 0;
     EXPECT_LT(fio_read(fd, buf, 10), 0);
     EXPECT_EQ(errno, TAV_E_TRANSPORT);
-    // A later read works again and returns the right bytes.
-    ASSERT_EQ(fio_read(fd, buf, 10), 10);
-    EXPECT_EQ(0, std::memcmp(buf, content.data(), 10));
-
-    // A pending write that cannot be sent fails the close.
+    read_at(fd, 0, 10);  // works again
     ASSERT_EQ(fio_write(fd, "xy", 2), 2);
-    stub.fail("RPCIFSwrite", 1305, 0, 0);
+    fail("RPCIFSwrite", 1305, 0, 0);
     errno = 0;
-    EXPECT_EQ(fio_close(fd), -1);
+    EXPECT_EQ(fio_close(fd), -1);  // the pending write cannot be sent
     EXPECT_EQ(errno, 1305);
-    EXPECT_EQ(fio_is_remote(fd), -1);  // the slot is free all the same
+    EXPECT_EQ(fio_is_remote(fd), -1);
 }
 
 TEST_F(RemoteIo, MissingLibraryIs255) {
     TempDir empty;
     plat_set_library_dir(empty.path().c_str());
     plat_remote_forget();
+    PathBuf g("g.bin");
     errno = 0;
     EXPECT_EQ(fio_open(&loc, "f.bin", 0), -1);
     EXPECT_EQ(errno, TAV_E_NO_REMOTE);
-    char path[TAV_PATH_SIZE] = "g.bin";
     errno = 0;
-    EXPECT_EQ(fio_creat(&loc, path, 0), -1);
-    EXPECT_EQ(errno, TAV_E_NO_REMOTE);
-    errno = 0;
-    EXPECT_EQ(fio_remove(&loc, "f.bin"), -1);
+    EXPECT_EQ(fio_creat(&loc, g, 0), -1);
     EXPECT_EQ(errno, TAV_E_NO_REMOTE);
     plat_set_library_dir(nullptr);
     plat_remote_forget();
@@ -258,46 +219,28 @@ TEST_F(RemoteIo, WholeFileOperations) {
     write_file(local("a.bin"), data);
     EXPECT_EQ(fio_access(&loc, "a.bin", 0), 0);
     EXPECT_NE(fio_access(&loc, "nothing.bin", 0), 0);
-
-    // Server-side copy, then a byte copy with a limit.
-    char dst[TAV_PATH_SIZE] = "b.bin";
-    ASSERT_EQ(fio_copy(&loc, "a.bin", &loc, dst, 0), 0);
-    EXPECT_EQ(stub.count("RPCIFScopy"), 1u);
+    PathBuf b("b.bin"), part("part.bin"), again("again.bin"), star("*");
+    ASSERT_EQ(fio_copy(&loc, "a.bin", &loc, b, 0), 0);
+    EXPECT_EQ(count("RPCIFScopy"), 1u);
     EXPECT_EQ(read_file(local("b.bin")), data);
-    char part[TAV_PATH_SIZE] = "part.bin";
     ASSERT_EQ(fio_copy(&loc, "a.bin", &loc, part, 10), 0);
     EXPECT_EQ(read_file(local("part.bin")), std::vector<uint8_t>(data.begin(), data.begin() + 10));
-
-    // A failing server copy falls back to the byte copy.
-    stub.fail("RPCIFScopy", 1300, 0, 0);
-    char again[TAV_PATH_SIZE] = "again.bin";
+    fail("RPCIFScopy", 1300, 0, 0);  // falls back to the byte copy
     ASSERT_EQ(fio_copy(&loc, "a.bin", &loc, again, 0), 0);
     EXPECT_EQ(read_file(local("again.bin")), data);
-
-    // Rename refuses an existing destination; "*" finds a free name.
-    char taken[TAV_PATH_SIZE] = "b.bin";
-    EXPECT_EQ(fio_rename(&loc, "a.bin", &loc, taken, 1), -1);
-    char star[TAV_PATH_SIZE] = "*";
+    EXPECT_EQ(fio_rename(&loc, "a.bin", &loc, b, 1), -1);
     ASSERT_EQ(fio_rename(&loc, "a.bin", &loc, star, 1), 0);
-    EXPECT_EQ(std::strlen(star), 7u);
-    EXPECT_EQ(read_file(local(star)), data);
-    EXPECT_FALSE(file_exists(local("a.bin")));
-
+    EXPECT_EQ(std::strlen(star.s), 7u);
+    EXPECT_EQ(read_file(local(star.s)), data);
     EXPECT_EQ(fio_remove(&loc, star), 0);
-    EXPECT_FALSE(file_exists(local(star)));
-}
-
-TEST_F(RemoteIo, MovesBetweenLocalAndRemote) {
-    TempDir here;
-    auto data = pattern(33000);
+    EXPECT_FALSE(file_exists(local(star.s)));
+    // Between local and remote.
     write_file(here.file("l.bin"), data);
-    char dst[TAV_PATH_SIZE] = "r.bin";
-    ASSERT_EQ(fio_rename(nullptr, here.file("l.bin").c_str(), &loc, dst, 1), 0);
+    PathBuf r("r.bin"), back(here.file("back.bin"));
+    ASSERT_EQ(fio_rename(nullptr, here.file("l.bin").c_str(), &loc, r, 1), 0);
     EXPECT_FALSE(file_exists(here.file("l.bin")));
-    EXPECT_EQ(read_file(local("r.bin")), data);
-    PathBuf back(here.file("back.bin"));
     ASSERT_EQ(fio_copy(&loc, "r.bin", nullptr, back, 0), 0);
-    EXPECT_EQ(read_file(here.file("back.bin")), data);
+    EXPECT_EQ(read_file(back.s), data);
 }
 
 TEST_F(RemoteIo, TruncateCloseCutsTheRemoteFile) {
@@ -306,17 +249,90 @@ TEST_F(RemoteIo, TruncateCloseCutsTheRemoteFile) {
     ASSERT_EQ(fio_write(fd, "appended", 8), 8);
     ASSERT_EQ(fio_truncate_close(fd, 9000), 0);
     EXPECT_EQ(read_file(local("t.bin")), content);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(server.path()),
-                            std::filesystem::directory_iterator{}),
-              1);
 }
 
-TEST_F(RemoteIo, OverlongServerOrPathIsRefused) {
-    std::memset(loc.server, 'a', sizeof loc.server);  // no terminator
+TEST_F(RemoteIo, UnterminatedServerIsRefused) {
+    std::memset(loc.server, 'a', sizeof loc.server);
     errno = 0;
     EXPECT_EQ(fio_open(&loc, "f.bin", 0), -1);
     EXPECT_EQ(errno, TAV_EINVAL);
-    EXPECT_EQ(stub.count("RPCIFSopen"), 0u);
+    EXPECT_EQ(count("RPCIFSopen"), 0u);
+}
+
+TEST_F(RemoteIo, CachedCopyServesReadOnlyOpensUntilTheRemoteFileChanges) {
+    write_file(local("doc.bin"), "old");
+    std::string copy = here.file("copy.bin");
+    write_file(copy, "new content");
+    ASSERT_EQ(fio_replace(&loc, "doc.bin", nullptr, copy.c_str()), 0);
+    EXPECT_EQ(text(local("doc.bin")), "new content");
+    EXPECT_EQ(entries(server.path()), 1u);
+    reset();
+    int fd = fio_open(&loc, "doc.bin", 0);
+    EXPECT_EQ(fio_is_remote(fd), 0);
+    EXPECT_EQ(count("RPCIFSopen"), 0u);
+    char buf[32] = {};
+    EXPECT_EQ(fio_read(fd, buf, sizeof buf), 11);
+    EXPECT_STREQ(buf, "new content");
+    fio_close(fd);
+    fd = fio_open(&loc, "doc.bin", kFioModeReadWrite);  // writers go to the server
+    EXPECT_EQ(fio_is_remote(fd), 1);
+    fio_close(fd);
+    write_file(local("doc.bin"), "changed elsewhere");
+    fd = fio_open(&loc, "doc.bin", 0);
+    EXPECT_EQ(fio_is_remote(fd), 1);
+    fio_close(fd);
+    EXPECT_FALSE(file_exists(copy));
+    // A replace whose status call fails keeps no copy.
+    write_file(copy, "newer");
+    fail("RPCIFSstatobject", 1300, 0, 0);
+    ASSERT_EQ(fio_replace(&loc, "doc.bin", nullptr, copy.c_str()), 0);
+    EXPECT_EQ(text(local("doc.bin")), "newer");
+    EXPECT_FALSE(file_exists(copy));
+}
+
+TEST_F(RemoteIo, ReplaceWhoseSecondRenameFailsLeavesTheTarget) {
+    write_file(local("t.bin"), "old");
+    write_file(local("s.bin"), "new");
+    fail("RPCIFSrename", 1300, 0, 1);  // the backup works, the move in fails
+    errno = 0;
+    EXPECT_EQ(fio_replace(&loc, "t.bin", &loc, "s.bin"), -1);
+    EXPECT_EQ(errno, 1300);
+    EXPECT_EQ(text(local("t.bin")), "old");
+    EXPECT_EQ(text(local("s.bin")), "new");
+    EXPECT_EQ(entries(server.path()), 2u);
+    ASSERT_EQ(fio_replace(&loc, "t.bin", &loc, "s.bin"), 0);
+    EXPECT_EQ(text(local("t.bin")), "new");
+    EXPECT_EQ(entries(server.path()), 1u);
+    // A remote source over a local target.
+    write_file(here.file("doc.tif"), "old");
+    ASSERT_EQ(fio_replace(nullptr, here.file("doc.tif").c_str(), &loc, "t.bin"), 0);
+    EXPECT_EQ(text(here.file("doc.tif")), "new");
+    EXPECT_EQ(entries(server.path()), 0u);
+    EXPECT_EQ(entries(here.path()), 1u);
+}
+
+TEST_F(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
+    std::string lib = std::string(QVTAV_OUT_DIR) + "/libqvtav400.so";
+    if (!file_exists(lib)) GTEST_SKIP() << "shared library not built";
+    write_file(local("doc.bin"), "old");
+    std::string copy = here.file("copy.bin");
+    write_file(copy, "new");
+    pid_t pid = fork();
+    if (pid == 0) {
+        void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+        using Replace = int32_t (*)(FileLocation*, char*, FileLocation*, char*, uint32_t*);
+        auto replace = h ? reinterpret_cast<Replace>(dlsym(h, "xifsreplace")) : nullptr;
+        uint32_t err = 0;
+        PathBuf t("doc.bin"), s(copy);
+        if (!replace || replace(&loc, t, nullptr, s, &err) != 0 || !file_exists(copy)) _exit(10);
+        dlclose(h);
+        _exit(file_exists(copy) ? 11 : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(text(local("doc.bin")), "new");
+    EXPECT_FALSE(file_exists(copy));
 }
 
 }  // namespace
