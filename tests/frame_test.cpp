@@ -176,15 +176,13 @@ TEST(ByteOrder, TemplatesRepeatUnknownKindsAndBufferEnd) {
 }
 
 TEST(ByteOrder, FixedTemplates) {
-    uint8_t page[26], strips[48];
-    for (int i = 0; i < 48; ++i) strips[i] = uint8_t(i);
-    std::memcpy(page, strips, 26);
-    swap_page_record(page);  // 2 shorts, 1 long, 9 shorts
-    EXPECT_EQ(std::vector<uint8_t>(page, page + 10), (std::vector<uint8_t>{1, 0, 3, 2, 7, 6, 5, 4, 9, 8}));
-    EXPECT_EQ(page[25], 24);
-    swap_strip_entries(strips, 2);  // each: a long, then shorts
-    EXPECT_EQ(strips[24], 27);
-    EXPECT_EQ(strips[36], 37);
+    uint8_t b[48];
+    for (int i = 0; i < 48; ++i) b[i] = uint8_t(i);
+    swap_page_record(b);  // 2 shorts, 1 long, 9 shorts
+    EXPECT_EQ(std::vector<uint8_t>(b, b + 10), (std::vector<uint8_t>{1, 0, 3, 2, 7, 6, 5, 4, 9, 8}));
+    EXPECT_EQ(b[25], 24);
+    swap_strip_entries(b + 26, 1);  // two longs, then shorts
+    EXPECT_EQ(std::vector<uint8_t>(b + 26, b + 34), (std::vector<uint8_t>{29, 28, 27, 26, 33, 32, 31, 30}));
 }
 
 }  // namespace

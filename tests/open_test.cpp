@@ -85,10 +85,8 @@ TEST_F(Open, DetectionRulesAndTheirFallThrough) {
         {"BMP", head({'B', 'M', 0x40}, 64), FILETYPE_BMP, 1, 0},
         {"JPEG", head({0xFF, 0xD8, 0xFF, 0xE0}, 64), FILETYPE_JPEG, 1, 0},
         {"FF D8 00", head({0xFF, 0xD8, 0x00}, 64), FILETYPE_RAW, 0, 0},
-        {"Targa 9", head({0, 0, 9}, 64), FILETYPE_TGA, 1, 0},
         {"Targa 11", head({0, 0, 11}, 64), FILETYPE_TGA, 1, 0},
         {"type 4", head({0, 0, 4}, 64), FILETYPE_RAW, 0, 0},
-        {"type 12", head({0, 0, 12}, 64), FILETYPE_RAW, 0, 0},
         {"block file", head({0x45, 0x80}, 4096), 0, 0, TAV_E_NOT_SUPPORTED},
     };
     for (const Case& c : cases) {
@@ -118,9 +116,6 @@ TEST_F(Open, Flags) {
     for (uint32_t f : {8u, 9u, 10u, 0x8000000Au}) EXPECT_NE(open(tiff, f), nullptr) << f << " " << err;
     open_path(dir.file("nothing-here"));
     expect_fail(TAV_STG_E_FILENOTFOUND, "missing");
-    uint32_t t = 0, p = 0;
-    EXPECT_LT(xtavopen(nullptr, nullptr, 0, &t, &p, &err), 0);
-    EXPECT_NE(err, 0u);
 }
 
 TEST_F(Open, TwentyFailuresThenTwentyOpensThenTheTableIsFull) {
@@ -252,10 +247,6 @@ TEST_F(Open, FilesMadeByIndependentTools) {
         {"cjpeg", "cjpeg " + ppm + " >", "c.jpg", FILETYPE_JPEG, 1},
         {im, im + " " + ppm + " GIF87:", "m87.gif", FILETYPE_GIF, 1},
         {im, im + " " + ppm + " GIF:", "m89.gif", FILETYPE_GIF, 1},
-        {im, im + " " + ppm + " PCX:", "m.pcx", FILETYPE_PCX, 1},
-        {im, im + " " + ppm + " BMP:", "m.bmp", FILETYPE_BMP, 1},
-        {im, im + " " + ppm + " TGA:", "m.tga", FILETYPE_TGA, 1},
-        {im, im + " " + ppm + " JPEG:", "m.jpg", FILETYPE_JPEG, 1},
         {im, im + " " + ppm + " " + ppm + " " + ppm + " DCX:", "m.dcx", FILETYPE_DCX, 3},
         {im, im + " " + ppm + " " + ppm + " -compress lzw TIFF:", "m.tif", FILETYPE_TIFF, 2},
         {"tiffcp", "tiffcp -L " + dir.file("m.tif") + " " + dir.file("m.tif"), "l.tif", FILETYPE_TIFF, 4},
