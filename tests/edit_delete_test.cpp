@@ -1,5 +1,5 @@
-// Page deletion and property update of TIFF files (xtavdelpgs, xtavputprops):
-// the layout of the copy, the in-place update, and the refusals.
+// Page deletion, property update and page move of TIFF files (xtavdelpgs,
+// xtavputprops, option 22): the layout of the result and the refusals.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -14,16 +14,15 @@ using namespace edit_test;
 namespace {
 
 size_t files_in(const TempDir& d) {
-    size_t n = 0;
-    for (auto& e : std::filesystem::directory_iterator(d.path())) (void)e, ++n;
-    return n;
+    auto it = std::filesystem::directory_iterator(d.path());
+    return size_t(std::distance(begin(it), end(it)));
 }
 
 int delete_pages(const std::string& path, int first, uint32_t last) {
     uint32_t err = 99;
     errno = 0;
     int r = xtavdelpgs(nullptr, PathBuf(path), first, last, &err);
-    EXPECT_EQ(err, 0u);  // the frame never reports a code in the cell
+    EXPECT_EQ(err, 0u);  // failures are reported in errno, never in the cell
     return r;
 }
 
@@ -32,9 +31,7 @@ int put_props(const std::string& path, const char* title, uint32_t reserve = 0) 
     info.propertiesLength = reserve;
     info.title = const_cast<char*>(title);
     info.author = const_cast<char*>("A");
-    info.subject = const_cast<char*>("");
-    info.keywords = const_cast<char*>("");
-    info.comments = const_cast<char*>("");
+    info.subject = info.keywords = info.comments = const_cast<char*>("");
     uint32_t err = 99;
     errno = 0;
     int r = xtavputprops(nullptr, PathBuf(path), &info, &err);
@@ -42,9 +39,11 @@ int put_props(const std::string& path, const char* title, uint32_t reserve = 0) 
     return r;
 }
 
-// Offsets of the page offset table: T, and the page count it lists.
-void expect_table(const Reader& r, const std::vector<Dir>& chain) {
+// The page offset table lists the chain's directories and ends the file.
+// After a move its entry stays in the directory that held it.
+void expect_table(const Reader& r, const std::vector<Dir>& chain, bool moved = false) {
     const Entry* t = chain[0].find(32934);
+    for (size_t i = 1; moved && !t && i < chain.size(); ++i) t = chain[i].find(32934);
     ASSERT_NE(t, nullptr);
     ASSERT_EQ(t->count, chain.size() + 4);
     uint32_t at = t->value;
@@ -53,42 +52,51 @@ void expect_table(const Reader& r, const std::vector<Dir>& chain) {
     EXPECT_EQ(r.u32(at + 4), 1u);
     EXPECT_EQ(r.u32(at + 8), chain.size());
     EXPECT_EQ(r.u32(at + 12), r.bytes.size());
-    EXPECT_EQ(r.u32(at + 16), r.u32(4));
-    for (size_t i = 0; i < chain.size(); ++i) EXPECT_EQ(r.u32(at + 16 + 4 * uint32_t(i)), chain[i].offset);
+    for (size_t i = 0; i < chain.size(); ++i) EXPECT_EQ(r.u32(at + 16 + 4 * uint32_t(i)), chain[i].offset) << i;
+}
+
+std::vector<std::string> page_names(const Reader& r) {
+    std::vector<std::string> v;
+    for (const Dir& d : r.chain()) v.push_back(r.ascii(*d.find(305)));
+    return v;
 }
 
 }  // namespace
 
-TEST(EditDelete, MiddlePageLeavesFirstAndLastLinkedWithTable) {
-    for (bool mm : {false, true}) {
-        for (bool table : {false, true}) {
-            SCOPED_TRACE(std::string(mm ? "MM" : "II") + (table ? " table" : " chain"));
-            TempDir d;
-            std::string path = d.file("doc.tif");
-            auto pages = numbered_pages(3, 3, 40);
-            write_file(path, build_tiff(pages, mm, 0, table));
-            Reader before(read_file(path));
-            auto old = before.chain();
-
-            ASSERT_EQ(delete_pages(path, 2, 2), 0) << errno;
-            Reader r(read_file(path));
-            EXPECT_EQ(r.mm, mm);
-            auto c = r.chain();
-            ASSERT_EQ(c.size(), 2u);
-            EXPECT_EQ(r.ascii(*c[0].find(305)), "page 1");
-            EXPECT_EQ(r.ascii(*c[1].find(305)), "page 3");
-            EXPECT_EQ(r.strips(c[0]), before.strips(old[0]));
-            EXPECT_EQ(r.strips(c[1]), before.strips(old[2]));
-            EXPECT_EQ(c[0].next, c[1].offset);
-            EXPECT_EQ(c[1].next, 0u);
-            expect_table(r, c);
-            EXPECT_EQ(c[1].find(32934), nullptr);
-            EXPECT_EQ(files_in(d), 1u);  // no work file left
+// Kept pages in order with their strips, linked, with a table in the first
+// directory only (also when the original had none), and no work file left.
+TEST(EditDelete, KeptPagesAreLinkedWithTable) {
+    struct Case { int pages; bool mm, table; int first, last; std::vector<std::string> kept; } cases[] = {
+        {3, false, false, 2, 2, {"page 1", "page 3"}}, {3, false, true, 2, 2, {"page 1", "page 3"}},
+        {3, true, false, 2, 2, {"page 1", "page 3"}},  {3, true, true, 2, 2, {"page 1", "page 3"}},
+        {5, true, false, 1, 2, {"page 3", "page 4", "page 5"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pages << (c.mm ? " MM" : " II") << (c.table ? " table" : "") << " -" << c.first);
+        TempDir d;
+        std::string path = d.file("doc.tif");
+        write_file(path, build_tiff(numbered_pages(c.pages, 3, 40), c.mm, 0, c.table));
+        Reader before(read_file(path));
+        auto old = before.chain();
+        ASSERT_EQ(delete_pages(path, c.first, uint32_t(c.last)), 0) << errno;
+        Reader r(read_file(path));
+        EXPECT_EQ(r.mm, c.mm);
+        auto ch = r.chain();
+        ASSERT_EQ(page_names(r), c.kept);
+        for (size_t i = 0; i < ch.size(); ++i) {
+            int from = std::stoi(c.kept[i].substr(5)) - 1;
+            EXPECT_EQ(r.strips(ch[i]), before.strips(old[from])) << i;
+            if (i) { EXPECT_EQ(ch[i].find(32934), nullptr); }
         }
+        expect_table(r, ch);
+        for (size_t j = 1; j < ch[0].entries.size(); ++j) EXPECT_LT(ch[0].entries[j - 1].tag, ch[0].entries[j].tag);
+        EXPECT_EQ(files_in(d), 1u);
     }
 }
 
-TEST(EditDelete, LastOfTwoLeavesOnePageWithoutTable) {
+// Down to one page: no table, the entry kept with count 0; no page left:
+// no file.
+TEST(EditDelete, LastOfTwoAndWholeDocument) {
     TempDir d;
     std::string path = d.file("doc.tif");
     write_file(path, build_tiff(numbered_pages(2, 1, 30), false, 0, true));
@@ -100,64 +108,30 @@ TEST(EditDelete, LastOfTwoLeavesOnePageWithoutTable) {
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->count, 0u);
     EXPECT_EQ(t->value, 0u);
-    // Nothing follows the single page's strip: no table was written.
-    auto offs = r.array(*c[0].find(273));
-    EXPECT_EQ(offs[0] + 30, r.bytes.size());
-}
-
-TEST(EditDelete, FirstPagesOfChainGainTableEntryInNewFirstDirectory) {
-    TempDir d;
-    std::string path = d.file("doc.tif");
-    auto pages = numbered_pages(5, 2, 24);
-    write_file(path, build_tiff(pages, true, 0, false));
-    Reader before(read_file(path));
-    auto old = before.chain();
-    ASSERT_EQ(delete_pages(path, 1, 2), 0) << errno;
-    Reader r(read_file(path));
-    auto c = r.chain();
-    ASSERT_EQ(c.size(), 3u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(r.strips(c[i]), before.strips(old[i + 2]));
-    expect_table(r, c);
-    // The new entry keeps the directory in tag order.
-    for (size_t j = 1; j < c[0].entries.size(); ++j)
-        EXPECT_LT(c[0].entries[j - 1].tag, c[0].entries[j].tag);
-}
-
-TEST(EditDelete, WholeDocumentIsDeleted) {
-    TempDir d;
-    std::string path = d.file("doc.tif");
-    write_file(path, build_tiff(numbered_pages(3, 1, 16), false, 0, true));
-    ASSERT_EQ(delete_pages(path, 1, 3), 0) << errno;
-    EXPECT_FALSE(file_exists(path));
+    EXPECT_EQ(r.array(*c[0].find(273))[0] + 30, r.bytes.size());  // nothing after the strip
+    ASSERT_EQ(delete_pages(path, 1, 1), 0) << errno;
     EXPECT_EQ(files_in(d), 0u);
 }
 
-TEST(EditDelete, InvalidRangesAreRefusedAndChangeNothing) {
+TEST(EditDelete, BadRangesAndRawFilesAreRefusedAndChangeNothing) {
     TempDir d;
     std::string path = d.file("doc.tif");
     write_file(path, build_tiff(numbered_pages(3, 1, 16), false, 0, true));
     auto original = read_file(path);
     struct { int first; uint32_t last; } cases[] = {{0, 1}, {1, 4}, {3, 2}, {-1, 2}};
     for (auto c : cases) {
-        SCOPED_TRACE(std::to_string(c.first) + ".." + std::to_string(c.last));
-        EXPECT_EQ(delete_pages(path, c.first, c.last), -1);
+        EXPECT_EQ(delete_pages(path, c.first, c.last), -1) << c.first << ".." << c.last;
         EXPECT_EQ(errno, TAV_E_PAGE);
-        EXPECT_EQ(read_file(path), original);
-        EXPECT_EQ(files_in(d), 1u);
     }
-}
-
-TEST(EditDelete, RawFilesAreRefused) {
-    TempDir d;
-    std::string path = d.file("raw.bin");
-    write_file(path, std::string("no image format here"));
-    EXPECT_EQ(delete_pages(path, 1, 1), -1);
+    EXPECT_EQ(read_file(path), original);
+    std::string raw = d.file("raw.bin");
+    write_file(raw, std::string("no image format here"));
+    EXPECT_EQ(delete_pages(raw, 1, 1), -1);
     EXPECT_EQ(errno, TAV_E_UNSUPPORTED);
-    EXPECT_EQ(put_props(path, "x"), -1);
+    EXPECT_EQ(put_props(raw, "x"), -1);
     EXPECT_EQ(errno, TAV_E_UNSUPPORTED);
-    EXPECT_EQ(read_file(path), std::vector<uint8_t>(std::begin("no image format here"),
-                                                    std::end("no image format here") - 1));
-    EXPECT_EQ(files_in(d), 1u);
+    EXPECT_EQ(read_file(raw).size(), 20u);
+    EXPECT_EQ(files_in(d), 2u);
 }
 
 TEST(EditProps, FittingTextsAreWrittenInPlace) {
@@ -178,18 +152,16 @@ TEST(EditProps, FittingTextsAreWrittenInPlace) {
 TEST(EditProps, LongerTextsRewriteWithNewReserve) {
     TempDir d;
     std::string path = d.file("doc.tif");
-    auto pages = numbered_pages(3, 2, 32);
-    write_file(path, build_tiff(pages, true, 52, true));
+    write_file(path, build_tiff(numbered_pages(3, 2, 32), true, 52, true));
     Reader before(read_file(path));
     auto old = before.chain();
     std::string title(100, 't');
     ASSERT_EQ(put_props(path, title.c_str()), 0) << errno;
     Reader r(read_file(path));
     // S = 100 + 1 + 5 = 106, R = 132, R' = ((132 + 40 + 19) & ~3) - 16 = 172.
-    const int expected = 172;
-    EXPECT_EQ(r.bytes[20] | r.bytes[21] << 8 | r.bytes[22] << 16 | r.bytes[23] << 24, expected);
+    EXPECT_EQ(r.bytes[20] | r.bytes[21] << 8 | r.bytes[22] << 16 | r.bytes[23] << 24, 172);
     EXPECT_EQ(0, std::memcmp(r.bytes.data() + 8, "TEXO TIFF \x01\x00", 12));
-    EXPECT_EQ(r.u32(4), 24u + expected);
+    EXPECT_EQ(r.u32(4), 24u + 172);
     EXPECT_EQ(0, std::memcmp(r.bytes.data() + 24, ("Title:" + title).c_str(), title.size() + 7));
     auto c = r.chain();
     ASSERT_EQ(c.size(), 3u);
@@ -205,27 +177,54 @@ TEST(EditProps, FileWithoutBlockGainsOneAndEveryOffsetMoves) {
     auto old = before.chain();
     ASSERT_EQ(put_props(path, "Title text", 300), 0) << errno;
     Reader r(read_file(path));
-    uint32_t block = ((300 + 40 + 19) & ~3u) - 16;
-    uint32_t shift = 16 + block;
+    const uint32_t shift = 16 + ((300 + 40 + 19) & ~3u) - 16;
     EXPECT_EQ(r.bytes.size(), before.bytes.size() + shift);
     auto c = r.chain();
     ASSERT_EQ(c.size(), 3u);
     for (int i = 0; i < 3; ++i) {
-        SCOPED_TRACE(i);
         EXPECT_EQ(c[i].offset, old[i].offset + shift);
         ASSERT_EQ(c[i].entries.size(), old[i].entries.size());
         for (size_t j = 0; j < c[i].entries.size(); ++j) {
-            const Entry& a = old[i].entries[j];
-            const Entry& b = c[i].entries[j];
+            const Entry &a = old[i].entries[j], &b = c[i].entries[j];
             EXPECT_EQ(a.tag, b.tag);
             EXPECT_EQ(a.count, b.count);
-            bool isOffset = a.tag == 282 || a.tag == 305 || a.tag == 273 || a.tag == 279 ||
-                            (a.tag == 32934 && a.value);
-            EXPECT_EQ(b.value, isOffset ? a.value + shift : a.value) << a.tag;
+            bool isOffset = a.tag == 282 || a.tag == 305 || a.tag == 273 || a.tag == 279 || (a.tag == 32934 && a.value);
+            EXPECT_EQ(b.value, isOffset ? a.value + shift : a.value) << i << " tag " << a.tag;
         }
         EXPECT_EQ(r.strips(c[i]), before.strips(old[i]));
     }
-    // Everything behind the block is the old file moved by the shift, except
-    // offsets and the table's length stamp.
-    EXPECT_EQ(r.u32(c[0].find(32934)->value + 12), r.bytes.size());
+    expect_table(r, c);
+}
+
+namespace {
+// Opens for update, moves page `from` before page `to`, closes.
+int move_page(const std::string& path, uint32_t to, uint32_t from) {
+    uint32_t type = 0, pages = 0, err = 0;
+    int32_t h = xtavopen(nullptr, PathBuf(path), TAV_OPEN_READWRITE | TAV_OPEN_UPDATE, &type, &pages, &err);
+    EXPECT_GT(h, 0) << err;
+    if (h <= 0) return -2;
+    uint32_t value[2] = {to, from};
+    int r = xtavopts(&h, 1, 22, value, &err);
+    EXPECT_EQ(xtavclose(&h, &err), 0) << err;
+    return r;
+}
+}  // namespace
+
+// The chain and the table both follow the new order; refused moves change nothing.
+TEST(EditMove, PagesMoveInChainAndTable) {
+    for (bool mm : {false, true}) {
+        TempDir d;
+        std::string path = d.file("doc.tif");
+        write_file(path, build_tiff(numbered_pages(5, 2, 32), mm, 0, true));
+        ASSERT_EQ(move_page(path, 1, 3), 0) << mm;
+        Reader r(read_file(path));
+        EXPECT_EQ(page_names(r), (std::vector<std::string>{"page 3", "page 1", "page 2", "page 4", "page 5"}));
+        expect_table(r, r.chain(), true);
+        ASSERT_EQ(move_page(path, 2, 5), 0);
+        Reader r2(read_file(path));
+        EXPECT_EQ(page_names(r2), (std::vector<std::string>{"page 3", "page 5", "page 1", "page 2", "page 4"}));
+        expect_table(r2, r2.chain(), true);
+        for (auto [to, from] : {std::pair{3u, 3u}, {4u, 2u}, {1u, 6u}}) EXPECT_EQ(move_page(path, to, from), -1) << to << from;
+        EXPECT_EQ(read_file(path), r2.bytes);
+    }
 }

@@ -1,6 +1,6 @@
 // Safety of whole-document edits: a killed edit, a full disk, a file locked
-// by another writer, permission bits, damaged input. In every failure the
-// document stays byte for byte as it was.
+// by another writer, permission bits. In every failure the document stays
+// byte for byte as it was.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <cstdio>
 #include <random>
 
 #include "edit_tiff_util.h"
@@ -30,40 +29,21 @@ std::vector<std::string> names_in(const TempDir& d) {
     return v;
 }
 
-PageInfo props_record(const char* title) {
-    PageInfo info{};
-    info.title = const_cast<char*>(title);
-    info.author = const_cast<char*>("author");
-    info.subject = const_cast<char*>("subject");
-    info.keywords = const_cast<char*>("");
-    info.comments = const_cast<char*>("");
-    return info;
-}
-
-const char kLongTitle[] =
-    "a title much longer than the block reserved in the original file, so the file is copied";
-
-// The edit used by the fork tests: 0 deletes pages 10 to 20, 1 replaces the
-// properties with texts that need a rewrite.
+// 0 deletes pages 10 to 20, 1 sets a title too long for the block (a
+// rewrite), 2 a short title (in place when the block has room).
 int run_edit(const std::string& path, int which) {
     uint32_t err = 0;
     if (which == 0) return xtavdelpgs(nullptr, PathBuf(path), 10, 20, &err);
-    PageInfo info = props_record(kLongTitle);
+    PageInfo info{};
+    info.title = const_cast<char*>(which == 1 ? "a title much longer than the block reserved in the original file" : "t");
+    info.author = const_cast<char*>("author");
+    info.subject = info.keywords = info.comments = const_cast<char*>("");
     return xtavputprops(nullptr, PathBuf(path), &info, &err);
 }
 
-std::vector<uint8_t> fifty_pages() {
-    return build_tiff(numbered_pages(50, 4, 1024), false, 52, true);
-}
-
-// Runs fn in a child process; its exit status.
-template <typename Fn>
-int in_child(Fn fn) {
-    pid_t pid = fork();
-    if (pid == 0) _exit(fn());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+const std::vector<uint8_t>& fifty_pages() {
+    static const auto bytes = build_tiff(numbered_pages(50, 4, 1024), false, 52, true);
+    return bytes;
 }
 
 }  // namespace
@@ -71,7 +51,7 @@ int in_child(Fn fn) {
 TEST(EditSafety, KilledEditLeavesOriginalOrFinishedFile) {
     TempDir d;
     std::string path = d.file("doc.tif");
-    const auto original = fifty_pages();
+    const auto& original = fifty_pages();
     std::vector<uint8_t> reference[2];
     double seconds[2];
     for (int which = 0; which < 2; ++which) {
@@ -82,24 +62,19 @@ TEST(EditSafety, KilledEditLeavesOriginalOrFinishedFile) {
         reference[which] = read_file(path);
         ASSERT_NE(reference[which], original);
     }
-
     std::mt19937 rng(12345);
     int intact = 0, finished = 0;
-    const int rounds = 300;
-    for (int round = 0; round < rounds; ++round) {
+    for (int round = 0; round < 300; ++round) {
         int which = round % 2;
         write_file(path, original);
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) _exit(run_edit(path, which) == 0 ? 0 : 1);
-        // Kill somewhere between the start and a little after the edit's
-        // usual duration (fork and start-up included).
-        auto window = std::chrono::duration<double>(seconds[which] * 1.5 + 0.0005);
-        std::uniform_real_distribution<double> at(0.0, window.count());
+        // Somewhere between the start and a little after the usual duration.
+        std::uniform_real_distribution<double> at(0.0, seconds[which] * 1.5 + 0.0005);
         usleep(useconds_t(at(rng) * 1e6));
         kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
+        waitpid(pid, nullptr, 0);
         auto now = read_file(path);
         if (now == original) {
             ++intact;
@@ -110,40 +85,37 @@ TEST(EditSafety, KilledEditLeavesOriginalOrFinishedFile) {
     }
     EXPECT_GT(intact, 0);
     EXPECT_GT(finished, 0);
-    // Only stray work files can be left; a later edit is not disturbed.
+    // Stray work files do not disturb a later edit, and none takes the
+    // document's name.
     write_file(path, original);
     ASSERT_EQ(run_edit(path, 0), 0) << errno;
     EXPECT_EQ(read_file(path), reference[0]);
-    // Leftovers are work files and backup names of the replace, never the
-    // document's name in another state.
     for (const auto& name : names_in(d))
         if (name != "doc.tif") { EXPECT_EQ(name.find("doc"), std::string::npos) << name; }
-    std::printf("[ killed ] %d rounds: %d intact, %d finished, %zu stray files\n", rounds, intact,
-                finished, names_in(d).size() - 1);
-    RecordProperty("intact", intact);
-    RecordProperty("finished", finished);
 }
 
 TEST(EditSafety, FullDiskLeavesOriginalAndNoWorkFile) {
     TempDir d;
     std::string path = d.file("doc.tif");
-    const auto original = fifty_pages();
     for (int which = 0; which < 2; ++which) {
-        write_file(path, original);
-        int rc = in_child([&] {
+        write_file(path, fifty_pages());
+        pid_t pid = fork();
+        if (pid == 0) {
             rlimit lim{};
-            lim.rlim_cur = lim.rlim_max = original.size() / 2;
+            lim.rlim_cur = lim.rlim_max = fifty_pages().size() / 2;
             signal(SIGXFSZ, SIG_IGN);
-            if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
-            return run_edit(path, which) == -1 ? 0 : 1;
-        });
-        EXPECT_EQ(rc, 0) << "the edit should fail";
-        EXPECT_EQ(read_file(path), original);
+            if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(2);
+            _exit(run_edit(path, which) == -1 ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "edit " << which << " should fail";
+        EXPECT_EQ(read_file(path), fifty_pages());
         EXPECT_EQ(names_in(d), std::vector<std::string>{"doc.tif"});
     }
 }
 
-TEST(EditSafety, LockedFileIsRefusedWith13) {
+TEST(EditSafety, FileLockedByAnotherWriterIsRefusedWith13) {
     TempDir d;
     std::string path = d.file("doc.tif");
     const auto original = build_tiff(numbered_pages(3, 1, 64), false, 200, true);
@@ -153,7 +125,7 @@ TEST(EditSafety, LockedFileIsRefusedWith13) {
     ASSERT_EQ(pipe(toParent), 0);
     pid_t pid = fork();
     if (pid == 0) {
-        int fd = plat_open(path.c_str(), kPlatReadWrite);  // a writer holds the lock
+        int fd = plat_open(path.c_str(), kPlatReadWrite);  // holds the write lock
         char c = fd >= 0 ? 'y' : 'n';
         (void)!write(toParent[1], &c, 1);
         (void)!read(toChild[0], &c, 1);
@@ -162,21 +134,15 @@ TEST(EditSafety, LockedFileIsRefusedWith13) {
     char ready = 0;
     ASSERT_EQ(read(toParent[0], &ready, 1), 1);
     ASSERT_EQ(ready, 'y');
-
     uint32_t err = 0;
-    errno = 0;
-    EXPECT_EQ(xtavdelpgs(nullptr, PathBuf(path), 2, 2, &err), -1);
-    EXPECT_EQ(errno, TAV_EACCES);
-    PageInfo small = props_record("x");
-    errno = 0;
-    EXPECT_EQ(xtavputprops(nullptr, PathBuf(path), &small, &err), -1);  // would fit in place
-    EXPECT_EQ(errno, TAV_EACCES);
-    errno = 0;
-    EXPECT_EQ(xtavdelpgs(nullptr, PathBuf(path), 1, 3, &err), -1);  // whole document
-    EXPECT_EQ(errno, TAV_EACCES);
+    for (int which = 0; which < 3; ++which) {  // page 2, a title that fits in place, every page
+        errno = 0;
+        int r = which == 1 ? run_edit(path, 2) : xtavdelpgs(nullptr, PathBuf(path), which ? 1 : 2, which ? 3 : 2, &err);
+        EXPECT_EQ(r, -1) << which;
+        EXPECT_EQ(errno, TAV_EACCES) << which;
+    }
     EXPECT_EQ(read_file(path), original);
     EXPECT_EQ(names_in(d), std::vector<std::string>{"doc.tif"});
-
     (void)!write(toChild[1], "x", 1);
     waitpid(pid, nullptr, 0);
     EXPECT_EQ(xtavdelpgs(nullptr, PathBuf(path), 2, 2, &err), 0) << errno;
@@ -186,45 +152,12 @@ TEST(EditSafety, PermissionBitsAreKept) {
     TempDir d;
     std::string path = d.file("doc.tif");
     for (mode_t mode : {0640, 0604}) {
-        write_file(path, build_tiff(numbered_pages(3, 1, 64), false, 0, true));
+        write_file(path, build_tiff(numbered_pages(30, 1, 64), false, 0, true));
         ASSERT_EQ(chmod(path.c_str(), mode), 0);
-        uint32_t err = 0;
-        ASSERT_EQ(xtavdelpgs(nullptr, PathBuf(path), 1, 1, &err), 0) << errno;
-        PageInfo info = props_record(kLongTitle);
-        ASSERT_EQ(xtavputprops(nullptr, PathBuf(path), &info, &err), 0) << errno;
+        ASSERT_EQ(run_edit(path, 0), 0) << errno;
+        ASSERT_EQ(run_edit(path, 1), 0) << errno;
         struct stat st {};
         ASSERT_EQ(stat(path.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, mode);
     }
-}
-
-// Damaged files (random bytes changed in the directories) give a result or
-// an error, never a crash, and a failed edit changes nothing.
-TEST(EditSafety, DamagedFilesFailCleanly) {
-    TempDir d;
-    std::string path = d.file("doc.tif");
-    const auto good = build_tiff(numbered_pages(4, 3, 40), true, 0, true);
-    std::mt19937 rng(7);
-    int failed = 0;
-    for (int round = 0; round < 300; ++round) {
-        auto bytes = good;
-        int flips = 1 + int(rng() % 4);
-        for (int f = 0; f < flips; ++f) {
-            // Mostly in the first directory and its values, sometimes anywhere.
-            size_t at = (rng() % 3) ? 8 + rng() % 200 : rng() % bytes.size();
-            bytes[at] = uint8_t(rng());
-        }
-        write_file(path, bytes);
-        uint32_t err = 0;
-        int r = round % 2 ? xtavdelpgs(nullptr, PathBuf(path), 2, 3, &err)
-                          : [&] { PageInfo i = props_record("t"); return xtavputprops(nullptr, PathBuf(path), &i, &err); }();
-        if (r != 0) {
-            ++failed;
-            if (file_exists(path)) {
-                ASSERT_EQ(read_file(path), bytes) << "round " << round;
-            }
-        }
-        ASSERT_LE(names_in(d).size(), 1u) << "round " << round;
-    }
-    EXPECT_GT(failed, 0);
 }

@@ -16,14 +16,6 @@ check "info text: type, pages, compression and photometric names, strips" eval '
 run info --json g4.tif lzw.tif
 check "one JSON object per file, in order" $PY -c 'import json; exit([json.loads(l)["file"] for l in open("out")]!=["g4.tif","lzw.tif"])'
 
-cp lzw.tif texts.tif
-tiffset -s 270 "$(printf 'say "hi"\\ back\tslash\nline2 caf\xe9')" texts.tif
-run info --json texts.tif
-check "texts with quotes, tabs, newlines and Latin-1 stay valid JSON" \
-    json_is 'j["pages"][0]["texts"]["ImageDescription"]=="say \"hi\"\\ back\tslash\nline2 caf\u00e9"'
-run info texts.tif
-check "the text output escapes them on one line" grep -qF 'ImageDescription: "say \"hi\"\\ back\tslash\nline2 caf\xe9"' out
-
 # Unreadable files: status 1 and one error line naming the file and the code.
 run info missing.tif
 check "a missing file" eval 'status_is 1 && grep -Eq "^qvtav: missing.tif: cannot open: error (2 |0x80030002 )" err'

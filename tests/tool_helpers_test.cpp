@@ -1,0 +1,126 @@
+// The qvtav tool's pure helpers: page lists and copy sources, JSON and
+// display quoting, error lines and messages, number texts.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+#include "error_text.h"
+#include "json_writer.h"
+#include "names.h"
+#include "page_range.h"
+#include "qvtav.h"
+#include "tool_error.h"
+
+using namespace qvtool;
+
+TEST(ToolPageList, ListsExpandInTheirOrderOrAreRefused) {
+    struct { const char* text; uint32_t count; std::vector<uint32_t> pages; } good[] = {
+        {"1-3,7", 9, {1, 2, 3, 7}}, {"5,2", 9, {5, 2}}, {"8-", 9, {8, 9}}, {"4-4", 4, {4}}, {"65535", 65535, {65535}}};
+    std::string why;
+    for (const auto& c : good) {
+        auto ranges = parse_page_list(c.text, &why);
+        ASSERT_TRUE(ranges) << c.text << ": " << why;
+        EXPECT_EQ(expand_pages(*ranges, c.count, &why), c.pages) << c.text;
+    }
+    for (const char* bad : {"", "0", "1-0", "3-1", "a", "1,,2", "1,", ",1", "-3", "1-2-3", "65536", "123456", " 1", "1 "}) {
+        why.clear();
+        EXPECT_FALSE(parse_page_list(bad, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+    parse_page_list("3-1", &why);
+    EXPECT_NE(why.find("backwards"), std::string::npos);
+    EXPECT_FALSE(expand_pages(*parse_page_list("2-5", &why), 4, &why));
+    EXPECT_NE(why.find("5"), std::string::npos);
+    EXPECT_NE(why.find("4 pages"), std::string::npos);
+    EXPECT_FALSE(expand_pages(*parse_page_list("1-", &why), 0, &why));  // an open end on an empty document
+    EXPECT_EQ(parse_page_number("00012"), 12u);
+    for (const char* bad : {"0", "+1", "99999"}) EXPECT_FALSE(parse_page_number(bad)) << bad;
+}
+
+TEST(ToolCopySource, PagesFollowTheLastColonOnlyWhenTheyMakeAList) {
+    std::string why;
+    auto s = parse_source("dir:a/b.tif:1-3,7", false, &why);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->path, "dir:a/b.tif");
+    ASSERT_EQ(s->pages.size(), 2u);
+    EXPECT_EQ(s->pages[0].first, 1u);
+    EXPECT_EQ(s->pages[0].last, 3u);
+    EXPECT_EQ(s->pages[1].first, 7u);
+    // Whole paths: no list, or an existing file whose name ends like a list.
+    for (auto [text, exists] : {std::pair{"b.tif", false}, {"a:b.tif", false}, {":1", false}, {"a.tif:", false}, {"scan:2", true}}) {
+        s = parse_source(text, exists, &why);
+        ASSERT_TRUE(s) << text;
+        EXPECT_EQ(s->path, text);
+        EXPECT_TRUE(s->pages.empty()) << text;
+    }
+    EXPECT_FALSE(parse_source("a.tif:3-1", false, &why));  // refused, not taken as a path
+    EXPECT_FALSE(parse_source("a.tif:0", false, &why));
+}
+
+TEST(ToolJson, QuotingEscapesControlsAndReadsNonUtf8AsLatin1) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\"b\\c/", R"("a\"b\\c/")"}, {"l1\nl2\r\t\b\f", R"("l1\nl2\r\t\b\f")"}, {std::string("a\0b", 3), R"("a\u0000b")"},
+        {"\x1b\x7f", R"("\u001b\u007f")"},
+        {"Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x93\x84", "\"Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x93\x84\""},
+        {"Gr\xFC\xDF" "e", R"("Gr\u00fc\u00dfe")"}, {"\x80", R"("\u0080")"}, {"a\xE2\x82", R"("a\u00e2\u0082")"},
+        {"\xC0\xAF", R"("\u00c0\u00af")"}, {"\xED\xA0\x80", R"("\u00ed\u00a0\u0080")"},  // overlong, surrogate
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(json_quote(in), out);
+    EXPECT_EQ(display_quote("a \"b\"\n\x1b[31m"), R"("a \"b\"\n\x1b[31m")");
+    EXPECT_EQ(display_quote("\xFC\xC3\xBC"), "\"\\xfc\xC3\xBC\"");
+}
+
+TEST(ToolJson, WriterSeparatesMembersAndElements) {
+    JsonWriter j;
+    j.begin_object();
+    j.member("file", "a \"b\".tif");
+    j.member("pages", 2u);
+    j.key("list");
+    j.begin_array();
+    j.begin_object();
+    j.member("ok", true);
+    j.end_object();
+    j.begin_object();
+    j.end_object();
+    j.value(static_cast<int64_t>(-1));
+    j.null();
+    j.begin_array();
+    j.end_array();
+    j.end_array();
+    j.member("big", static_cast<uint64_t>(4294967296ull));
+    j.end_object();
+    EXPECT_EQ(j.text(), R"({"file":"a \"b\".tif","pages":2,"list":[{"ok":true},{},-1,null,[]],"big":4294967296})");
+}
+
+// Every code the public header defines has a message: read from the header,
+// so a code added there later is caught.
+TEST(ToolErrorText, EveryCodeOfThePublicHeaderHasAMessage) {
+    std::ifstream in(std::string(QVTAV_SOURCE_DIR) + "/include/qvtav.h");
+    std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::regex define(R"(#define\s+(TAV_E\w*|TAV_STG_\w+|TAV_S_FALSE)\s+(0x[0-9A-Fa-f]+|\d+)u?)");
+    int seen = 0;
+    for (auto it = std::sregex_iterator(header.begin(), header.end(), define); it != std::sregex_iterator(); ++it, ++seen) {
+        uint32_t code = static_cast<uint32_t>(std::stoul((*it)[2].str(), nullptr, 0));
+        EXPECT_TRUE(error_known(code)) << (*it)[1];
+        EXPECT_NE(error_meaning(code), "unknown error code") << (*it)[1];
+    }
+    EXPECT_GE(seen, 60);
+    EXPECT_FALSE(error_known(3));
+    EXPECT_EQ(error_meaning(3), "unknown error code");
+    EXPECT_FALSE(error_known(0x80030001u));
+}
+
+TEST(ToolErrorText, ErrorLinesAndNumberTexts) {
+    EXPECT_EQ(ToolError("b.tif", "page 2: cannot read", TAV_E_PAGE_RANGE).line(),
+              "b.tif: page 2: cannot read: error 298 (page number above the page count)");
+    EXPECT_EQ(ToolError("c.awd", "cannot open", TAV_STG_E_FILENOTFOUND).line(),
+              "c.awd: cannot open: error 0x80030002 (storage: file not found)");  // storage codes in hex
+    EXPECT_EQ(ToolError("d.tif", "page 1 strip 2: the file ends early").line(), "d.tif: page 1 strip 2: the file ends early");
+    EXPECT_EQ(rational_text(300, 1), "300");
+    EXPECT_EQ(rational_text(145, 2), "72.5");
+    EXPECT_EQ(rational_text(1, 3), "0.33");
+    EXPECT_EQ(rational_text(5, 0), "?");
+    EXPECT_EQ(text_tag_name(9), "");
+}
