@@ -9,61 +9,23 @@
 // The default run is short (200 pages of 100 KB, 20 MB); the reference
 // measurement is --pages 1000 --page-kb 200 (200 MB). Each run starts from a
 // fresh copy of the same master file, made outside the timed part.
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "edit_tiff_util.h"
 #include "qvtav.h"
 
 namespace {
 
-struct BenchDir {
-    std::string path;
-    BenchDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string t = std::string(base && *base ? base : "/tmp") + "/qvtav-edit-bench-XXXXXX";
-        std::vector<char> buf(t.begin(), t.end());
-        buf.push_back(0);
-        if (!mkdtemp(buf.data())) std::abort();
-        path = buf.data();
-    }
-    ~BenchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-double seconds_of(const std::function<void()>& fn) {
-    auto t0 = std::chrono::steady_clock::now();
-    fn();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using namespace bench;
 
 // Bytes this process has passed to write calls so far.
-long long written_bytes() {
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    long long value = 0;
-    while (io >> key >> value)
-        if (key == "wchar:") return value;
-    return -1;
-}
+long long written_bytes() { return io_counters()["wchar:"]; }
 
 bool run(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
 
@@ -92,9 +54,7 @@ int main(int argc, char** argv) {
     {
         // Four strips per page, contents differing per page.
         auto spec = edit_test::numbered_pages(pages, 4, uint32_t(pageKb) * 256);
-        auto bytes = edit_test::build_tiff(spec, false, 0, true);
-        std::ofstream(master, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        write_file(master, edit_test::build_tiff(spec, false, 0, true));
     }
     double mb = double(std::filesystem::file_size(master)) / 1e6;
     std::printf("file: %d pages, %.1f MB, %d runs each (median)\n", pages, mb, reps);
@@ -110,9 +70,7 @@ int main(int argc, char** argv) {
         run("sync");
         tQv.push_back(seconds_of([&] {
             uint32_t err = 0;
-            char path[TAV_PATH_SIZE];
-            std::snprintf(path, sizeof path, "%s", work.c_str());
-            if (xtavdelpgs(nullptr, path, 1, 1, &err) != 0) std::abort();
+            if (xtavdelpgs(nullptr, PathBuf(work), 1, 1, &err) != 0) std::abort();
         }));
         tCp.push_back(seconds_of([&] { run("cp '" + master + "' '" + copy + "' && sync '" + copy + "'"); }));
         if (haveTiffcp)
@@ -140,8 +98,7 @@ int main(int argc, char** argv) {
     info.author = author;
     info.subject = info.keywords = info.comments = empty;
     info.propertiesLength = 400;
-    char path[TAV_PATH_SIZE];
-    std::snprintf(path, sizeof path, "%s", work.c_str());
+    PathBuf path(work);
     uint32_t err = 0;
     if (xtavputprops(nullptr, path, &info, &err) != 0) std::abort();
     char shorter[] = "Short";

@@ -7,20 +7,12 @@
 // ratio qvtav / libtiff (below 1: qvtav is faster).
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <string>
-#include <vector>
 
 #include "frame/fct.h"
+#include "bench_util.h"
 #include "qvtav.h"
 #include "tiff/tiff.h"
 
@@ -30,34 +22,7 @@
 
 namespace {
 
-// A directory of its own under the temporary directory, removed at exit.
-struct BenchDir {
-    std::string path;
-    BenchDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string t = std::string(base && *base ? base : "/tmp") + "/qvtav-bench-XXXXXX";
-        std::vector<char> buf(t.begin(), t.end());
-        buf.push_back(0);
-        if (!mkdtemp(buf.data())) std::abort();
-        path = buf.data();
-    }
-    ~BenchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-BenchDir& bench_dir() {
-    static BenchDir dir;
-    return dir;
-}
-
-struct PathBuf {
-    char s[TAV_PATH_SIZE];
-    explicit PathBuf(const std::string& p) { std::snprintf(s, sizeof s, "%s", p.c_str()); }
-    operator char*() { return s; }
-};
+using namespace bench;
 
 // A plain chain of `pages` one-row bilevel pages. Written with libtiff when
 // it is there (an independent writer), else byte by byte.
@@ -88,28 +53,22 @@ std::string make_file(uint32_t pages) {
     }
     TIFFClose(t);
 #else
-    std::vector<uint8_t> v = {'I', 'I', 42, 0, 0, 0, 0, 0};
-    auto put16 = [&](uint16_t x) { v.push_back(uint8_t(x)); v.push_back(uint8_t(x >> 8)); };
-    auto put32 = [&](uint32_t x) { put16(uint16_t(x)); put16(uint16_t(x >> 16)); };
+    LeBytes b;
+    b.v = {'I', 'I', 42, 0, 0, 0, 0, 0};
     uint32_t prevLink = 4;
     for (uint32_t p = 0; p < pages; ++p) {
-        uint32_t strip = uint32_t(v.size());
-        put16(0xAA55);
-        uint32_t ifd = uint32_t(v.size());
-        v[prevLink] = uint8_t(ifd);
-        v[prevLink + 1] = uint8_t(ifd >> 8);
-        v[prevLink + 2] = uint8_t(ifd >> 16);
-        v[prevLink + 3] = uint8_t(ifd >> 24);
+        uint32_t strip = b.size();
+        b.put16(0xAA55);
+        b.set32(prevLink, b.size());
         const uint16_t tags[][2] = {{256, 16}, {257, 1}, {258, 1}, {259, 1}, {262, 0}, {278, 1}};
-        put16(8);
-        for (auto& t : tags) { put16(t[0]); put16(3); put32(1); put16(t[1]); put16(0); }
-        put16(273); put16(4); put32(1); put32(strip);
-        put16(279); put16(4); put32(1); put32(2);
-        prevLink = uint32_t(v.size());
-        put32(0);
+        b.put16(8);
+        for (auto& t : tags) b.entry(t[0], 3, 1, t[1]);
+        b.entry(273, 4, 1, strip);
+        b.entry(279, 4, 1, 2);
+        prevLink = b.size();
+        b.put32(0);
     }
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(v.data()),
-                                                std::streamsize(v.size()));
+    write_file(path, b.v);
 #endif
     made[pages] = path;
     return path;
@@ -150,17 +109,9 @@ uint32_t qv_lookup_all(const std::string& path) {
     return sum;
 }
 
-void BM_QvtavOpenCount(benchmark::State& state) {
-    std::string path = make_file(uint32_t(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(qv_count(path));
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+void BM_QvtavOpenCount(benchmark::State& state) { every_page(state, make_file, qv_count); }
 
-void BM_QvtavLookupEveryPage(benchmark::State& state) {
-    std::string path = make_file(uint32_t(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(qv_lookup_all(path));
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+void BM_QvtavLookupEveryPage(benchmark::State& state) { every_page(state, make_file, qv_lookup_all); }
 
 BENCHMARK(BM_QvtavOpenCount)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QvtavLookupEveryPage)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
@@ -185,35 +136,15 @@ uint32_t lt_read_all(const std::string& path) {
     return n;
 }
 
-void BM_LibtiffOpenCount(benchmark::State& state) {
-    std::string path = make_file(uint32_t(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(lt_count(path));
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+void BM_LibtiffOpenCount(benchmark::State& state) { every_page(state, make_file, lt_count); }
 
-void BM_LibtiffReadDirectoryLoop(benchmark::State& state) {
-    std::string path = make_file(uint32_t(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(lt_read_all(path));
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+void BM_LibtiffReadDirectoryLoop(benchmark::State& state) { every_page(state, make_file, lt_read_all); }
 
 BENCHMARK(BM_LibtiffOpenCount)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibtiffReadDirectoryLoop)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 #endif
 
 // ---- summary ----
-
-// Best of several runs, in nanoseconds per page.
-double per_page(const std::function<uint32_t()>& f, uint32_t pages) {
-    double best = 1e300;
-    for (int i = 0; i < 7; ++i) {
-        auto t0 = std::chrono::steady_clock::now();
-        benchmark::DoNotOptimize(f());
-        auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double, std::nano>(t1 - t0).count());
-    }
-    return best / pages;
-}
 
 void summary() {
     std::printf("\nns per page (best of 7)        pages   qvtav");
@@ -224,12 +155,12 @@ void summary() {
     for (uint32_t pages : {1000u, 10000u}) {
         std::string path = make_file(pages);
         if (qv_count(path) != pages) std::printf("qvtav counts %u pages!\n", qv_count(path));
-        double qc = per_page([&] { return qv_count(path); }, pages);
-        double ql = per_page([&] { return qv_lookup_all(path); }, pages);
+        double qc = ns_per_page([&] { return qv_count(path); }, pages);
+        double ql = ns_per_page([&] { return qv_lookup_all(path); }, pages);
 #ifdef QVTAV_HAVE_LIBTIFF
         if (lt_count(path) != pages) std::printf("libtiff counts %u pages!\n", lt_count(path));
-        double lc = per_page([&] { return lt_count(path); }, pages);
-        double ll = per_page([&] { return lt_read_all(path); }, pages);
+        double lc = ns_per_page([&] { return lt_count(path); }, pages);
+        double ll = ns_per_page([&] { return lt_read_all(path); }, pages);
         std::printf("open and count                 %5u %7.1f %9.1f %11.2f\n", pages, qc, lc, qc / lc);
         std::printf("every page in order            %5u %7.1f %9.1f %11.2f\n", pages, ql, ll, ql / ll);
 #else
@@ -241,11 +172,4 @@ void summary() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    summary();
-    return 0;
-}
+int main(int argc, char** argv) { return run_benchmarks(argc, argv, summary); }

@@ -7,18 +7,12 @@
 // ratio qvtav / libtiff (below 1: qvtav is faster).
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
-#include <vector>
 
+#include "bench_util.h"
 #include "qvtav.h"
 
 #ifdef QVTAV_HAVE_LIBTIFF
@@ -27,33 +21,7 @@
 
 namespace {
 
-struct BenchDir {
-    std::string path;
-    BenchDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string t = std::string(base && *base ? base : "/tmp") + "/qvtav-bench-XXXXXX";
-        std::vector<char> buf(t.begin(), t.end());
-        buf.push_back(0);
-        if (!mkdtemp(buf.data())) std::abort();
-        path = buf.data();
-    }
-    ~BenchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-BenchDir& bench_dir() {
-    static BenchDir dir;
-    return dir;
-}
-
-struct PathBuf {
-    char s[TAV_PATH_SIZE];
-    explicit PathBuf(const std::string& p) { std::snprintf(s, sizeof s, "%s", p.c_str()); }
-    operator char*() { return s; }
-};
+using namespace bench;
 
 // A plain chain of `pages` small bilevel pages, each with two strips,
 // resolution and two texts, as a scanner writes them.
@@ -62,48 +30,42 @@ std::string make_file(uint32_t pages) {
     auto it = made.find(pages);
     if (it != made.end()) return it->second;
     std::string path = bench_dir().file("pages" + std::to_string(pages) + ".tif");
-    std::vector<uint8_t> v = {'I', 'I', 42, 0, 0, 0, 0, 0};
-    auto put16 = [&](uint16_t x) { v.push_back(uint8_t(x)); v.push_back(uint8_t(x >> 8)); };
-    auto put32 = [&](uint32_t x) { put16(uint16_t(x)); put16(uint16_t(x >> 16)); };
-    auto set32 = [&](uint32_t at, uint32_t x) {
-        for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(x >> (8 * i));
-    };
+    LeBytes b;
+    b.v = {'I', 'I', 42, 0, 0, 0, 0, 0};
     uint32_t prevLink = 4;
     const char desc[] = "Page of a long fax document";
     const char soft[] = "Scanner software 2.1";
+    auto text = [&](const char* t, size_t n) {
+        uint32_t at = b.size();
+        b.v.insert(b.v.end(), t, t + n);
+        if (b.size() % 2) b.v.push_back(0);
+        return at;
+    };
     for (uint32_t p = 0; p < pages; ++p) {
-        uint32_t s1 = uint32_t(v.size());
-        for (int i = 0; i < 8; ++i) put16(0xAA55);
-        uint32_t s2 = uint32_t(v.size());
-        for (int i = 0; i < 8; ++i) put16(0x55AA);
-        uint32_t res = uint32_t(v.size());
-        put32(200); put32(1);
-        uint32_t offs = uint32_t(v.size());
-        put32(s1); put32(s2);
-        uint32_t cnts = uint32_t(v.size());
-        put32(16); put32(16);
-        uint32_t d = uint32_t(v.size());
-        v.insert(v.end(), desc, desc + sizeof desc);
-        if (v.size() % 2) v.push_back(0);
-        uint32_t sw = uint32_t(v.size());
-        v.insert(v.end(), soft, soft + sizeof soft);
-        if (v.size() % 2) v.push_back(0);
-        uint32_t ifd = uint32_t(v.size());
-        set32(prevLink, ifd);
+        uint32_t s1 = b.size();
+        for (int i = 0; i < 8; ++i) b.put16(0xAA55);
+        uint32_t s2 = b.size();
+        for (int i = 0; i < 8; ++i) b.put16(0x55AA);
+        uint32_t res = b.size();
+        b.put32(200), b.put32(1);
+        uint32_t offs = b.size();
+        b.put32(s1), b.put32(s2);
+        uint32_t cnts = b.size();
+        b.put32(16), b.put32(16);
+        uint32_t d = text(desc, sizeof desc), sw = text(soft, sizeof soft);
+        b.set32(prevLink, b.size());
         struct E { uint16_t tag, type; uint32_t count, value; } es[] = {
             {254, 4, 1, 2},   {256, 4, 1, 128}, {257, 4, 1, 2},   {258, 3, 1, 1},
             {259, 3, 1, 1},   {262, 3, 1, 0},   {270, 2, sizeof desc, d},
             {273, 4, 2, offs}, {277, 3, 1, 1},  {278, 4, 1, 1},   {279, 4, 2, cnts},
             {282, 5, 1, res}, {283, 5, 1, res}, {296, 3, 1, 2},   {305, 2, sizeof soft, sw},
         };
-        put16(uint16_t(sizeof es / sizeof es[0]));
-        for (const E& e : es) { put16(e.tag); put16(e.type); put32(e.count); put32(e.value); }
-        prevLink = uint32_t(v.size());
-        put32(0);
+        b.put16(uint16_t(sizeof es / sizeof es[0]));
+        for (const E& e : es) b.entry(e.tag, e.type, e.count, e.value);
+        prevLink = b.size();
+        b.put32(0);
     }
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f || std::fwrite(v.data(), 1, v.size(), f) != v.size()) std::abort();
-    std::fclose(f);
+    write_file(path, b.v);
     made[pages] = path;
     return path;
 }
@@ -134,11 +96,7 @@ uint64_t qv_info_all(const std::string& path) {
     return sum;
 }
 
-void BM_QvtavPageInfoEveryPage(benchmark::State& state) {
-    std::string path = make_file(uint32_t(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(qv_info_all(path));
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+void BM_QvtavPageInfoEveryPage(benchmark::State& state) { every_page(state, make_file, qv_info_all); }
 BENCHMARK(BM_QvtavPageInfoEveryPage)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 // ---- libtiff ----
@@ -161,24 +119,9 @@ uint64_t lt_info_all(const std::string& path) {
     return sum;
 }
 
-void BM_LibtiffReadDirectoryEveryPage(benchmark::State& state) {
-    std::string path = make_file(uint32_t(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(lt_info_all(path));
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+void BM_LibtiffReadDirectoryEveryPage(benchmark::State& state) { every_page(state, make_file, lt_info_all); }
 BENCHMARK(BM_LibtiffReadDirectoryEveryPage)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 #endif
-
-double per_page(const std::function<uint64_t()>& f, uint32_t pages) {
-    double best = 1e300;
-    for (int i = 0; i < 7; ++i) {
-        auto t0 = std::chrono::steady_clock::now();
-        benchmark::DoNotOptimize(f());
-        auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double, std::nano>(t1 - t0).count());
-    }
-    return best / pages;
-}
 
 void summary() {
     std::printf("\npage information, ns per page (best of 7)   pages   qvtav");
@@ -188,9 +131,9 @@ void summary() {
     std::printf("\n");
     for (uint32_t pages : {1000u, 10000u}) {
         std::string path = make_file(pages);
-        double q = per_page([&] { return qv_info_all(path); }, pages);
+        double q = ns_per_page([&] { return qv_info_all(path); }, pages);
 #ifdef QVTAV_HAVE_LIBTIFF
-        double l = per_page([&] { return lt_info_all(path); }, pages);
+        double l = ns_per_page([&] { return lt_info_all(path); }, pages);
         std::printf("every page in order                         %5u %7.1f %9.1f %11.2f\n", pages,
                     q, l, q / l);
 #else
@@ -201,11 +144,4 @@ void summary() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    summary();
-    return 0;
-}
+int main(int argc, char** argv) { return run_benchmarks(argc, argv, summary); }

@@ -10,14 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "qvtav.h"
 
 namespace {
@@ -27,40 +26,30 @@ constexpr uint32_t kLength = 16384;             // 256 MB of pixels
 constexpr uint32_t kPixels = kWidth * kLength;
 constexpr uint32_t kPiece = 1u << 20;
 
+using namespace bench;
+
+// Header, one directory, then the strip up to the end of the file.
 struct BenchFile {
-    std::string dir, path;
+    std::string path = bench_dir().file("big.tif");
     uint32_t stripOffset = 0;
     BenchFile() {
-        const char* base = std::getenv("TMPDIR");
-        std::string t = std::string(base && *base ? base : "/tmp") + "/qvtav-bench-XXXXXX";
-        std::vector<char> buf(t.begin(), t.end());
-        buf.push_back(0);
-        if (!mkdtemp(buf.data())) std::abort();
-        dir = buf.data();
-        path = dir + "/big.tif";
-        // Header, one directory, then the strip up to the end of the file.
-        std::vector<uint8_t> head = {'I', 'I', 42, 0, 8, 0, 0, 0};
-        auto put16 = [&](uint16_t x) { head.push_back(uint8_t(x)); head.push_back(uint8_t(x >> 8)); };
-        auto put32 = [&](uint32_t x) { put16(uint16_t(x)); put16(uint16_t(x >> 16)); };
+        LeBytes head;
+        head.v = {'I', 'I', 42, 0, 8, 0, 0, 0};
         const uint16_t n = 9;
         stripOffset = 8 + 2 + 12 * n + 4;
         struct E { uint16_t tag, type; uint32_t value; } es[n] = {
             {256, 4, kWidth}, {257, 4, kLength}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
             {273, 4, stripOffset}, {277, 3, 1}, {278, 4, kLength}, {279, 4, kPixels}};
-        put16(n);
-        for (const E& e : es) { put16(e.tag); put16(e.type); put32(1); put32(e.value); }
-        put32(0);
+        head.put16(n);
+        for (const E& e : es) head.entry(e.tag, e.type, 1, e.value);
+        head.put32(0);
         int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
-        if (fd < 0 || ::write(fd, head.data(), head.size()) != ssize_t(head.size())) std::abort();
+        if (fd < 0 || ::write(fd, head.v.data(), head.v.size()) != ssize_t(head.v.size())) std::abort();
         std::vector<uint8_t> chunk(kPiece);
         for (uint32_t i = 0; i < kPiece; ++i) chunk[i] = uint8_t(i * 31 + 7);
         for (uint32_t done = 0; done < kPixels; done += kPiece)
             if (::write(fd, chunk.data(), kPiece) != ssize_t(kPiece)) std::abort();
         ::close(fd);
-    }
-    ~BenchFile() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 };
 
@@ -76,9 +65,7 @@ std::vector<uint8_t>& piece_buffer() {
 
 // xtavopen, xtavgeti page 1, then xtavread in 1 MB pieces to the end.
 uint64_t qv_read_all() {
-    std::string path = bench_file().path;
-    char p[TAV_PATH_SIZE];
-    std::snprintf(p, sizeof p, "%s", path.c_str());
+    PathBuf p(bench_file().path);
     uint32_t type = 0, pages = 0, err = 0;
     int32_t h = xtavopen(nullptr, p, 0, &type, &pages, &err);
     if (h < 0) std::abort();
@@ -126,17 +113,11 @@ void BM_Read2_1MB(benchmark::State& state) {
 BENCHMARK(BM_Xtavread1MB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Read2_1MB)->Unit(benchmark::kMillisecond);
 
-// Best of several runs, in MB/s.
+// Best of 5 runs, in MB/s.
 template <typename F>
 double mb_per_s(F f) {
-    double best = 1e300;
     uint64_t bytes = 0;
-    for (int i = 0; i < 5; ++i) {
-        auto t0 = std::chrono::steady_clock::now();
-        bytes = f();
-        auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-    }
+    double best = best_seconds([&] { return bytes = f(); }, 5);
     return double(bytes) / (1 << 20) / best;
 }
 

@@ -3,16 +3,11 @@
 // appending one page to a large file that carries a page offset table.
 #include <benchmark/benchmark.h>
 
-#include <stdlib.h>
-
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "qvtav.h"
 
 #ifdef QVTAV_HAVE_LIBTIFF
@@ -21,38 +16,8 @@
 
 namespace {
 
-// A scratch directory, removed with its content.
-struct TempDir {
-    std::string path;
-    TempDir() {
-        const char* base = getenv("TMPDIR");
-        std::string t = std::string(base && *base ? base : "/tmp") + "/qvtav-bench-XXXXXX";
-        std::vector<char> buf(t.begin(), t.end());
-        buf.push_back(0);
-        if (mkdtemp(buf.data())) path = buf.data();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-struct PathBuf {
-    char s[TAV_PATH_SIZE] = {};
-    explicit PathBuf(const std::string& p) { std::strncpy(s, p.c_str(), sizeof s - 1); }
-    operator char*() { return s; }
-};
-
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
-
-void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+using namespace bench;
+using TempDir = BenchDir;
 
 constexpr uint32_t kWidth = 1024, kLength = 800;  // 1 bit: 102400 bytes a page
 
@@ -99,13 +64,9 @@ bool write_ours(const std::string& path, int pages) {
 
 // System calls of this process so far (reads, writes).
 void io_calls(uint64_t* reads, uint64_t* writes) {
-    std::ifstream f("/proc/self/io");
-    std::string key;
-    uint64_t v = 0;
-    while (f >> key >> v) {
-        if (key == "syscr:") *reads = v;
-        if (key == "syscw:") *writes = v;
-    }
+    auto io = io_counters();
+    *reads = uint64_t(io["syscr:"]);
+    *writes = uint64_t(io["syscw:"]);
 }
 
 void BM_QvtavWritePages(benchmark::State& state) {
