@@ -1,88 +1,90 @@
-// Helpers for the page information and page data tests: open a file through
-// the public interface and ask for pages.
+// Helpers of the page information and page data tests: hand-made files
+// saved in a temporary directory, opened through the public interface.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "qvtav.h"
 #include "test_util.h"
+#include "tiff_builder.h"
 
 struct OpenedFile {
     int32_t handle = 0;
-    uint32_t type = 0;
-    uint32_t pages = 0;
-    uint32_t error = 0;
+    uint32_t type = 0, pages = 0, error = 0;
+    PageInfo pi{};   // the records of info(page)
+    PageSizes ps{};
 
     explicit OpenedFile(const std::string& path, uint32_t flags = 0) {
         PathBuf p(path);
         handle = xtavopen(nullptr, p, flags, &type, &pages, &error);
     }
     ~OpenedFile() {
-        if (handle > 0) {
-            uint32_t err = 0;
-            xtavclose(&handle, &err);
-        }
+        if (handle > 0) xtavclose(&handle, &error);
     }
     OpenedFile(const OpenedFile&) = delete;
     OpenedFile& operator=(const OpenedFile&) = delete;
     bool ok() const { return handle > 0; }
 
-    // xtavgeti; returns the error code (0 on success).
-    uint32_t info(uint16_t page, PageInfo& pi, PageSizes& ps) {
+    // The calls, each giving its error code (0 on success).
+    // (err is read after the call: the argument is a pointer.)
+    static uint32_t code(int32_t r, const uint32_t* err) { return r < 0 ? (*err ? *err : ~0u) : 0; }
+    uint32_t info(uint16_t page, PageInfo& i, PageSizes& s) {
         uint32_t err = 0;
-        int32_t r = xtavgeti(&handle, page, &pi, &ps, &err);
-        return r < 0 ? (err ? err : 0xFFFFFFFFu) : 0;
+        return code(xtavgeti(&handle, page, &i, &s, &err), &err);
     }
-    // xtavread; returns the result, error in *err.
+    uint32_t info(uint16_t page) { return info(page, pi, ps); }
+    uint32_t data(PageInfo& i) {
+        uint32_t err = 0;
+        return code(xtavgtdata(&handle, &i, &err), &err);
+    }
+    uint32_t data() { return data(pi); }
+    uint32_t option(uint32_t action, uint32_t opt, void* value) {
+        uint32_t err = 0;
+        return code(xtavopts(&handle, action, opt, static_cast<uint32_t*>(value), &err), &err);
+    }
     int32_t read(void* buf, uint32_t start, uint32_t count, uint32_t* remaining, uint16_t page,
                  uint32_t* err) {
         return xtavread(&handle, buf, start, count, remaining, page, err);
     }
-    // The whole stream of the current page (page from 1) in pieces of `piece`
-    // bytes; empty with *err set on failure.
+    // The page's stream of `size` bytes read in pieces; empty with *err set
+    // on a failure or a wrong remaining count.
     std::vector<uint8_t> stream(uint16_t page, uint32_t size, uint32_t piece, uint32_t* err) {
         std::vector<uint8_t> out(size);
-        uint32_t pos = 0;
         *err = 0;
-        while (pos < size) {
-            uint32_t want = size - pos < piece ? size - pos : piece;
-            uint32_t remaining = 0;
-            int32_t r = xtavread(&handle, out.data() + pos, pos, want, &remaining, page, err);
-            if (r <= 0) {
-                if (*err == 0) *err = 0xFFFFFFFFu;
+        for (uint32_t pos = 0, remaining = 0; pos < size;) {
+            int32_t r = read(out.data() + pos, pos, std::min(piece, size - pos), &remaining, page, err);
+            if (r <= 0 || remaining != size - pos - uint32_t(r)) {
+                if (!*err) *err = ~0u;
                 return {};
             }
             pos += uint32_t(r);
-            if (remaining != size - pos) {
-                *err = 0xFFFFFFFEu;
-                return {};
-            }
         }
         return out;
     }
-    uint32_t option(uint32_t action, uint32_t option, void* value) {
-        uint32_t err = 0;
-        int32_t r = xtavopts(&handle, action, option, static_cast<uint32_t*>(value), &err);
-        return r < 0 ? (err ? err : 0xFFFFFFFFu) : 0;
-    }
-    uint32_t data(PageInfo& pi) {
-        uint32_t err = 0;
-        int32_t r = xtavgtdata(&handle, &pi, &err);
-        return r < 0 ? (err ? err : 0xFFFFFFFFu) : 0;
-    }
 };
 
-inline PageInfo fresh_info() {
-    PageInfo pi;
-    std::memset(&pi, 0, sizeof pi);
-    return pi;
-}
-
-inline PageSizes fresh_sizes() {
-    PageSizes ps;
-    std::memset(&ps, 0, sizeof ps);
-    return ps;
-}
+struct TiffFileTest : ::testing::Test {
+    TempDir dir;
+    int n = 0;
+    std::string save(const std::vector<uint8_t>& bytes) {
+        std::string path = dir.file("t" + std::to_string(n++) + ".tif");
+        write_file(path, bytes);
+        return path;
+    }
+    // A bilevel page 64 x 10 with one strip of 100 bytes; `more` adds or
+    // replaces entries.
+    template <typename F>
+    std::string one_page(bool mm, F more) {
+        TiffBuilder b(mm);
+        uint32_t off = b.add_data(std::vector<uint8_t>(100, 0x55));
+        auto& d = b.add_ifd();
+        d.longs(256, {64}).longs(257, {10}).longs(273, {off}).longs(279, {100});
+        more(d);
+        return save(b.build());
+    }
+};

@@ -4,65 +4,45 @@
 #include <cstring>
 #include <stdexcept>
 
-uint32_t TiffBuilder::type_size(uint16_t type) {
-    switch (type) {
-    case kShort: return 2;
-    case kLong: return 4;
-    case kRational: return 8;
-    default: return 1;
-    }
-}
-
 TiffBuilder::TiffBuilder(bool bigEndian) : big_(bigEndian) {
-    bytes_ = {uint8_t(big_ ? 'M' : 'I'), uint8_t(big_ ? 'M' : 'I'), 0, 0, 0, 0, 0, 0};
-    set16(bytes_, 2, 42);
+    bytes_ = {uint8_t(big_ ? 'M' : 'I'), uint8_t(big_ ? 'M' : 'I')};
+    put16(bytes_, 42);
+    put32(bytes_, 0);
 }
 
 void TiffBuilder::put16(std::vector<uint8_t>& out, uint16_t v) const {
-    if (big_) {
-        out.push_back(uint8_t(v >> 8));
-        out.push_back(uint8_t(v));
-    } else {
-        out.push_back(uint8_t(v));
-        out.push_back(uint8_t(v >> 8));
-    }
+    out.push_back(uint8_t(big_ ? v >> 8 : v));
+    out.push_back(uint8_t(big_ ? v : v >> 8));
 }
 
 void TiffBuilder::put32(std::vector<uint8_t>& out, uint32_t v) const {
-    for (int i = 0; i < 4; ++i) {
-        int shift = big_ ? 24 - 8 * i : 8 * i;
-        out.push_back(uint8_t(v >> shift));
-    }
+    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (big_ ? 24 - 8 * i : 8 * i)));
 }
 
 void TiffBuilder::set16(std::vector<uint8_t>& out, uint32_t at, uint16_t v) const {
     std::vector<uint8_t> b;
     put16(b, v);
     if (out.size() < at + 2) out.resize(at + 2);
-    std::memcpy(out.data() + at, b.data(), 2);
+    std::copy(b.begin(), b.end(), out.begin() + at);
 }
 
 void TiffBuilder::set32(std::vector<uint8_t>& out, uint32_t at, uint32_t v) const {
     std::vector<uint8_t> b;
     put32(b, v);
     if (out.size() < at + 4) out.resize(at + 4);
-    std::memcpy(out.data() + at, b.data(), 4);
+    std::copy(b.begin(), b.end(), out.begin() + at);
 }
 
 void TiffBuilder::add_property_block(const std::string& text) {
     if (bytes_.size() != 8) throw std::logic_error("property block must come first");
-    const char magic[] = "TEXO TIFF ";
-    bytes_.insert(bytes_.end(), magic, magic + 10);
-    bytes_.push_back(1);  // version, little-endian in every file
-    bytes_.push_back(0);
-    uint32_t n = uint32_t(text.size());
-    for (int i = 0; i < 4; ++i) bytes_.push_back(uint8_t(n >> (8 * i)));
+    const char magic[] = "TEXO TIFF \x01";  // version 1, little-endian in every file
+    bytes_.insert(bytes_.end(), magic, magic + 12);
+    for (int i = 0; i < 4; ++i) bytes_.push_back(uint8_t(text.size() >> (8 * i)));
     bytes_.insert(bytes_.end(), text.begin(), text.end());
 }
 
 uint32_t TiffBuilder::add_data(const std::vector<uint8_t>& data, uint32_t align) {
-    if (align > 1)
-        while (bytes_.size() % align) bytes_.push_back(0);
+    while (align > 1 && bytes_.size() % align) bytes_.push_back(0);
     uint32_t at = uint32_t(bytes_.size());
     bytes_.insert(bytes_.end(), data.begin(), data.end());
     return at;
@@ -89,60 +69,49 @@ TiffBuilder::Ifd& TiffBuilder::add_ifd() {
     return ifds_.back();
 }
 
-TiffBuilder::Ifd& TiffBuilder::Ifd::shorts(uint16_t tag, const std::vector<uint16_t>& v) {
-    Entry e;
-    e.tag = tag;
-    e.type = kShort;
-    e.count = uint32_t(v.size());
-    for (uint16_t x : v) owner_->put16(e.data, x);
-    entries.push_back(std::move(e));
-    return *this;
-}
-
-TiffBuilder::Ifd& TiffBuilder::Ifd::longs(uint16_t tag, const std::vector<uint32_t>& v) {
-    Entry e;
-    e.tag = tag;
-    e.type = kLong;
-    e.count = uint32_t(v.size());
-    for (uint32_t x : v) owner_->put32(e.data, x);
-    entries.push_back(std::move(e));
-    return *this;
-}
-
-TiffBuilder::Ifd& TiffBuilder::Ifd::rationals(
-    uint16_t tag, const std::vector<std::pair<uint32_t, uint32_t>>& v) {
-    Entry e;
-    e.tag = tag;
-    e.type = kRational;
-    e.count = uint32_t(v.size());
-    for (auto [n, d] : v) {
-        owner_->put32(e.data, n);
-        owner_->put32(e.data, d);
-    }
-    entries.push_back(std::move(e));
-    return *this;
-}
-
-TiffBuilder::Ifd& TiffBuilder::Ifd::ascii(uint16_t tag, const std::string& text) {
-    Entry e;
-    e.tag = tag;
-    e.type = kAscii;
-    e.data.assign(text.begin(), text.end());
-    e.data.push_back(0);
-    e.count = uint32_t(e.data.size());
-    entries.push_back(std::move(e));
-    return *this;
-}
-
-TiffBuilder::Ifd& TiffBuilder::Ifd::bytes(uint16_t tag, uint16_t type, uint32_t count,
-                                          const std::vector<uint8_t>& data) {
+TiffBuilder::Ifd& TiffBuilder::Ifd::add(uint16_t tag, uint16_t type, uint32_t count,
+                                        std::vector<uint8_t> data) {
     Entry e;
     e.tag = tag;
     e.type = type;
     e.count = count;
-    e.data = data;
+    e.data = std::move(data);
     entries.push_back(std::move(e));
     return *this;
+}
+
+TiffBuilder::Ifd& TiffBuilder::Ifd::shorts(uint16_t tag, const std::vector<uint16_t>& v) {
+    std::vector<uint8_t> d;
+    for (uint16_t x : v) owner_->put16(d, x);
+    return add(tag, kShort, uint32_t(v.size()), std::move(d));
+}
+
+TiffBuilder::Ifd& TiffBuilder::Ifd::longs(uint16_t tag, const std::vector<uint32_t>& v) {
+    std::vector<uint8_t> d;
+    for (uint32_t x : v) owner_->put32(d, x);
+    return add(tag, kLong, uint32_t(v.size()), std::move(d));
+}
+
+TiffBuilder::Ifd& TiffBuilder::Ifd::rationals(
+    uint16_t tag, const std::vector<std::pair<uint32_t, uint32_t>>& v) {
+    std::vector<uint8_t> d;
+    for (auto [n, den] : v) {
+        owner_->put32(d, n);
+        owner_->put32(d, den);
+    }
+    return add(tag, kRational, uint32_t(v.size()), std::move(d));
+}
+
+TiffBuilder::Ifd& TiffBuilder::Ifd::ascii(uint16_t tag, const std::string& text) {
+    std::vector<uint8_t> d(text.begin(), text.end());
+    d.push_back(0);
+    const uint32_t count = uint32_t(d.size());
+    return add(tag, kAscii, count, std::move(d));
+}
+
+TiffBuilder::Ifd& TiffBuilder::Ifd::bytes(uint16_t tag, uint16_t type, uint32_t count,
+                                          const std::vector<uint8_t>& data) {
+    return add(tag, type, count, data);
 }
 
 TiffBuilder::Ifd& TiffBuilder::Ifd::raw(uint16_t tag, uint16_t type, uint32_t count,
@@ -159,20 +128,14 @@ TiffBuilder::Ifd& TiffBuilder::Ifd::raw(uint16_t tag, uint16_t type, uint32_t co
 
 TiffBuilder::Ifd& TiffBuilder::Ifd::raw_field(uint16_t tag, uint16_t type, uint32_t count,
                                               const uint8_t field[4]) {
-    Entry e;
-    e.tag = tag;
-    e.type = type;
-    e.count = count;
-    e.raw = true;
-    std::memcpy(e.field, field, 4);
-    entries.push_back(std::move(e));
+    add(tag, type, count, {});
+    entries.back().raw = true;
+    std::memcpy(entries.back().field, field, 4);
     return *this;
 }
 
 TiffBuilder::Ifd& TiffBuilder::Ifd::remove(uint16_t tag) {
-    entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [&](const Entry& e) { return e.tag == tag; }),
-                  entries.end());
+    std::erase_if(entries, [&](const Entry& e) { return e.tag == tag; });
     return *this;
 }
 
@@ -188,19 +151,16 @@ std::vector<uint8_t> TiffBuilder::build() {
     valueOffsets_.assign(ifds_.size(), {});
     std::vector<uint32_t> nextPos(ifds_.size(), 0);
     for (size_t i = 0; i < ifds_.size(); ++i) {
-        Ifd& d = ifds_[i];
-        std::vector<Entry> entries = d.entries;
-        if (d.sorted)
+        std::vector<Entry> entries = ifds_[i].entries;
+        if (ifds_[i].sorted)
             std::stable_sort(entries.begin(), entries.end(),
                              [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
         while (out.size() % 2) out.push_back(0);
-        uint32_t at = uint32_t(out.size());
-        ifdOffsets_[i] = at;
+        uint32_t at = ifdOffsets_[i] = uint32_t(out.size());
         uint32_t n = uint32_t(entries.size());
         uint32_t valuesAt = at + 2 + 12 * n + 4;
-        std::vector<uint8_t> head;
+        std::vector<uint8_t> head, values;
         put16(head, uint16_t(n));
-        std::vector<uint8_t> values;
         for (const Entry& e : entries) {
             put16(head, e.tag);
             put16(head, e.type);
@@ -226,11 +186,45 @@ std::vector<uint8_t> TiffBuilder::build() {
     }
     for (size_t i = 0; i < ifds_.size(); ++i) {
         uint32_t next = i + 1 < ifds_.size() ? ifdOffsets_[i + 1] : 0;
-        if (ifds_[i].hasNextOverride) next = ifds_[i].nextOverride;
-        set32(out, nextPos[i], next);
+        set32(out, nextPos[i], ifds_[i].hasNextOverride ? ifds_[i].nextOverride : next);
     }
     uint32_t first = ifds_.empty() ? 0 : ifdOffsets_[0];
-    if (hasFirstIfdOverride) first = firstIfdOverride;
-    set32(out, 4, first);
+    set32(out, 4, hasFirstIfdOverride ? firstIfdOverride : first);
     return out;
+}
+
+PageIndexFile page_index_file(const std::vector<uint8_t>& first, bool firstIsPage,
+                              const std::vector<std::vector<uint8_t>>& more) {
+    PageIndexFile f;
+    f.bytes = first;
+    auto le32 = [&](uint32_t at, uint32_t v) {
+        if (f.bytes.size() < at + 4) f.bytes.resize(at + 4);
+        for (int i = 0; i < 4; ++i) f.bytes[at + i] = uint8_t(v >> (8 * i));
+    };
+    auto get16 = [&](uint32_t at) { return uint32_t(f.bytes[at] | f.bytes[at + 1] << 8); };
+    auto align = [&] { while (f.bytes.size() % 4) f.bytes.push_back(0); };
+    align();
+    f.indexAt = uint32_t(f.bytes.size());
+    const uint32_t pages = uint32_t(more.size()) + firstIsPage, chunkAt = f.indexAt + 64;
+    f.bytes.resize(chunkAt + 8 * pages, 0);  // header of 60 bytes, then the chunk
+    if (firstIsPage) f.bases.push_back(0);
+    for (const auto& s : more) {
+        align();
+        f.bases.push_back(uint32_t(f.bytes.size()));
+        f.bytes.insert(f.bytes.end(), s.begin(), s.end());
+    }
+    uint32_t ifd = f.bytes[4] | f.bytes[5] << 8 | f.bytes[6] << 16 | uint32_t(f.bytes[7]) << 24;
+    for (uint32_t k = 0, n = get16(ifd); k < n; ++k)
+        if (get16(ifd + 2 + 12 * k) == 32935) le32(ifd + 2 + 12 * k + 8, f.indexAt);
+    le32(f.indexAt, 1);        // version
+    le32(f.indexAt + 36, pages);
+    le32(f.indexAt + 40, 1);   // one chunk
+    le32(f.indexAt + 44, 32);  // entry kind
+    le32(f.indexAt + 52, chunkAt);
+    le32(f.indexAt + 56, pages);
+    for (uint32_t p = 0; p < pages; ++p) {
+        le32(chunkAt + 8 * p, f.bases[p]);
+        le32(chunkAt + 8 * p + 4, 8);  // each stream's directory, relative to its base
+    }
+    return f;
 }
