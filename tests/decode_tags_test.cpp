@@ -169,26 +169,6 @@ TEST_F(DecodeTags, ResolutionAndUnit) {
     }
 }
 
-TEST_F(DecodeTags, NewSubfileTypeOfALaterPage) {
-    // Subfile selection happens in single-page files only: page 2 is asked.
-    struct Case { uint32_t value, out; } cases[] = {  // out 0xFF: refused
-        {0, 0}, {1, 1}, {2, 0}, {3, 1}, {4, 4}, {6, 4}, {8, 0xFF}, {16, 0xFF}};
-    for (const Case& c : cases) {
-        TiffBuilder b;
-        uint32_t off = b.add_data(std::vector<uint8_t>(100, 1));
-        for (int p = 0; p < 2; ++p)
-            b.add_ifd().longs(254, {p ? c.value : 0}).longs(256, {64}).longs(257, {10})
-                .longs(273, {off}).longs(279, {100});
-        OpenedFile f(save(b.build()));
-        ASSERT_EQ(f.pages, 2u);
-        uint32_t err = f.info(2);
-        EXPECT_EQ(err, c.out == 0xFF ? uint32_t(TAV_E_UNSUPPORTED) : 0u) << c.value;
-        if (!err) {
-            EXPECT_EQ(f.pi.subfileType, c.out) << c.value;
-        }
-    }
-}
-
 TEST_F(DecodeTags, RequiredTagsAndTiles) {
     auto code = [&](std::vector<uint16_t> drop, uint32_t tileWidth = 0, bool tileCounts = true) {
         TiffBuilder b;
@@ -286,30 +266,6 @@ TEST_F(DecodeTags, OldStyleJpegStripStartsPastTheSosMarker) {
     }
 }
 
-TEST_F(DecodeTags, OldStyleJpegRefusals) {
-    uint32_t sos = 0, data = 0;
-    auto jpeg = jpeg_stream(1, 2, &sos, &data);
-    struct Case {
-        uint16_t proc;
-        int64_t interchange, tables;  // 513 relative to the stream, -1: absent
-        uint32_t err;
-    } cases[] = {{14, 0, -1, TAV_E_COMPRESSION},          // lossless
-                 {1, -1, 8, TAV_E_COMPRESSION},           // tables without the stream
-                 {1, 0, 8, 0},                            // tables ignored after 513
-                 {1, 10, -1, TAV_E_COMPRESSION},          // no marker there
-                 {1, 0x7FFFFFF0, -1, TAV_E_COMPRESSION}}; // beyond the end
-    for (const Case& c : cases) {
-        TiffBuilder b;
-        uint32_t io = b.add_data(jpeg);
-        auto& d = b.add_ifd().longs(256, {64}).longs(257, {10}).shorts(258, {8}).shorts(259, {6})
-            .longs(273, {io + data}).longs(279, {uint32_t(jpeg.size()) - data}).shorts(512, {c.proc});
-        if (c.interchange >= 0) d.longs(513, {uint32_t(c.interchange > 100 ? c.interchange : io + c.interchange)});
-        if (c.tables >= 0) d.longs(519, {uint32_t(c.tables)});
-        OpenedFile f(save(b.build()));
-        EXPECT_EQ(f.info(1), c.err) << c.proc << " " << c.interchange;
-    }
-}
-
 TEST_F(DecodeTags, TextTags) {
     for (bool mm : {true, false}) {
         OpenedFile f(one_page(mm, [](Ifd& d) {
@@ -364,18 +320,6 @@ TEST_F(DecodeTags, ColourTablesInHostOrder) {
         EXPECT_EQ(transfer, map);
         EXPECT_EQ(white, (std::vector<uint32_t>{3127, 10000, 3290, 10000}));
     }
-    std::vector<uint16_t> curve(16);
-    for (size_t i = 0; i < curve.size(); ++i) curve[i] = uint16_t(1000 + i);
-    OpenedFile g(one_page(true, [&](Ifd& d) {
-        d.shorts(258, {4}).shorts(262, {0}).shorts(290, {3}).shorts(291, curve);
-    }));
-    ASSERT_EQ(g.info(1), 0u);
-    EXPECT_EQ(g.pi.area.gray.grayResponseUnit, 3u);
-    ASSERT_EQ(g.pi.area.gray.grayResponseSize, 32u);
-    std::vector<uint16_t> got(16);
-    g.pi.area.gray.grayResponseBuffer = got.data();
-    ASSERT_EQ(g.data(), 0u);
-    EXPECT_EQ(got, curve);
 }
 
 }  // namespace

@@ -32,43 +32,6 @@ TEST_F(PageInfoCall, PageNumbersAndHandles) {
     EXPECT_EQ(f.pi.imageWidth, 16u);
     ASSERT_EQ(f.info(1), 0u);
     EXPECT_EQ(f.pi.imageWidth, 8u);
-    // A closed handle, for each call.
-    int32_t h = 17;
-    uint32_t err = 0, remaining = 0;
-    uint8_t buf[4];
-    EXPECT_EQ(OpenedFile::code(xtavgeti(&h, 1, &f.pi, &f.ps, &err), &err), uint32_t(TAV_EBADF));
-    EXPECT_EQ(OpenedFile::code(xtavread(&h, buf, 0, 4, &remaining, 1, &err), &err), uint32_t(TAV_EBADF));
-    EXPECT_EQ(OpenedFile::code(xtavgtdata(&h, &f.pi, &err), &err), uint32_t(TAV_EBADF));
-}
-
-TEST_F(PageInfoCall, FailureLeavesTheCallersRecord) {
-    TiffBuilder b;
-    uint32_t off = b.add_data(std::vector<uint8_t>(100, 7));
-    b.add_ifd().longs(256, {8}).longs(257, {10}).longs(273, {off}).longs(279, {100})
-        .ascii(270, "first page text");
-    b.add_ifd().longs(256, {8}).longs(273, {off}).longs(279, {100});  // no ImageLength
-    b.add_ifd().longs(256, {8}).longs(257, {10}).longs(273, {off}).longs(279, {100});
-    OpenedFile f(save(b.build()));
-    TextTagBuf tags[9] = {};
-    f.pi.textTags = tags;
-    ASSERT_EQ(f.info(1), 0u);
-    EXPECT_EQ(tags[1].length, 16u);
-    PageInfo before = f.pi;
-    EXPECT_EQ(f.info(2), uint32_t(TAV_E_NO_LENGTH));
-    EXPECT_EQ(std::memcmp(&before, &f.pi, sizeof before), 0);
-    // The page that was current can no longer be read: its tables are gone.
-    uint8_t buf[10];
-    uint32_t remaining = 0, err = 0;
-    EXPECT_EQ(f.read(buf, 0, 10, &remaining, 1, &err), -1);
-    EXPECT_EQ(err, uint32_t(TAV_E_COUNT));
-    // Page 1's text is not delivered for page 3, which has none.
-    PageInfo plain{};
-    ASSERT_EQ(f.info(3, plain, f.ps), 0u);
-    char text[32] = "unchanged";
-    tags[1].buffer = text;
-    plain.textTags = tags;
-    ASSERT_EQ(f.data(plain), 0u);
-    EXPECT_STREQ(text, "unchanged");
 }
 
 TEST_F(PageInfoCall, AccessBitsOfTheHandle) {

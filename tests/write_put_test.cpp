@@ -97,26 +97,4 @@ TEST_F(WritePut, WriterOptions) {
     EXPECT_EQ(40u, wt::File(path).at(8, 257).value);
 }
 
-TEST_F(WritePut, ReducedResolutionDirectoryOfTheSamePage) {
-    int32_t h = wt::create(path);
-    PageInfo full = wt::bilevel(64, 8), reduced = wt::bilevel(32, 4), second = wt::bilevel(64, 8);
-    reduced.subfileType = 1;
-    ASSERT_EQ(0u, wt::put_page(h, 1, full, wt::pattern(64, 1)));
-    ASSERT_EQ(0u, wt::put_page(h, 1, reduced, wt::pattern(16, 2)));
-    ASSERT_EQ(0u, wt::put_page(h, 2, second, wt::pattern(64, 3)));
-    wt::close(h);
-    // Chain: page 1, its reduced image, page 2; the table lists the pages.
-    wt::File f(path);
-    auto chain = f.chain();
-    ASSERT_EQ(3u, chain.size());
-    EXPECT_EQ(1u, f.at(chain[1], 254).value);
-    EXPECT_TRUE(f.holds(f.at(chain[1], 273).value, wt::pattern(16, 2)));
-    EXPECT_TRUE(f.holds(f.at(chain[2], 273).value, wt::pattern(64, 3)));
-    uint32_t t = f.at(chain[0], 32934).value;
-    EXPECT_EQ(2u, f.u32(t + 8));
-    EXPECT_EQ(chain[0], f.u32(t + 16));
-    EXPECT_EQ(chain[2], f.u32(t + 20));
-    EXPECT_EQ(0u, f.at(chain[1], 32934).tag);
-}
-
 }  // namespace
