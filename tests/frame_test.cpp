@@ -156,33 +156,29 @@ TEST(MemTable, GrownBlockKeepsBytesAndReadsZerosBeyond) {
     mem_free(q);
 }
 
+std::vector<uint8_t> bytes_of(const uint8_t* b, size_t n) { return {b, b + n}; }
+
 TEST(ByteOrder, TemplatesRepeatUnknownKindsAndBufferEnd) {
     const SwapPair t[] = {{1, kSwapSkip}, {1, kSwapShort}};
     uint8_t b[6] = {1, 2, 3, 4, 5, 6};
     swap_fields(b, sizeof b, t, 2, 2);
-    EXPECT_EQ(std::vector<uint8_t>(b, b + 6), (std::vector<uint8_t>{1, 3, 2, 4, 6, 5}));
     swap_fields(b, sizeof b, t, 2, 0);  // repeat 0: nothing
-    EXPECT_EQ(std::vector<uint8_t>(b, b + 6), (std::vector<uint8_t>{1, 3, 2, 4, 6, 5}));
-    // An unknown kind does not move the position.
-    uint8_t d[4] = {1, 2, 3, 4};
-    const SwapPair u[] = {{3, 9}, {1, kSwapLong4}};
-    swap_fields(d, sizeof d, u, 2, 1);
-    EXPECT_EQ(std::vector<uint8_t>(d, d + 4), (std::vector<uint8_t>{4, 3, 2, 1}));
+    EXPECT_EQ(bytes_of(b, 6), (std::vector<uint8_t>{1, 3, 2, 4, 6, 5}));
+    const SwapPair u[] = {{3, 9}, {1, kSwapLong4}};  // an unknown kind does not move the position
+    swap_fields(b, 4, u, 2, 1);
+    EXPECT_EQ(bytes_of(b, 6), (std::vector<uint8_t>{4, 2, 3, 1, 6, 5}));
     // A partial field at the end is left alone, nothing past the length.
-    uint8_t e[8] = {1, 2, 3, 4, 5, 6, 0xEE, 0xEE};
     const SwapPair l[] = {{100, kSwapLong}};
+    uint8_t e[8] = {1, 2, 3, 4, 5, 6, 0xEE, 0xEE};
     swap_fields(e, 6, l, 1, 1);
-    EXPECT_EQ(std::vector<uint8_t>(e, e + 8), (std::vector<uint8_t>{4, 3, 2, 1, 5, 6, 0xEE, 0xEE}));
-}
-
-TEST(ByteOrder, FixedTemplates) {
-    uint8_t b[48];
-    for (int i = 0; i < 48; ++i) b[i] = uint8_t(i);
-    swap_page_record(b);  // 2 shorts, 1 long, 9 shorts
-    EXPECT_EQ(std::vector<uint8_t>(b, b + 10), (std::vector<uint8_t>{1, 0, 3, 2, 7, 6, 5, 4, 9, 8}));
-    EXPECT_EQ(b[25], 24);
-    swap_strip_entries(b + 26, 1);  // two longs, then shorts
-    EXPECT_EQ(std::vector<uint8_t>(b + 26, b + 34), (std::vector<uint8_t>{29, 28, 27, 26, 33, 32, 31, 30}));
+    EXPECT_EQ(bytes_of(e, 8), (std::vector<uint8_t>{4, 3, 2, 1, 5, 6, 0xEE, 0xEE}));
+    uint8_t r[48];
+    for (int i = 0; i < 48; ++i) r[i] = uint8_t(i);
+    swap_page_record(r);  // 2 shorts, 1 long, 9 shorts
+    EXPECT_EQ(bytes_of(r, 10), (std::vector<uint8_t>{1, 0, 3, 2, 7, 6, 5, 4, 9, 8}));
+    EXPECT_EQ(r[25], 24);
+    swap_strip_entries(r + 26, 1);  // two longs, then shorts
+    EXPECT_EQ(bytes_of(r + 26, 8), (std::vector<uint8_t>{29, 28, 27, 26, 33, 32, 31, 30}));
 }
 
 }  // namespace

