@@ -137,8 +137,7 @@ TEST(EditSafety, FileLockedByAnotherWriterIsRefusedWith13) {
     uint32_t err = 0;
     for (int which = 0; which < 3; ++which) {  // page 2, a title that fits in place, every page
         errno = 0;
-        int r = which == 1 ? run_edit(path, 2) : xtavdelpgs(nullptr, PathBuf(path), which ? 1 : 2, which ? 3 : 2, &err);
-        EXPECT_EQ(r, -1) << which;
+        EXPECT_EQ(which == 1 ? run_edit(path, 2) : xtavdelpgs(nullptr, PathBuf(path), which ? 1 : 2, which ? 3 : 2, &err), -1);
         EXPECT_EQ(errno, TAV_EACCES) << which;
     }
     EXPECT_EQ(read_file(path), original);

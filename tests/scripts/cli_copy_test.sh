@@ -23,16 +23,15 @@ check "palette and LZW pages: same pixels" same_pixels d.tif 1 pal.tif 1 d.tif 2
 run copy short1.tif -o s.tif
 check "a single strip is copied at its recorded length" eval 'same_strips s.tif 1 short1.tif 1 && [ $(stat -c %s s.tif) -lt $(($(stat -c %s short1.tif) + 700)) ]'
 
+# 16-bit samples: uncompressed ones change byte order, compressed ones cannot.
 convert -size 60x40 gradient:red-blue -depth 16 -compress None rgb16.tif
-tiffcp -B rgb16.tif rgb16_mm.tif
-tiffcp -B -c lzw:1 rgb16.tif rgb16_mm_lzw.tif
+tiffcp -B rgb16.tif rgb16_mm.tif && tiffcp -B -c lzw:1 rgb16.tif rgb16_mm_lzw.tif
 run copy rgb16_mm.tif rgb16.tif -o mm.tif
 check "16-bit pages of both byte orders into a big-endian file" eval '[ "$(head -c 2 mm.tif)" = MM ] && same_pixels mm.tif 1 rgb16_mm.tif 1 mm.tif 2 rgb16.tif 1'
-run copy g4.tif -o ii.tif
-before=$(sum_of ii.tif)
-run copy rgb16_mm_lzw.tif -o ii.tif --append
-check "compressed 16-bit samples of the other order are refused, nothing written" \
-    eval 'failed_with rgb16_mm_lzw.tif "cannot change byte order" && [ "$(sum_of ii.tif)" = "$before" ]'
+before=$(sum_of rgb16.tif)
+run copy rgb16_mm_lzw.tif -o rgb16.tif --append
+check "... compressed ones of the other order refused, nothing written" \
+    eval 'failed_with rgb16_mm_lzw.tif "cannot change byte order" && [ "$(sum_of rgb16.tif)" = "$before" ]'
 run copy letter.tif:3-,1 -o e.tif
 run info --json e.tif
 check "a new file takes the properties of its first page's file" \
@@ -53,10 +52,6 @@ check "a page out of range: 298, no destination" eval 'failed_with multi.tif "pa
 echo "no image" >notes.txt
 run copy notes.txt -o f.tif
 check "a non-image source: no destination" eval 'failed_with notes.txt error && [ ! -e f.tif ]'
-run copy missing.tif -o f.tif
-check "a missing source" failed_with missing.tif "cannot open: error"
-run copy g4.tif -o missing_dir/f.tif
-check "a destination in a missing directory" failed_with missing_dir/f.tif "cannot create: error"
 for args in "multi.tif:3-1 -o f.tif" "c.tif -o c.tif --append"; do
     run copy $args
     check "copy $args: status 2" status_is 2

@@ -13,10 +13,6 @@ check "... the others stay in order with their pixels and the properties" eval '
 before=$(sum_of del.tif)
 run delete del.tif 2 5
 check "delete beyond the last page: 289, unchanged" eval 'failed_with del.tif "cannot delete pages 2-5: error 289" && [ "$(sum_of del.tif)" = "$before" ]'
-run delete del.tif 3 2
-check "LAST before FIRST: status 2" status_is 2
-run delete missing.tif 1
-check "a missing file" failed_with missing.tif "cannot open: error"
 run delete del.tif 1 2
 check "deleting every page removes the file and says so" eval 'grep -q "file was removed" out && [ ! -e del.tif ]'
 
@@ -33,8 +29,6 @@ cp multi_plain.tif mmv.tif
 run move mmv.tif 4 --before 2
 check "move in a tiffcp file rebuilds it first, says so, leaves no work file" eval 'grep -q rebuilding out && [ -z "$(ls | grep qvtav-)" ] &&
     same_pixels mmv.tif 1 multi_plain.tif 1 mmv.tif 2 multi_plain.tif 4 mmv.tif 3 multi_plain.tif 2 mmv.tif 4 multi_plain.tif 3 && libtiff_reads mmv.tif'
-run move mmv.tif 3 --before 1
-check "a second move needs no rebuild" eval 'status_is 0 && ! grep -q rebuilding out'
 
 run props letter.tif
 check "props shows the properties" eval 'grep -q "title: \"Sample letter\"" out && grep -q "comments: " out'

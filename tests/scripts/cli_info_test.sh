@@ -24,9 +24,6 @@ run info notes.txt
 check "a text file: not an image file, 389" failed_with notes.txt "not an image file: error 389"
 run info --json notes.txt
 check "... in JSON, an object with its error" json_is 'j["file"]=="notes.txt" and j["error"]["code"]==389'
-mkdir adir
-run info adir
-check "a directory" failed_with adir "cannot open"
 run info g4.tif missing.tif
 check "a good and a bad file: status 1, the good one still shown" eval 'status_is 1 && grep -q "g4.tif: TIFF" out'
 size=$(stat -c %s multi.tif)
