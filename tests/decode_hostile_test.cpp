@@ -2,8 +2,6 @@
 // of 2^32-1, strips pointing into the header. Each gives a result or an
 // error code, never a crash or a read outside a buffer (the sanitizer build
 // runs these too).
-#include <random>
-
 #include "page_test_util.h"
 
 namespace {
@@ -140,24 +138,6 @@ TEST_F(Hostile, JpegSegmentsThatStandStillOrRunPastTheEnd) {
         if (f.info(1) == 0) {
             EXPECT_EQ(f.pi.compressionInfo.jpeg->headerLength, 2u);
         }
-    }
-}
-
-TEST_F(Hostile, RandomDamage) {
-    TiffBuilder b;
-    const auto base = good(b);
-    std::mt19937 rng(12345);
-    for (int round = 0; round < 400; ++round) {
-        auto bytes = base;
-        for (int h = 0, hits = 1 + int(rng() % 6); h < hits; ++h) {
-            size_t at = rng() % bytes.size();
-            uint32_t kind = rng() % 4;
-            for (size_t k = at; k < std::min(at + (kind == 3 ? 4 : 1), bytes.size()); ++k)
-                bytes[k] = kind == 0 ? uint8_t(rng()) : kind == 2 ? 0 : 0xFF;
-        }
-        if (rng() % 5 == 0) bytes.resize(rng() % bytes.size());
-        write_file(dir.file("fuzz.tif"), bytes);
-        exercise(dir.file("fuzz.tif"));
     }
 }
 

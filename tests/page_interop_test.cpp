@@ -41,7 +41,7 @@ std::vector<std::string> make_corpus(const std::string& d) {
     for (const auto& [name, codecs] : srcs)
         for (const char* c : codecs)
             for (const char* order : {"-B", "-L"})
-                for (const char* rows : {"", "-r 16", "-r 100000"}) {
+                for (const char* rows : {"-r 16", "-r 100000"}) {
                     std::string out = std::string(name) + "_" + c + order + rows + ".tif";
                     for (char& ch : out) ch = (ch == ' ' || ch == ':') ? '_' : ch;
                     add(std::string("tiffcp -c ") + c + " " + order + " " + rows + " " + name + ".tif", out);
@@ -99,14 +99,13 @@ void compare_page(OpenedFile& f, TIFF* t, uint16_t page, uint64_t fileSize) {
         return;
     }
     ASSERT_EQ(err, 0u);
-    EXPECT_EQ(pi.imageWidth, w);
-    EXPECT_EQ(pi.imageLength, l);
-    EXPECT_EQ(pi.bitsPerSample[0], bits);
-    EXPECT_EQ(pi.samplesPerPixel, spp);
-    EXPECT_EQ(pi.compression, our_compression(comp));
-    EXPECT_EQ(pi.photometric, our_photometric(photo, bits));
-    EXPECT_EQ(pi.byteOrder, TIFFIsBigEndian(t) ? 0x4D4Du : 0x4949u);
-    EXPECT_EQ(pi.resolutionUnit, (unit >= 1 && unit <= 3) ? unit : 1u);
+    const uint32_t rot[9] = {0, 0, 270, 180, 90, 0, 270, 180, 90};
+    EXPECT_EQ(std::vector<uint32_t>({pi.imageWidth, pi.imageLength, pi.bitsPerSample[0], pi.samplesPerPixel,
+                                     pi.compression, pi.photometric, pi.byteOrder, pi.resolutionUnit,
+                                     pi.rotation, pi.mirrored}),
+              std::vector<uint32_t>({w, l, bits, spp, our_compression(comp), our_photometric(photo, bits),
+                                     TIFFIsBigEndian(t) ? 0x4D4Du : 0x4949u, (unit >= 1 && unit <= 3) ? unit : 1u,
+                                     rot[orient % 9], orient >= 5 ? 1u : 0u}));
     float res = 0;
     if (TIFFGetField(t, TIFFTAG_XRESOLUTION, &res)) {
         EXPECT_NEAR(double(pi.xResNum) / pi.xResDen, res, 1e-3 * (1 + res));
@@ -114,15 +113,11 @@ void compare_page(OpenedFile& f, TIFF* t, uint16_t page, uint64_t fileSize) {
     if (TIFFGetField(t, TIFFTAG_YRESOLUTION, &res)) {
         EXPECT_NEAR(double(pi.yResNum) / pi.yResDen, res, 1e-3 * (1 + res));
     }
-    const uint32_t rot[9] = {0, 0, 270, 180, 90, 0, 270, 180, 90};
-    EXPECT_EQ(pi.rotation, rot[orient % 9]);
-    EXPECT_EQ(pi.mirrored, orient >= 5 ? 1u : 0u);
     if (TIFFGetField(t, TIFFTAG_ROWSPERSTRIP, &rps)) {
         EXPECT_EQ(pi.rowsPerStrip, rps);
     }
     const uint32_t nstrips = TIFFNumberOfStrips(t);
-    EXPECT_EQ(pi.stripCount, nstrips);
-    EXPECT_EQ(f.ps.sizeCount, nstrips);
+    EXPECT_EQ(std::vector<uint32_t>({pi.stripCount, f.ps.sizeCount}), std::vector<uint32_t>(2, nstrips));
     uint64_t *counts = nullptr, *offsets = nullptr;
     ASSERT_TRUE(TIFFGetField(t, TIFFTAG_STRIPBYTECOUNTS, &counts));
     ASSERT_TRUE(TIFFGetField(t, TIFFTAG_STRIPOFFSETS, &offsets));

@@ -19,18 +19,9 @@ void TiffBuilder::put32(std::vector<uint8_t>& out, uint32_t v) const {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (big_ ? 24 - 8 * i : 8 * i)));
 }
 
-void TiffBuilder::set16(std::vector<uint8_t>& out, uint32_t at, uint16_t v) const {
-    std::vector<uint8_t> b;
-    put16(b, v);
-    if (out.size() < at + 2) out.resize(at + 2);
-    std::copy(b.begin(), b.end(), out.begin() + at);
-}
-
 void TiffBuilder::set32(std::vector<uint8_t>& out, uint32_t at, uint32_t v) const {
-    std::vector<uint8_t> b;
-    put32(b, v);
     if (out.size() < at + 4) out.resize(at + 4);
-    std::copy(b.begin(), b.end(), out.begin() + at);
+    for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(v >> (big_ ? 24 - 8 * i : 8 * i));
 }
 
 void TiffBuilder::add_property_block(const std::string& text) {
@@ -46,10 +37,6 @@ uint32_t TiffBuilder::add_data(const std::vector<uint8_t>& data, uint32_t align)
     uint32_t at = uint32_t(bytes_.size());
     bytes_.insert(bytes_.end(), data.begin(), data.end());
     return at;
-}
-
-uint32_t TiffBuilder::add_data(const std::string& data, uint32_t align) {
-    return add_data(std::vector<uint8_t>(data.begin(), data.end()), align);
 }
 
 uint32_t TiffBuilder::add_shorts(const std::vector<uint16_t>& v) {
@@ -70,26 +57,21 @@ TiffBuilder::Ifd& TiffBuilder::add_ifd() {
 }
 
 TiffBuilder::Ifd& TiffBuilder::Ifd::add(uint16_t tag, uint16_t type, uint32_t count,
-                                        std::vector<uint8_t> data) {
-    Entry e;
-    e.tag = tag;
-    e.type = type;
-    e.count = count;
-    e.data = std::move(data);
-    entries.push_back(std::move(e));
+                                        std::vector<uint8_t> data, bool raw) {
+    entries.push_back(Entry{tag, type, count, std::move(data), raw});
     return *this;
 }
 
 TiffBuilder::Ifd& TiffBuilder::Ifd::shorts(uint16_t tag, const std::vector<uint16_t>& v) {
     std::vector<uint8_t> d;
     for (uint16_t x : v) owner_->put16(d, x);
-    return add(tag, kShort, uint32_t(v.size()), std::move(d));
+    return add(tag, 3, uint32_t(v.size()), std::move(d));
 }
 
 TiffBuilder::Ifd& TiffBuilder::Ifd::longs(uint16_t tag, const std::vector<uint32_t>& v) {
     std::vector<uint8_t> d;
     for (uint32_t x : v) owner_->put32(d, x);
-    return add(tag, kLong, uint32_t(v.size()), std::move(d));
+    return add(tag, 4, uint32_t(v.size()), std::move(d));
 }
 
 TiffBuilder::Ifd& TiffBuilder::Ifd::rationals(
@@ -99,14 +81,14 @@ TiffBuilder::Ifd& TiffBuilder::Ifd::rationals(
         owner_->put32(d, n);
         owner_->put32(d, den);
     }
-    return add(tag, kRational, uint32_t(v.size()), std::move(d));
+    return add(tag, 5, uint32_t(v.size()), std::move(d));
 }
 
 TiffBuilder::Ifd& TiffBuilder::Ifd::ascii(uint16_t tag, const std::string& text) {
     std::vector<uint8_t> d(text.begin(), text.end());
     d.push_back(0);
     const uint32_t count = uint32_t(d.size());
-    return add(tag, kAscii, count, std::move(d));
+    return add(tag, 2, count, std::move(d));
 }
 
 TiffBuilder::Ifd& TiffBuilder::Ifd::bytes(uint16_t tag, uint16_t type, uint32_t count,
@@ -117,21 +99,13 @@ TiffBuilder::Ifd& TiffBuilder::Ifd::bytes(uint16_t tag, uint16_t type, uint32_t 
 TiffBuilder::Ifd& TiffBuilder::Ifd::raw(uint16_t tag, uint16_t type, uint32_t count,
                                         uint32_t value) {
     std::vector<uint8_t> f;
-    if (type == kShort && (count == 1 || count == 2)) {
+    if (type == 3 && (count == 1 || count == 2)) {
         owner_->put16(f, uint16_t(value & 0xFFFF));
         owner_->put16(f, uint16_t(value >> 16));
     } else {
         owner_->put32(f, value);
     }
-    return raw_field(tag, type, count, f.data());
-}
-
-TiffBuilder::Ifd& TiffBuilder::Ifd::raw_field(uint16_t tag, uint16_t type, uint32_t count,
-                                              const uint8_t field[4]) {
-    add(tag, type, count, {});
-    entries.back().raw = true;
-    std::memcpy(entries.back().field, field, 4);
-    return *this;
+    return add(tag, type, count, std::move(f), true);
 }
 
 TiffBuilder::Ifd& TiffBuilder::Ifd::remove(uint16_t tag) {
@@ -165,9 +139,7 @@ std::vector<uint8_t> TiffBuilder::build() {
             put16(head, e.tag);
             put16(head, e.type);
             put32(head, e.count);
-            if (e.raw) {
-                head.insert(head.end(), e.field, e.field + 4);
-            } else if (e.data.size() <= 4) {
+            if (e.raw || e.data.size() <= 4) {
                 uint8_t f[4] = {};
                 std::memcpy(f, e.data.data(), e.data.size());
                 head.insert(head.end(), f, f + 4);

@@ -3,16 +3,14 @@
 //
 //   TiffBuilder b(/*bigEndian=*/true);
 //   uint32_t strip = b.add_data(pixels);            // offset in the file
-//   b.add_ifd().longs(256, {1728}).longs(257, {10}).shorts(259, {1})
-//       .longs(273, {strip}).longs(279, {uint32_t(pixels.size())}).ascii(269, "name");
+//   b.add_ifd().longs(256, {1728}).longs(257, {10}).longs(273, {strip}).ascii(269, "name");
 //   std::vector<uint8_t> file = b.build();
 //
 // Values are host numbers written in the file's order; a value of up to four
 // bytes stands in the entry, a longer one follows its directory. Directories
 // follow all data blocks, each linked to the next, entries sorted by tag
-// unless the directory says otherwise. raw() writes an entry exactly as
-// given (hostile counts, offsets anywhere); positions are reported so a test
-// can patch the bytes.
+// unless the directory says otherwise. raw() writes an entry's count and
+// value field exactly as given (hostile counts, offsets anywhere).
 #pragma once
 
 #include <cstdint>
@@ -23,17 +21,11 @@
 
 class TiffBuilder {
 public:
-    enum Type : uint16_t {
-        kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5, kSByte = 6, kUndefined = 7,
-    };
-
     struct Entry {
-        uint16_t tag = 0;
-        uint16_t type = 0;
+        uint16_t tag = 0, type = 0;
         uint32_t count = 0;
-        std::vector<uint8_t> data;  // values in the file's order (not used when raw)
-        bool raw = false;
-        uint8_t field[4] = {};      // the value field as written when raw
+        std::vector<uint8_t> data;  // values in the file's order
+        bool raw = false;           // data is the 4-byte value field itself
     };
 
     class Ifd {
@@ -44,10 +36,9 @@ public:
         Ifd& ascii(uint16_t tag, const std::string& text);  // NUL counted
         // Any type, values given as bytes already in the file's order.
         Ifd& bytes(uint16_t tag, uint16_t type, uint32_t count, const std::vector<uint8_t>& data);
-        // Count and value field exactly as given: one u32 in the file's
-        // order, or for SHORT with count 1 or 2 the low half then the high.
+        // Count and value field as given: one u32 in the file's order, or
+        // for SHORT with count 1 or 2 the low half then the high.
         Ifd& raw(uint16_t tag, uint16_t type, uint32_t count, uint32_t value);
-        Ifd& raw_field(uint16_t tag, uint16_t type, uint32_t count, const uint8_t field[4]);
         Ifd& remove(uint16_t tag);  // drops every entry with this tag
 
         bool sorted = true;           // write entries in ascending tag order
@@ -58,21 +49,19 @@ public:
     private:
         friend class TiffBuilder;
         Ifd(TiffBuilder* owner) : owner_(owner) {}
-        Ifd& add(uint16_t tag, uint16_t type, uint32_t count, std::vector<uint8_t> data);
+        Ifd& add(uint16_t tag, uint16_t type, uint32_t count, std::vector<uint8_t> data, bool raw = false);
         TiffBuilder* owner_;
     };
 
     explicit TiffBuilder(bool bigEndian = false);
     TiffBuilder(const TiffBuilder&) = delete;
     TiffBuilder& operator=(const TiffBuilder&) = delete;
-    bool big_endian() const { return big_; }
 
     // The property block at offset 8 ("TEXO TIFF ", version 1, length,
     // text); must come before any data block.
     void add_property_block(const std::string& text);
     // Appends bytes (aligned to `align`), returns their file offset.
     uint32_t add_data(const std::vector<uint8_t>& bytes, uint32_t align = 2);
-    uint32_t add_data(const std::string& bytes, uint32_t align = 2);
     uint32_t add_shorts(const std::vector<uint16_t>& v);  // in the file's order
     uint32_t add_longs(const std::vector<uint32_t>& v);
     uint32_t size() const { return uint32_t(bytes_.size()); }
@@ -80,7 +69,6 @@ public:
     // A new directory chained after the previous ones (stable reference).
     Ifd& add_ifd();
     Ifd& ifd(size_t i) { return ifds_[i]; }
-    size_t ifd_count() const { return ifds_.size(); }
 
     // Lays the directories out after the data and returns the whole file;
     // with firstIfdOverride set the header names that offset instead.
@@ -88,16 +76,14 @@ public:
     bool hasFirstIfdOverride = false;
     uint32_t firstIfdOverride = 0;
 
-    // Positions in the last build: directory i, entry k of directory i (in
-    // the order written), and the out-of-line values of a tag (0: inline).
+    // Positions in the last build: directory i and the out-of-line values
+    // of a tag in it (0: inline).
     uint32_t ifd_offset(size_t i) const { return ifdOffsets_.at(i); }
-    uint32_t entry_offset(size_t i, size_t k) const { return ifdOffsets_.at(i) + 2 + 12 * uint32_t(k); }
     uint32_t value_offset(size_t i, uint16_t tag) const;
 
     // Encoders in the builder's byte order.
     void put16(std::vector<uint8_t>& out, uint16_t v) const;
     void put32(std::vector<uint8_t>& out, uint32_t v) const;
-    void set16(std::vector<uint8_t>& out, uint32_t at, uint16_t v) const;
     void set32(std::vector<uint8_t>& out, uint32_t at, uint32_t v) const;
 
 private:

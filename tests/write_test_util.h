@@ -53,14 +53,6 @@ inline PageInfo bilevel(uint32_t width, uint32_t length, uint32_t compression = 
     return info;
 }
 
-inline PageInfo rgb(uint32_t width, uint32_t length) {
-    PageInfo info = bilevel(width, length);
-    info.samplesPerPixel = 3;
-    info.bitsPerSample[0] = info.bitsPerSample[1] = info.bitsPerSample[2] = 8;
-    info.photometric = TAV_PHOTO_RGB;
-    return info;
-}
-
 // xtavputi, then one xtavwrite with the last-data flag unless data is
 // empty; the error of the first call that fails, 0 when both succeed.
 inline uint32_t put_page(int32_t h, uint16_t page, PageInfo& info, std::vector<uint8_t> data) {
@@ -126,7 +118,7 @@ struct File {
 // One directory as libtiff reads it, with its raw strips.
 struct LtPage {
     uint32_t width = 0, length = 0;
-    uint16_t compression = 0, photometric = 0, bps = 0, spp = 0;
+    uint16_t compression = 0, photometric = 0, bps = 0;
     float xres = 0, yres = 0;
     std::string software, documentName;
     std::vector<std::vector<uint8_t>> strips;
@@ -149,7 +141,6 @@ inline std::vector<LtPage> libtiff_read(const std::string& path) {
         TIFFGetField(t, TIFFTAG_COMPRESSION, &p.compression);
         TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &p.photometric);
         TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &p.bps);
-        TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &p.spp);
         TIFFGetField(t, TIFFTAG_XRESOLUTION, &p.xres);
         TIFFGetField(t, TIFFTAG_YRESOLUTION, &p.yres);
         char* s = nullptr;
@@ -185,20 +176,6 @@ inline std::vector<uint8_t> libtiff_compress(const std::string& tmp, std::vector
     TIFFClose(t);
     auto pages = libtiff_read(tmp);
     return pages.empty() || pages[0].strips.empty() ? std::vector<uint8_t>{} : pages[0].strips[0];
-}
-
-// Strip 0 of a directory decoded by libtiff.
-inline std::vector<uint8_t> libtiff_decode(const std::string& path, int dir) {
-    quiet_libtiff();
-    std::vector<uint8_t> out;
-    TIFF* t = TIFFOpen(path.c_str(), "r");
-    if (t && TIFFSetDirectory(t, tdir_t(dir))) {
-        out.resize(size_t(TIFFStripSize(t)));
-        tmsize_t got = TIFFReadEncodedStrip(t, 0, out.data(), tmsize_t(out.size()));
-        out.resize(got < 0 ? 0 : size_t(got));
-    }
-    if (t) TIFFClose(t);
-    return out;
 }
 #endif
 
