@@ -115,6 +115,27 @@ int local_descriptor(FileLocation* loc, const char* path, int native, bool readO
 int translate_open(int32_t code);
 int translate_create(int32_t code);
 
+// The last steps of a remote open or create: the buffers, the record and
+// the descriptor slot. On failure the remote handle is closed again.
+int install_remote(FileLocation* loc, const char* path, const RpcEntries* e, int32_t handle,
+                   uint32_t size) {
+    loc->result = handle;
+    loc->size = size;
+    if (!remote_setup_buffers(loc)) {
+        uint32_t f2 = 0;
+        if (e->close) e->close(loc->connection, &loc->remoteId, handle, &f2);
+        errno = TAV_ENOMEM;
+        return -1;
+    }
+    FileLocation* rec = make_record(loc, path);
+    if (!rec) {
+        remote_close(loc);
+        errno = TAV_ENOMEM;
+        return -1;
+    }
+    return install(take_slot(), rec, true, false);
+}
+
 int remote_open(FileLocation* loc, const char* path, uint32_t mode) {
     if (take_slot() < 0) return -1;
     if ((mode & 3) == 0) {
@@ -144,21 +165,7 @@ int remote_open(FileLocation* loc, const char* path, uint32_t mode) {
         errno = err;
         return -1;
     }
-    loc->result = handle;
-    loc->size = st[0];
-    if (!remote_setup_buffers(loc)) {
-        uint32_t f2 = 0;
-        if (e->close) e->close(loc->connection, &loc->remoteId, handle, &f2);
-        errno = TAV_ENOMEM;
-        return -1;
-    }
-    FileLocation* rec = make_record(loc, path);
-    if (!rec) {
-        remote_close(loc);
-        errno = TAV_ENOMEM;
-        return -1;
-    }
-    return install(take_slot(), rec, true, false);
+    return install_remote(loc, path, e, handle, st[0]);
 }
 
 int remote_create(FileLocation* loc, const char* path) {
@@ -177,21 +184,7 @@ int remote_create(FileLocation* loc, const char* path) {
         errno = TAV_EIO;
         return -1;
     }
-    loc->result = handle;
-    loc->size = 0;
-    if (!remote_setup_buffers(loc)) {
-        uint32_t f2 = 0;
-        if (e->close) e->close(loc->connection, &loc->remoteId, handle, &f2);
-        errno = TAV_ENOMEM;
-        return -1;
-    }
-    FileLocation* rec = make_record(loc, path);
-    if (!rec) {
-        remote_close(loc);
-        errno = TAV_ENOMEM;
-        return -1;
-    }
-    return install(take_slot(), rec, true, false);
+    return install_remote(loc, path, e, handle, 0);
 }
 
 int translate_open(int32_t code) {

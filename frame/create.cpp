@@ -73,13 +73,8 @@ int write_dcx_header(int fd) {
 
 int tav_create(FileLocation* loc, char* path, uint32_t* fileType, bool* noEntry) {
     errno = 0;
-    FctEntry templ{};
-    templ.fd = -1;
-    int h = fct_alloc(templ);
-    if (h < 0) {
-        *noEntry = true;
-        return -1;
-    }
+    int h = fct_take_entry(noEntry);
+    if (h < 0) return -1;
     FctEntry* e = fct_entry_at(h);
     bool local = !loc || loc->isRemote == 0;
 

@@ -106,13 +106,8 @@ int awd_open_document(FctEntry*, const char*, uint32_t) {
 int tav_open(FileLocation* loc, char* path, uint32_t flags, uint32_t* fileType,
              uint32_t* pageCount, bool* noEntry) {
     errno = 0;
-    FctEntry templ{};
-    templ.fd = -1;
-    int h = fct_alloc(templ);
-    if (h < 0) {
-        *noEntry = true;
-        return -1;
-    }
+    int h = fct_take_entry(noEntry);
+    if (h < 0) return -1;
     FctEntry* e = fct_entry_at(h);
 
     // Step 2: flags.

@@ -15,26 +15,12 @@ namespace {
 
 bool swaps(const FctEntry* e) { return e->detectWord == kByteOrderMM; }
 
+// Positioned reads and writes of the whole count on the handle's file.
 int read_at(FctEntry* e, uint32_t pos, void* buf, uint32_t n) {
-    if (fio_seek_to(int(e->fd), pos) < 0) return -1;
-    int32_t r = fio_read(int(e->fd), buf, n);
-    if (r < 0) return -1;
-    if (uint32_t(r) != n) {
-        errno = TAV_EIO;
-        return -1;
-    }
-    return 0;
+    return tiff_pread(int(e->fd), pos, buf, n);
 }
-
 int write_at(FctEntry* e, uint32_t pos, const void* buf, uint32_t n) {
-    if (fio_seek_to(int(e->fd), pos) < 0) return -1;
-    int32_t w = fio_write(int(e->fd), buf, n);
-    if (w < 0) return -1;
-    if (uint32_t(w) != n) {
-        if (errno == 0) errno = TAV_EIO;
-        return -1;
-    }
-    return 0;
+    return tiff_pwrite(int(e->fd), pos, buf, n);
 }
 
 int read_u32(FctEntry* e, uint32_t pos, uint32_t* v) {
