@@ -68,7 +68,7 @@ std::vector<std::string> make_corpus(const std::string& d) {
                "r = Image.merge('RGB', (g, g.transpose(Image.FLIP_LEFT_RIGHT), g))\n"
                "r.save('pil_rgb.tif', tiffinfo=info(8), compression='tiff_lzw')\n"
                "r.save('pil_rgb_packbits.tif', compression='packbits')\n");
-    if (sh("python3 pil.py"))
+    if (sh("/usr/bin/python3 pil.py"))
         for (const char* f : {"pil_grey.tif", "pil_pal.tif", "pil_rgb.tif", "pil_rgb_packbits.tif"})
             made.push_back(d + "/" + f);
     return made;
