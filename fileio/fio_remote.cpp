@@ -8,10 +8,9 @@
 // holds the file's current bytes, including bytes written since through this
 // descriptor.
 //
-// A read that continues the previous one fetches a whole buffer ahead; so
-// does a read a little way (under a small window) past it, as parsers skip
-// over fields. Any other read fetches a small window, and large reads go
-// straight into the caller's buffer in whole-buffer pieces.
+// A read that continues the previous one fetches a whole buffer ahead; any
+// other read fetches a small window, and large reads go straight into the
+// caller's buffer in whole-buffer pieces.
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -180,26 +179,7 @@ int32_t remote_read(FileLocation* r, void* buf, uint32_t count) {
             continue;
         }
 
-        // Empty buffer. A parser that skips forward a little (less than a
-        // small window past the data it read last, with the server still
-        // there) is reading sequentially too: a whole buffer is fetched from
-        // where the server stands, gap included, which saves both the
-        // position request and one small window per gap.
-        int64_t gap = int64_t(r->pos) - int64_t(r->readBufStart);
-        if (r->readBufStart >= 0 && gap > 0 && gap < int64_t(kRemoteSmallRead) &&
-            int64_t(r->readBufStart) == int64_t(r->serverPos) &&
-            gap + n <= int64_t(kRemoteBufSize)) {
-            uint32_t ahead =
-                uint32_t(std::min<int64_t>(kRemoteBufSize, int64_t(r->size) - r->serverPos));
-            int32_t got = fetch(r, r->readBuf, ahead);
-            if (got < 0) return -1;
-            r->readBufStart = int32_t(r->serverPos - uint32_t(got));
-            r->readBufLen = uint32_t(got);
-            if (int64_t(got) <= gap) return delivered;  // the server has no more bytes
-            continue;
-        }
-
-        // Otherwise a read that continues the previous one reads ahead a
+        // Empty buffer: a read that continues the previous one reads ahead a
         // whole buffer, any other a small window.
         bool sequential = int64_t(r->readBufStart) == int64_t(r->pos);
         uint32_t readSize = std::max(n, sequential ? kRemoteBufSize : kRemoteSmallRead);
