@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
     std::string kept = dir.file("kept.tif");
     {
         // Four strips per page, contents differing per page.
-        auto spec = edit_test::numbered_pages(pages, 4, uint32_t(pageKb) * 256);
-        write_file(master, edit_test::build_tiff(spec, false, 0, true));
+        auto layout = edit_test::numbered_pages(pages, 4, uint32_t(pageKb) * 256);
+        write_file(master, edit_test::build_tiff(layout, false, 0, true));
     }
     double mb = double(std::filesystem::file_size(master)) / 1e6;
     std::printf("file: %d pages, %.1f MB, %d runs each (median)\n", pages, mb, reps);

@@ -47,11 +47,11 @@ int cmd_copy(const Location& where, const Args& args) {
     for (const std::string& arg : a.operands) {
         bool exists = !where.remote() && access(arg.c_str(), F_OK) == 0;
         std::string why;
-        auto spec = parse_source(arg, exists, &why);
-        if (!spec) throw UsageError("copy: " + arg + ": " + why);
-        if (!where.remote() && req.append && same_file(spec->path, *dest))
-            throw UsageError("copy: " + spec->path + " is the destination itself");
-        req.sources.push_back(*spec);
+        auto source = parse_source(arg, exists, &why);
+        if (!source) throw UsageError("copy: " + arg + ": " + why);
+        if (!where.remote() && req.append && same_file(source->path, *dest))
+            throw UsageError("copy: " + source->path + " is the destination itself");
+        req.sources.push_back(*source);
     }
     if (!where.remote() && !req.append && access(dest->c_str(), F_OK) == 0)
         throw ToolError(*dest, "already exists (--append adds pages to it)", TAV_EEXIST);

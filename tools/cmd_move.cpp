@@ -83,7 +83,7 @@ void replace_file(const Location& where, const std::string& path, const std::str
 // its place.
 void rebuild(const Location& where, const std::string& path) {
     CopyRequest req;
-    req.sources.push_back(SourceSpec{path, {}});
+    req.sources.push_back(SourcePages{path, {}});
     for (int attempt = 0;; ++attempt) {
         req.destination = directory_of(path) + "." + name_of(path) + ".qvtav-" +
                           std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tif";

@@ -151,7 +151,7 @@ void open_source(Document& in) {
                         TAV_E_NOT_SUPPORTED);
 }
 
-std::vector<uint32_t> pages_of(const SourceSpec& s, const Document& in) {
+std::vector<uint32_t> pages_of(const SourcePages& s, const Document& in) {
     std::vector<PageRange> ranges = s.pages;
     if (ranges.empty()) {
         if (in.page_count() == 0) return {};
@@ -185,7 +185,7 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
     // order of its first page.
     uint32_t total = 0;
     uint32_t destOrder = request.append ? byte_order_of(where, request.destination) : 0;
-    for (const SourceSpec& s : request.sources) {
+    for (const SourcePages& s : request.sources) {
         Document in(where, s.path);
         open_source(in);
         PageReader rd(in);
@@ -217,7 +217,7 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
         uint32_t next = out.page_count() + 1;
         uint32_t done = 0;
         bool first = !request.append;
-        for (const SourceSpec& s : request.sources) {
+        for (const SourcePages& s : request.sources) {
             Document in(where, s.path);
             open_source(in);
             PageReader rd(in);

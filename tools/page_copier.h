@@ -13,7 +13,7 @@
 namespace qvtool {
 
 struct CopyRequest {
-    std::vector<SourceSpec> sources;
+    std::vector<SourcePages> sources;
     std::string destination;
     bool append = false;       // add to an existing file instead of making a new one
     bool withProgress = true;  // show a progress line on a terminal

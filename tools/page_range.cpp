@@ -82,19 +82,19 @@ std::optional<std::vector<uint32_t>> expand_pages(const std::vector<PageRange>& 
     return pages;
 }
 
-std::optional<SourceSpec> parse_source(std::string_view arg, bool wholeExists, std::string* why) {
-    SourceSpec spec;
-    spec.path = std::string(arg);
+std::optional<SourcePages> parse_source(std::string_view arg, bool wholeExists, std::string* why) {
+    SourcePages source;
+    source.path = std::string(arg);
     size_t colon = arg.rfind(':');
-    if (wholeExists || colon == std::string_view::npos || colon == 0) return spec;
+    if (wholeExists || colon == std::string_view::npos || colon == 0) return source;
     std::string_view tail = arg.substr(colon + 1);
     if (tail.empty() || tail.find_first_not_of("0123456789,-") != std::string_view::npos)
-        return spec;
+        return source;
     auto ranges = parse_page_list(tail, why);
     if (!ranges) return std::nullopt;
-    spec.path = std::string(arg.substr(0, colon));
-    spec.pages = std::move(*ranges);
-    return spec;
+    source.path = std::string(arg.substr(0, colon));
+    source.pages = std::move(*ranges);
+    return source;
 }
 
 }  // namespace qvtool

@@ -33,7 +33,7 @@ std::optional<std::vector<uint32_t>> expand_pages(const std::vector<PageRange>& 
 std::optional<uint32_t> parse_page_number(std::string_view text);
 
 // A copy source: a path and, optionally, a page list.
-struct SourceSpec {
+struct SourcePages {
     std::string path;
     std::vector<PageRange> pages;  // empty: every page
 };
@@ -42,6 +42,6 @@ struct SourceSpec {
 // (wholeExists), a part after the last colon made only of digits, commas
 // and dashes is the page list; when it does not parse, nothing is returned
 // and *why says why. Any other argument is a path as a whole.
-std::optional<SourceSpec> parse_source(std::string_view arg, bool wholeExists, std::string* why);
+std::optional<SourcePages> parse_source(std::string_view arg, bool wholeExists, std::string* why);
 
 }  // namespace qvtool
