@@ -123,6 +123,15 @@ uint32_t table_size(const Decode& d, const TiffDirEntry& t, uint64_t bytes) {
     return uint32_t(bytes);
 }
 
+// Records a table of the page: its size into the photometric area's field
+// and its file offset into extraOffsets[slot] (0 when the table is left out).
+void set_table(Decode& d, const TiffDirEntry& t, uint32_t itemBytes, uint32_t& sizeField,
+               int slot) {
+    uint32_t size = table_size(d, t, uint64_t(t.count) * itemBytes);
+    sizeField = size;
+    d.e->extraOffsets[slot] = size ? t.value + d.base : 0;
+}
+
 JpegInfo* jpeg_get(Decode& d) {
     if (!d.jpeg) {
         d.jpeg = static_cast<JpegInfo*>(mem_calloc(1, sizeof(JpegInfo)));
@@ -574,43 +583,28 @@ int decode_entry(Decode& d, uint32_t idx) {
         if (pi->photometric == TAV_PHOTO_GRAY_WHITE) pi->area.gray.grayResponseUnit = uint16_t(v);
         return 0;
     case 291:
-        if (pi->photometric == TAV_PHOTO_GRAY_WHITE) {
-            uint32_t size = table_size(d, t, uint64_t(t.count) * 2);
-            pi->area.gray.grayResponseSize = size;
-            d.e->extraOffsets[0] = size ? t.value + d.base : 0;
-        }
+        if (pi->photometric == TAV_PHOTO_GRAY_WHITE)
+            set_table(d, t, 2, pi->area.gray.grayResponseSize, 0);
         return 0;
     case 292: pi->compressionInfo.value |= v; return 0;
     case 293:
     case 317: pi->compressionInfo.value = v; return 0;
     case 296: pi->resolutionUnit = (v >= 1 && v <= 3) ? v : 1; return 0;
     case 301:
-        if (pi->photometric == TAV_PHOTO_PALETTE) {
-            uint32_t size = table_size(d, t, uint64_t(t.count) * 2);
-            pi->area.palette.transferSize = size;
-            d.e->extraOffsets[0] = size ? t.value + d.base : 0;
-        }
+        if (pi->photometric == TAV_PHOTO_PALETTE) set_table(d, t, 2, pi->area.palette.transferSize, 0);
         return 0;
     case 318:
     case 319: {
         if (pi->photometric != TAV_PHOTO_RGB && pi->photometric != TAV_PHOTO_PALETTE) return 0;
-        uint32_t size = table_size(d, t, uint64_t(t.count) * 8);
         bool rgb = pi->photometric == TAV_PHOTO_RGB;
-        if (t.tag == 318) {
-            (rgb ? pi->area.rgb.whitePointSize : pi->area.palette.whitePointSize) = size;
-            d.e->extraOffsets[2] = size ? t.value + d.base : 0;
-        } else {
-            (rgb ? pi->area.rgb.primariesSize : pi->area.palette.primariesSize) = size;
-            d.e->extraOffsets[3] = size ? t.value + d.base : 0;
-        }
+        if (t.tag == 318)
+            set_table(d, t, 8, rgb ? pi->area.rgb.whitePointSize : pi->area.palette.whitePointSize, 2);
+        else
+            set_table(d, t, 8, rgb ? pi->area.rgb.primariesSize : pi->area.palette.primariesSize, 3);
         return 0;
     }
     case 320:
-        if (pi->photometric == TAV_PHOTO_PALETTE) {
-            uint32_t size = table_size(d, t, uint64_t(t.count) * 2);
-            pi->area.palette.colorMapSize = size;
-            d.e->extraOffsets[1] = size ? t.value + d.base : 0;
-        }
+        if (pi->photometric == TAV_PHOTO_PALETTE) set_table(d, t, 2, pi->area.palette.colorMapSize, 1);
         return 0;
     case 322:
         if (d.offsetsSeen || v < pi->imageWidth) return fail(kErrTiles);
