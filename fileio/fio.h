@@ -6,8 +6,16 @@
 #include "qvtav.h"
 
 constexpr int kFioSlots = 20;
+// Origins of fio_lseek, as lseek takes them.
+constexpr int kFioSeekSet = 0;
+constexpr int kFioSeekCur = 1;
+constexpr int kFioSeekEnd = 2;
+// Files stay below 2^31 bytes: the largest offset a seek reaches.
+constexpr uint32_t kFioMaxOffset = 0x7FFFFFFFu;
 constexpr uint32_t kRemoteBufSize = 31744;
 constexpr uint32_t kRemoteSmallRead = 2048;
+constexpr uint32_t kFioModeRead = 0;
+constexpr uint32_t kFioModeWrite = 2;       // read and write
 constexpr uint32_t kFioModeReadWrite = 34;  // read and write, other writers refused
 // Attribute bit of fio_creat: a work or temporary file the library makes for
 // itself, created owner-only (0600).
@@ -29,6 +37,19 @@ int fio_copy(FileLocation* src, const char* srcPath, FileLocation* dst, char* ds
 int16_t fio_access(FileLocation* loc, const char* path, uint32_t mode);
 int fio_dir_test(const char* path);
 
+// Whole reads and writes (fileio/fio_exact.cpp).
+// Up to n bytes from the current position, as many reads as it takes: the
+// bytes read (fewer only at the end of the file), or -1 with errno.
+int32_t fio_read_full(int fd, void* buf, uint32_t n);
+// The same at the file offset pos.
+int32_t fio_read_full_at(int fd, uint32_t pos, void* buf, uint32_t n);
+// Exactly n bytes at pos: 0, or -1 with errno: the read's code, 279 for a
+// position beyond 2^31, or shortCode when the file ends first or the read
+// set no code.
+int fio_read_exact_at(int fd, uint32_t pos, void* buf, uint32_t n, int shortCode);
+// All n bytes at pos: 0, or -1 with errno (the write's code, else 5).
+int fio_write_at(int fd, uint32_t pos, const void* buf, uint32_t n);
+
 // Additions of this implementation.
 // Copies n bytes between two descriptors at the given offsets; both
 // positions end behind the bytes copied, as a read and a write of them would
@@ -38,6 +59,16 @@ int32_t fio_copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset,
 int fio_sync(int fd);                // data reaches the disk (local); 0 or -1
 int fio_is_remote(int fd);           // 1 remote, 0 local, -1 bad descriptor
 const FileLocation* fio_record(int fd);  // the descriptor's copy of the location
+
+// Path parts (fileio/fio_paths.cpp): '/' and '\' both separate.
+bool is_path_separator(char c);
+bool path_has_separator(const char* path);
+// The part after the last separator (the whole path when it has none).
+const char* path_name_part(const char* path);
+// The directory part of path (up to its last separator; "/" for a file in
+// the root) into buffer of size bytes; -1 (22) when the path has no
+// separator or the buffer is short.
+int dir_of_path(char* buffer, uint32_t size, const char* path);
 
 // Names and temporary files.
 char* fio_unique_name(FileLocation* loc, char* pattern);

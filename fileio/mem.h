@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 
 constexpr int kMemTableSize = 1024;
 
@@ -37,6 +38,22 @@ public:
 private:
     T* p_ = nullptr;
 };
+
+// A record of type T in a zero-filled memory-table block, value-initialised;
+// null with errno when the table or the heap is full.
+template <typename T>
+T* mem_new() {
+    void* p = mem_calloc(1, sizeof(T));
+    return p ? new (p) T{} : nullptr;
+}
+
+// Ends a record made by mem_new and frees its block.
+template <typename T>
+void mem_delete(T* p) {
+    if (!p) return;
+    p->~T();
+    mem_free(p);
+}
 
 // Frees a block held in a field and clears the field.
 template <typename T>

@@ -5,17 +5,20 @@
 
 #include "frame/fct.h"
 
+struct FormatOps;
+
 // Format detection (frame/detect.cpp): on an entry whose fd is open and
-// positioned at 0, sets fileType (and detectWord for TIFF, pageCount and
-// dcxOffsets for DCX). 0, or -1 with errno.
+// positioned at 0, sets fileType (and detectWord for TIFF). 0, or -1 with
+// errno.
 int tav_detect(FctEntry* e);
 
-// The XIFF marks in the first bytes of a file with a TIFF header:
-// 0 with *isXiff set, or 293 for an unsupported "XEROX DIFF" version.
-int xiff_test(const uint8_t* buf, uint32_t len, int* isXiff);
+// The detection rule that needs no descriptor: a document kept in storage
+// of its own (AWD), recognised by path. Its format, or null; *status is a
+// storage status the test could not interpret (0 when it could).
+const FormatOps* tav_detect_storage(const char* path, uint32_t* status);
 
-// Frees every block the entry holds (close step 3), and for TIFF the reader
-// and writer state. Keeps errno. Safe to call more than once.
+// Frees every block the entry holds, with the format's own state (its
+// release). Keeps errno. Safe to call more than once.
 void fct_free_blocks(FctEntry* e);
 
 // Takes a table entry for an open or create: a zero-filled entry with fd -1,

@@ -19,17 +19,15 @@ int tav_close(int handle, int flush);
 // Options (frame/options.cpp).
 int tav_options(int handle, uint32_t action, uint32_t option, uint32_t* value);
 
-// Page information and data (tiff/read/).
+// Page information and data (frame/page_*.cpp).
 int page_get_info(int handle, uint16_t page, PageInfo* info, PageSizes* sizes);
 int page_read(int handle, void* buffer, uint32_t start, uint32_t length, uint32_t* remaining,
               uint16_t page);
 int page_get_data(int handle, PageInfo* info);
-
-// Page writing (tiff/write/).
 int page_put_info(int handle, uint16_t page, PageInfo* info, PutOptions* options);
 int page_write(int handle, void* buffer, uint32_t count, uint16_t page, uint8_t flag);
 
-// Whole-document edits (tiff/write/edit_document.cpp): xtavdelpgs passes its
+// Whole-document edits (frame/edit_document.cpp): xtavdelpgs passes its
 // range and no properties; xtavputprops first = last = -1 and the record.
 int edit_document(FileLocation* loc, const char* path, int32_t first, int32_t last,
                   const PageInfo* props);
@@ -38,9 +36,3 @@ int edit_document(FileLocation* loc, const char* path, int32_t first, int32_t la
 uint32_t awd_is_awd_file(const char* path, uint32_t* isAwd);
 uint32_t stg_copy_storage(const char* source, const char* destination, uint32_t overwrite);
 uint32_t stg_is_storage(const char* path);
-
-// Options served by the page readers and writers. Each returns 0 or -1 with
-// the entry's lastError set.
-int opt_strip_counts(FctEntry* e, uint32_t option, uint32_t* value);   // 12, 13, 23
-int opt_writer(FctEntry* e, uint32_t option, uint32_t* value);         // 9, 11, 15-17, 19-21
-int opt_move_page(FctEntry* e, uint32_t* value);                       // 22

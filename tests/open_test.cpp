@@ -177,6 +177,7 @@ TEST_F(Open, CreatedFilesStartAsTheirTypeSays) {
     ASSERT_NE(open_path(p.s), nullptr);
     EXPECT_EQ(type, FILETYPE_DCX);
     EXPECT_EQ(pages, 0u);
+    close();
     for (uint32_t plain : {1u, 5u, 6u, 7u, 8u}) {
         PathBuf s(dir.path() + "/*");
         t = plain;

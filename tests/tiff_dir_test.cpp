@@ -101,8 +101,8 @@ TEST_F(TiffDirs, BigEndianIsNormalised) {
     FctEntry* e = open(bytes);
     ASSERT_NE(e, nullptr) << err;
     EXPECT_EQ(e->byteOrder, 0x4D4D);
-    ASSERT_EQ(e->hdrBlockLen, 9u);
-    EXPECT_EQ(std::memcmp(e->hdrBlock, "Title=Big", 9), 0);
+    ASSERT_EQ(tiff_of(e).hdrBlockLen, 9u);
+    EXPECT_EQ(std::memcmp(tiff_of(e).hdrBlock, "Title=Big", 9), 0);
     TiffDir d;
     ASSERT_EQ(tiff_page_dir(e, 0, &d), 0);
     ASSERT_EQ(d.entryCount, 5);
@@ -199,7 +199,7 @@ TEST_F(TiffDirs, PageOffsetTableUsedUnlessStale) {
         FctEntry* e = open(table_file(5, c.be, c.stale, c.count));
         ASSERT_NE(e, nullptr) << err;
         EXPECT_EQ(pages, 5u);
-        EXPECT_EQ(e->pageTableOffset != 0, c.used);
+        EXPECT_EQ(tiff_of(e).pageTableOffset != 0, c.used);
         for (uint32_t p = 0; p < 5; ++p) {
             TiffDir d;
             ASSERT_EQ(tiff_page_dir(e, p, &d), 0) << p;
@@ -214,8 +214,8 @@ TEST_F(TiffDirs, IndexWindowOf25PagesInThreeChunks) {
         FctEntry* e = open(f.bytes);
         ASSERT_NE(e, nullptr) << err;
         EXPECT_EQ(pages, 25u);
-        ASSERT_NE(e->indexCache, nullptr);
-        EXPECT_EQ(e->indexCache->windowCount, 10);
+        ASSERT_NE(tiff_of(e).indexCache, nullptr);
+        EXPECT_EQ(tiff_of(e).indexCache->windowCount, 10);
         struct Step {
             uint32_t page, first, count;
         } steps[] = {{9, 0, 10}, {17, 17, 4}, {20, 17, 4}, {11, 11, 1}, {3, 3, 9}, {24, 24, 1}, {12, 12, 9}};
@@ -223,9 +223,9 @@ TEST_F(TiffDirs, IndexWindowOf25PagesInThreeChunks) {
             TiffDir d;
             ASSERT_EQ(tiff_page_dir(e, s.page, &d), 0) << s.page;
             EXPECT_EQ(value_of(d, 256), s.page + 1) << s.page;
-            EXPECT_EQ(e->tiffBase, f.bases[s.page]) << s.page;
-            EXPECT_EQ(e->indexCache->windowFirst, s.first) << s.page;
-            EXPECT_EQ(e->indexCache->windowCount, s.count) << s.page;
+            EXPECT_EQ(tiff_of(e).tiffBase, f.bases[s.page]) << s.page;
+            EXPECT_EQ(tiff_of(e).indexCache->windowFirst, s.first) << s.page;
+            EXPECT_EQ(tiff_of(e).indexCache->windowCount, s.count) << s.page;
         }
         TiffDir d;
         EXPECT_EQ(tiff_page_dir(e, 25, &d), -1);
@@ -253,18 +253,18 @@ TEST_F(TiffDirs, ChainMemoGivesTheWalksResults) {
     FctEntry* e = open(b.build());
     ASSERT_NE(e, nullptr) << err;
     EXPECT_EQ(pages, 300u);
-    EXPECT_EQ(e->ifdMemoCount, 300u);
+    EXPECT_EQ(tiff_of(e).ifdMemoCount, 300u);
     uint32_t off = 0;
     for (uint32_t p = 0; p < 300; p += 7) {
         ASSERT_EQ(tiff_page_ifd_offset(e, p, &off), 0);
         EXPECT_EQ(off, b.ifd_offset(p));
     }
-    e->ifdMemoCount = 0;  // forgotten: the walk finds the same offsets
+    tiff_of(e).ifdMemoCount = 0;  // forgotten: the walk finds the same offsets
     for (uint32_t p : {150u, 7u, 299u}) {
         ASSERT_EQ(tiff_walk_to_page(e, p, &off, nullptr), 0);
         EXPECT_EQ(off, b.ifd_offset(p));
     }
-    EXPECT_EQ(e->ifdMemoCount, 300u);
+    EXPECT_EQ(tiff_of(e).ifdMemoCount, 300u);
 }
 
 TEST_F(TiffDirs, LoopingChainCountsToTheFirstRepeat) {
@@ -279,7 +279,7 @@ TEST_F(TiffDirs, LoopingChainCountsToTheFirstRepeat) {
         ASSERT_NE(e, nullptr) << err;
         EXPECT_EQ(pages, uint32_t(n));
         uint32_t off = 0;
-        e->ifdMemoCount = 0;
+        tiff_of(e).ifdMemoCount = 0;
         EXPECT_EQ(tiff_walk_to_page(e, n, &off, nullptr), -1);
         EXPECT_EQ(errno, TAV_E_PAGE_RANGE);
     }

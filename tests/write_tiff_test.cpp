@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "frame/fct.h"
+#include "tiff/tiff_state.h"
 #include "write_test_util.h"
 
 namespace {
@@ -182,7 +183,7 @@ TEST_F(WriteTiff, AnnotationAreasBelongToOnePage) {
     PageInfo info = wt::bilevel(16, 16);
     std::vector<uint8_t> px = wt::pattern(32, 4), a1 = wt::pattern(120, 5), a2 = wt::pattern(9, 6);
     ASSERT_EQ(0u, wt::put_page(h, 1, info, px));
-    fct_entry_at(h)->tiffWritePos = 4097;  // the first append is aligned: 4100
+    tiff_of(fct_entry_at(h)).tiffWritePos = 4097;  // the first append is aligned: 4100
     auto opt = [&](uint32_t o, void* v) { return xtavopts(&h, 1, o, static_cast<uint32_t*>(v), &err); };
     TavAreaAppend app{120, a1.data()}, app2{9, a2.data()};
     ASSERT_EQ(0, opt(TAV_OPT_AREA1_APPEND, &app));

@@ -4,7 +4,10 @@
 #include <cstdint>
 
 #include "frame/fct.h"
+#include "frame/format.h"
 #include "qvtav.h"
+#include "tiff/tiff_state.h"
+#include "tiff/tiff_tags.h"
 
 // TIFF field types.
 enum TiffType : uint16_t {
@@ -15,8 +18,19 @@ enum TiffType : uint16_t {
 constexpr uint16_t kByteOrderII = 0x4949;
 constexpr uint16_t kByteOrderMM = 0x4D4D;
 constexpr uint32_t kTiffSlotSize = 668;  // a written directory slot
-constexpr uint16_t kTagPageTable = 32934;
-constexpr uint16_t kTagPageIndex = 32935;
+
+// The summary-property block behind the header: its mark, version and
+// length (always little-endian), then the text from kPropertyText on.
+constexpr char kPropertyMark[] = "TEXO TIFF ";
+constexpr uint32_t kPropertyMarkLength = sizeof kPropertyMark - 1;
+constexpr uint32_t kPropertyHeaderOffset = 8;
+constexpr uint32_t kPropertyHeaderSize = 16;  // mark, version u16, length u32
+constexpr uint16_t kPropertyVersion = 1;
+constexpr uint32_t kPropertyText = kPropertyHeaderOffset + kPropertyHeaderSize;
+// The five labelled texts of the block, in order.
+constexpr int kPropertyCount = 5;
+constexpr const char* kPropertyLabels[kPropertyCount] = {"Title:", "Author:", "Subject:",
+                                                         "Keywords:", "Comments:"};
 
 struct TiffHeader {
     uint16_t byteOrder;
@@ -53,6 +67,26 @@ int tiff_load_strip_list(FctEntry* e, const TiffDirEntry& d, StripList** list, i
 uint32_t strip_list_get(const StripList* list, uint32_t i);
 void strip_list_free(StripList*& list);
 
+// ---- the operations of the TIFF row (tiff/tiff_format.cpp) ----
+int tiff_page_info(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes);
+int tiff_read_strips(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
+                     uint32_t* remaining, uint32_t page);
+int tiff_page_data(FctEntry* e, PageInfo* info);
+int tiff_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options);
+int32_t tiff_write_strip(FctEntry* e, const void* buffer, uint32_t count, uint16_t page,
+                         uint8_t flag);
+int tiff_strip_counts(FctEntry* e, uint32_t option, uint32_t* value);
+int tiff_image_length(FctEntry* e, uint32_t rows);
+int tiff_index_window(FctEntry* e, uint32_t entries);
+int tiff_annotation_area(FctEntry* e, uint32_t option, uint32_t* value);
+int tiff_set_properties(FctEntry* e, const PageInfo* props, PropertyPatch* patch);
+// The property block (tiff/tiff_properties.cpp): read at open when the file
+// has one; its texts into a page's information; a new block from a record
+// (null when it cannot be made, the properties then staying as they were).
+int tiff_read_property_block(FctEntry* e);
+void tiff_parse_properties(const TiffState& ts, PageInfo& c);
+uint8_t* tiff_build_property_block(const PageInfo* info, uint32_t* length);
+
 // ---- writing (tiff/write/) ----
 // Create set-up: work directory, page offset table work file (262 on failure).
 int tiff_create_setup(FctEntry* e);
@@ -73,8 +107,5 @@ void tiff_release_writer(FctEntry* e);
 int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last);
 // Copies n bytes from srcOffset of one descriptor to dstOffset of another.
 int copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n);
-// The directory part of path (up to its last '/' or '\') into buffer of
-// size bytes; -1 (22) when the path has no separator or the buffer is short.
-int dir_of_path(char* buffer, uint32_t size, const char* path);
 // Moves page `from` (from 1) of a TIFF handle open for update before page `to`.
 int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from);

@@ -20,8 +20,6 @@
 constexpr uint32_t kTextTagCount = 9;
 constexpr uint32_t kTextInlineBase = 9;
 constexpr uint32_t kTextInlineMask = 18;
-constexpr uint32_t kTextSlots = 19;
-constexpr uint32_t kExtraSlots = 4;
 
 // The byte order of a handle's TIFF data: "MM" only when detection saw it.
 inline uint16_t tiff_read_order(const FctEntry* e) {
@@ -30,7 +28,7 @@ inline uint16_t tiff_read_order(const FctEntry* e) {
 
 // The offset added to every offset read from the directory (page index
 // scheme), else 0.
-inline uint32_t tiff_base(const FctEntry* e) { return e->hasPrivateIndex ? e->tiffBase : 0; }
+inline uint32_t tiff_base(const FctEntry* e) { return tiff_of(e).hasPrivateIndex ? tiff_of(e).tiffBase : 0; }
 
 // Current end of the handle's file (seek to the end), or -1 with errno.
 int64_t page_file_end(FctEntry* e);
@@ -47,8 +45,6 @@ int strip_list_set(StripList* list, uint32_t i, uint32_t v);
 // Makes *dst a copy of src, reusing its blocks; 0, or -1 with errno 12.
 int strip_list_copy_into(StripList** dst, const StripList* src);
 
-// Frees a JpegInfo block and its header buffer.
-void jpeg_info_free(JpegInfo*& info);
 
 // The number of strips the reader works with for the current TIFF page:
 // stripCount of the page information, at least 1, at most the number of

@@ -67,6 +67,7 @@ constexpr uint32_t kNeedWidth = 1, kNeedLength = 2, kNeedOffsets = 4, kNeedCount
 
 struct Decode {
     FctEntry* e;
+    TiffState* ts;
     uint16_t order;
     const TiffDir* dir;
     PageInfo* info;
@@ -146,7 +147,7 @@ JpegInfo* jpeg_get(Decode& d) {
 
 // dataBytes and maxStripSize from the first stripCount byte counts.
 int sum_strips(Decode& d) {
-    StripList* c = d.e->stripCounts;
+    StripList* c = d.ts->stripCounts;
     if (!c || (c->type != kTiffShort && c->type != kTiffLong && c->type != 0))
         return fail(TAV_E_FIELD_TYPE);
     uint64_t sum = 0;
@@ -164,9 +165,9 @@ int sum_strips(Decode& d) {
 // The byte counts available for the strips: those held, no more than the
 // offsets when those are known.
 uint32_t counts_available(const Decode& d) {
-    uint32_t n = d.e->stripCounts ? d.e->stripCounts->count : 0;
-    if (d.offsetsSeen && d.e->stripOffsets && d.e->stripOffsets->count < n)
-        n = d.e->stripOffsets->count;
+    uint32_t n = d.ts->stripCounts ? d.ts->stripCounts->count : 0;
+    if (d.offsetsSeen && d.ts->stripOffsets && d.ts->stripOffsets->count < n)
+        n = d.ts->stripOffsets->count;
     return n;
 }
 
@@ -192,9 +193,9 @@ int compute_strips(Decode& d) {
 // The single-strip rule: the strip runs from its offset to the end of the
 // file (origSize), whatever its byte count says.
 int single_strip(Decode& d) {
-    uint32_t off = strip_list_get(d.e->stripOffsets, 0);
+    uint32_t off = strip_list_get(d.ts->stripOffsets, 0);
     uint32_t v = d.e->origSize > off ? d.e->origSize - off : 0;
-    if (strip_list_set(d.e->stripCounts, 0, v) < 0) return -1;
+    if (strip_list_set(d.ts->stripCounts, 0, v) < 0) return -1;
     d.info->maxStripSize = v;
     d.info->stripCount = 1;
     d.sizes->dataBytes = v;
@@ -207,7 +208,7 @@ int single_strip(Decode& d) {
 int resize_after_move(Decode& d) {
     if (!d.stripsComputed) return 0;
     if (d.info->stripCount < 2) {
-        uint32_t v = strip_list_get(d.e->stripCounts, 0);
+        uint32_t v = strip_list_get(d.ts->stripCounts, 0);
         d.info->maxStripSize = v;
         d.sizes->dataBytes = v;
         return 0;
@@ -218,11 +219,11 @@ int resize_after_move(Decode& d) {
 
 // Moves the first strip to begin at s, keeping its end.
 int move_first_strip(Decode& d, uint32_t s) {
-    StripList* o = d.e->stripOffsets;
+    StripList* o = d.ts->stripOffsets;
     if (!o || o->count == 0) return 0;
     uint32_t old = strip_list_get(o, 0);
     if (old == s) return 0;
-    StripList* c = d.countsSeen ? d.e->stripCounts : nullptr;
+    StripList* c = d.countsSeen ? d.ts->stripCounts : nullptr;
     if (c && c->count > 0) {
         uint64_t end = uint64_t(old) + strip_list_get(c, 0);
         uint32_t v = end > s ? uint32_t(end - s) : 0;
@@ -257,7 +258,7 @@ int marker_scan(Decode& d) {
         if (b[1] == 0xDA) {
             j->interchangeLength = pos - 2 - start;
             uint32_t s = pos - 2;
-            if (d.offsetsSeen && strip_list_get(d.e->stripOffsets, 0) != s)
+            if (d.offsetsSeen && strip_list_get(d.ts->stripOffsets, 0) != s)
                 if (move_first_strip(d, s) < 0) return -1;
             return 0;
         }
@@ -288,7 +289,7 @@ int header_read(Decode& d, uint32_t n) {
     j->interchangeLength = n;
     uint32_t h = n;
     const uint32_t io = j->interchangeOffset;
-    StripList* o = d.offsetsSeen ? d.e->stripOffsets : nullptr;
+    StripList* o = d.offsetsSeen ? d.ts->stripOffsets : nullptr;
     uint32_t inside = o ? (d.countsCount < o->count ? d.countsCount : o->count) : 0;
     bool stripInside = false;
     for (uint32_t i = 0; i < inside; ++i) {
@@ -329,9 +330,9 @@ int header_read(Decode& d, uint32_t n) {
             if (s > old) {  // a move forward refuses the page
                 return fail(kErrJpeg);
             }
-            uint64_t grown = uint64_t(strip_list_get(d.e->stripCounts, 0)) + (old - s);
+            uint64_t grown = uint64_t(strip_list_get(d.ts->stripCounts, 0)) + (old - s);
             uint32_t v = grown > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(grown);
-            if (strip_list_set(d.e->stripCounts, 0, v) < 0 || strip_list_set(o, 0, s) < 0) {
+            if (strip_list_set(d.ts->stripCounts, 0, v) < 0 || strip_list_set(o, 0, s) < 0) {
                 return -1;
             }
             d.info->maxStripSize = v;
@@ -413,24 +414,24 @@ int read_rationals(Decode& d, const TiffDirEntry& t, uint32_t* dst, uint32_t n) 
 }
 
 int load_offsets(Decode& d, const TiffDirEntry& t) {
-    if (load_list(d.e, t, &d.e->stripOffsets, 1, d.fileEnd) < 0) return -1;
+    if (load_list(d.e, t, &d.ts->stripOffsets, 1, d.fileEnd) < 0) return -1;
     d.need &= ~kNeedOffsets;
     d.offsetsSeen = true;
     d.offsetsCount = t.count;
     if (d.countsSeen && d.countsCount == 1 && d.offsetsCount == 1) {
-        uint32_t off = strip_list_get(d.e->stripOffsets, 0);
-        uint64_t end = uint64_t(off) + strip_list_get(d.e->stripCounts, 0);
+        uint32_t off = strip_list_get(d.ts->stripOffsets, 0);
+        uint64_t end = uint64_t(off) + strip_list_get(d.ts->stripCounts, 0);
         if (end > d.e->origSize) {
             uint32_t v = d.e->origSize > off ? d.e->origSize - off : 0;
-            if (strip_list_set(d.e->stripCounts, 0, v) < 0) return -1;
+            if (strip_list_set(d.ts->stripCounts, 0, v) < 0) return -1;
         }
     }
     return 0;
 }
 
 int load_counts(Decode& d, const TiffDirEntry& t) {
-    if (load_list(d.e, t, &d.e->stripCounts, 0, d.fileEnd) < 0) return -1;
-    if (strip_list_copy_into(&d.e->storedCounts, d.e->stripCounts) < 0) return -1;
+    if (load_list(d.e, t, &d.ts->stripCounts, 0, d.fileEnd) < 0) return -1;
+    if (strip_list_copy_into(&d.ts->storedCounts, d.ts->stripCounts) < 0) return -1;
     d.need &= ~kNeedCounts;
     d.countsSeen = true;
     d.countsCount = t.count;
@@ -442,14 +443,14 @@ int load_counts(Decode& d, const TiffDirEntry& t) {
 // Byte counts made from the offsets when the page has none (after all
 // entries are decoded).
 int synthesise_counts(Decode& d) {
-    StripList* o = d.e->stripOffsets;
+    StripList* o = d.ts->stripOffsets;
     uint32_t n = o->count;
     int64_t end = page_file_end(d.e);
     if (end < 0) return -1;
-    if (list_prepare(&d.e->stripCounts, o->type, n) < 0) return -1;
-    StripList* c = d.e->stripCounts;
+    if (list_prepare(&d.ts->stripCounts, o->type, n) < 0) return -1;
+    StripList* c = d.ts->stripCounts;
     // The file stores no byte counts: option 23 answers with these.
-    strip_list_free(d.e->storedCounts);
+    strip_list_free(d.ts->storedCounts);
     uint64_t e64 = uint64_t(end);
     for (uint32_t i = 0; i < n; ++i) {
         uint64_t off = strip_list_get(o, i);
@@ -662,13 +663,13 @@ int decode_entry(Decode& d, uint32_t idx) {
         if (pi->photometric != TAV_PHOTO_YCBCR) return 0;
         return read_rationals(d, t, pi->area.ycbcr.referenceBlackWhite, 6);
     case 32931:
-        d.e->aux2Len = t.count;
-        d.e->aux2Off = t.value;
+        d.ts->aux2Len = t.count;
+        d.ts->aux2Off = t.value;
         pi->privateTagFlags |= 2;
         return 0;
     case 32932:
-        d.e->aux1Len = t.count;
-        d.e->aux1Off = t.value;
+        d.ts->aux1Len = t.count;
+        d.ts->aux1Off = t.value;
         pi->privateTagFlags |= 1;
         return 0;
     case 34675: {
@@ -700,7 +701,7 @@ int decode(Decode& d) {
     // Per-page state of the previous page. The strip lists are kept for
     // their blocks: what this page loaded is known from offsetsSeen and
     // countsSeen, and nothing reads a list before this page loaded it.
-    e->aux1Len = e->aux1Off = e->aux2Len = e->aux2Off = 0;
+    tiff_of(e).aux1Len = tiff_of(e).aux1Off = tiff_of(e).aux2Len = tiff_of(e).aux2Off = 0;
     d.sizes->dataBytes = 0;
 
     // Defaults.
@@ -728,9 +729,9 @@ int decode(Decode& d) {
         if (decode_entry(d, i) < 0) return -1;
 
     // After all entries.
-    if (d.countsSeen && d.offsetsSeen && e->stripCounts->count > e->stripOffsets->count)
-        e->stripCounts->count = e->stripOffsets->count;
-    if (!d.countsSeen && d.offsetsSeen && d.offsetsCount > 0 && e->stripOffsets) {
+    if (d.countsSeen && d.offsetsSeen && tiff_of(e).stripCounts->count > tiff_of(e).stripOffsets->count)
+        tiff_of(e).stripCounts->count = tiff_of(e).stripOffsets->count;
+    if (!d.countsSeen && d.offsetsSeen && d.offsetsCount > 0 && tiff_of(e).stripOffsets) {
         bool fromTag273 = false;
         for (uint32_t i = 0; i < n; ++i)
             if (d.dir->entries[i].tag == 273) fromTag273 = true;
@@ -744,8 +745,8 @@ int decode(Decode& d) {
 
     // Never more strips than offsets and byte counts held; a page of one
     // strip reads to the end of the file.
-    uint32_t held = e->stripOffsets->count < e->stripCounts->count ? e->stripOffsets->count
-                                                                     : e->stripCounts->count;
+    uint32_t held = tiff_of(e).stripOffsets->count < tiff_of(e).stripCounts->count ? tiff_of(e).stripOffsets->count
+                                                                     : tiff_of(e).stripCounts->count;
     if (pi->stripCount > held) {
         pi->stripCount = held;
         if (pi->stripCount >= 2 && sum_strips(d) < 0) return -1;
@@ -767,6 +768,7 @@ int tiff_decode_dir(FctEntry* e, uint16_t byteOrder, const TiffDir* dir, PageInf
     PageSizes local{};
     Decode d;
     d.e = e;
+    d.ts = &tiff_of(e);
     d.order = byteOrder == kByteOrderMM ? kByteOrderMM : kByteOrderII;
     d.dir = dir;
     d.info = info;
@@ -936,12 +938,6 @@ int strip_list_copy_into(StripList** dst, const StripList* src) {
     return 0;
 }
 
-void jpeg_info_free(JpegInfo*& info) {
-    if (!info) return;
-    if (info->header) mem_free(info->header);
-    mem_free(info);
-    info = nullptr;
-}
 
 int64_t page_file_end(FctEntry* e) {
     errno = 0;

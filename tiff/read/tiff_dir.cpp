@@ -231,7 +231,7 @@ int tiff_read_typed(FctEntry* e, uint16_t type, uint32_t count, uint32_t offset,
         errno = TAV_EINVAL;
         return -1;
     }
-    uint64_t pos = uint64_t(offset) + (e->hasPrivateIndex == 1 ? e->tiffBase : 0);
+    uint64_t pos = uint64_t(offset) + (tiff_of(e).hasPrivateIndex == 1 ? tiff_of(e).tiffBase : 0);
     if (pos > kMaxOffset) {
         errno = TAV_E_SEEK;
         return -1;

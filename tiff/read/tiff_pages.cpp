@@ -61,21 +61,22 @@ uint32_t read_u32(const uint8_t* p, bool swap) {
 
 // ---- the chain memo ----
 
-void memo_clear(FctEntry* e) { e->ifdMemoCount = 0; }
+void memo_clear(FctEntry* e) { tiff_of(e).ifdMemoCount = 0; }
 
 // Appends an offset; without memory the memo simply stops growing (every
 // result stays that of the walk, only slower).
 void memo_push(FctEntry* e, uint32_t off) {
-    if (e->ifdMemoCount >= kMemoLimit) return;
-    if (e->ifdMemoCount == e->ifdMemoCap) {
+    TiffState& ts = tiff_of(e);
+    if (ts.ifdMemoCount >= kMemoLimit) return;
+    if (ts.ifdMemoCount == ts.ifdMemoCap) {
         KeepErrno keep;
-        uint32_t cap = e->ifdMemoCap ? std::min(e->ifdMemoCap * 2, kMemoLimit) : 64;
-        void* p = e->ifdMemo ? mem_realloc(e->ifdMemo, cap * 4u) : mem_calloc(cap, 4);
+        uint32_t cap = ts.ifdMemoCap ? std::min(ts.ifdMemoCap * 2, kMemoLimit) : 64;
+        void* p = ts.ifdMemo ? mem_realloc(ts.ifdMemo, cap * 4u) : mem_calloc(cap, 4);
         if (!p) return;
-        e->ifdMemo = static_cast<uint32_t*>(p);
-        e->ifdMemoCap = cap;
+        ts.ifdMemo = static_cast<uint32_t*>(p);
+        ts.ifdMemoCap = cap;
     }
-    e->ifdMemo[e->ifdMemoCount++] = off;
+    ts.ifdMemo[ts.ifdMemoCount++] = off;
 }
 
 // Whether an offset is among the memo's, knowing the largest of them: the
@@ -84,12 +85,12 @@ void memo_push(FctEntry* e, uint32_t off) {
 class VisitSet {
 public:
     explicit VisitSet(const FctEntry* e) : e_(e) {
-        for (uint32_t i = 0; i < e->ifdMemoCount; ++i) max_ = std::max(max_, e->ifdMemo[i]);
+        for (uint32_t i = 0; i < tiff_of(e).ifdMemoCount; ++i) max_ = std::max(max_, tiff_of(e).ifdMemo[i]);
     }
     bool contains(uint32_t off) {
-        if (e_->ifdMemoCount == 0 || off > max_) return false;
+        if (tiff_of(e_).ifdMemoCount == 0 || off > max_) return false;
         if (!built_) {
-            set_.insert(e_->ifdMemo, e_->ifdMemo + e_->ifdMemoCount);
+            set_.insert(tiff_of(e_).ifdMemo, tiff_of(e_).ifdMemo + tiff_of(e_).ifdMemoCount);
             built_ = true;
         }
         return set_.count(off) != 0;
@@ -110,48 +111,50 @@ private:
 
 // The TiffDir work buffer and the temporary file name (for the writer).
 int alloc_work(FctEntry* e) {
-    if (!e->workDir) {
-        e->workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
-        if (!e->workDir) return -1;
+    TiffState& ts = tiff_of(e);
+    if (!ts.workDir) {
+        ts.workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
+        if (!ts.workDir) return -1;
     }
-    if (!e->tempName) {
+    if (!ts.tempName) {
         char* name = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
         if (!name) return -1;
         if (!tmp_name_in_tempdir(name)) {
             mem_free(name);
             return fail(TAV_E_WORKFILE);
         }
-        e->tempName = name;
+        ts.tempName = name;
     }
     return 0;
 }
 
 int finish_setup(FctEntry* e) {
     if (alloc_work(e) < 0) return -1;
-    if (e->updateMode) return tiff_prepare_update(e);
+    if (tiff_of(e).updateMode) return tiff_prepare_update(e);
     return 0;
 }
 
 // ---- page index ----
 
 int load_index(FctEntry* e) {
-    PageIndexCache* c = e->indexCache;
+    TiffState& ts = tiff_of(e);
+    PageIndexCache* c = ts.indexCache;
     bool swap = tiff_swaps(e->detectWord);
-    if (e->pageIndexOffset == 0) {
+    if (ts.pageIndexOffset == 0) {
         // An empty index.
         e->curPage = 0;
-        e->tiffBase = 0;
+        ts.tiffBase = 0;
         e->pageCount = 1;
         return 0;
     }
     c->header = static_cast<uint8_t*>(mem_calloc(kIndexImageSize, 1));
     if (!c->header) return -1;
     uint8_t* h = c->header;
-    int32_t got = tiff_read_at(int(e->fd), e->pageIndexOffset, h, kIndexImageSize);
+    int32_t got = tiff_read_at(int(e->fd), ts.pageIndexOffset, h, kIndexImageSize);
     if (got < 0) return -1;
     if (uint32_t(got) < kIndexHeaderSize) return fail(TAV_E_DIRECTORY);
     if (read_u32(h, swap) != 1) return fail(TAV_E_INDEX_VERSION);
-    e->hasPrivateIndex = 1;
+    ts.hasPrivateIndex = 1;
     if (swap) {
         swap_words(h, 1);
         swap_words(h + 32, 4);
@@ -166,7 +169,7 @@ int load_index(FctEntry* e) {
     if (kind != 32) return fail(TAV_E_INDEX_KIND);
 
     // The chunk list must lie inside the file before anything is allocated.
-    uint64_t listPos = uint64_t(e->pageIndexOffset) + kIndexHeaderSize;
+    uint64_t listPos = uint64_t(ts.pageIndexOffset) + kIndexHeaderSize;
     uint64_t room = e->origSize > listPos ? e->origSize - listPos : 0;
     if (uint64_t(chunkCount) * 8 > room) return fail(TAV_E_INDEX_SIZE);
     c->chunkCount = chunkCount;
@@ -205,20 +208,21 @@ int load_index(FctEntry* e) {
 }
 
 int setup_index(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     auto* c = static_cast<PageIndexCache*>(mem_calloc(1, sizeof(PageIndexCache)));
     if (!c) return -1;
-    e->indexCache = c;
-    e->indexKind = 32;
+    ts.indexCache = c;
+    ts.indexKind = 32;
     c->entriesPerChunk = 10;
     if (alloc_work(e) < 0) return -1;
     if (load_index(e) < 0) return -1;
-    if (e->updateMode) return tiff_prepare_update(e);
+    if (ts.updateMode) return tiff_prepare_update(e);
     return 0;
 }
 
 // Refills the window at `page` and gives its entry.
 int index_entry(FctEntry* e, uint32_t page, uint32_t* base, uint32_t* rel) {
-    PageIndexCache* c = e->indexCache;
+    PageIndexCache* c = tiff_of(e).indexCache;
     if (!c) return fail(TAV_E_INDEX_KIND);
     if (page > kMaxPages) return fail(TAV_E_PAGE_RANGE);
     if (page < c->windowFirst || page - c->windowFirst >= c->windowCount) {
@@ -287,10 +291,11 @@ bool table_valid(FctEntry* e, IfdSource& src, uint32_t at, uint32_t* pages) {
 }
 
 int scan_chain(FctEntry* e, IfdSource& src, uint32_t firstIfd, TiffDir& dir) {
+    TiffState& ts = tiff_of(e);
     uint16_t order = e->detectWord;
-    e->pageIndexOffset = 0;
-    e->pageTableOffset = 0;
-    e->privateTagSlot = 0;
+    ts.pageIndexOffset = 0;
+    ts.pageTableOffset = 0;
+    ts.privateTagSlot = 0;
     memo_clear(e);
     VisitSet visited(e);
     uint32_t off = firstIfd;
@@ -309,16 +314,16 @@ int scan_chain(FctEntry* e, IfdSource& src, uint32_t firstIfd, TiffDir& dir) {
                 if (at != 0) {
                     uint32_t pages = 0;
                     if (table_valid(e, src, at, &pages)) {
-                        e->pageTableOffset = at;
-                        e->privateTagSlot = uint32_t(i);
+                        ts.pageTableOffset = at;
+                        ts.privateTagSlot = uint32_t(i);
                         e->pageCount = uint16_t(pages);
-                        e->tableIfdIndex = walked;
+                        ts.tableIfdIndex = walked;
                         return finish_setup(e);
                     }
                     looking = false;  // a stale table: count the chain
                 } else if (walked == 0 && dir.nextIfd == 0) {
                     e->pageCount = 1;  // table scheme without a table yet
-                    e->tableIfdIndex = 0;
+                    ts.tableIfdIndex = 0;
                     return finish_setup(e);
                 } else {
                     looking = false;
@@ -339,21 +344,22 @@ int scan_chain(FctEntry* e, IfdSource& src, uint32_t firstIfd, TiffDir& dir) {
 }  // namespace
 
 int tiff_setup_pages(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     IfdSource src(int(e->fd));
     src.use_window();
     memo_clear(e);
-    e->hasPrivateIndex = 0;
+    ts.hasPrivateIndex = 0;
     TiffHeader h;
     if (tiff_read_header(e, 0, &h) < 0) return -1;
-    e->firstIfdOffset = h.firstIfd;
+    ts.firstIfdOffset = h.firstIfd;
     TiffDir dir;
     if (tiff_read_one_ifd(e, src, e->detectWord, 0, h.firstIfd, &dir) < 0) return -1;
     for (int i = int(dir.entryCount) - 1; i >= 0; --i) {
         const TiffDirEntry& d = dir.entries[i];
         if (d.tag < kTagPageIndex) break;
         if (d.tag == kTagPageIndex) {
-            e->privateTagSlot = uint32_t(i);
-            e->pageIndexOffset = tiff_entry_value(d);
+            ts.privateTagSlot = uint32_t(i);
+            ts.pageIndexOffset = tiff_entry_value(d);
             return setup_index(e);
         }
     }
@@ -361,16 +367,17 @@ int tiff_setup_pages(FctEntry* e) {
 }
 
 int tiff_walk_to_page(FctEntry* e, uint32_t page, uint32_t* ifdOffset, TiffHeader* header) {
-    if (header || e->ifdMemoCount == 0) {
+    TiffState& ts = tiff_of(e);
+    if (header || ts.ifdMemoCount == 0) {
         TiffHeader h;
         if (tiff_read_header(e, 0, &h) < 0) return -1;
         if (header) *header = h;
         // The memo starts at the header's first IFD; a different one means
         // the chain was rebuilt.
-        if (e->ifdMemoCount && e->ifdMemo[0] != h.firstIfd) memo_clear(e);
-        if (e->ifdMemoCount == 0) {
+        if (ts.ifdMemoCount && ts.ifdMemo[0] != h.firstIfd) memo_clear(e);
+        if (ts.ifdMemoCount == 0) {
             memo_push(e, h.firstIfd);
-            if (e->ifdMemoCount == 0) {
+            if (ts.ifdMemoCount == 0) {
                 // No memory for the memo: the plain walk.
                 uint32_t off = h.firstIfd;
                 TiffDir dir;
@@ -385,15 +392,15 @@ int tiff_walk_to_page(FctEntry* e, uint32_t page, uint32_t* ifdOffset, TiffHeade
             }
         }
     }
-    if (page < e->ifdMemoCount) {
-        *ifdOffset = e->ifdMemo[page];
+    if (page < ts.ifdMemoCount) {
+        *ifdOffset = ts.ifdMemo[page];
         return 0;
     }
     if (page >= kMemoLimit) return fail(TAV_E_PAGE_RANGE);
     // Walk on from the last IFD the memo knows.
     VisitSet visited(e);
-    uint32_t idx = e->ifdMemoCount - 1;
-    uint32_t off = e->ifdMemo[idx];
+    uint32_t idx = ts.ifdMemoCount - 1;
+    uint32_t off = ts.ifdMemo[idx];
     TiffDir dir;
     IfdSource src(int(e->fd));
     while (idx < page) {
@@ -403,17 +410,18 @@ int tiff_walk_to_page(FctEntry* e, uint32_t page, uint32_t* ifdOffset, TiffHeade
         off = next;
         ++idx;
         visited.add(off);
-        if (e->ifdMemoCount == idx) memo_push(e, off);
+        if (ts.ifdMemoCount == idx) memo_push(e, off);
     }
     *ifdOffset = off;
     return 0;
 }
 
 int tiff_page_ifd_offset(FctEntry* e, uint32_t page, uint32_t* ifdOffset) {
-    if (e->pageIndexOffset) {
+    TiffState& ts = tiff_of(e);
+    if (ts.pageIndexOffset) {
         uint32_t base = 0;
         if (index_entry(e, page, &base, nullptr) < 0) return -1;
-        e->tiffBase = base;
+        ts.tiffBase = base;
         TiffHeader h;
         if (tiff_read_header(e, base, &h) < 0) return -1;
         *ifdOffset = h.firstIfd;
@@ -422,11 +430,11 @@ int tiff_page_ifd_offset(FctEntry* e, uint32_t page, uint32_t* ifdOffset) {
     if (page == 0) {
         // While a handle writes, firstIfdOffset holds the slot of the page
         // being written; the file's own first directory is kept apart.
-        *ifdOffset = e->realFirstIfd ? e->realFirstIfd : e->firstIfdOffset;
+        *ifdOffset = ts.realFirstIfd ? ts.realFirstIfd : ts.firstIfdOffset;
         return 0;
     }
-    if (e->pageTableOffset) {
-        uint64_t pos = uint64_t(e->pageTableOffset) + 16 + uint64_t(page) * 4;
+    if (ts.pageTableOffset) {
+        uint64_t pos = uint64_t(ts.pageTableOffset) + 16 + uint64_t(page) * 4;
         if (pos > kMaxOffset) return fail(TAV_E_SEEK);
         uint8_t raw[4];
         int32_t got = tiff_read_at(int(e->fd), uint32_t(pos), raw, 4);
@@ -443,5 +451,5 @@ int tiff_page_dir(FctEntry* e, uint32_t page, TiffDir* dir) {
     int anyPage = e->pageCount > 1 ? 1 : 0;
     uint32_t off = 0;
     if (tiff_page_ifd_offset(e, page, &off) < 0) return -1;
-    return tiff_read_dir(e, e->detectWord, e->tiffBase, off, e->subfileWanted, dir, anyPage);
+    return tiff_read_dir(e, e->detectWord, tiff_of(e).tiffBase, off, e->subfileWanted, dir, anyPage);
 }

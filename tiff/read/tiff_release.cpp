@@ -9,18 +9,19 @@
 #include "tiff/tiff.h"
 
 void tiff_release_reader(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     if (!e) return;
     int saved = errno;
-    if (PageIndexCache* c = e->indexCache) {
+    if (PageIndexCache* c = ts.indexCache) {
         mem_free_field(c->header);
         mem_free_field(c->chunks);
         mem_free(c);
-        e->indexCache = nullptr;
+        ts.indexCache = nullptr;
     }
-    mem_free_field(e->workDir);
-    mem_free_field(e->tempName);
-    mem_free_field(e->ifdMemo);
-    e->ifdMemoCount = 0;
-    e->ifdMemoCap = 0;
+    mem_free_field(ts.workDir);
+    mem_free_field(ts.tempName);
+    mem_free_field(ts.ifdMemo);
+    ts.ifdMemoCount = 0;
+    ts.ifdMemoCap = 0;
     errno = saved;
 }

@@ -8,49 +8,55 @@
 #include "tiff/write/tiff_writer.h"
 
 int tiff_close_finish(FctEntry* e) {
-    if (!(e->openFlags & 3) || e->fd <= 0) return 0;
-    int32_t end = fio_lseek(int(e->fd), 0, 2);
-    if (end <= 0) return 0;
+    TiffState& ts = tiff_of(e);
+    if (!e->can_write()) return 0;
+    errno = 0;
+    int32_t end = fio_lseek(int(e->fd), 0, kFioSeekEnd);
+    if (end < 0) {
+        errno = errno_or(TAV_E_SEEK);
+        return -1;
+    }
+    if (end == 0) return 0;  // an empty file has nothing to finish
     int rc = 0;
     e->editFlags |= kEditPageComplete;
-    if (!(e->closeFlags & 1) && e->dirPending && tiff_finish_dir(e, 1) < 0) rc = -1;
+    if (!(ts.closeFlags & kCloseDirectoryDone) && ts.dirPending && tiff_finish_dir(e, 1) < 0) rc = -1;
     e->editFlags &= uint8_t(~kEditPageComplete);
-    if (rc == 0 && e->rewriteNeeded && tiff_write_table(e) < 0) {
+    if (rc == 0 && ts.rewriteNeeded && tiff_write_table(e) < 0) {
         rc = -1;
         // The chain ends again where it ended before the last page.
-        if (!(e->closeFlags & 1) && e->prevLinkPos) {
+        if (!(ts.closeFlags & kCloseDirectoryDone) && ts.prevLinkPos) {
             int kept = errno;
-            if (fio_lseek(int(e->fd), int32_t(e->prevLinkPos), 0) == int32_t(e->prevLinkPos))
-                fio_write(int(e->fd), &e->prevLinkValue, 4);
+            fio_write_at(int(e->fd), ts.prevLinkPos, &ts.prevLinkValue, 4);
             errno = kept;
         }
     }
-    if (rc < 0) e->lastError = errno;
     return rc;
 }
 
 void tiff_abort_restore(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     // Appending wrote nothing inside the original file but the first link it
     // patched; putting that back makes the cut file the original again.
-    if (!e->firstLinkSaved || e->origSize == 0 || !(e->openFlags & 3) || e->fd <= 0) return;
-    if (e->firstLinkPos + 4 > e->origSize) return;
+    if (!ts.firstLinkSaved || e->origSize == 0 || !e->can_write() || e->fd <= 0) return;
+    if (ts.firstLinkPos + 4 > e->origSize) return;
     int kept = errno;
-    tiff_pwrite(int(e->fd), e->firstLinkPos, &e->firstLinkValue, 4);
-    e->firstLinkSaved = 0;
+    tiff_pwrite(int(e->fd), ts.firstLinkPos, &ts.firstLinkValue, 4);
+    ts.firstLinkSaved = 0;
     errno = kept;
 }
 
 void tiff_release_writer(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     int kept = errno;
-    if (e->temp2Open) {
-        fio_close(e->temp2Desc);
-        if (e->tempName) fio_remove(nullptr, e->tempName);
-        e->temp2Open = 0;
-        e->temp2Desc = 0;
+    if (ts.temp2Open) {
+        fio_close(ts.temp2Desc);
+        if (ts.tempName) fio_remove(nullptr, ts.tempName);
+        ts.temp2Open = 0;
+        ts.temp2Desc = 0;
     }
     tiff_free_strip_lists(e);
-    mem_free_field(e->tempName);
-    mem_free_field(e->workDir);
-    e->dirPending = 0;
+    mem_free_field(ts.tempName);
+    mem_free_field(ts.workDir);
+    ts.dirPending = 0;
     errno = kept;
 }

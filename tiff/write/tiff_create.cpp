@@ -7,29 +7,30 @@
 #include "tiff/write/tiff_writer.h"
 
 int tiff_create_setup(FctEntry* e) {
-    e->pageIndexOffset = 0;
-    e->pageTableOffset = 0;
-    e->tiffBase = 0;
-    e->firstIfdOffset = 8;
-    e->realFirstIfd = 8;
-    e->firstNewPage = kNoPage;
-    e->chainLinkPos = 0;
-    e->dirPending = 0;
-    if (!e->workDir) {
-        e->workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
-        if (!e->workDir) {
+    TiffState& ts = tiff_of(e);
+    ts.pageIndexOffset = 0;
+    ts.pageTableOffset = 0;
+    ts.tiffBase = 0;
+    ts.firstIfdOffset = 8;
+    ts.realFirstIfd = 8;
+    ts.firstNewPage = kNoPage;
+    ts.chainLinkPos = 0;
+    ts.dirPending = 0;
+    if (!ts.workDir) {
+        ts.workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
+        if (!ts.workDir) {
             errno = TAV_ENOMEM;
             return -1;
         }
     }
-    if (!e->tempName) {
-        e->tempName = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
-        if (!e->tempName) {
+    if (!ts.tempName) {
+        ts.tempName = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
+        if (!ts.tempName) {
             errno = TAV_ENOMEM;
             return -1;
         }
-        if (!tmp_name_in_tempdir(e->tempName)) {
-            mem_free_field(e->tempName);
+        if (!tmp_name_in_tempdir(ts.tempName)) {
+            mem_free_field(ts.tempName);
             errno = TAV_E_WORKFILE;
             return -1;
         }

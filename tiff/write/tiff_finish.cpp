@@ -21,7 +21,7 @@ uint32_t list_value(const StripList* l, uint32_t i) {
 // Inserts an annotation entry, keeping the directory in tag order. Areas of
 // four bytes or less lie in the entry itself, as TIFF wants them.
 int insert_area(FctEntry* e, uint16_t tag, uint32_t length, uint32_t offset) {
-    TiffDir* d = e->workDir;
+    TiffDir* d = tiff_of(e).workDir;
     if (d->entryCount >= kTiffMaxEntries) {
         errno = TAV_E_DIRECTORY;
         return -1;
@@ -47,9 +47,10 @@ int insert_area(FctEntry* e, uint16_t tag, uint32_t length, uint32_t offset) {
 // the first directory appended to an opened file finds the previous page's
 // directory through the page offset table work file.
 int previous_link(FctEntry* e, uint32_t* pos, uint32_t* raw) {
-    if (e->chainLinkPos) {
-        *pos = e->chainLinkPos;
-        *raw = e->chainLinkRaw;
+    TiffState& ts = tiff_of(e);
+    if (ts.chainLinkPos) {
+        *pos = ts.chainLinkPos;
+        *raw = ts.chainLinkRaw;
         return 0;
     }
     if (e->curPage == 0) {
@@ -72,59 +73,63 @@ int previous_link(FctEntry* e, uint32_t* pos, uint32_t* raw) {
 }
 
 int link_previous(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     uint32_t pos = 0, raw = 0;
     if (previous_link(e, &pos, &raw) < 0) return -1;
-    e->prevLinkPos = pos;
-    e->prevLinkValue = raw;
-    if (!e->firstLinkSaved) {
-        e->firstLinkPos = pos;
-        e->firstLinkValue = raw;
-        e->firstLinkSaved = 1;
+    ts.prevLinkPos = pos;
+    ts.prevLinkValue = raw;
+    if (!ts.firstLinkSaved) {
+        ts.firstLinkPos = pos;
+        ts.firstLinkValue = raw;
+        ts.firstLinkSaved = 1;
     }
     uint8_t b[4];
-    tiff_put32(b, e->firstIfdOffset, tiff_file_order(e));
+    tiff_put32(b, ts.firstIfdOffset, tiff_file_order(e));
     return tiff_pwrite(int(e->fd), pos, b, 4);
 }
 
 void remember_link(FctEntry* e, uint32_t slot) {
-    const TiffDir* d = e->workDir;
-    e->chainLinkPos = slot + 2 + 12 * d->entryCount;
+    TiffState& ts = tiff_of(e);
+    const TiffDir* d = ts.workDir;
+    ts.chainLinkPos = slot + 2 + 12 * d->entryCount;
     uint8_t b[4];
     tiff_put32(b, d->nextIfd, tiff_file_order(e));
-    std::memcpy(&e->chainLinkRaw, b, 4);
+    std::memcpy(&ts.chainLinkRaw, b, 4);
 }
 
 void directory_done(FctEntry* e) {
-    std::memset(e->workDir, 0, sizeof(TiffDir));
-    e->dirPending = 0;
+    TiffState& ts = tiff_of(e);
+    std::memset(ts.workDir, 0, sizeof(TiffDir));
+    ts.dirPending = 0;
     // The annotation areas belong to the finished directory.
-    e->aux1Len = e->aux1Off = e->aux2Len = e->aux2Off = 0;
+    ts.aux1Len = ts.aux1Off = ts.aux2Len = ts.aux2Off = 0;
     e->editFlags &= uint8_t(~(kEditStripOpen | kEditTiffState));
 }
 
 }  // namespace
 
 int tiff_write_strip_tables(FctEntry* e) {
-    TiffDir* d = e->workDir;
-    uint32_t n = e->stripIndex < 0 ? 0 : uint32_t(e->stripIndex) + 1;
-    TiffDirEntry& offs = d->entries[e->stripOffsetsSlot];
-    TiffDirEntry& counts = d->entries[e->stripCountsSlot];
+    TiffState& ts = tiff_of(e);
+    TiffDir* d = ts.workDir;
+    uint32_t n = ts.stripIndex < 0 ? 0 : uint32_t(ts.stripIndex) + 1;
+    TiffDirEntry& offs = d->entries[ts.stripOffsetsSlot];
+    TiffDirEntry& counts = d->entries[ts.stripCountsSlot];
     if (n == 1) {
-        offs.value = list_value(e->stripOffsets, 0);
-        counts.value = list_value(e->stripCounts, 0);
+        offs.value = list_value(ts.stripOffsets, 0);
+        counts.value = list_value(ts.stripCounts, 0);
     } else {
         int32_t at = tiff_align_end(int(e->fd), 0);
         if (at < 0) return -1;
         uint16_t order = tiff_file_order(e);
         std::vector<uint8_t> buf(size_t(n) * 8);
         for (uint32_t i = 0; i < n; ++i) {
-            tiff_put32(&buf[4 * i], list_value(e->stripCounts, i), order);
-            tiff_put32(&buf[4 * (n + i)], list_value(e->stripOffsets, i), order);
+            tiff_put32(&buf[4 * i], list_value(ts.stripCounts, i), order);
+            tiff_put32(&buf[4 * (n + i)], list_value(ts.stripOffsets, i), order);
         }
         if (tiff_pwrite(int(e->fd), uint32_t(at), buf.data(), uint32_t(buf.size())) < 0) return -1;
         counts.value = uint32_t(at);
         offs.value = uint32_t(at) + 4 * n;
-        e->tiffWritePos = uint32_t(at) + 8 * n;
+        ts.tiffWritePos = uint32_t(at) + 8 * n;
     }
     offs.type = counts.type = kTiffLong;
     offs.count = counts.count = n;
@@ -133,8 +138,9 @@ int tiff_write_strip_tables(FctEntry* e) {
 }
 
 int tiff_write_first_dir(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     uint16_t order = tiff_file_order(e);
-    uint32_t slot = e->firstIfdOffset;
+    uint32_t slot = ts.firstIfdOffset;
     std::vector<uint8_t> image(size_t(slot) + kTiffSlotSize, 0);
     uint16_t mark = order;
     std::memcpy(&image[0], &mark, 2);
@@ -143,41 +149,42 @@ int tiff_write_first_dir(FctEntry* e) {
     if (slot > 8) {
         // The property block: the magic, version 1 and the length, always
         // little-endian, then the text.
-        if (!e->hdrBlock || uint64_t(e->hdrBlockLen) + 24 != slot) {
+        if (!ts.hdrBlock || uint64_t(ts.hdrBlockLen) + 24 != slot) {
             errno = TAV_E_INCONSISTENT;
             return -1;
         }
         std::memcpy(&image[8], "TEXO TIFF ", 10);
         put_le16(&image[18], 1);
-        put_le32(&image[20], e->hdrBlockLen);
-        std::memcpy(&image[24], e->hdrBlock, e->hdrBlockLen);
+        put_le32(&image[20], ts.hdrBlockLen);
+        std::memcpy(&image[24], ts.hdrBlock, ts.hdrBlockLen);
     }
-    tiff_encode_dir(*e->workDir, order, &image[slot]);
+    tiff_encode_dir(*ts.workDir, order, &image[slot]);
     if (tiff_pwrite(int(e->fd), 0, image.data(), uint32_t(image.size())) < 0) return -1;
     uint32_t entry0 = slot;
-    if (!e->temp2Open || tiff_pwrite(e->temp2Desc, 16, &entry0, 4) < 0) {
-        if (!e->temp2Open) errno = TAV_E_WORKFILE;
+    if (!ts.temp2Open || tiff_pwrite(ts.temp2Desc, 16, &entry0, 4) < 0) {
+        if (!ts.temp2Open) errno = TAV_E_WORKFILE;
         return -1;
     }
     remember_link(e, slot);
-    e->realFirstIfd = slot;
+    ts.realFirstIfd = slot;
     e->editFlags |= kEditPageUnderWay;
     e->pageCount = 1;
-    if (e->firstNewPage == kNoPage) e->firstNewPage = 0;
+    if (ts.firstNewPage == kNoPage) ts.firstNewPage = 0;
     directory_done(e);
     return 0;
 }
 
 int tiff_finish_dir(FctEntry* e, int newPage) {
-    if (!e->workDir) {
+    TiffState& ts = tiff_of(e);
+    if (!ts.workDir) {
         errno = TAV_E_WORKFILE;
         return -1;
     }
-    if (!e->dirPending) return 0;  // nothing built since the last directory
-    if (e->aux2Len && insert_area(e, 32931, e->aux2Len, e->aux2Off) < 0) return -1;
-    if (e->aux1Len && insert_area(e, 32932, e->aux1Len, e->aux1Off) < 0) return -1;
+    if (!ts.dirPending) return 0;  // nothing built since the last directory
+    if (ts.aux2Len && insert_area(e, 32931, ts.aux2Len, ts.aux2Off) < 0) return -1;
+    if (ts.aux1Len && insert_area(e, 32932, ts.aux1Len, ts.aux1Off) < 0) return -1;
     if (tiff_write_strip_tables(e) < 0) return -1;
-    TiffDir* d = e->workDir;
+    TiffDir* d = ts.workDir;
     if (newPage) {
         d->nextIfd = 0;
     } else {
@@ -191,20 +198,21 @@ int tiff_finish_dir(FctEntry* e, int newPage) {
     uint16_t order = tiff_file_order(e);
     uint8_t image[6 + 12 * 55];
     uint32_t bytes = tiff_encode_dir(*d, order, image);
-    if (tiff_pwrite(int(e->fd), e->firstIfdOffset, image, bytes) < 0) return -1;
-    if (e->updateMode != 2 && link_previous(e) < 0) return -1;
-    remember_link(e, e->firstIfdOffset);
-    uint32_t slot = e->firstIfdOffset;
+    if (tiff_pwrite(int(e->fd), ts.firstIfdOffset, image, bytes) < 0) return -1;
+    if (ts.updateMode != kUpdateMoved && link_previous(e) < 0) return -1;
+    remember_link(e, ts.firstIfdOffset);
+    uint32_t slot = ts.firstIfdOffset;
     directory_done(e);
     if (!firstOfPage) return 0;
     e->editFlags |= kEditPageUnderWay;
     if (tiff_table_insert(e, e->curPage, slot) < 0) return -1;
-    if (e->firstNewPage == kNoPage) e->firstNewPage = e->curPage;
+    if (ts.firstNewPage == kNoPage) ts.firstNewPage = e->curPage;
     return 0;
 }
 
 int tiff_table_insert(FctEntry* e, uint32_t page, uint32_t ifdOffset) {
-    if (!e->temp2Open) {
+    TiffState& ts = tiff_of(e);
+    if (!ts.temp2Open) {
         errno = TAV_E_WORKFILE;
         return -1;
     }
@@ -215,14 +223,15 @@ int tiff_table_insert(FctEntry* e, uint32_t page, uint32_t ifdOffset) {
     uint32_t tail = e->pageCount - page;
     std::vector<uint32_t> entries(size_t(tail) + 1);
     entries[0] = ifdOffset;
-    if (tail && tiff_pread(e->temp2Desc, 16 + 4 * page, &entries[1], 4 * tail) < 0) return -1;
-    if (tiff_pwrite(e->temp2Desc, 16 + 4 * page, entries.data(), 4 * (tail + 1)) < 0) return -1;
+    if (tail && tiff_pread(ts.temp2Desc, 16 + 4 * page, &entries[1], 4 * tail) < 0) return -1;
+    if (tiff_pwrite(ts.temp2Desc, 16 + 4 * page, entries.data(), 4 * (tail + 1)) < 0) return -1;
     ++e->pageCount;
-    e->rewriteNeeded = 1;
+    ts.rewriteNeeded = 1;
     return 0;
 }
 
 int tiff_write_table(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     int fd = int(e->fd);
     uint16_t order = tiff_file_order(e);
     uint32_t pages = e->pageCount;
@@ -233,8 +242,8 @@ int tiff_write_table(FctEntry* e) {
     }
     uint32_t t = uint32_t(at);
     std::vector<uint8_t> table(16 + size_t(pages) * 4);
-    if (!e->temp2Open || tiff_pread(e->temp2Desc, 16, &table[16], 4 * pages) < 0) {
-        if (!e->temp2Open) errno = TAV_E_WORKFILE;
+    if (!ts.temp2Open || tiff_pread(ts.temp2Desc, 16, &table[16], 4 * pages) < 0) {
+        if (!ts.temp2Open) errno = TAV_E_WORKFILE;
         return -1;
     }
     for (uint32_t i = 0; i < pages; ++i) {
@@ -246,7 +255,7 @@ int tiff_write_table(FctEntry* e) {
 
     // The directory that carries the table tag: page 0's in our own files,
     // the first appended page's in a file that had no table.
-    uint32_t carrier = e->tableFromChain ? e->firstNewPage : e->tableIfdIndex;
+    uint32_t carrier = ts.tableFromChain ? ts.firstNewPage : ts.tableIfdIndex;
     uint32_t ifd = 0;
     if (carrier >= pages || tiff_work_entry(e, carrier, &ifd) < 0) {
         errno = TAV_E_MISSING_ENTRY;
@@ -266,8 +275,8 @@ int tiff_write_table(FctEntry* e) {
     tiff_put32(entry + 2, pages + 4, order);
     tiff_put32(entry + 6, t, order);
     if (tiff_pwrite(fd, ifd + 2 + 12 * uint32_t(slot) + 2, entry, 10) < 0) return -1;
-    e->tableIfdIndex = carrier;
-    e->privateTagSlot = uint32_t(slot);
+    ts.tableIfdIndex = carrier;
+    ts.privateTagSlot = uint32_t(slot);
 
     int32_t end = fio_lseek(fd, 0, 2);
     if (end < 0) return -1;
@@ -276,7 +285,7 @@ int tiff_write_table(FctEntry* e) {
     tiff_put32(&table[8], pages, order);
     tiff_put32(&table[12], uint32_t(end), order);
     if (tiff_pwrite(fd, t, table.data(), 16) < 0) return -1;
-    e->pageTableOffset = t;
-    e->rewriteNeeded = 0;
+    ts.pageTableOffset = t;
+    ts.rewriteNeeded = 0;
     return 0;
 }

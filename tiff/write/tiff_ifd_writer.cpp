@@ -217,12 +217,12 @@ int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t pho
     static constexpr uint16_t kFirstTexts[4] = {269, 270, 271, 272};
     for (int i = 0; i < 4; ++i)
         if (add_text(b, info, i, kFirstTexts[i]) < 0) return -1;
-    e->stripOffsetsSlot = b.dir->entryCount;
+    tiff_of(e).stripOffsetsSlot = b.dir->entryCount;
     if (b.add(273, kTiffLong, info->stripCount, 0) < 0) return -1;
     if (b.add(274, kTiffShort, 1, tiff_orientation(info)) < 0) return -1;
     if (b.add(277, kTiffShort, 1, spp & 0xFFFF) < 0) return -1;
     if (b.add(278, kTiffShort, 1, info->rowsPerStrip & 0xFFFF) < 0) return -1;
-    e->stripCountsSlot = b.dir->entryCount;
+    tiff_of(e).stripCountsSlot = b.dir->entryCount;
     if (b.add(279, kTiffLong, info->stripCount, 0) < 0) return -1;
     if (info->xResDen == 0) info->xResDen = 1;
     if (info->yResDen == 0) info->yResDen = 1;
@@ -276,7 +276,7 @@ int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t pho
     if (info->compression == TAV_COMP_JPEG_INFO && add_jpeg(b, info) < 0) return -1;
     if (!(e->editFlags & kEditPageUnderWay)) {
         // The page's first directory carries the table tag, patched at close.
-        if (e->curPage == 0) e->privateTagSlot = b.dir->entryCount;
+        if (e->curPage == 0) tiff_of(e).privateTagSlot = b.dir->entryCount;
         if (b.add(kTagPageTable, kTiffLong, 1, 0) < 0) return -1;
     }
     return add_profile(b, info);
@@ -285,14 +285,15 @@ int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t pho
 }  // namespace
 
 int tiff_slot_positions(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     if (e->pageCount == 0) {
         // First page of a new file: header, property block, then the slot.
-        uint32_t base = e->hdrBlock ? e->hdrBlockLen + 16 : 0;
-        e->firstIfdOffset = base + 8;
-        e->tiffWritePos = base + 8 + kTiffSlotSize;
+        uint32_t base = ts.hdrBlock ? ts.hdrBlockLen + 16 : 0;
+        ts.firstIfdOffset = base + 8;
+        ts.tiffWritePos = base + 8 + kTiffSlotSize;
         return 0;
     }
-    e->tiffWritePos = e->firstIfdOffset + kTiffSlotSize;
+    ts.tiffWritePos = ts.firstIfdOffset + kTiffSlotSize;
     return 0;
 }
 
@@ -306,8 +307,9 @@ uint16_t tiff_orientation(const PageInfo* info) {
 }
 
 int tiff_build_dir(PageInfo* info, FctEntry* e) {
-    e->stripIndex = -1;
-    if (!e->workDir) {
+    TiffState& ts = tiff_of(e);
+    ts.stripIndex = -1;
+    if (!ts.workDir) {
         errno = TAV_E_WORKFILE;
         return -1;
     }
@@ -315,12 +317,12 @@ int tiff_build_dir(PageInfo* info, FctEntry* e) {
     if (map_compression(info->compression, &compression) < 0) return -1;
     if (map_photometric(info, &photometric) < 0) return -1;
     if (tiff_slot_positions(e) < 0) return -1;
-    e->tiffWritePos = (e->tiffWritePos + 3u) & ~3u;
-    std::memset(e->workDir, 0, sizeof(TiffDir));
-    Builder b{e, e->workDir, ValueArea(e->tiffWritePos, tiff_file_order(e))};
+    ts.tiffWritePos = (ts.tiffWritePos + 3u) & ~3u;
+    std::memset(ts.workDir, 0, sizeof(TiffDir));
+    Builder b{e, ts.workDir, ValueArea(ts.tiffWritePos, tiff_file_order(e))};
     if (build_entries(b, info, compression, photometric) < 0) return -1;
     if (b.values.flush(int(e->fd)) < 0) return -1;
-    e->tiffWritePos = b.values.end();
-    e->dirPending = 1;
+    ts.tiffWritePos = b.values.end();
+    ts.dirPending = 1;
     return 0;
 }

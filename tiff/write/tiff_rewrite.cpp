@@ -291,7 +291,7 @@ int write_strip_array(RewriteState& s, TiffDirEntry& d, const uint32_t* v, uint3
 int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKept, bool linkNext,
               uint32_t* nextDirPos) {
     FctEntry* e = s.e;
-    const uint32_t base = e->hasPrivateIndex ? e->tiffBase : 0;
+    const uint32_t base = tiff_of(e).hasPrivateIndex ? tiff_of(e).tiffBase : 0;
     TiffDir dir{};
     uint32_t n = 0;
     s.end = align4(uint64_t(dirPos) + 12u * (src.entryCount + 1u) + 6);
@@ -307,7 +307,7 @@ int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKe
             return -1;
         }
         dir.entries[n] = TiffDirEntry{kTagPageTable, kTiffLong, 0, 0};
-        e->privateTagSlot = n;
+        tiff_of(e).privateTagSlot = n;
         s.tableEntryPos = dirPos + 2 + 12 * n;
         s.tagPlaced = true;
         placing = false;
@@ -442,12 +442,12 @@ int write_header(RewriteState& s, uint16_t mark, uint32_t firstDir) {
     put_le16(head, mark);
     put16(head + 2, 42, s.out.mm);
     put32(head + 4, firstDir, s.out.mm);
-    if (!e->hdrBlock) return s.out.write_at(0, head, 8);
+    if (!tiff_of(e).hdrBlock) return s.out.write_at(0, head, 8);
     std::memcpy(head + 8, "TEXO TIFF ", 10);
     put_le16(head + 18, 1);
-    put_le32(head + 20, e->hdrBlockLen);
+    put_le32(head + 20, tiff_of(e).hdrBlockLen);
     if (s.out.write_at(0, head, 24) < 0) return -1;
-    return s.out.write_at(24, e->hdrBlock, e->hdrBlockLen);
+    return s.out.write_at(24, tiff_of(e).hdrBlock, tiff_of(e).hdrBlockLen);
 }
 
 // Page offset table at the aligned end: header "TEXO", 1, K, file length,
@@ -460,7 +460,7 @@ int write_page_table(RewriteState& s, const uint32_t* ifds, uint32_t k) {
     if (s.out.write_u32s(t, header, 4) < 0) return -1;
     uint32_t entry[2] = {k + 4, uint32_t(t)};
     if (s.out.write_u32s(s.tableEntryPos + 4, entry, 2) < 0) return -1;
-    s.e->pageTableOffset = uint32_t(t);
+    tiff_of(s.e).pageTableOffset = uint32_t(t);
     return 0;
 }
 
@@ -469,7 +469,7 @@ int write_page_table(RewriteState& s, const uint32_t* ifds, uint32_t k) {
 // lookup.
 int read_page_dir(FctEntry* e, uint32_t i, uint32_t ifd, TiffDir* dir) {
     std::memset(dir, 0, sizeof *dir);
-    if (e->hasPrivateIndex) return tiff_page_dir(e, i, dir);
+    if (tiff_of(e).hasPrivateIndex) return tiff_page_dir(e, i, dir);
     return tiff_read_dir(e, e->detectWord, 0, ifd, 0, dir, 1);
 }
 
@@ -479,26 +479,8 @@ int copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_
     return copy_through(src, dst, srcOffset, dstOffset, n);
 }
 
-int dir_of_path(char* buffer, uint32_t size, const char* path) {
-    const char* cut = nullptr;
-    for (const char* p = path; *p; ++p)
-        if (*p == '/' || *p == '\\') cut = p;
-    if (!cut) {
-        errno = TAV_EINVAL;
-        return -1;
-    }
-    size_t n = size_t(cut - path);
-    if (n == 0 && *cut == '/') n = 1;  // the root directory keeps its separator
-    if (n + 1 > size) {
-        errno = TAV_EINVAL;
-        return -1;
-    }
-    std::memcpy(buffer, path, n);
-    buffer[n] = 0;
-    return 0;
-}
-
 int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last) {
+    TiffState& ts = tiff_of(e);
     const uint32_t pages = e->pageCount;
     uint32_t removed = 0;
     if (last >= 0) {
@@ -523,7 +505,7 @@ int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last) {
     if (tiff_read_header(e, 0, &header) < 0) return -1;
 
     RewriteState s{e, Output{out, e->detectWord != kByteOrderII}};
-    uint32_t dirPos = e->hdrBlock ? 24 + e->hdrBlockLen : 8;
+    uint32_t dirPos = ts.hdrBlock ? 24 + ts.hdrBlockLen : 8;
     uint32_t lastKept = pages - 1;
     while (is_removed(lastKept)) --lastKept;
 
@@ -533,13 +515,13 @@ int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last) {
     uint32_t done = 0;
     for (uint32_t i = 0; i < pages; ++i) {
         bool drop = is_removed(i);
-        if (!e->hasPrivateIndex) {
-            if (e->pageTableOffset && i > 0) {
+        if (!ts.hasPrivateIndex) {
+            if (ts.pageTableOffset && i > 0) {
                 uint8_t raw[4];
-                if (read_source(e, e->pageTableOffset + 16 + 4 * i, raw, 4) < 0) return -1;
+                if (read_source(e, ts.pageTableOffset + 16 + 4 * i, raw, 4) < 0) return -1;
                 ifd = s.out.mm ? bswap32(get_le32(raw)) : get_le32(raw);
-            } else if (e->pageTableOffset) {
-                ifd = e->firstIfdOffset ? e->firstIfdOffset : header.firstIfd;
+            } else if (ts.pageTableOffset) {
+                ifd = ts.firstIfdOffset ? ts.firstIfdOffset : header.firstIfd;
             }
             if (ifd == 0) {
                 errno = TAV_E_PAGE_RANGE;
@@ -548,7 +530,7 @@ int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last) {
         }
         if (drop) {
             // In the chain scheme the next page is found through this one.
-            if (!e->hasPrivateIndex && !e->pageTableOffset) {
+            if (!ts.hasPrivateIndex && !ts.pageTableOffset) {
                 if (read_page_dir(e, i, ifd, dir.get()) < 0) return -1;
                 ifd = dir.get()->nextIfd;
             }

@@ -13,45 +13,48 @@
 namespace {
 
 int open_work_file(FctEntry* e) {
-    if (e->temp2Open) return 0;
-    if (!e->tempName) {
+    TiffState& ts = tiff_of(e);
+    if (ts.temp2Open) return 0;
+    if (!ts.tempName) {
         errno = TAV_E_WORKFILE;
         return -1;
     }
-    int fd = fio_creat(nullptr, e->tempName, kFioPrivate);
+    int fd = fio_creat(nullptr, ts.tempName, kFioPrivate);
     if (fd < 0) return -1;
-    e->temp2Desc = fd;
-    e->temp2Open = 1;
+    ts.temp2Desc = fd;
+    ts.temp2Open = 1;
     return 0;
 }
 
 void drop_work_file(FctEntry* e) {
-    if (!e->temp2Open) return;
+    TiffState& ts = tiff_of(e);
+    if (!ts.temp2Open) return;
     int kept = errno;
-    fio_close(e->temp2Desc);
-    fio_remove(nullptr, e->tempName);
-    e->temp2Open = 0;
-    e->temp2Desc = 0;
+    fio_close(ts.temp2Desc);
+    fio_remove(nullptr, ts.tempName);
+    ts.temp2Open = 0;
+    ts.temp2Desc = 0;
     errno = kept;
 }
 
 void ready_for_append(FctEntry* e) {
     e->editFlags = kEditPageComplete;
-    e->closeFlags = 1;
+    tiff_of(e).closeFlags = kCloseDirectoryDone;
 }
 
 // Writer buffers that the page set-up may not have made (a file opened for
 // update is written like a new one).
 int writer_buffers(FctEntry* e) {
-    if (!e->workDir) {
-        e->workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
-        if (!e->workDir) return -1;
+    TiffState& ts = tiff_of(e);
+    if (!ts.workDir) {
+        ts.workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
+        if (!ts.workDir) return -1;
     }
-    if (!e->tempName) {
-        e->tempName = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
-        if (!e->tempName) return -1;
-        if (!tmp_name_in_tempdir(e->tempName)) {
-            mem_free_field(e->tempName);
+    if (!ts.tempName) {
+        ts.tempName = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
+        if (!ts.tempName) return -1;
+        if (!tmp_name_in_tempdir(ts.tempName)) {
+            mem_free_field(ts.tempName);
             errno = TAV_E_WORKFILE;
             return -1;
         }
@@ -73,11 +76,12 @@ bool is_offset_tag(uint16_t tag) {
 }
 
 int read_index(FctEntry* e, uint16_t order, std::vector<IndexPage>& pages, uint32_t* chunkCount) {
+    TiffState& ts = tiff_of(e);
     int fd = int(e->fd);
     uint32_t limit = e->origSize;
     uint8_t head[52];
-    if (uint64_t(e->pageIndexOffset) + 52 > limit ||
-        tiff_pread(fd, e->pageIndexOffset, head, 52) < 0) {
+    if (uint64_t(ts.pageIndexOffset) + 52 > limit ||
+        tiff_pread(fd, ts.pageIndexOffset, head, 52) < 0) {
         errno = TAV_E_INDEX_KIND;
         return -1;
     }
@@ -88,12 +92,12 @@ int read_index(FctEntry* e, uint16_t order, std::vector<IndexPage>& pages, uint3
     uint32_t count = tiff_get32(head + 36, order);
     uint32_t chunks = tiff_get32(head + 40, order);
     if (count == 0 || count > 0xFFFF || tiff_get32(head + 44, order) != 32 ||
-        uint64_t(e->pageIndexOffset) + 52 + uint64_t(chunks) * 8 > limit) {
+        uint64_t(ts.pageIndexOffset) + 52 + uint64_t(chunks) * 8 > limit) {
         errno = TAV_E_INDEX_KIND;
         return -1;
     }
     std::vector<uint8_t> list(size_t(chunks) * 8);
-    if (chunks && tiff_pread(fd, e->pageIndexOffset + 52, list.data(), chunks * 8) < 0) return -1;
+    if (chunks && tiff_pread(fd, ts.pageIndexOffset + 52, list.data(), chunks * 8) < 0) return -1;
     for (uint32_t c = 0; c < chunks && pages.size() < count; ++c) {
         uint32_t at = tiff_get32(&list[8 * c], order);
         uint32_t n = tiff_get32(&list[8 * c + 4], order);
@@ -204,13 +208,14 @@ int64_t tiff_rebase_dir(FctEntry* e, TiffDir* dir, uint32_t ifd, uint32_t base, 
 }  // namespace
 
 int tiff_table_copy(FctEntry* e, int newFile) {
+    TiffState& ts = tiff_of(e);
     if (open_work_file(e) < 0) return -1;
-    if (e->pageTableOffset) {
+    if (ts.pageTableOffset) {
         uint32_t bytes = 16 + 4 * uint32_t(e->pageCount);
         std::vector<uint8_t> table(bytes);
-        if (uint64_t(e->pageTableOffset) + bytes > e->origSize ||
-            tiff_pread(int(e->fd), e->pageTableOffset, table.data(), bytes) < 0) {
-            if (errno == 0 || uint64_t(e->pageTableOffset) + bytes > e->origSize)
+        if (uint64_t(ts.pageTableOffset) + bytes > e->origSize ||
+            tiff_pread(int(e->fd), ts.pageTableOffset, table.data(), bytes) < 0) {
+            if (errno == 0 || uint64_t(ts.pageTableOffset) + bytes > e->origSize)
                 errno = TAV_E_DIRECTORY;
             drop_work_file(e);
             return -1;
@@ -220,13 +225,13 @@ int tiff_table_copy(FctEntry* e, int newFile) {
             uint32_t v = tiff_get32(&table[i], order);
             std::memcpy(&table[i], &v, 4);
         }
-        if (tiff_pwrite(e->temp2Desc, 0, table.data(), bytes) < 0) {
+        if (tiff_pwrite(ts.temp2Desc, 0, table.data(), bytes) < 0) {
             drop_work_file(e);
             return -1;
         }
     } else {
-        uint32_t head[5] = {kTiffTableMagic, 1, e->pageCount, 0, e->firstIfdOffset};
-        if (tiff_pwrite(e->temp2Desc, 0, head, sizeof head) < 0) {
+        uint32_t head[5] = {kTiffTableMagic, 1, e->pageCount, 0, ts.firstIfdOffset};
+        if (tiff_pwrite(ts.temp2Desc, 0, head, sizeof head) < 0) {
             drop_work_file(e);
             return -1;
         }
@@ -236,13 +241,14 @@ int tiff_table_copy(FctEntry* e, int newFile) {
 }
 
 int tiff_chain_to_table(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     if (open_work_file(e) < 0) return -1;
     int fd = int(e->fd);
     uint16_t order = tiff_file_order(e);
     uint32_t pages = e->pageCount;
     std::vector<uint32_t> table(4 + size_t(pages));
     uint8_t h[8];
-    if (pages == 0 || tiff_pread(fd, e->tiffBase, h, 8) < 0) {
+    if (pages == 0 || tiff_pread(fd, ts.tiffBase, h, 8) < 0) {
         if (pages == 0) errno = TAV_E_DIRECTORY;
         drop_work_file(e);
         return -1;
@@ -277,7 +283,7 @@ int tiff_chain_to_table(FctEntry* e) {
     table[1] = 1;
     table[2] = pages;
     table[3] = length < 0 ? 0 : uint32_t(length);
-    if (tiff_pwrite(e->temp2Desc, 0, table.data(), uint32_t(table.size() * 4)) < 0) {
+    if (tiff_pwrite(ts.temp2Desc, 0, table.data(), uint32_t(table.size() * 4)) < 0) {
         drop_work_file(e);
         return -1;
     }
@@ -286,9 +292,10 @@ int tiff_chain_to_table(FctEntry* e) {
 }
 
 int tiff_convert_index(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     int fd = int(e->fd);
     uint16_t order = tiff_file_order(e);
-    e->tiffBase = 0;
+    ts.tiffBase = 0;
     std::vector<IndexPage> pages;
     uint32_t chunks = 0;
     if (read_index(e, order, pages, &chunks) < 0) return -1;
@@ -323,7 +330,7 @@ int tiff_convert_index(FctEntry* e) {
     }
     // The table stands where the index stood when it fits there.
     uint32_t tableBytes = 16 + 4 * count;
-    uint32_t t = e->pageIndexOffset;
+    uint32_t t = ts.pageIndexOffset;
     if (uint64_t(tableBytes) > 52 + uint64_t(chunks) * 8) {
         int32_t end = tiff_align_end(fd, 0);
         if (end < 0) return -1;
@@ -350,37 +357,38 @@ int tiff_convert_index(FctEntry* e) {
     tiff_put32(&table[8], count, order);
     tiff_put32(&table[12], uint32_t(length), order);
     if (tiff_pwrite(fd, t, table.data(), 16) < 0) return -1;
-    e->pageTableOffset = t;
-    e->pageIndexOffset = 0;
-    e->tableIfdIndex = 0;
-    e->privateTagSlot = uint32_t(slot);
-    e->hasPrivateIndex = 0;
+    ts.pageTableOffset = t;
+    ts.pageIndexOffset = 0;
+    ts.tableIfdIndex = 0;
+    ts.privateTagSlot = uint32_t(slot);
+    ts.hasPrivateIndex = 0;
     e->pageCount = uint16_t(count);
-    e->firstIfdOffset = absolute[0];
+    ts.firstIfdOffset = absolute[0];
     // The conversion is the file's new original: an abort keeps it.
     e->origSize = uint32_t(length);
     return 0;
 }
 
 int tiff_prepare_update(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     if (writer_buffers(e) < 0) return -1;
-    e->dirPending = 0;
-    e->chainLinkPos = 0;
-    e->firstLinkSaved = 0;
-    e->firstNewPage = kNoPage;
-    e->rewriteNeeded = 0;
-    e->tableFromChain = 0;
+    ts.dirPending = 0;
+    ts.chainLinkPos = 0;
+    ts.firstLinkSaved = 0;
+    ts.firstNewPage = kNoPage;
+    ts.rewriteNeeded = 0;
+    ts.tableFromChain = 0;
     int rc;
-    if (e->pageIndexOffset != 0) {
+    if (ts.pageIndexOffset != 0) {
         rc = tiff_convert_index(e);
         if (rc == 0) rc = tiff_table_copy(e, 0);
-    } else if (e->pageTableOffset != 0) {
+    } else if (ts.pageTableOffset != 0) {
         rc = tiff_table_copy(e, 0);
     } else {
         rc = tiff_chain_to_table(e);
-        if (rc == 0) e->tableFromChain = 1;
+        if (rc == 0) ts.tableFromChain = 1;
     }
     if (rc < 0) return -1;
-    e->realFirstIfd = e->firstIfdOffset;
+    ts.realFirstIfd = ts.firstIfdOffset;
     return 0;
 }

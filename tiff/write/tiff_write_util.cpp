@@ -197,18 +197,20 @@ int32_t tiff_write_swapped(int fd, const void* buffer, uint32_t byteCount, uint3
 }
 
 int tiff_work_entry(FctEntry* e, uint32_t page, uint32_t* ifdOffset) {
-    if (!e->temp2Open || page >= e->pageCount) {
+    TiffState& ts = tiff_of(e);
+    if (!ts.temp2Open || page >= e->pageCount) {
         errno = TAV_E_PAGE_RANGE;
         return -1;
     }
     uint8_t b[4];
-    if (tiff_pread(e->temp2Desc, 16 + 4 * page, b, 4) < 0) return -1;
+    if (tiff_pread(ts.temp2Desc, 16 + 4 * page, b, 4) < 0) return -1;
     std::memcpy(ifdOffset, b, 4);
     return 0;
 }
 
 void tiff_free_strip_lists(FctEntry* e) {
-    for (StripList** l : {&e->stripCounts, &e->stripOffsets}) {
+    TiffState& ts = tiff_of(e);
+    for (StripList** l : {&ts.stripCounts, &ts.stripOffsets}) {
         if (*l) {
             mem_free_field((*l)->values);
             mem_free(*l);

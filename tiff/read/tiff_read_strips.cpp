@@ -1,13 +1,10 @@
-// Page data reading: xtavread for raw files, types 4 and 5 and
-// TIFF; the other formats' readers come with their own work and fail with
-// 293 until then.
+// Page data of a TIFF page: its strips, concatenated, or one strip in
+// strip-wise reading.
 //
 // Choices where the reading rules leave the matter open:
-//  - In by-strip mode (option 3) a strip number beyond the page's strips is
-//    refused with 298 (as a page beyond the page count), and a start at or
+//  - In strip-wise reading (option 3) a strip number beyond the page's strips
+//    is refused with 298 (as a page beyond the page count), and a start at or
 //    beyond the end of the named strip with 292.
-//  - "Write-only" means the access bits of the open flags are 1 (flags 9).
-//  - A null buffer is refused with 22; a null remaining cell is allowed.
 //  - Robustness: a strip that begins inside the 8-byte TIFF header, or whose
 //    bytes cannot all be read (beyond the end of the file), fails with 268
 //    (a strip read returned nothing); nothing is read outside the caller's
@@ -41,7 +38,7 @@ struct Strips {
     FctEntry* e;
     uint32_t n;  // strips of the page
 
-    uint32_t offset(uint32_t i) const { return strip_list_get(e->stripOffsets, i); }
+    uint32_t offset(uint32_t i) const { return strip_list_get(tiff_of(e).stripOffsets, i); }
 
     // The count as held; a page of one strip runs to the end of the file.
     uint32_t stored(uint32_t i) const {
@@ -49,7 +46,7 @@ struct Strips {
             uint32_t off = offset(0);
             return e->origSize > off ? e->origSize - off : 0;
         }
-        return strip_list_get(e->stripCounts, i);
+        return strip_list_get(tiff_of(e).stripCounts, i);
     }
 
     // A zero count replaced by the estimate plus the index.
@@ -93,11 +90,12 @@ uint32_t left_after(const FctEntry* e, uint64_t end) {
 }  // namespace
 
 uint32_t tiff_strip_total(const FctEntry* e) {
-    if (!e->stripOffsets || !e->stripCounts) return 0;
+    const TiffState& ts = tiff_of(e);
+    if (!ts.stripOffsets || !ts.stripCounts) return 0;
     uint32_t n = e->pageInfo.stripCount;
-    if (n > e->stripOffsets->count) n = e->stripOffsets->count;
-    if (n > e->stripCounts->count) n = e->stripCounts->count;
-    if (n == 0 && e->stripOffsets->count && e->stripCounts->count) n = 1;
+    if (n > ts.stripOffsets->count) n = ts.stripOffsets->count;
+    if (n > ts.stripCounts->count) n = ts.stripCounts->count;
+    if (n == 0 && ts.stripOffsets->count && ts.stripCounts->count) n = 1;
     return n;
 }
 
@@ -121,13 +119,12 @@ int64_t strip_size_estimate(const FctEntry* e, uint32_t i, uint32_t n) {
 }
 
 // The TIFF case of page_read: page is 0-based (a strip in by-strip mode).
-int tiff_read_strips(FctEntry* e, void* buffer, uint32_t start, uint32_t length,
+int tiff_read_strips(FctEntry* e, uint8_t* out, uint32_t start, uint32_t length,
                      uint32_t* remaining, uint32_t page) {
-    if (!e->stripOffsets || !e->stripCounts) return fail(TAV_E_COUNT);
-    if (!list_ok(e->stripOffsets) || !list_ok(e->stripCounts)) return fail(TAV_E_FIELD_TYPE);
+    if (!tiff_of(e).stripOffsets || !tiff_of(e).stripCounts) return fail(TAV_E_COUNT);
+    if (!list_ok(tiff_of(e).stripOffsets) || !list_ok(tiff_of(e).stripCounts)) return fail(TAV_E_FIELD_TYPE);
     Strips st{e, tiff_strip_total(e)};
     if (st.n == 0) return fail(TAV_E_COUNT);
-    uint8_t* out = static_cast<uint8_t*>(buffer);
 
     if (e->optionFlags[kOptStripRead]) {
         if (page >= st.n) return fail(TAV_E_PAGE_RANGE);
@@ -181,81 +178,3 @@ int tiff_read_strips(FctEntry* e, void* buffer, uint32_t start, uint32_t length,
     return fail(TAV_E_SHORT_STRIPS);
 }
 
-namespace {
-
-// Raw data: the file's bytes as they stand.
-int raw_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
-             uint32_t* remaining) {
-    const int fd = int(e->fd);
-    errno = 0;
-    int32_t end = fio_lseek(fd, 0, 2);
-    if (end < 0) return fail(errno ? errno : TAV_EIO);
-    errno = 0;
-    if (fio_seek_to(fd, start) != int32_t(start)) {
-        if (errno == 0 || start >= 0x80000000u) errno = TAV_E_OFFSET;
-        return -1;
-    }
-    uint32_t got = 0;
-    while (got < length) {
-        int32_t r = fio_read(fd, buffer + got, length - got);
-        if (r < 0) return fail(errno ? errno : TAV_E_COUNT);
-        if (r == 0) break;
-        got += uint32_t(r);
-    }
-    if (got < length) return fail(TAV_E_COUNT);
-    uint64_t used = uint64_t(start) + got;
-    *remaining = used >= uint64_t(end) ? 0 : uint32_t(uint64_t(end) - used);
-    return int(got);
-}
-
-}  // namespace
-
-int page_read(int handle, void* buffer, uint32_t start, uint32_t length, uint32_t* remaining,
-              uint16_t page) {
-    errno = 0;
-    FctEntry* e = fct_lookup(handle);
-    if (!e) return -1;
-    if ((e->openFlags & TAV_OPEN_ACCESS_MASK) == TAV_OPEN_WRITE) return fct_fail(e, TAV_EACCES);
-    if (length >= 0x80000000u) return fct_fail(e, TAV_E2BIG);
-    if (!buffer) return fct_fail(e, TAV_EINVAL);
-    uint32_t ignored = 0;
-    if (!remaining) remaining = &ignored;
-
-    uint32_t p = page;
-    if (e->fileType != FILETYPE_RAW && e->fileType != FILETYPE_XIFF) {
-        if (page == 0) return fct_fail(e, TAV_EINVAL);
-        p = uint32_t(page) - 1;
-        if (!e->optionFlags[kOptStripRead] && p != e->curPage) return fct_fail(e, TAV_E_PAGE);
-        if (start > e->pageDataSize) return fct_fail(e, TAV_E_OFFSET);
-        if (length == 0 || length > e->pageDataSize) return fct_fail(e, TAV_E_COUNT);
-    }
-
-    int r;
-    switch (e->fileType) {
-    case FILETYPE_RAW:
-        r = raw_read(e, static_cast<uint8_t*>(buffer), start, length, remaining);
-        break;
-    case FILETYPE_TIFF:
-        r = tiff_read_strips(e, buffer, start, length, remaining, p);
-        break;
-    case FILETYPE_RESERVED4:
-    case FILETYPE_RESERVED5:
-        *remaining = 0;
-        r = 0;
-        break;
-    case FILETYPE_BLOCK:
-    case FILETYPE_GIF:    // read at the format view's data offset
-    case FILETYPE_PCX:
-    case FILETYPE_DCX:
-    case FILETYPE_BMP:
-    case FILETYPE_TGA:
-    case FILETYPE_JPEG:
-    case FILETYPE_AWD:
-    case FILETYPE_XIFF:
-    default:
-        r = fail(TAV_E_NOT_SUPPORTED);
-        break;
-    }
-    if (r < 0) return fct_fail(e, errno ? errno : TAV_EIO);
-    return r;
-}

@@ -7,11 +7,15 @@
 #include "fileio/byteorder.h"
 #include "fileio/fio.h"
 #include "fileio/mem.h"
-#include "frame/ops.h"
 #include "tiff/tiff.h"
 #include "tiff/write/tiff_writer.h"
 
 namespace {
+
+int fail(int code) {
+    errno = code;
+    return -1;
+}
 
 bool swaps(const FctEntry* e) { return e->detectWord == kByteOrderMM; }
 
@@ -37,7 +41,7 @@ int write_u32(FctEntry* e, uint32_t pos, uint32_t v) {
 }
 
 // Position of the page offset table's entry for page i (from 0).
-uint32_t table_slot(const FctEntry* e, uint32_t i) { return e->pageTableOffset + 16 + 4 * i; }
+uint32_t table_slot(const FctEntry* e, uint32_t i) { return tiff_of(e).pageTableOffset + 16 + 4 * i; }
 
 // The next-IFD field of the directory at ifd.
 int link_of(FctEntry* e, uint32_t ifd, uint32_t* link) {
@@ -51,40 +55,41 @@ int link_of(FctEntry* e, uint32_t ifd, uint32_t* link) {
 }  // namespace
 
 int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
-    if (to < 1 || to >= from || from > e->pageCount) return fct_fail(e, TAV_E_PAGE);
-    if ((e->openFlags & 3) == 0) return fct_fail(e, TAV_EACCES);
+    TiffState& ts = tiff_of(e);
+    if (to < 1 || to >= from || from > e->pageCount) return fail(TAV_E_PAGE);
+    if (!e->can_write()) return fail(TAV_EACCES);
 
-    if (to - 1 <= e->tableIfdIndex) e->tableFromChain = 1;
-    e->updateMode = 2;  // later pages are not linked to their predecessor
+    if (to - 1 <= ts.tableIfdIndex) ts.tableFromChain = 1;
+    ts.updateMode = kUpdateMoved;  // later pages are not linked to their predecessor
 
     // The pending directory is finished and the table written, so that the
     // file's chain and table hold every page.
-    if (!(e->closeFlags & 1)) {
+    if (!(ts.closeFlags & kCloseDirectoryDone)) {
         e->editFlags |= kEditPageComplete;
-        if (tiff_finish_dir(e, 1) < 0) return fct_fail_errno(e);
-        e->closeFlags |= 1;
+        if (tiff_finish_dir(e, 1) < 0) return -1;
+        ts.closeFlags |= kCloseDirectoryDone;
     }
-    if (e->rewriteNeeded && tiff_write_table(e) < 0) return fct_fail_errno(e);
-    if (e->pageTableOffset == 0) return fct_fail(e, TAV_E_NOT_SUPPORTED);
+    if (ts.rewriteNeeded && tiff_write_table(e) < 0) return -1;
+    if (ts.pageTableOffset == 0) return fail(TAV_E_NOT_SUPPORTED);
 
     // M: the moved directory, N: its successor, T: the target's directory.
     uint32_t m = 0, t = 0, n = 0, linkM = 0, linkToTarget = 4, linkToM = 0;
-    if (read_u32(e, table_slot(e, from - 1), &m) < 0) return fct_fail_errno(e);
-    if (read_u32(e, table_slot(e, to - 1), &t) < 0) return fct_fail_errno(e);
-    if (link_of(e, m, &linkM) < 0 || read_u32(e, linkM, &n) < 0) return fct_fail_errno(e);
+    if (read_u32(e, table_slot(e, from - 1), &m) < 0) return -1;
+    if (read_u32(e, table_slot(e, to - 1), &t) < 0) return -1;
+    if (link_of(e, m, &linkM) < 0 || read_u32(e, linkM, &n) < 0) return -1;
     if (to > 1) {
         uint32_t before = 0;
         if (read_u32(e, table_slot(e, to - 2), &before) < 0 || link_of(e, before, &linkToTarget) < 0)
-            return fct_fail_errno(e);
+            return -1;
     }
     uint32_t prev = 0;
     if (read_u32(e, table_slot(e, from - 2), &prev) < 0 || link_of(e, prev, &linkToM) < 0)
-        return fct_fail_errno(e);
+        return -1;
 
     // Chain: ... -> M -> T -> ... -> page from-2 -> N.
     if (write_u32(e, linkToTarget, m) < 0 || write_u32(e, linkM, t) < 0 ||
         write_u32(e, linkToM, n) < 0)
-        return fct_fail_errno(e);
+        return -1;
 
     // Table: M at the target's place, the entries behind it move up by one.
     uint32_t moved = from - to;
@@ -93,18 +98,12 @@ int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
     MemBlock<uint8_t> big;
     if (moved > 64) {
         big.reset(static_cast<uint8_t*>(mem_calloc(moved, 4)));
-        if (!big) return fct_fail_errno(e);
+        if (!big) return -1;
         buf = big.get();
     }
-    if (read_at(e, table_slot(e, to - 1), buf, 4 * moved) < 0) return fct_fail_errno(e);
+    if (read_at(e, table_slot(e, to - 1), buf, 4 * moved) < 0) return -1;
     if (write_u32(e, table_slot(e, to - 1), m) < 0 ||
         write_at(e, table_slot(e, to), buf, 4 * moved) < 0)
-        return fct_fail_errno(e);
+        return -1;
     return 0;
-}
-
-int opt_move_page(FctEntry* e, uint32_t* value) {
-    if (!value) return fct_fail(e, TAV_E_OPTION);
-    if (e->fileType != FILETYPE_TIFF) return fct_fail(e, TAV_E_NOT_SUPPORTED);
-    return tiff_move_page(e, value[0], value[1]);
 }

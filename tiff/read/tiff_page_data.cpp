@@ -1,6 +1,5 @@
-// Auxiliary page data (xtavgtdata): texts, ICC profile and the
-// tables of the photometric area, for TIFF pages. The other formats'
-// palettes come with their readers.
+// Auxiliary data of a TIFF page (xtavgtdata): texts, ICC profile and the
+// tables of the photometric area.
 //
 // Choices:
 //  - Sizes and buffers come from the caller's PageInfo, file offsets and the
@@ -18,7 +17,6 @@
 
 #include "fileio/byteorder.h"
 #include "frame/fct.h"
-#include "frame/ops.h"
 #include "tiff/read/page_internal.h"
 
 namespace {
@@ -46,7 +44,9 @@ void swap32(void* buf, uint32_t size) {
     }
 }
 
-int tiff_data(FctEntry* e, PageInfo* info) {
+}  // namespace
+
+int tiff_page_data(FctEntry* e, PageInfo* info) {
     int64_t end = page_file_end(e);
     if (end < 0) return -1;
     const bool mm = tiff_read_order(e) == kByteOrderMM;
@@ -112,33 +112,5 @@ int tiff_data(FctEntry* e, PageInfo* info) {
     default:
         break;
     }
-    return 0;
-}
-
-}  // namespace
-
-int page_get_data(int handle, PageInfo* info) {
-    errno = 0;
-    FctEntry* e = fct_lookup(handle);
-    if (!e) return -1;
-    if (!info) return fct_fail(e, TAV_EINVAL);
-    int r = 0;
-    switch (e->fileType) {
-    case FILETYPE_TIFF:
-        r = tiff_data(e, info);
-        break;
-    case FILETYPE_GIF:   // palettes, with the GIF/PCX readers
-    case FILETYPE_PCX:
-    case FILETYPE_DCX:
-    case FILETYPE_TGA:
-    case FILETYPE_BMP:   // profile and palette, with the BMP reader
-    case FILETYPE_XIFF:
-        errno = TAV_E_NOT_SUPPORTED;
-        r = -1;
-        break;
-    default:
-        break;  // nothing to deliver
-    }
-    if (r < 0) return fct_fail(e, errno ? errno : kShortRead);
     return 0;
 }

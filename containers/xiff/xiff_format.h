@@ -1,0 +1,12 @@
+// XIFF files: TIFF files with the XIFF marks, read through the outside
+// XIFF reader.
+#pragma once
+
+#include "frame/detect.h"
+#include "frame/format.h"
+
+extern const FormatOps kXiffFormat;
+
+// The XIFF marks behind a TIFF header: kProbeYes, kProbeNo, or kProbeRefused
+// for a "XEROX DIFF" version that is not supported.
+Probe xiff_probe(const FileHead& head);

@@ -1,0 +1,145 @@
+// The format table: one row of operations per file type. Every export that
+// works on a handle does its generic steps in the frame and calls its
+// format's row for the rest; a file format is a module of its own that
+// fills in one row (frame/format_table.cpp lists them).
+//
+// A null operation means the format does not support it: each export then
+// gives its own answer for that case (usually 293). A format that accepts a
+// call and has nothing to do fills the slot with one of the `format_nothing_*`
+// operations below, so "does nothing and succeeds" and "not supported" are
+// never confused.
+#pragma once
+
+#include <cstdint>
+
+#include "qvtav.h"
+
+struct FctEntry;
+struct FileLocation;
+
+// What a format is, beyond its operations.
+enum FormatTrait : uint32_t {
+    // The file is plain bytes: no pages, no page information; the page calls
+    // skip their page checks and the format answers them directly.
+    kTraitByteStream = 1u << 0,
+    // The document is not reached through a descriptor of the file layer: the
+    // format opens, creates and closes its own storage (fd holds its root).
+    kTraitOwnStorage = 1u << 1,
+    // Pages are delivered decoded, so the stored size is the decoded size.
+    kTraitDecodedPages = 1u << 2,
+    // Decoded rows are padded to a multiple of 32 bits.
+    kTraitRowsOf32Bits = 1u << 3,
+    // A page write of zero bytes is meaningful (it ends a page).
+    kTraitEmptyWrites = 1u << 4,
+};
+
+// The kind of data a caller announces in the record's fileType when it
+// writes a page with PutOptions.typeGiven set: the file type whose data it
+// will deliver.
+enum DataKind : uint32_t {
+    kDataRaw = 1,
+    kDataBlockPages = 2,
+    kDataTiff = 3,
+    kDataReserved4 = 4,
+    kDataReserved5 = 5,
+};
+
+// Bits of xtavwrite's flag: the last data of the page, and (with strip-wise
+// writing, option 4) the end of a strip.
+constexpr uint8_t kWriteLastData = 0x01;
+constexpr uint8_t kWriteEndOfStrip = 0x02;
+
+// What open and create hand to a format's set-up.
+struct FormatRequest {
+    FileLocation* location;
+    const char* path;
+    uint32_t mode;  // access mode of the file layer
+};
+
+// A property block to be written over the one in the file (xtavputprops
+// when the new texts fit the old block).
+struct PropertyPatch {
+    uint32_t offset = 0;      // file offset of the block's text
+    uint8_t* bytes = nullptr; // memory-table block, freed by the editor
+    uint32_t length = 0;
+};
+
+struct FormatOps {
+    uint32_t fileType;
+    const char* name;
+    uint32_t traits;
+
+    // ---- set-up and end of a handle ----
+    // Whether a file of this type can be created (null: never, 22).
+    bool (*can_create)(bool local);
+    // After detection (or, with kTraitOwnStorage, instead of the descriptor):
+    // the format's state and page count. 0, or -1 with errno.
+    int (*open)(FctEntry* e, const FormatRequest& request);
+    // After the file was created (kTraitOwnStorage: instead of creating it).
+    int (*create)(FctEntry* e, const FormatRequest& request);
+    // Close: the finishing writes (last page, tables). 0, or -1 with errno.
+    int (*finish)(FctEntry* e);
+    // Abort: puts back what the format changed inside the original bytes
+    // before the file is cut back to its length at open.
+    void (*abort)(FctEntry* e);
+    // Close and abort: frees the format's state, closes and deletes its work
+    // files. Safe on a partly set-up handle and more than once; keeps errno.
+    void (*release)(FctEntry* e);
+
+    // ---- pages ----
+    // Page information of page `page` (from 0) into the handle's copy.
+    int (*page_info)(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes);
+    // Page data; page is from 0 (a strip in strip-wise reading). Bytes
+    // delivered, or -1 with errno.
+    int (*page_read)(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
+                     uint32_t* remaining, uint32_t page);
+    // Auxiliary data (texts, colour tables, profile) into the caller's buffers.
+    int (*page_data)(FctEntry* e, PageInfo* info);
+    // Page information for writing; page from 0.
+    int (*put_info)(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options);
+    // Page data for writing; page from 0. Bytes taken, or -1 with errno.
+    int32_t (*page_write)(FctEntry* e, const void* buffer, uint32_t count, uint16_t page,
+                          uint8_t flag);
+
+    // ---- options ----
+    // Options 12, 13 and 23 (value checked non-null). Null: the cell is left
+    // as it was.
+    int (*strip_counts)(FctEntry* e, uint32_t option, uint32_t* value);
+    // Option 11 with page information given. Null: nothing to do.
+    int (*image_length)(FctEntry* e, uint32_t rows);
+    // Option 9: the page index window. Null: the handle reads no index (263).
+    int (*index_window)(FctEntry* e, uint32_t entries);
+    // Options 15 to 17 and 19 to 21 (value checked non-null). Null: the
+    // format has no annotation areas.
+    int (*annotation_area)(FctEntry* e, uint32_t option, uint32_t* value);
+    // Option 22: moves page `from` before page `to` (both from 1). Null: 293.
+    int (*move_page)(FctEntry* e, uint32_t to, uint32_t from);
+
+    // ---- whole-document edits (xtavdelpgs, xtavputprops) ----
+    // New summary properties: 1 when they fit the block in the file (*patch
+    // says what to write there), 0 when the handle now holds them for the
+    // rewrite, -1 on failure. Null: the format keeps no properties.
+    int (*set_properties)(FctEntry* e, const PageInfo* props, PropertyPatch* patch);
+    // Copies the document without pages first..last (from 0; -1, -1 for
+    // none) into the descriptor out. Null: only deleting every page (the
+    // whole file) is possible.
+    int (*rewrite)(FctEntry* e, int out, int32_t first, int32_t last);
+    // Deletes pages or sets properties of a document by path, without a
+    // handle (kTraitOwnStorage formats). Null: 293.
+    int (*edit_by_path)(FileLocation* loc, const char* path, int32_t first, int32_t last,
+                        const PageInfo* props);
+};
+
+// The row of a file type (1 to 13), or null for codes outside the table.
+const FormatOps* format_of(uint32_t fileType);
+
+// Operations for formats that accept a call and transfer nothing.
+int format_nothing_info(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes);
+int format_nothing_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
+                        uint32_t* remaining, uint32_t page);
+int format_nothing_data(FctEntry* e, PageInfo* info);
+int format_nothing_put(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options);
+int32_t format_nothing_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t page,
+                             uint8_t flag);
+// Set-up of a file that holds one page.
+int format_single_page(FctEntry* e, const FormatRequest& request);

@@ -1,0 +1,52 @@
+// The format table: the row of each file type, and the operations shared by
+// formats that accept a call and have nothing to do.
+#include "frame/format.h"
+
+#include "awd/awd_format.h"
+#include "containers/block/block_format.h"
+#include "containers/raw/raw_format.h"
+#include "containers/reserved/reserved_format.h"
+#include "containers/xiff/xiff_format.h"
+#include "frame/fct.h"
+#include "tiff/formats/bmp/bmp_format.h"
+#include "tiff/formats/dcx/dcx_format.h"
+#include "tiff/formats/gif/gif_format.h"
+#include "tiff/formats/jpeg/jpeg_format.h"
+#include "tiff/formats/pcx/pcx_format.h"
+#include "tiff/formats/tga/tga_format.h"
+#include "tiff/tiff_format.h"
+
+namespace {
+
+// One row per file type code, in code order.
+const FormatOps* const kFormats[] = {
+    &kRawFormat,   &kBlockFormat, &kTiffFormat, &kReserved4Format, &kReserved5Format,
+    &kGifFormat,   &kPcxFormat,   &kBmpFormat,  &kDcxFormat,       &kTgaFormat,
+    &kJpegFormat,  &kAwdFormat,   &kXiffFormat,
+};
+
+}  // namespace
+
+const FormatOps* format_of(uint32_t fileType) {
+    for (const FormatOps* f : kFormats)
+        if (f->fileType == fileType) return f;
+    return nullptr;
+}
+
+int format_nothing_info(FctEntry*, uint32_t, PageInfo&, PageSizes*) { return 0; }
+
+int format_nothing_read(FctEntry*, uint8_t*, uint32_t, uint32_t, uint32_t* remaining, uint32_t) {
+    *remaining = 0;
+    return 0;
+}
+
+int format_nothing_data(FctEntry*, PageInfo*) { return 0; }
+
+int format_nothing_put(FctEntry*, uint16_t, PageInfo*, const PutOptions*) { return 0; }
+
+int32_t format_nothing_write(FctEntry*, const void*, uint32_t, uint16_t, uint8_t) { return 0; }
+
+int format_single_page(FctEntry* e, const FormatRequest&) {
+    e->pageCount = 1;
+    return 0;
+}
