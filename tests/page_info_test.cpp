@@ -3,6 +3,7 @@
 // byte-count options 12, 13 and 23.
 #include <cstring>
 
+#include "fileio/mem.h"
 #include "page_test_util.h"
 
 namespace {
@@ -174,6 +175,29 @@ TEST_F(PageInfoCall, OneJpegInfoForOnePageInfo) {
     ASSERT_EQ(f.info(2, bogus, f.ps), 0u);
     EXPECT_NE(bogus.compressionInfo.jpeg, &mine);
     EXPECT_EQ(mine.headerLength, 12345u);
+}
+
+// A JpegInfo handed back to a call that fails while finding its page (here:
+// no directory of the subfile type asked for) stays the handle's: it is
+// recycled or freed later, never lost from the memory table.
+TEST_F(PageInfoCall, JpegInfoHandedBackToAFailedCallIsNotLost) {
+    std::vector<uint8_t> j = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x04, 1, 2, 0xFF, 0xDA, 0x00, 0x04, 0, 0};
+    j.resize(64, 5);
+    TiffBuilder b;
+    uint32_t at = b.add_data(j);
+    b.add_ifd().longs(256, {8}).longs(257, {8}).shorts(258, {8}).shorts(259, {6})
+        .shorts(262, {1}).longs(273, {at + 8}).longs(279, {56}).shorts(512, {1}).longs(513, {at});
+    OpenedFile f(save(b.build()));
+    ASSERT_EQ(f.info(1), 0u);
+    const int blocks = mem_live_blocks();  // the handle's tables and one JpegInfo
+    for (int i = 0; i < 700; ++i) {
+        f.pi.subfileType = 4;
+        ASSERT_EQ(f.info(1), uint32_t(TAV_E_NO_SUBFILE)) << i;
+        f.pi.subfileType = 0;
+        ASSERT_EQ(f.info(1), 0u) << i;
+        ASSERT_EQ(f.pi.compression, TAV_COMP_JPEG_INFO);
+        ASSERT_EQ(mem_live_blocks(), blocks) << i;
+    }
 }
 
 TEST_F(PageInfoCall, ReadAnyStartInPiecesOfAnySize) {
