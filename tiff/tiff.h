@@ -6,31 +6,11 @@
 #include "frame/fct.h"
 #include "frame/format.h"
 #include "qvtav.h"
+#include "tiff/tiff_entry.h"
+#include "tiff/tiff_layout.h"
 #include "tiff/tiff_state.h"
 #include "tiff/tiff_tags.h"
-
-// TIFF field types.
-enum TiffType : uint16_t {
-    kTiffByte = 1, kTiffAscii = 2, kTiffShort = 3, kTiffLong = 4, kTiffRational = 5,
-    kTiffSByte = 6, kTiffUndefined = 7,
-};
-
-constexpr uint16_t kByteOrderII = 0x4949;
-constexpr uint16_t kByteOrderMM = 0x4D4D;
-constexpr uint32_t kTiffSlotSize = 668;  // a written directory slot
-
-// The summary-property block behind the header: its mark, version and
-// length (always little-endian), then the text from kPropertyText on.
-constexpr char kPropertyMark[] = "TEXO TIFF ";
-constexpr uint32_t kPropertyMarkLength = sizeof kPropertyMark - 1;
-constexpr uint32_t kPropertyHeaderOffset = 8;
-constexpr uint32_t kPropertyHeaderSize = 16;  // mark, version u16, length u32
-constexpr uint16_t kPropertyVersion = 1;
-constexpr uint32_t kPropertyText = kPropertyHeaderOffset + kPropertyHeaderSize;
-// The five labelled texts of the block, in order.
-constexpr int kPropertyCount = 5;
-constexpr const char* kPropertyLabels[kPropertyCount] = {"Title:", "Author:", "Subject:",
-                                                         "Keywords:", "Comments:"};
+#include "tiff/tiff_types.h"
 
 struct TiffHeader {
     uint16_t byteOrder;
@@ -51,11 +31,6 @@ int tiff_setup_pages(FctEntry* e);
 int tiff_page_dir(FctEntry* e, uint32_t page, TiffDir* dir);
 // The IFD offset of a page (from 0) without reading its directory.
 int tiff_page_ifd_offset(FctEntry* e, uint32_t page, uint32_t* ifdOffset);
-// Value of an entry as the decoder takes it: SHORT count 1 its first u16,
-// otherwise the u32 field.
-inline uint32_t tiff_entry_value(const TiffDirEntry& d) {
-    return (d.type == kTiffShort && d.count == 1) ? (d.value & 0xFFFFu) : d.value;
-}
 // Frees the reader's page-location state (index cache, memo, work buffers).
 void tiff_release_reader(FctEntry* e);
 
@@ -86,6 +61,8 @@ int tiff_set_properties(FctEntry* e, const PageInfo* props, PropertyPatch* patch
 int tiff_read_property_block(FctEntry* e);
 void tiff_parse_properties(const TiffState& ts, PageInfo& c);
 uint8_t* tiff_build_property_block(const PageInfo* info, uint32_t* length);
+// The block's 16-byte header (mark, version, length) into out.
+void tiff_property_header(uint8_t* out, uint32_t length);
 
 // ---- writing (tiff/write/) ----
 // Create set-up: work directory, page offset table work file (262 on failure).
@@ -105,7 +82,5 @@ void tiff_release_writer(FctEntry* e);
 // leaving pages first..last (from 0; -1, -1 for none) out and writing the
 // handle's property block in front.
 int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last);
-// Copies n bytes from srcOffset of one descriptor to dstOffset of another.
-int copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n);
 // Moves page `from` (from 1) of a TIFF handle open for update before page `to`.
 int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from);

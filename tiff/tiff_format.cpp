@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "fileio/byteorder.h"
 #include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "tiff/tiff.h"
@@ -11,8 +12,6 @@
 
 namespace {
 
-constexpr uint16_t kTiffMagic = 42;
-constexpr uint16_t kTiffMagicSwapped = 0x2A00;
 
 int new_state(FctEntry* e) {
     auto* s = mem_new<TiffState>();
@@ -57,7 +56,7 @@ uint16_t tiff_probe(const FileHead& head) {
     uint16_t mark = head.u16(0);
     uint16_t magic = head.u16(2);
     if ((mark == kByteOrderMM || mark == kByteOrderII) &&
-        (magic == kTiffMagic || magic == kTiffMagicSwapped))
+        (magic == kTiffMagic || magic == bswap16(kTiffMagic)))
         return mark;
     return 0;
 }

@@ -60,6 +60,12 @@ void fill_block(uint8_t* block, const PageInfo* p) {
 
 }  // namespace
 
+void tiff_property_header(uint8_t* out, uint32_t length) {
+    std::memcpy(out, kPropertyMark, kPropertyMarkLength);
+    put_le16(out + kPropertyMarkLength, kPropertyVersion);
+    put_le32(out + kPropertyMarkLength + 2, length);
+}
+
 int tiff_read_property_block(FctEntry* e) {
     TiffState& ts = tiff_of(e);
     uint8_t head[kPropertyHeaderSize];

@@ -36,14 +36,9 @@ struct StripList {
 
 // Window over the private page index of a TIFF file.
 struct PageIndexCache {
-    uint32_t tempDesc;
-    uint32_t entriesPerChunk;
-    uint32_t newChunks;
-    uint16_t tempCount;
-    uint16_t tempFirst;
+    uint32_t entriesPerChunk;  // option 9
     uint16_t windowCount;
     uint16_t windowFirst;
-    uint8_t* header;   // first 80 bytes at the index offset
     uint8_t* chunks;   // chunk list, 8 bytes per chunk
     uint32_t chunkCount;  // entries of the chunk list held in `chunks`
     uint32_t entries[10][2];  // cached page entries: base, IFD offset
@@ -76,7 +71,6 @@ struct TiffState {
     uint32_t pageTableOffset;
     uint32_t tableIfdIndex;
     uint32_t privateTagSlot;
-    uint32_t indexKind;
     PageIndexCache* indexCache;
     TiffDir* workDir;
     char* tempName;
@@ -116,3 +110,11 @@ struct TiffState {
 
 inline TiffState& tiff_of(FctEntry* e) { return format_state<TiffState>(e); }
 inline const TiffState& tiff_of(const FctEntry* e) { return format_state<TiffState>(e); }
+
+// The byte order of a TIFF handle's file: the order detection saw in an
+// opened file, else the handle's byteOrder (option 14; "II" by default).
+inline uint16_t tiff_order(const FctEntry* e) {
+    constexpr uint16_t kII = 0x4949, kMM = 0x4D4D;
+    if (e->detectWord == kII || e->detectWord == kMM) return e->detectWord;
+    return e->byteOrder == kMM ? kMM : kII;
+}

@@ -62,3 +62,46 @@ enum TiffTag : uint16_t {
     kTagPageIndex = 32935,
     kTagIccProfile = 34675,
 };
+
+// Values of Compression.
+enum TiffCompression : uint32_t {
+    kTiffCompNone = 1,
+    kTiffCompCcittRle = 2,
+    kTiffCompCcittT4 = 3,
+    kTiffCompCcittT6 = 4,
+    kTiffCompLzw = 5,
+    kTiffCompOldJpeg = 6,
+    kTiffCompPackBits = 32773,
+    kTiffCompJpegOther = 32864,  // a JPEG code some writers use
+};
+
+// Values of PhotometricInterpretation.
+enum TiffPhotometric : uint32_t {
+    kTiffPhotoWhiteIsZero = 0,
+    kTiffPhotoBlackIsZero = 1,
+    kTiffPhotoRgb = 2,
+    kTiffPhotoPalette = 3,
+    kTiffPhotoMask = 4,
+    kTiffPhotoYCbCr = 6,
+};
+
+// Bits of NewSubfileType.
+constexpr uint32_t kSubfileReducedImage = 1;
+constexpr uint32_t kSubfilePage = 2;  // one page of a multi-page document
+constexpr uint32_t kSubfileMask = 4;
+
+// Values of ResolutionUnit.
+constexpr uint32_t kResolutionNone = 1;
+constexpr uint32_t kResolutionInch = 2;
+constexpr uint32_t kResolutionCentimetre = 3;
+
+// Values of PlanarConfiguration.
+constexpr uint32_t kPlanarContiguous = 1;
+constexpr uint32_t kPlanarSeparate = 2;
+
+// Values of FillOrder.
+constexpr uint32_t kFillMsbFirst = 1;
+constexpr uint32_t kFillLsbFirst = 2;
+
+// JPEGProc: baseline.
+constexpr uint32_t kJpegProcBaseline = 1;

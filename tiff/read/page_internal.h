@@ -21,10 +21,15 @@ constexpr uint32_t kTextTagCount = 9;
 constexpr uint32_t kTextInlineBase = 9;
 constexpr uint32_t kTextInlineMask = 18;
 
-// The byte order of a handle's TIFF data: "MM" only when detection saw it.
-inline uint16_t tiff_read_order(const FctEntry* e) {
-    return e->detectWord == kByteOrderMM ? kByteOrderMM : kByteOrderII;
-}
+// ---- the further tables of a page, held in FctEntry::extraOffsets ----
+constexpr uint32_t kExtraCurve = 0;       // grey response curve, or transfer function
+constexpr uint32_t kExtraColorMap = 1;
+constexpr uint32_t kExtraWhitePoint = 2;
+constexpr uint32_t kExtraPrimaries = 3;
+
+// PageInfo.privateTagFlags bits: the annotation areas the page has.
+constexpr uint8_t kAnnotation1Present = 0x01;  // tag 32932
+constexpr uint8_t kAnnotation2Present = 0x02;  // tag 32931
 
 // The offset added to every offset read from the directory (page index
 // scheme), else 0.

@@ -1,7 +1,7 @@
-// TIFF tag decoding: one sorted directory into the handle's
-// PageInfo copy, the strip arrays, the text and colour-table offsets, the
-// private data areas, the ICC profile and the JpegInfo of old-style JPEG
-// pages.
+// TIFF tag decoding: one sorted directory into the handle's PageInfo copy,
+// the strip arrays, the text and colour-table offsets, the annotation areas,
+// the ICC profile and the JpegInfo of old-style JPEG pages. Each tag the
+// library understands has a handler in one table, found by tag.
 //
 // Choices where the TIFF reading rules leave the matter open:
 //  - Refusals that would otherwise leave errno unchanged report a code of
@@ -34,79 +34,28 @@
 //    area that lies beyond the end is left out (size 0), as libtiff ignores
 //    such tags. Synthesised byte counts that would be negative are 0.
 //  - When the old-style JPEG marker scan moves the first strip back to the
-//    SOS marker, dataBytes and maxStripSize follow the strip's new size, so
-//    the whole strip can be read.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "fileio/byteorder.h"
-#include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "tiff/read/page_internal.h"
+#include "tiff/read/tiff_decode_internal.h"
 #include "tiff/tiff.h"
 
 namespace {
 
-int list_prepare(StripList** list, uint16_t type, uint32_t count);  // below
-int load_list(FctEntry* e, const TiffDirEntry& d, StripList** list, int rebase, int64_t end);
-
-constexpr int kErrJpeg = TAV_E_COMPRESSION;  // JPEG refusals without a code of their own
 constexpr int kErrTiles = TAV_E_UNSUPPORTED;
-
-uint32_t type_size(uint16_t type) {
-    switch (type) {
-    case kTiffShort: return 2;
-    case kTiffLong: return 4;
-    case kTiffRational: return 8;
-    default: return 1;
-    }
-}
-
-// Mask bits of the required tags still missing.
-constexpr uint32_t kNeedWidth = 1, kNeedLength = 2, kNeedOffsets = 4, kNeedCounts = 8;
-
-struct Decode {
-    FctEntry* e;
-    TiffState* ts;
-    uint16_t order;
-    const TiffDir* dir;
-    PageInfo* info;
-    PageSizes* sizes;
-    int64_t fileEnd;
-    uint32_t base;
-    uint32_t need = kNeedWidth | kNeedLength | kNeedOffsets | kNeedCounts;
-    uint32_t offsetsCount = 0;
-    uint32_t countsCount = 0;
-    bool offsetsSeen = false;
-    bool countsSeen = false;
-    bool interchangeSeen = false;
-    bool stripsComputed = false;
-    bool sawProc = false;          // JPEGProc met
-    JpegInfo* jpeg = nullptr;      // the page's JpegInfo while decoding
-    JpegInfo* recycled = nullptr;  // the block handed over by page_get_info
-};
-
-int fail(int code) {
-    errno = code;
-    return -1;
-}
-
-// errno after a failed read, or the given code when the read set none.
-int fail_read(int code) {
-    if (errno == 0) errno = code;
-    return -1;
-}
-
-// True when `bytes` bytes at file offset `pos` lie inside the file.
-bool in_file(const Decode& d, uint64_t pos, uint64_t bytes) {
-    return d.fileEnd >= 0 && pos <= uint64_t(d.fileEnd) && bytes <= uint64_t(d.fileEnd) - pos;
-}
+constexpr uint32_t kColorSpaceEmbedded = 0x4D424544;  // 'MBED': the page carries a profile
+constexpr uint32_t kMaxBitsPerSample = 5;              // values the record keeps
 
 // Reads `count` items of `type` at the directory offset `offset` (base added
 // by tiff_read_typed) after checking they lie in the file; EIO otherwise.
 int read_values(Decode& d, uint16_t type, uint32_t count, uint32_t offset, void* buf,
                 uint32_t bufSize) {
-    uint64_t bytes = uint64_t(count) * type_size(type);
+    uint64_t bytes = uint64_t(count) * tiff_type_size(type);
     if (bytes > bufSize || !in_file(d, uint64_t(offset) + d.base, bytes)) return fail(TAV_EIO);
     errno = 0;
     if (tiff_read_typed(d.e, type, count, offset, d.order, buf, bufSize) < 0)
@@ -127,281 +76,10 @@ uint32_t table_size(const Decode& d, const TiffDirEntry& t, uint64_t bytes) {
 // Records a table of the page: its size into the photometric area's field
 // and its file offset into extraOffsets[slot] (0 when the table is left out).
 void set_table(Decode& d, const TiffDirEntry& t, uint32_t itemBytes, uint32_t& sizeField,
-               int slot) {
+               uint32_t slot) {
     uint32_t size = table_size(d, t, uint64_t(t.count) * itemBytes);
     sizeField = size;
     d.e->extraOffsets[slot] = size ? t.value + d.base : 0;
-}
-
-JpegInfo* jpeg_get(Decode& d) {
-    if (!d.jpeg) {
-        d.jpeg = static_cast<JpegInfo*>(mem_calloc(1, sizeof(JpegInfo)));
-        if (!d.jpeg) errno = TAV_ENOMEM;
-    }
-    return d.jpeg;
-}
-
-// (A refused JPEG page releases its JpegInfo: tiff_decode_dir does it on
-// every failure; a recycled block is emptied and stays with the handle, so
-// the caller's PageInfo never points at freed memory.)
-
-// dataBytes and maxStripSize from the first stripCount byte counts.
-int sum_strips(Decode& d) {
-    StripList* c = d.ts->stripCounts;
-    if (!c || (c->type != kTiffShort && c->type != kTiffLong && c->type != 0))
-        return fail(TAV_E_FIELD_TYPE);
-    uint64_t sum = 0;
-    uint32_t maxSize = d.info->maxStripSize;
-    for (uint32_t i = 0; i < d.info->stripCount && i < c->count; ++i) {
-        uint32_t v = strip_list_get(c, i);
-        sum += v;
-        if (v > maxSize) maxSize = v;
-    }
-    d.sizes->dataBytes = sum > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(sum);
-    d.info->maxStripSize = maxSize;
-    return 0;
-}
-
-// The byte counts available for the strips: those held, no more than the
-// offsets when those are known.
-uint32_t counts_available(const Decode& d) {
-    uint32_t n = d.ts->stripCounts ? d.ts->stripCounts->count : 0;
-    if (d.offsetsSeen && d.ts->stripOffsets && d.ts->stripOffsets->count < n)
-        n = d.ts->stripOffsets->count;
-    return n;
-}
-
-// Strip computation.
-int compute_strips(Decode& d) {
-    d.stripsComputed = true;
-    uint32_t n = counts_available(d);
-    uint32_t rps = d.info->rowsPerStrip;
-    if (rps != 0xFFFFFFFFu) {
-        if (rps == 0) {
-            if (n >= 2) return fail(TAV_E_ROWS_PER_STRIP);
-        } else {
-            uint64_t s = (uint64_t(d.info->imageLength) + rps - 1) / rps;
-            d.info->stripCount = uint32_t(s > 0xFFFFFFFFu ? 0xFFFFFFFFu : s);
-        }
-    }
-    if (d.info->stripCount < 2) return 0;
-    if (d.info->stripCount > n) d.info->stripCount = n;  // cut, no error reported
-    if (d.info->stripCount < 2) return 0;
-    return sum_strips(d);
-}
-
-// The single-strip rule: the strip runs from its offset to the end of the
-// file (origSize), whatever its byte count says.
-int single_strip(Decode& d) {
-    uint32_t off = strip_list_get(d.ts->stripOffsets, 0);
-    uint32_t v = d.e->origSize > off ? d.e->origSize - off : 0;
-    if (strip_list_set(d.ts->stripCounts, 0, v) < 0) return -1;
-    d.info->maxStripSize = v;
-    d.info->stripCount = 1;
-    d.sizes->dataBytes = v;
-    d.stripsComputed = true;
-    return 0;
-}
-
-// After the first strip was moved by the JPEG repair: the page's sizes
-// follow it.
-int resize_after_move(Decode& d) {
-    if (!d.stripsComputed) return 0;
-    if (d.info->stripCount < 2) {
-        uint32_t v = strip_list_get(d.ts->stripCounts, 0);
-        d.info->maxStripSize = v;
-        d.sizes->dataBytes = v;
-        return 0;
-    }
-    d.info->maxStripSize = 0;
-    return sum_strips(d);
-}
-
-// Moves the first strip to begin at s, keeping its end.
-int move_first_strip(Decode& d, uint32_t s) {
-    StripList* o = d.ts->stripOffsets;
-    if (!o || o->count == 0) return 0;
-    uint32_t old = strip_list_get(o, 0);
-    if (old == s) return 0;
-    StripList* c = d.countsSeen ? d.ts->stripCounts : nullptr;
-    if (c && c->count > 0) {
-        uint64_t end = uint64_t(old) + strip_list_get(c, 0);
-        uint32_t v = end > s ? uint32_t(end - s) : 0;
-        if (strip_list_set(c, 0, v) < 0) return -1;
-    }
-    if (strip_list_set(o, 0, s) < 0) return -1;
-    return resize_after_move(d);
-}
-
-// Reads two bytes at pos for the marker scan; false when they cannot be read.
-bool read2(Decode& d, uint32_t pos, uint8_t* b) {
-    return page_read_exact(d.e, pos, b, 2, d.fileEnd, TAV_EIO) == 0;
-}
-
-// Marker scan for tag 513. 0, or -1 (page refused).
-int marker_scan(Decode& d) {
-    JpegInfo* j = d.jpeg;
-    const uint32_t start = j->interchangeOffset;
-    uint32_t pos = start;
-    for (;;) {
-        uint8_t b[2];
-        if (!read2(d, pos, b)) b[0] = 0;
-        errno = 0;
-        if (uint64_t(pos) + 2 > 0xFFFFFFFFu) b[0] = 0;
-        pos += 2;
-        if (b[0] != 0xFF || b[1] == 0x00 || b[1] == 0xFF) {
-            j->interchangeLength = pos - 2 - start;
-            if (j->interchangeLength == 0) return fail(kErrJpeg);
-            return 0;
-        }
-        if (b[1] == 0x01 || (b[1] >= 0xD0 && b[1] <= 0xD9)) continue;
-        if (b[1] == 0xDA) {
-            j->interchangeLength = pos - 2 - start;
-            uint32_t s = pos - 2;
-            if (d.offsetsSeen && strip_list_get(d.ts->stripOffsets, 0) != s)
-                if (move_first_strip(d, s) < 0) return -1;
-            return 0;
-        }
-        uint8_t lb[2];
-        bool ok = read2(d, pos, lb);
-        uint32_t len = ok ? uint32_t(lb[0]) << 8 | lb[1] : 0;
-        uint8_t last;
-        // A segment length below 2 cannot hold itself: the scan would stand
-        // still, so it ends there.
-        if (!ok || len < 2 || uint64_t(pos) + len > uint64_t(d.fileEnd) ||
-            page_read_exact(d.e, pos + len - 1, &last, 1, d.fileEnd, TAV_EIO) < 0) {
-            errno = 0;
-            j->interchangeLength = pos - 2 - start;
-            if (j->interchangeLength == 0) return fail(kErrJpeg);
-            return 0;
-        }
-        pos += len;
-    }
-}
-
-// Header read with length n (after tag 513 without 514, or at tag 514).
-int header_read(Decode& d, uint32_t n) {
-    JpegInfo* j = d.jpeg;
-    if (j->interchangeLength != 0 && j->interchangeLength < n) n = j->interchangeLength;
-    if (!d.countsSeen) {
-        return fail(TAV_E_NO_BYTE_COUNTS);
-    }
-    j->interchangeLength = n;
-    uint32_t h = n;
-    const uint32_t io = j->interchangeOffset;
-    StripList* o = d.offsetsSeen ? d.ts->stripOffsets : nullptr;
-    uint32_t inside = o ? (d.countsCount < o->count ? d.countsCount : o->count) : 0;
-    bool stripInside = false;
-    for (uint32_t i = 0; i < inside; ++i) {
-        uint32_t s = strip_list_get(o, i);
-        if (s > io && uint64_t(s) < uint64_t(io) + n) {
-            stripInside = true;
-            break;
-        }
-    }
-    if (stripInside) {
-        uint32_t dataBytes = d.sizes->dataBytes;
-        if (d.countsCount == 1) {
-            if (n <= dataBytes) {
-                return fail(kErrJpeg);
-            }
-            uint32_t m = n - dataBytes;
-            if (!in_file(d, io, m)) {
-                return fail(kErrJpeg);
-            }
-            MemBlock<uint8_t> buf(m, 1);
-            if (!buf) {
-                return fail(TAV_ENOMEM);
-            }
-            if (page_read_exact(d.e, io, buf.get(), m, d.fileEnd, TAV_EIO) < 0) {
-                return -1;
-            }
-            uint32_t p = m;
-            for (uint32_t i = 0; i + 1 < m; ++i)
-                if (buf[i] == 0xFF && buf[i + 1] == 0xDA) {
-                    p = i;
-                    break;
-                }
-            if (p == m) {
-                return fail(kErrJpeg);
-            }
-            uint32_t old = strip_list_get(o, 0);
-            uint32_t s = io + p;
-            if (s > old) {  // a move forward refuses the page
-                return fail(kErrJpeg);
-            }
-            uint64_t grown = uint64_t(strip_list_get(d.ts->stripCounts, 0)) + (old - s);
-            uint32_t v = grown > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(grown);
-            if (strip_list_set(d.ts->stripCounts, 0, v) < 0 || strip_list_set(o, 0, s) < 0) {
-                return -1;
-            }
-            d.info->maxStripSize = v;
-            j->interchangeLength = p;
-            h = p;
-            d.sizes->dataBytes = v;
-        } else {
-            if (n <= dataBytes) {
-                return fail(kErrJpeg);
-            }
-            h = n - dataBytes;
-        }
-    }
-    if (h == 0 || !in_file(d, io, h)) {
-        return fail(kErrJpeg);
-    }
-    mem_free_field(j->header);  // a second header read replaces the first
-    j->headerLength = h;
-    j->header = static_cast<uint8_t*>(mem_calloc(h, 1));
-    if (!j->header) {
-        return fail(TAV_ENOMEM);
-    }
-    if (page_read_exact(d.e, io, j->header, h, d.fileEnd, kErrJpeg) < 0) return -1;
-    return 0;
-}
-
-int text_index(uint16_t tag) {
-    switch (tag) {
-    case 269: return 0;
-    case 270: return 1;
-    case 271: return 2;
-    case 272: return 3;
-    case 285: return 4;
-    case 306: return 5;
-    case 315: return 6;
-    case 316: return 7;
-    case 305: return 8;
-    default: return -1;
-    }
-}
-
-void text_tag(Decode& d, int k, const TiffDirEntry& t) {
-    TextTagBuf* tags = d.info->textTags;
-    uint32_t* slots = d.e->textTagOffsets;
-    if (!tags || !slots) return;
-    uint32_t count = t.count;
-    slots[kTextInlineMask] &= ~(1u << k);
-    slots[k] = 0;
-    if (uint64_t(count) * type_size(t.type) <= 4) {
-        // Inside the entry: the bytes in the file's order, undoing the
-        // directory normalisation of "MM" files.
-        uint32_t v = t.value;
-        if (d.order == kByteOrderMM) {
-            if (t.type == kTiffShort)
-                v = uint32_t(bswap16(uint16_t(v))) | uint32_t(bswap16(uint16_t(v >> 16))) << 16;
-            else
-                v = bswap32(v);
-        }
-        slots[kTextInlineBase + k] = v;
-        slots[kTextInlineMask] |= 1u << k;
-        tags[k].length = count;
-        return;
-    }
-    if (!in_file(d, uint64_t(t.value) + d.base, count)) {
-        tags[k].length = 0;  // beyond the end of the file: left out
-        return;
-    }
-    tags[k].length = count;
-    slots[k] = t.value + d.base;
 }
 
 // Reads n rationals (2n LONG) at the entry's offset into dst; zero
@@ -413,329 +91,460 @@ int read_rationals(Decode& d, const TiffDirEntry& t, uint32_t* dst, uint32_t n) 
     return 0;
 }
 
-int load_offsets(Decode& d, const TiffDirEntry& t) {
-    if (load_list(d.e, t, &d.ts->stripOffsets, 1, d.fileEnd) < 0) return -1;
-    d.need &= ~kNeedOffsets;
-    d.offsetsSeen = true;
-    d.offsetsCount = t.count;
-    if (d.countsSeen && d.countsCount == 1 && d.offsetsCount == 1) {
-        uint32_t off = strip_list_get(d.ts->stripOffsets, 0);
-        uint64_t end = uint64_t(off) + strip_list_get(d.ts->stripCounts, 0);
-        if (end > d.e->origSize) {
-            uint32_t v = d.e->origSize > off ? d.e->origSize - off : 0;
-            if (strip_list_set(d.ts->stripCounts, 0, v) < 0) return -1;
+// The bytes of a value that stands in its entry, in the order the file
+// holds them: one-byte items are kept so; SHORT halves and wider values
+// were brought to host order and go back.
+uint32_t entry_bytes(const TiffDirEntry& t, uint16_t order) {
+    uint32_t v = t.value;
+    if (order != kByteOrderMM || tiff_is_byte_type(t.type)) return v;
+    if (t.type == kTiffShort)
+        return uint32_t(bswap16(uint16_t(v))) | uint32_t(bswap16(uint16_t(v >> 16))) << 16;
+    return bswap32(v);
+}
+
+// ---- the handlers: one per tag (or group of tags) ----
+
+// What a handler is given: the entry, its value as the decoder takes it,
+// its index in the directory and the argument of its table row.
+struct Tag {
+    const TiffDirEntry& t;
+    uint32_t v;
+    uint32_t idx;
+    uint32_t arg;
+};
+
+using TagHandler = int (*)(Decode& d, const Tag& tag);
+
+int on_subfile_type(Decode& d, const Tag& g) {
+    uint32_t s = g.v & ~kSubfilePage;
+    if (s == 0) d.info->subfileType = 0;
+    else if (s & kSubfileReducedImage) d.info->subfileType = kSubfileReducedImage;
+    else if (s & kSubfileMask) d.info->subfileType = kSubfileMask;
+    else return fail(TAV_E_UNSUPPORTED);
+    return 0;
+}
+
+int on_width(Decode& d, const Tag& g) {
+    d.info->imageWidth = g.v;
+    d.need &= ~kNeedWidth;
+    return 0;
+}
+
+int on_length(Decode& d, const Tag& g) {
+    d.info->imageLength = g.v;
+    d.need &= ~kNeedLength;
+    return 0;
+}
+
+int on_bits_per_sample(Decode& d, const Tag& g) {
+    const TiffDirEntry& t = g.t;
+    uint32_t* bits = d.info->bitsPerSample;
+    if (t.count == 1) {
+        bits[0] = g.v;
+    } else if (t.count == 2 && t.type == kTiffShort) {
+        bits[0] = t.value & 0xFFFF;
+        bits[1] = t.value >> 16;
+    } else if (t.count >= 2) {
+        uint32_t n = std::min(t.count, kMaxBitsPerSample);
+        uint16_t type = t.type == kTiffLong ? kTiffLong : kTiffShort;
+        uint32_t buf[kMaxBitsPerSample] = {};
+        if (read_values(d, type, n, t.value, buf, sizeof buf) < 0) return -1;
+        for (uint32_t i = 0; i < n; ++i) {
+            if (type == kTiffShort) {
+                uint16_t s;
+                std::memcpy(&s, reinterpret_cast<uint8_t*>(buf) + 2 * i, 2);
+                bits[i] = s;
+            } else {
+                bits[i] = buf[i];
+            }
         }
     }
     return 0;
 }
 
-int load_counts(Decode& d, const TiffDirEntry& t) {
-    if (load_list(d.e, t, &d.ts->stripCounts, 0, d.fileEnd) < 0) return -1;
-    if (strip_list_copy_into(&d.ts->storedCounts, d.ts->stripCounts) < 0) return -1;
-    d.need &= ~kNeedCounts;
-    d.countsSeen = true;
-    d.countsCount = t.count;
-    if (t.count != 1) return compute_strips(d);
-    if (d.offsetsCount == 1) return single_strip(d);
+// The library's compression code; the CCITT codes also mark their option
+// bits.
+int on_compression(Decode& d, const Tag& g) {
+    PageInfo* pi = d.info;
+    switch (g.v) {
+    case kTiffCompNone:
+    case kTiffCompCcittT6:
+    case kTiffCompLzw:
+        pi->compression = g.v;
+        break;
+    case kTiffCompCcittRle:
+        pi->compression = TAV_COMP_CCITT_MH;
+        pi->compressionInfo.value |= 4;
+        break;
+    case kTiffCompCcittT4:
+        pi->compression = TAV_COMP_CCITT_T4;
+        pi->compressionInfo.value |= 8;
+        break;
+    case kTiffCompPackBits:
+        pi->compression = TAV_COMP_PACKBITS;
+        break;
+    case kTiffCompOldJpeg:
+    case kTiffCompJpegOther:
+        pi->compression = TAV_COMP_JPEG;
+        break;
+    default:
+        return fail(TAV_E_COMPRESSION);
+    }
     return 0;
 }
 
-// Byte counts made from the offsets when the page has none (after all
-// entries are decoded).
-int synthesise_counts(Decode& d) {
-    StripList* o = d.ts->stripOffsets;
-    uint32_t n = o->count;
-    int64_t end = page_file_end(d.e);
-    if (end < 0) return -1;
-    if (list_prepare(&d.ts->stripCounts, o->type, n) < 0) return -1;
-    StripList* c = d.ts->stripCounts;
-    // The file stores no byte counts: option 23 answers with these.
-    strip_list_free(d.ts->storedCounts);
-    uint64_t e64 = uint64_t(end);
-    for (uint32_t i = 0; i < n; ++i) {
-        uint64_t off = strip_list_get(o, i);
-        uint64_t next = i + 1 < n ? strip_list_get(o, i + 1) : e64;
-        uint64_t v = next > off ? next - off : 0;
-        if (strip_list_set(c, i, uint32_t(v > 0xFFFFFFFFu ? 0xFFFFFFFFu : v)) < 0) return -1;
+int on_photometric(Decode& d, const Tag& g) {
+    PageInfo* pi = d.info;
+    switch (g.v) {
+    case kTiffPhotoWhiteIsZero: pi->photometric = TAV_PHOTO_BILEVEL_WHITE; break;
+    case kTiffPhotoBlackIsZero: pi->photometric = TAV_PHOTO_BILEVEL_BLACK; break;
+    case kTiffPhotoRgb:
+        pi->photometric = TAV_PHOTO_RGB;
+        pi->area.rgb.planarConfig = kPlanarContiguous;
+        break;
+    case kTiffPhotoPalette:
+        pi->photometric = TAV_PHOTO_PALETTE;
+        pi->area.palette.planarConfig = kPlanarContiguous;
+        break;
+    case kTiffPhotoYCbCr:
+        if (pi->compression != TAV_COMP_JPEG && pi->compression != TAV_COMP_JPEG_INFO)
+            return fail(TAV_E_UNSUPPORTED);
+        pi->photometric = TAV_PHOTO_YCBCR;
+        break;
+    default:
+        return fail(TAV_E_UNSUPPORTED);
     }
-    if (n < 2) {
-        d.info->maxStripSize = strip_list_get(c, 0);
-        d.sizes->dataBytes = d.info->maxStripSize;
+    if (pi->bitsPerSample[0] > 1) {
+        if (pi->photometric == TAV_PHOTO_BILEVEL_WHITE) pi->photometric = TAV_PHOTO_GRAY_WHITE;
+        else if (pi->photometric == TAV_PHOTO_BILEVEL_BLACK) pi->photometric = TAV_PHOTO_GRAY_BLACK;
     }
-    d.need &= ~kNeedCounts;
-    d.countsCount = n;
     return 0;
 }
+
+int on_fill_order(Decode& d, const Tag& g) {
+    d.info->fillOrder = g.v;
+    return 0;
+}
+
+int on_offsets(Decode& d, const Tag& g) { return load_offsets(d, g.t); }
+int on_counts(Decode& d, const Tag& g) { return load_counts(d, g.t); }
+
+// Orientation 1 to 8 as rotation (clockwise) and mirroring.
+int on_orientation(Decode& d, const Tag& g) {
+    struct Turn {
+        uint32_t rotation, mirrored;
+    };
+    static constexpr Turn kTurns[9] = {{0, 0},   {0, 0},   {270, 0}, {180, 0}, {90, 0},
+                                       {0, 1},   {270, 1}, {180, 1}, {90, 1}};
+    Turn turn = g.v < 9 ? kTurns[g.v] : kTurns[0];
+    d.info->reserved = 0;
+    d.info->rotation = turn.rotation;
+    d.info->mirrored = turn.mirrored;
+    return 0;
+}
+
+int on_samples(Decode& d, const Tag& g) {
+    d.info->samplesPerPixel = g.v;
+    return 0;
+}
+
+int on_rows_per_strip(Decode& d, const Tag& g) {
+    d.info->rowsPerStrip = g.v;
+    return 0;
+}
+
+int on_resolution(Decode& d, const Tag& g) {
+    uint32_t* at = g.t.tag == kTagXResolution ? &d.info->xResNum : &d.info->yResNum;
+    return read_rationals(d, g.t, at, 1);
+}
+
+int on_planar(Decode& d, const Tag& g) {
+    PageInfo* pi = d.info;
+    if (pi->photometric == TAV_PHOTO_RGB) pi->area.rgb.planarConfig = g.v;
+    else if (pi->photometric == TAV_PHOTO_PALETTE) pi->area.palette.planarConfig = g.v;
+    return 0;
+}
+
+int on_gray_unit(Decode& d, const Tag& g) {
+    if (d.info->photometric == TAV_PHOTO_GRAY_WHITE)
+        d.info->area.gray.grayResponseUnit = uint16_t(g.v);
+    return 0;
+}
+
+int on_gray_curve(Decode& d, const Tag& g) {
+    if (d.info->photometric == TAV_PHOTO_GRAY_WHITE)
+        set_table(d, g.t, 2, d.info->area.gray.grayResponseSize, kExtraCurve);
+    return 0;
+}
+
+// T4Options adds to the CCITT bits; T6Options and Predictor replace them.
+int on_coding_options(Decode& d, const Tag& g) {
+    if (g.t.tag == kTagT4Options) d.info->compressionInfo.value |= g.v;
+    else d.info->compressionInfo.value = g.v;
+    return 0;
+}
+
+int on_resolution_unit(Decode& d, const Tag& g) {
+    bool known = g.v >= kResolutionNone && g.v <= kResolutionCentimetre;
+    d.info->resolutionUnit = known ? g.v : kResolutionNone;
+    return 0;
+}
+
+int on_transfer(Decode& d, const Tag& g) {
+    if (d.info->photometric == TAV_PHOTO_PALETTE)
+        set_table(d, g.t, 2, d.info->area.palette.transferSize, kExtraCurve);
+    return 0;
+}
+
+// WhitePoint and PrimaryChromaticities of RGB and palette pages.
+int on_chromaticity(Decode& d, const Tag& g) {
+    PageInfo* pi = d.info;
+    if (pi->photometric != TAV_PHOTO_RGB && pi->photometric != TAV_PHOTO_PALETTE) return 0;
+    bool rgb = pi->photometric == TAV_PHOTO_RGB;
+    if (g.t.tag == kTagWhitePoint)
+        set_table(d, g.t, 8, rgb ? pi->area.rgb.whitePointSize : pi->area.palette.whitePointSize,
+                  kExtraWhitePoint);
+    else
+        set_table(d, g.t, 8, rgb ? pi->area.rgb.primariesSize : pi->area.palette.primariesSize,
+                  kExtraPrimaries);
+    return 0;
+}
+
+int on_color_map(Decode& d, const Tag& g) {
+    if (d.info->photometric == TAV_PHOTO_PALETTE)
+        set_table(d, g.t, 2, d.info->area.palette.colorMapSize, kExtraColorMap);
+    return 0;
+}
+
+// Tiles are taken only when one tile spans the width (as strips).
+int on_tile_width(Decode& d, const Tag& g) {
+    if (d.offsetsSeen || g.v < d.info->imageWidth) return fail(kErrTiles);
+    return 0;
+}
+
+int on_jpeg_proc(Decode& d, const Tag& g) {
+    d.info->compression = TAV_COMP_JPEG_INFO;
+    JpegInfo* j = jpeg_get(d);
+    if (!j) return -1;
+    d.sawProc = true;
+    j->interchangeLength = 0;
+    j->interchange = g.v;
+    if (g.v != kJpegProcBaseline) return fail(kErrJpeg);
+    return 0;
+}
+
+// The interchange stream: its header is read here unless its length
+// follows in the next entry.
+int on_jpeg_format(Decode& d, const Tag& g) {
+    d.info->compression = TAV_COMP_JPEG_INFO;
+    JpegInfo* j = jpeg_get(d);
+    if (!j) return -1;
+    if (!d.sawProc) j->interchange = kJpegProcBaseline;
+    j->interchangeOffset = g.t.value + d.base;
+    d.interchangeSeen = true;
+    if (marker_scan(d) < 0) return -1;
+    bool lengthNext = g.idx + 1 < d.dir->entryCount &&
+                      d.dir->entries[g.idx + 1].tag == kTagJpegInterchangeLength;
+    if (!lengthNext) return header_read(d, j->interchangeLength);
+    return 0;
+}
+
+int on_jpeg_length(Decode& d, const Tag& g) {
+    if (!d.jpeg || !d.interchangeSeen) return 0;  // no interchange stream to read
+    return header_read(d, g.v);
+}
+
+int on_restart_interval(Decode& d, const Tag& g) {
+    if (d.jpeg) d.jpeg->restartInterval = g.v;
+    return 0;
+}
+
+// Separate JPEG tables are taken only beside an interchange stream.
+int on_jpeg_tables(Decode& d, const Tag&) { return d.interchangeSeen ? 0 : fail(kErrJpeg); }
+
+int on_ycbcr_coefficients(Decode& d, const Tag& g) {
+    if (d.info->photometric != TAV_PHOTO_YCBCR) return 0;
+    return read_rationals(d, g.t, d.info->area.ycbcr.coefficients, 3);
+}
+
+int on_subsampling(Decode& d, const Tag& g) {
+    if (d.info->photometric == TAV_PHOTO_YCBCR)
+        std::memcpy(d.info->area.ycbcr.subSampling, &g.t.value, 4);
+    if (d.jpeg) {
+        d.jpeg->jpegOptions = g.t.value;
+        d.jpeg->interchangeLength = 0;
+    }
+    return 0;
+}
+
+int on_positioning(Decode& d, const Tag& g) {
+    if (d.info->photometric == TAV_PHOTO_YCBCR) d.info->area.ycbcr.positioning = uint16_t(g.v);
+    return 0;
+}
+
+int on_reference(Decode& d, const Tag& g) {
+    if (d.info->photometric != TAV_PHOTO_YCBCR) return 0;
+    return read_rationals(d, g.t, d.info->area.ycbcr.referenceBlackWhite, 6);
+}
+
+// The annotation areas: length and offset for options 15 to 21.
+int on_annotation(Decode& d, const Tag& g) {
+    bool first = g.t.tag == kTagAnnotation1;
+    (first ? d.ts->aux1Len : d.ts->aux2Len) = g.t.count;
+    (first ? d.ts->aux1Off : d.ts->aux2Off) = g.t.value;
+    d.info->privateTagFlags |= first ? kAnnotation1Present : kAnnotation2Present;
+    return 0;
+}
+
+int on_icc_profile(Decode& d, const Tag& g) {
+    PageInfo* pi = d.info;
+    uint32_t size = table_size(d, g.t, g.t.count);
+    pi->profileOffset.ptr = nullptr;
+    pi->profileOffset.value = size ? g.t.value + d.base : 0;
+    pi->profileSize = size;
+    if (size && pi->profileOffset.value) pi->colorSpaceType = kColorSpaceEmbedded;
+    return 0;
+}
+
+// A text tag (its index in the record's textTags in the row's argument): its
+// length, and where xtavgtdata finds it.
+int on_text(Decode& d, const Tag& g) {
+    const TiffDirEntry& t = g.t;
+    const uint32_t k = g.arg;
+    TextTagBuf* tags = d.info->textTags;
+    uint32_t* slots = d.e->textTagOffsets;
+    if (!tags || !slots) return 0;
+    slots[kTextInlineMask] &= ~(1u << k);
+    slots[k] = 0;
+    uint64_t bytes = uint64_t(t.count) * std::max(tiff_type_size(t.type), 1u);
+    if (bytes <= 4) {
+        // Inside the entry: its bytes in the file's order.
+        slots[kTextInlineBase + k] = entry_bytes(t, d.order);
+        slots[kTextInlineMask] |= 1u << k;
+        tags[k].length = t.count;
+        return 0;
+    }
+    if (!in_file(d, uint64_t(t.value) + d.base, t.count)) {
+        tags[k].length = 0;  // beyond the end of the file: left out
+        return 0;
+    }
+    tags[k].length = t.count;
+    slots[k] = t.value + d.base;
+    return 0;
+}
+
+struct TagRule {
+    uint16_t tag;
+    TagHandler handle;
+    uint32_t arg;
+};
+
+// Every tag the library understands, in tag order.
+constexpr TagRule kTagRules[] = {
+    {kTagNewSubfileType, on_subfile_type, 0},
+    {kTagImageWidth, on_width, 0},
+    {kTagImageLength, on_length, 0},
+    {kTagBitsPerSample, on_bits_per_sample, 0},
+    {kTagCompression, on_compression, 0},
+    {kTagPhotometric, on_photometric, 0},
+    {kTagFillOrder, on_fill_order, 0},
+    {kTagDocumentName, on_text, TAV_TEXT_DOCUMENT_NAME},
+    {kTagImageDescription, on_text, TAV_TEXT_IMAGE_DESCRIPTION},
+    {kTagMake, on_text, TAV_TEXT_MAKE},
+    {kTagModel, on_text, TAV_TEXT_MODEL},
+    {kTagStripOffsets, on_offsets, 0},
+    {kTagOrientation, on_orientation, 0},
+    {kTagSamplesPerPixel, on_samples, 0},
+    {kTagRowsPerStrip, on_rows_per_strip, 0},
+    {kTagStripByteCounts, on_counts, 0},
+    {kTagXResolution, on_resolution, 0},
+    {kTagYResolution, on_resolution, 0},
+    {kTagPlanarConfig, on_planar, 0},
+    {kTagPageName, on_text, TAV_TEXT_PAGE_NAME},
+    {kTagGrayResponseUnit, on_gray_unit, 0},
+    {kTagGrayResponseCurve, on_gray_curve, 0},
+    {kTagT4Options, on_coding_options, 0},
+    {kTagT6Options, on_coding_options, 0},
+    {kTagResolutionUnit, on_resolution_unit, 0},
+    {kTagTransferFunction, on_transfer, 0},
+    {kTagSoftware, on_text, TAV_TEXT_SOFTWARE},
+    {kTagDateTime, on_text, TAV_TEXT_DATE_TIME},
+    {kTagArtist, on_text, TAV_TEXT_ARTIST},
+    {kTagHostComputer, on_text, TAV_TEXT_HOST_COMPUTER},
+    {kTagPredictor, on_coding_options, 0},
+    {kTagWhitePoint, on_chromaticity, 0},
+    {kTagPrimaryChromaticities, on_chromaticity, 0},
+    {kTagColorMap, on_color_map, 0},
+    {kTagTileWidth, on_tile_width, 0},
+    {kTagTileLength, on_rows_per_strip, 0},
+    {kTagTileOffsets, on_offsets, 0},
+    {kTagTileByteCounts, on_counts, 0},
+    {kTagJpegProc, on_jpeg_proc, 0},
+    {kTagJpegInterchangeFormat, on_jpeg_format, 0},
+    {kTagJpegInterchangeLength, on_jpeg_length, 0},
+    {kTagJpegRestartInterval, on_restart_interval, 0},
+    {kTagJpegQTables, on_jpeg_tables, 0},
+    {kTagJpegDCTables, on_jpeg_tables, 0},
+    {kTagJpegACTables, on_jpeg_tables, 0},
+    {kTagYCbCrCoefficients, on_ycbcr_coefficients, 0},
+    {kTagYCbCrSubSampling, on_subsampling, 0},
+    {kTagYCbCrPositioning, on_positioning, 0},
+    {kTagReferenceBlackWhite, on_reference, 0},
+    {kTagAnnotation2, on_annotation, 0},
+    {kTagAnnotation1, on_annotation, 0},
+    {kTagIccProfile, on_icc_profile, 0},
+};
+
+constexpr bool rules_in_order() {
+    for (size_t i = 1; i < std::size(kTagRules); ++i)
+        if (kTagRules[i - 1].tag >= kTagRules[i].tag) return false;
+    return true;
+}
+static_assert(rules_in_order(), "the tag rules are searched by tag");
 
 int decode_entry(Decode& d, uint32_t idx) {
     const TiffDirEntry& t = d.dir->entries[idx];
-    PageInfo* pi = d.info;
-    const uint32_t v = tiff_entry_value(t);
-    switch (t.tag) {
-    case 254: {
-        uint32_t s = v & ~2u;
-        if (s == 0) pi->subfileType = 0;
-        else if (s & 1) pi->subfileType = 1;
-        else if (s & 4) pi->subfileType = 4;
-        else return fail(TAV_E_UNSUPPORTED);
-        return 0;
-    }
-    case 256:
-        pi->imageWidth = v;
-        d.need &= ~kNeedWidth;
-        return 0;
-    case 257:
-        pi->imageLength = v;
-        d.need &= ~kNeedLength;
-        return 0;
-    case 258:
-        if (t.count == 1) {
-            pi->bitsPerSample[0] = v;
-        } else if (t.count == 2 && t.type == kTiffShort) {
-            pi->bitsPerSample[0] = t.value & 0xFFFF;
-            pi->bitsPerSample[1] = t.value >> 16;
-        } else if (t.count >= 2) {
-            uint32_t n = t.count < 5 ? t.count : 5;
-            uint16_t type = t.type == kTiffLong ? kTiffLong : kTiffShort;
-            uint32_t buf[5] = {};
-            if (read_values(d, type, n, t.value, buf, sizeof buf) < 0) return -1;
-            for (uint32_t i = 0; i < n; ++i) {
-                if (type == kTiffShort) {
-                    uint16_t s;
-                    std::memcpy(&s, reinterpret_cast<uint8_t*>(buf) + 2 * i, 2);
-                    pi->bitsPerSample[i] = s;
-                } else {
-                    pi->bitsPerSample[i] = buf[i];
-                }
-            }
-        }
-        return 0;
-    case 259:
-        switch (v) {
-        case 1:
-        case 4:
-        case 5: pi->compression = v; break;
-        case 2:
-            pi->compression = 2;
-            pi->compressionInfo.value |= 4;
-            break;
-        case 3:
-            pi->compression = 3;
-            pi->compressionInfo.value |= 8;
-            break;
-        case 32773: pi->compression = 6; break;
-        case 6:
-        case 32864: pi->compression = 7; break;
-        default: return fail(TAV_E_COMPRESSION);
-        }
-        return 0;
-    case 262:
-        switch (v) {
-        case 0: pi->photometric = TAV_PHOTO_BILEVEL_WHITE; break;
-        case 1: pi->photometric = TAV_PHOTO_BILEVEL_BLACK; break;
-        case 2:
-            pi->photometric = TAV_PHOTO_RGB;
-            pi->area.rgb.planarConfig = 1;
-            break;
-        case 3:
-            pi->photometric = TAV_PHOTO_PALETTE;
-            pi->area.palette.planarConfig = 1;
-            break;
-        case 6:
-            if (pi->compression != 7 && pi->compression != 12) return fail(TAV_E_UNSUPPORTED);
-            pi->photometric = TAV_PHOTO_YCBCR;
-            break;
-        default: return fail(TAV_E_UNSUPPORTED);
-        }
-        if (pi->bitsPerSample[0] > 1) {
-            if (pi->photometric == TAV_PHOTO_BILEVEL_WHITE) pi->photometric = TAV_PHOTO_GRAY_WHITE;
-            else if (pi->photometric == TAV_PHOTO_BILEVEL_BLACK)
-                pi->photometric = TAV_PHOTO_GRAY_BLACK;
-        }
-        return 0;
-    case 266: pi->fillOrder = v; return 0;
-    case 273:
-    case 324: return load_offsets(d, t);
-    case 274:
-        pi->reserved = 0;
-        switch (v) {
-        case 2: pi->rotation = 270; pi->mirrored = 0; break;
-        case 3: pi->rotation = 180; pi->mirrored = 0; break;
-        case 4: pi->rotation = 90; pi->mirrored = 0; break;
-        case 5: pi->rotation = 0; pi->mirrored = 1; break;
-        case 6: pi->rotation = 270; pi->mirrored = 1; break;
-        case 7: pi->rotation = 180; pi->mirrored = 1; break;
-        case 8: pi->rotation = 90; pi->mirrored = 1; break;
-        default: pi->rotation = 0; pi->mirrored = 0; break;
-        }
-        return 0;
-    case 277: pi->samplesPerPixel = v; return 0;
-    case 278:
-    case 323: pi->rowsPerStrip = v; return 0;
-    case 279:
-    case 325: return load_counts(d, t);
-    case 282: return read_rationals(d, t, &pi->xResNum, 1);
-    case 283: return read_rationals(d, t, &pi->yResNum, 1);
-    case 284:
-        if (pi->photometric == TAV_PHOTO_RGB) pi->area.rgb.planarConfig = v;
-        else if (pi->photometric == TAV_PHOTO_PALETTE) pi->area.palette.planarConfig = v;
-        return 0;
-    case 290:
-        if (pi->photometric == TAV_PHOTO_GRAY_WHITE) pi->area.gray.grayResponseUnit = uint16_t(v);
-        return 0;
-    case 291:
-        if (pi->photometric == TAV_PHOTO_GRAY_WHITE)
-            set_table(d, t, 2, pi->area.gray.grayResponseSize, 0);
-        return 0;
-    case 292: pi->compressionInfo.value |= v; return 0;
-    case 293:
-    case 317: pi->compressionInfo.value = v; return 0;
-    case 296: pi->resolutionUnit = (v >= 1 && v <= 3) ? v : 1; return 0;
-    case 301:
-        if (pi->photometric == TAV_PHOTO_PALETTE) set_table(d, t, 2, pi->area.palette.transferSize, 0);
-        return 0;
-    case 318:
-    case 319: {
-        if (pi->photometric != TAV_PHOTO_RGB && pi->photometric != TAV_PHOTO_PALETTE) return 0;
-        bool rgb = pi->photometric == TAV_PHOTO_RGB;
-        if (t.tag == 318)
-            set_table(d, t, 8, rgb ? pi->area.rgb.whitePointSize : pi->area.palette.whitePointSize, 2);
-        else
-            set_table(d, t, 8, rgb ? pi->area.rgb.primariesSize : pi->area.palette.primariesSize, 3);
-        return 0;
-    }
-    case 320:
-        if (pi->photometric == TAV_PHOTO_PALETTE) set_table(d, t, 2, pi->area.palette.colorMapSize, 1);
-        return 0;
-    case 322:
-        if (d.offsetsSeen || v < pi->imageWidth) return fail(kErrTiles);
-        return 0;
-    case 512: {
-        pi->compression = TAV_COMP_JPEG_INFO;
-        JpegInfo* j = jpeg_get(d);
-        if (!j) return -1;
-        d.sawProc = true;
-        j->interchangeLength = 0;
-        j->interchange = v;
-        if (v != 1) {
-            return fail(kErrJpeg);
-        }
-        return 0;
-    }
-    case 513: {
-        pi->compression = TAV_COMP_JPEG_INFO;
-        JpegInfo* j = jpeg_get(d);
-        if (!j) return -1;
-        if (!d.sawProc) j->interchange = 1;
-        j->interchangeOffset = t.value + d.base;
-        d.interchangeSeen = true;
-        if (marker_scan(d) < 0) return -1;
-        bool next514 = idx + 1 < d.dir->entryCount && d.dir->entries[idx + 1].tag == 514;
-        if (!next514) return header_read(d, j->interchangeLength);
-        return 0;
-    }
-    case 514:
-        if (!d.jpeg || !d.interchangeSeen) return 0;  // no interchange stream to read
-        return header_read(d, v);
-    case 515:
-        if (d.jpeg) d.jpeg->restartInterval = v;
-        return 0;
-    case 519:
-    case 520:
-    case 521:
-        if (d.interchangeSeen) return 0;
-        return fail(kErrJpeg);
-    case 529:
-        if (pi->photometric != TAV_PHOTO_YCBCR) return 0;
-        return read_rationals(d, t, pi->area.ycbcr.coefficients, 3);
-    case 530:
-        if (pi->photometric == TAV_PHOTO_YCBCR)
-            std::memcpy(pi->area.ycbcr.subSampling, &t.value, 4);
-        if (d.jpeg) {
-            d.jpeg->jpegOptions = t.value;
-            d.jpeg->interchangeLength = 0;
-        }
-        return 0;
-    case 531:
-        if (pi->photometric == TAV_PHOTO_YCBCR) pi->area.ycbcr.positioning = uint16_t(v);
-        return 0;
-    case 532:
-        if (pi->photometric != TAV_PHOTO_YCBCR) return 0;
-        return read_rationals(d, t, pi->area.ycbcr.referenceBlackWhite, 6);
-    case 32931:
-        d.ts->aux2Len = t.count;
-        d.ts->aux2Off = t.value;
-        pi->privateTagFlags |= 2;
-        return 0;
-    case 32932:
-        d.ts->aux1Len = t.count;
-        d.ts->aux1Off = t.value;
-        pi->privateTagFlags |= 1;
-        return 0;
-    case 34675: {
-        uint32_t size = table_size(d, t, t.count);
-        pi->profileOffset.ptr = nullptr;
-        pi->profileOffset.value = size ? t.value + d.base : 0;
-        pi->profileSize = size;
-        if (size && pi->profileOffset.value) pi->colorSpaceType = 0x4D424544;
-        return 0;
-    }
-    default: {
-        int k = text_index(t.tag);
-        if (k >= 0) text_tag(d, k, t);
-        return 0;
-    }
-    }
+    const TagRule* end = std::end(kTagRules);
+    const TagRule* rule = std::lower_bound(std::begin(kTagRules), end, t.tag,
+                                           [](const TagRule& r, uint16_t tag) { return r.tag < tag; });
+    if (rule == end || rule->tag != t.tag) return 0;  // a tag the library does not use
+    return rule->handle(d, Tag{t, tiff_entry_value(t), idx, rule->arg});
 }
 
-int decode(Decode& d) {
+// The record's values before the directory's entries set them.
+void set_defaults(Decode& d) {
     PageInfo* pi = d.info;
-    FctEntry* e = d.e;
-
-    // The JpegInfo handed over for recycling (by page_get_info), if any; the
-    // word is cleared so that option bits never land in a pointer.
-    d.jpeg = pi->compressionInfo.jpeg;
-    d.recycled = d.jpeg;
-    pi->compressionInfo.jpeg = nullptr;
-
-    // Per-page state of the previous page. The strip lists are kept for
-    // their blocks: what this page loaded is known from offsetsSeen and
-    // countsSeen, and nothing reads a list before this page loaded it.
-    tiff_of(e).aux1Len = tiff_of(e).aux1Off = tiff_of(e).aux2Len = tiff_of(e).aux2Off = 0;
-    d.sizes->dataBytes = 0;
-
-    // Defaults.
     pi->infoKind = 4;
     pi->subfileType = 0;
     pi->xResNum = 0;
     pi->xResDen = 1;
     pi->yResNum = 0;
     pi->yResDen = 1;
-    pi->resolutionUnit = 2;
+    pi->resolutionUnit = kResolutionInch;
     pi->rotation = 0;
     pi->bitsPerSample[0] = 1;
     pi->samplesPerPixel = 1;
     pi->byteOrder = d.order;
-    pi->fillOrder = 1;
-    pi->compression = 1;
+    pi->fillOrder = kFillMsbFirst;
+    pi->compression = TAV_COMP_NONE;
     pi->stripCount = 1;
     pi->rowsPerStrip = 0xFFFFFFFFu;
     pi->photometric = TAV_PHOTO_BILEVEL_WHITE;
     pi->colorSpaceType = 1;
+}
 
-    uint32_t n = d.dir->entryCount;
-    if (n > 55) n = 55;
-    for (uint32_t i = 0; i < n; ++i)
-        if (decode_entry(d, i) < 0) return -1;
-
-    // After all entries.
-    if (d.countsSeen && d.offsetsSeen && tiff_of(e).stripCounts->count > tiff_of(e).stripOffsets->count)
-        tiff_of(e).stripCounts->count = tiff_of(e).stripOffsets->count;
-    if (!d.countsSeen && d.offsetsSeen && d.offsetsCount > 0 && tiff_of(e).stripOffsets) {
-        bool fromTag273 = false;
-        for (uint32_t i = 0; i < n; ++i)
-            if (d.dir->entries[i].tag == 273) fromTag273 = true;
-        if (fromTag273 && synthesise_counts(d) < 0) return -1;
+// After all entries: byte counts made when the page has none, the required
+// tags, the strip count.
+int finish_strips(Decode& d, uint32_t entries) {
+    TiffState& ts = *d.ts;
+    PageInfo* pi = d.info;
+    if (d.countsSeen && d.offsetsSeen && ts.stripCounts->count > ts.stripOffsets->count)
+        ts.stripCounts->count = ts.stripOffsets->count;
+    if (!d.countsSeen && d.offsetsSeen && d.offsetsCount > 0 && ts.stripOffsets) {
+        bool fromStrips = false;
+        for (uint32_t i = 0; i < entries; ++i)
+            if (d.dir->entries[i].tag == kTagStripOffsets) fromStrips = true;
+        if (fromStrips && synthesise_counts(d) < 0) return -1;
     }
     if (d.need & kNeedLength) return fail(TAV_E_NO_LENGTH);
     if (d.need & kNeedWidth) return fail(TAV_E_NO_WIDTH);
@@ -745,19 +554,57 @@ int decode(Decode& d) {
 
     // Never more strips than offsets and byte counts held; a page of one
     // strip reads to the end of the file.
-    uint32_t held = tiff_of(e).stripOffsets->count < tiff_of(e).stripCounts->count ? tiff_of(e).stripOffsets->count
-                                                                     : tiff_of(e).stripCounts->count;
+    uint32_t held = std::min(ts.stripOffsets->count, ts.stripCounts->count);
     if (pi->stripCount > held) {
         pi->stripCount = held;
         if (pi->stripCount >= 2 && sum_strips(d) < 0) return -1;
     }
     if (pi->stripCount <= 1 && single_strip(d) < 0) return -1;
+    return 0;
+}
+
+int decode(Decode& d) {
+    PageInfo* pi = d.info;
+    // The JpegInfo handed over for recycling (by page_get_info), if any; the
+    // word is cleared so that option bits never land in a pointer.
+    d.jpeg = pi->compressionInfo.jpeg;
+    d.recycled = d.jpeg;
+    pi->compressionInfo.jpeg = nullptr;
+
+    // Per-page state of the previous page. The strip lists are kept for
+    // their blocks: what this page loaded is known from offsetsSeen and
+    // countsSeen, and nothing reads a list before this page loaded it.
+    d.ts->aux1Len = d.ts->aux1Off = d.ts->aux2Len = d.ts->aux2Off = 0;
+    d.sizes->dataBytes = 0;
+    set_defaults(d);
+
+    uint32_t n = std::min<uint32_t>(d.dir->entryCount, kTiffMaxEntries + 1);
+    for (uint32_t i = 0; i < n; ++i)
+        if (decode_entry(d, i) < 0) return -1;
+    if (finish_strips(d, n) < 0) return -1;
     if (d.jpeg) {
         if (pi->compression == TAV_COMP_JPEG_INFO) pi->compressionInfo.jpeg = d.jpeg;
         else jpeg_info_free(d.jpeg);  // a recycled block the page does not need
         d.jpeg = nullptr;
     }
     return 0;
+}
+
+// A refused page: a JpegInfo made for it is freed; a recycled one is
+// emptied and kept with the handle's copy, because the caller's record may
+// still name it (the next call recycles or frees it).
+void release_jpeg(Decode& d) {
+    PageInfo* info = d.info;
+    info->compressionInfo.jpeg = nullptr;
+    if (d.recycled) {
+        mem_free_field(d.recycled->header);
+        std::memset(d.recycled, 0, sizeof(JpegInfo));
+        info->compression = TAV_COMP_JPEG_INFO;
+        info->compressionInfo.jpeg = d.recycled;
+        if (d.jpeg != d.recycled) jpeg_info_free(d.jpeg);
+    } else if (d.jpeg) {
+        jpeg_info_free(d.jpeg);
+    }
 }
 
 }  // namespace
@@ -780,187 +627,9 @@ int tiff_decode_dir(FctEntry* e, uint16_t byteOrder, const TiffDir* dir, PageInf
         e->extraOffsets = static_cast<uint32_t*>(mem_calloc(kExtraSlots, 4));
         if (!e->extraOffsets) return fail(TAV_ENOMEM);
     }
-    int r = decode(d);
-    if (r < 0) {
-        int code = errno ? errno : TAV_EIO;
-        info->compressionInfo.jpeg = nullptr;
-        if (d.recycled) {
-            // Emptied, and kept with the handle's copy: the caller's record
-            // may still name it, and the next call recycles or frees it.
-            mem_free_field(d.recycled->header);
-            std::memset(d.recycled, 0, sizeof(JpegInfo));
-            info->compression = TAV_COMP_JPEG_INFO;
-            info->compressionInfo.jpeg = d.recycled;
-            if (d.jpeg != d.recycled) jpeg_info_free(d.jpeg);
-        } else if (d.jpeg) {
-            jpeg_info_free(d.jpeg);
-        }
-        errno = code;
-    }
-    return r;
-}
-
-// ---- strip lists ----
-
-namespace {
-
-uint32_t list_width(uint16_t type) { return type == kTiffShort ? 2 : 4; }
-
-// Makes *list a list of `count` elements of `type`, reusing the record and
-// its array when it has one (consecutive pages usually have as many strips
-// as the page before, and every memory-table operation takes a lock).
-int list_prepare(StripList** list, uint16_t type, uint32_t count) {
-    const uint32_t width = list_width(type);
-    StripList* l = *list;
-    if (l && l->values && list_width(l->type) == width && l->count == count) {
-        l->type = type;
-        return 0;
-    }
-    if (l && l->values) {
-        void* grown = mem_realloc(l->values, count * width);
-        if (grown) {
-            l->values = grown;
-            l->type = type;
-            l->count = count;
-            return 0;
-        }
-    }
-    strip_list_free(*list);
-    l = static_cast<StripList*>(mem_calloc(1, sizeof(StripList)));
-    if (!l) return fail(TAV_ENOMEM);
-    l->values = mem_calloc(count, width);
-    if (!l->values) {
-        mem_free(l);
-        return fail(TAV_ENOMEM);
-    }
-    l->type = type;
-    l->count = count;
-    *list = l;
-    return 0;
-}
-
-}  // namespace
-
-int tiff_load_strip_list(FctEntry* e, const TiffDirEntry& d, StripList** list, int rebase) {
-    bool inEntry = d.count == 1 || (d.type == kTiffShort && d.count == 2);
-    int64_t end = 0;
-    if (!inEntry && (end = page_file_end(e)) < 0) return -1;
-    return load_list(e, d, list, rebase, end);
-}
-
-namespace {
-
-// tiff_load_strip_list with the file's end already known.
-int load_list(FctEntry* e, const TiffDirEntry& d, StripList** list, int rebase, int64_t end) {
-    const bool isOffsets = d.tag == 273 || d.tag == 324;
-    if (d.type != kTiffShort && d.type != kTiffLong) return fail(TAV_EINVAL);
-    if (d.count == 0) return fail(isOffsets ? TAV_E_NO_OFFSETS : TAV_E_NO_BYTE_COUNTS);
-    const uint32_t width = list_width(d.type);
-    const bool inEntry = d.count == 1 || (d.type == kTiffShort && d.count == 2);
-    const uint32_t base = tiff_base(e);
-    if (!inEntry) {
-        // A table that cannot lie in the file is never allocated.
-        uint64_t bytes = uint64_t(d.count) * width;
-        uint64_t at = uint64_t(d.value) + base;
-        if (at > uint64_t(end) || bytes > uint64_t(end) - at)
-            return fail(isOffsets ? TAV_E_NO_OFFSETS : TAV_E_NO_BYTE_COUNTS);
-    }
-    if (list_prepare(list, d.type, d.count) < 0) return -1;
-    StripList* l = *list;
-    if (inEntry) {
-        if (d.count == 1) {
-            if (width == 2) static_cast<uint16_t*>(l->values)[0] = uint16_t(d.value);
-            else static_cast<uint32_t*>(l->values)[0] = d.value;
-        } else {
-            static_cast<uint16_t*>(l->values)[0] = uint16_t(d.value & 0xFFFF);
-            static_cast<uint16_t*>(l->values)[1] = uint16_t(d.value >> 16);
-        }
-    } else {
-        errno = 0;
-        if (tiff_read_typed(e, d.type, d.count, d.value, tiff_read_order(e), l->values,
-                            d.count * width) < 0) {
-            int code = errno ? errno : (isOffsets ? TAV_E_NO_OFFSETS : TAV_E_NO_BYTE_COUNTS);
-            strip_list_free(*list);
-            return fail(code);
-        }
-    }
-    if (rebase && base) {
-        for (uint32_t i = 0; i < l->count; ++i) {
-            if (width == 2) static_cast<uint16_t*>(l->values)[i] += uint16_t(base);
-            else static_cast<uint32_t*>(l->values)[i] += base;
-        }
-    }
-    return 0;
-}
-
-}  // namespace
-
-uint32_t strip_list_get(const StripList* list, uint32_t i) {
-    if (!list || !list->values || i >= list->count) return 0;
-    if (list->type == kTiffShort) return static_cast<const uint16_t*>(list->values)[i];
-    return static_cast<const uint32_t*>(list->values)[i];
-}
-
-void strip_list_free(StripList*& list) {
-    if (!list) return;
-    if (list->values) mem_free(list->values);
-    mem_free(list);
-    list = nullptr;
-}
-
-int strip_list_set(StripList* list, uint32_t i, uint32_t v) {
-    if (!list || !list->values || i >= list->count) return 0;
-    if (list->type == kTiffShort) {
-        if (v <= 0xFFFF) {
-            static_cast<uint16_t*>(list->values)[i] = uint16_t(v);
-            return 0;
-        }
-        uint32_t* wide = static_cast<uint32_t*>(mem_calloc(list->count, 4));
-        if (!wide) return fail(TAV_ENOMEM);
-        for (uint32_t k = 0; k < list->count; ++k)
-            wide[k] = static_cast<uint16_t*>(list->values)[k];
-        mem_free(list->values);
-        list->values = wide;
-        list->type = kTiffLong;
-    }
-    static_cast<uint32_t*>(list->values)[i] = v;
-    return 0;
-}
-
-int strip_list_copy_into(StripList** dst, const StripList* src) {
-    if (!src || !src->count) {
-        strip_list_free(*dst);
-        return 0;
-    }
-    if (list_prepare(dst, src->type, src->count) < 0) return -1;
-    if (src->values)
-        std::memcpy((*dst)->values, src->values, size_t(src->count) * list_width(src->type));
-    return 0;
-}
-
-
-int64_t page_file_end(FctEntry* e) {
-    errno = 0;
-    int32_t end = fio_lseek(int(e->fd), 0, 2);
-    if (end < 0) {
-        if (errno == 0) errno = TAV_EIO;
-        return -1;
-    }
-    return end;
-}
-
-int page_read_exact(FctEntry* e, uint32_t pos, void* buf, uint32_t n, int64_t fileEnd, int code) {
-    if (n == 0) return 0;
-    if (fileEnd < 0 || uint64_t(pos) > uint64_t(fileEnd) || n > uint64_t(fileEnd) - pos)
-        return fail(code);
-    errno = 0;
-    if (fio_seek_to(int(e->fd), pos) < 0) return fail_read(code);
-    uint8_t* p = static_cast<uint8_t*>(buf);
-    uint32_t got = 0;
-    while (got < n) {
-        int32_t r = fio_read(int(e->fd), p + got, n - got);
-        if (r <= 0) return fail_read(code);
-        got += uint32_t(r);
-    }
-    return 0;
+    if (decode(d) == 0) return 0;
+    int code = errno_or(TAV_EIO);
+    release_jpeg(d);
+    errno = code;
+    return -1;
 }

@@ -49,7 +49,7 @@ void swap32(void* buf, uint32_t size) {
 int tiff_page_data(FctEntry* e, PageInfo* info) {
     int64_t end = page_file_end(e);
     if (end < 0) return -1;
-    const bool mm = tiff_read_order(e) == kByteOrderMM;
+    const bool mm = tiff_order(e) == kByteOrderMM;
 
     // Texts.
     const uint32_t* slots = e->textTagOffsets;
@@ -78,33 +78,33 @@ int tiff_page_data(FctEntry* e, PageInfo* info) {
     TavPhotometricArea& a = info->area;
     switch (e->pageInfo.photometric) {
     case TAV_PHOTO_GRAY_WHITE: {
-        int r = deliver(e, x[0], a.gray.grayResponseBuffer, a.gray.grayResponseSize, end);
+        int r = deliver(e, x[kExtraCurve], a.gray.grayResponseBuffer, a.gray.grayResponseSize, end);
         if (r < 0) return -1;
         if (r > 0 && mm) swap16(a.gray.grayResponseBuffer, a.gray.grayResponseSize);
         break;
     }
     case TAV_PHOTO_PALETTE: {
         TavPaletteArea& pa = a.palette;
-        int r = deliver(e, x[1], pa.colorMapBuffer, pa.colorMapSize, end);
+        int r = deliver(e, x[kExtraColorMap], pa.colorMapBuffer, pa.colorMapSize, end);
         if (r < 0) return -1;
         if (r > 0 && mm) swap16(pa.colorMapBuffer, pa.colorMapSize);
-        r = deliver(e, x[0], pa.transferBuffer, pa.transferSize, end);
+        r = deliver(e, x[kExtraCurve], pa.transferBuffer, pa.transferSize, end);
         if (r < 0) return -1;
         if (r > 0 && mm) swap16(pa.transferBuffer, pa.transferSize);
-        r = deliver(e, x[2], pa.whitePointBuffer, pa.whitePointSize, end);
+        r = deliver(e, x[kExtraWhitePoint], pa.whitePointBuffer, pa.whitePointSize, end);
         if (r < 0) return -1;
         if (r > 0 && mm) swap32(pa.whitePointBuffer, pa.whitePointSize);
-        r = deliver(e, x[3], pa.primariesBuffer, pa.primariesSize, end);
+        r = deliver(e, x[kExtraPrimaries], pa.primariesBuffer, pa.primariesSize, end);
         if (r < 0) return -1;
         if (r > 0 && mm) swap32(pa.primariesBuffer, pa.primariesSize);
         break;
     }
     case TAV_PHOTO_RGB: {
         TavRgbArea& ra = a.rgb;
-        int r = deliver(e, x[2], ra.whitePointBuffer, ra.whitePointSize, end);
+        int r = deliver(e, x[kExtraWhitePoint], ra.whitePointBuffer, ra.whitePointSize, end);
         if (r < 0) return -1;
         if (r > 0 && mm) swap32(ra.whitePointBuffer, ra.whitePointSize);
-        r = deliver(e, x[3], ra.primariesBuffer, ra.primariesSize, end);
+        r = deliver(e, x[kExtraPrimaries], ra.primariesBuffer, ra.primariesSize, end);
         if (r < 0) return -1;
         if (r > 0 && mm) swap32(ra.primariesBuffer, ra.primariesSize);
         break;

@@ -53,7 +53,7 @@ int tiff_page_info(FctEntry* e, uint32_t page, PageInfo& c, PageSizes* sizes) {
     TiffDir dir;
     std::memset(&dir, 0, sizeof dir);
     if (tiff_page_dir(e, page, &dir) < 0) return -1;
-    if (tiff_decode_dir(e, tiff_read_order(e), &dir, &c, sizes) < 0) return -1;
+    if (tiff_decode_dir(e, tiff_order(e), &dir, &c, sizes) < 0) return -1;
     tiff_parse_properties(tiff_of(e), c);
     if (c.compression == TAV_COMP_JPEG_INFO) jpeg_options(c);
     return strip_sizes(tiff_of(e), c, sizes);

@@ -17,6 +17,7 @@
 
 #include "fileio/byteorder.h"
 #include "fileio/fio.h"
+#include "fileio/keep_errno.h"
 #include "fileio/mem.h"
 #include "frame/fct.h"
 #include "tiff/read/tiff_read_internal.h"
@@ -24,39 +25,17 @@
 
 namespace {
 
-constexpr uint32_t kTexoMagic = 0x4F584554u;  // little-endian image of "TEXO"
-constexpr uint32_t kIndexHeaderSize = 52;
-constexpr uint32_t kIndexImageSize = 80;
-constexpr uint32_t kWindowEntries = 10;
-constexpr uint32_t kMaxPages = 65535;
+constexpr uint32_t kWindowEntries = 10;  // page index entries held at a time
 constexpr uint32_t kMemoLimit = kMaxPages + 1;
-constexpr uint64_t kMaxOffset = 0x7FFFFFFFu;
 
 int fail(int code) {
     errno = code;
     return -1;
 }
 
-// Keeps errno across steps whose own failures do not matter.
-class KeepErrno {
-public:
-    KeepErrno() : saved_(errno) {}
-    ~KeepErrno() { errno = saved_; }
-
-private:
-    int saved_;
-};
-
-void swap_words(uint8_t* p, uint32_t words) {
-    for (uint32_t i = 0; i < words; ++i) {
-        uint32_t v = get_le32(p + 4 * i);
-        put_le32(p + 4 * i, bswap32(v));
-    }
-}
-
-uint32_t read_u32(const uint8_t* p, bool swap) {
-    uint32_t v = get_le32(p);
-    return swap ? bswap32(v) : v;
+// Turns u32 words read from the file into host order, in place.
+void host_words(uint8_t* p, uint32_t words, uint16_t order) {
+    tiff_swap_items(p, 4 * words, kTiffLong, order);
 }
 
 // ---- the chain memo ----
@@ -136,10 +115,62 @@ int finish_setup(FctEntry* e) {
 
 // ---- page index ----
 
-int load_index(FctEntry* e) {
+// One 8-byte page entry of the index, in host order.
+void take_entry(PageIndexCache* c, uint32_t slot, const uint8_t* raw) {
+    c->entries[slot][0] = get_le32(raw);
+    c->entries[slot][1] = get_le32(raw + 4);
+}
+
+// Reads n page entries at pos into the window from slot `first` on.
+int read_entries(FctEntry* e, uint32_t pos, uint32_t first, uint32_t n) {
+    PageIndexCache* c = tiff_of(e).indexCache;
+    uint8_t raw[kIndexEntrySize * kWindowEntries];
+    if (fio_read_exact_at(int(e->fd), pos, raw, n * kIndexEntrySize, TAV_E_DIRECTORY) < 0)
+        return -1;
+    host_words(raw, 2 * n, tiff_order(e));
+    for (uint32_t i = 0; i < n; ++i) take_entry(c, first + i, raw + kIndexEntrySize * i);
+    return 0;
+}
+
+// The chunk list behind the index header: it must lie inside the file
+// before anything is allocated.
+int read_chunk_list(FctEntry* e, uint32_t chunkCount) {
     TiffState& ts = tiff_of(e);
     PageIndexCache* c = ts.indexCache;
-    bool swap = tiff_swaps(e->detectWord);
+    uint64_t listPos = uint64_t(ts.pageIndexOffset) + kIndexHeaderSize;
+    uint64_t room = e->origSize > listPos ? e->origSize - listPos : 0;
+    if (uint64_t(chunkCount) * kIndexEntrySize > room) return fail(TAV_E_INDEX_SIZE);
+    c->chunkCount = chunkCount;
+    if (!chunkCount) return 0;
+    c->chunks = static_cast<uint8_t*>(mem_calloc(chunkCount, kIndexEntrySize));
+    if (!c->chunks) return -1;
+    if (fio_read_exact_at(int(e->fd), uint32_t(listPos), c->chunks, chunkCount * kIndexEntrySize,
+                          TAV_E_DIRECTORY) < 0)
+        return -1;
+    host_words(c->chunks, chunkCount * 2, tiff_order(e));
+    return 0;
+}
+
+// The first window: up to 10 entries from the chunks in list order.
+int first_window(FctEntry* e, uint32_t pages) {
+    PageIndexCache* c = tiff_of(e).indexCache;
+    uint32_t want = std::min(pages, kWindowEntries);
+    uint32_t held = 0;
+    for (uint32_t k = 0; k < c->chunkCount && held < want; ++k) {
+        uint32_t off = get_le32(c->chunks + kIndexEntrySize * k);
+        uint32_t n = get_le32(c->chunks + kIndexEntrySize * k + 4);
+        uint32_t take = std::min(n, want - held);
+        if (!take) continue;
+        if (read_entries(e, off, held, take) < 0) return -1;
+        held += take;
+    }
+    c->windowFirst = 0;
+    c->windowCount = uint16_t(held);
+    return 0;
+}
+
+int load_index(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
     if (ts.pageIndexOffset == 0) {
         // An empty index.
         e->curPage = 0;
@@ -147,62 +178,22 @@ int load_index(FctEntry* e) {
         e->pageCount = 1;
         return 0;
     }
-    c->header = static_cast<uint8_t*>(mem_calloc(kIndexImageSize, 1));
-    if (!c->header) return -1;
-    uint8_t* h = c->header;
-    int32_t got = tiff_read_at(int(e->fd), ts.pageIndexOffset, h, kIndexImageSize);
-    if (got < 0) return -1;
-    if (uint32_t(got) < kIndexHeaderSize) return fail(TAV_E_DIRECTORY);
-    if (read_u32(h, swap) != 1) return fail(TAV_E_INDEX_VERSION);
+    uint8_t h[kIndexHeaderSize];
+    if (fio_read_exact_at(int(e->fd), ts.pageIndexOffset, h, kIndexHeaderSize,
+                          TAV_E_DIRECTORY) < 0)
+        return -1;
+    uint16_t order = tiff_order(e);
+    if (tiff_get32(h, order) != kIndexVersion) return fail(TAV_E_INDEX_VERSION);
     ts.hasPrivateIndex = 1;
-    if (swap) {
-        swap_words(h, 1);
-        swap_words(h + 32, 4);
-    }
-    uint32_t pages = get_le32(h + 36);
-    uint32_t chunkCount = get_le32(h + 40);
-    uint32_t kind = get_le32(h + 44);
+    uint32_t pages = tiff_get32(h + kIndexPagesAt, order);
+    uint32_t chunkCount = tiff_get32(h + kIndexChunksAt, order);
+    uint32_t kind = tiff_get32(h + kIndexKindAt, order);
     // Each page has an 8-byte entry in the file: a count the file cannot
     // hold is as wrong as one above 65535.
-    bool tooMany = pages > kMaxPages || uint64_t(pages) * 8 > e->origSize;
+    bool tooMany = pages > kMaxPages || uint64_t(pages) * kIndexEntrySize > e->origSize;
     e->pageCount = uint16_t(pages);
-    if (kind != 32) return fail(TAV_E_INDEX_KIND);
-
-    // The chunk list must lie inside the file before anything is allocated.
-    uint64_t listPos = uint64_t(ts.pageIndexOffset) + kIndexHeaderSize;
-    uint64_t room = e->origSize > listPos ? e->origSize - listPos : 0;
-    if (uint64_t(chunkCount) * 8 > room) return fail(TAV_E_INDEX_SIZE);
-    c->chunkCount = chunkCount;
-    if (chunkCount) {
-        c->chunks = static_cast<uint8_t*>(mem_calloc(chunkCount, 8));
-        if (!c->chunks) return -1;
-        got = tiff_read_at(int(e->fd), uint32_t(listPos), c->chunks, chunkCount * 8);
-        if (got < 0) return -1;
-        if (uint32_t(got) != chunkCount * 8) return fail(TAV_E_DIRECTORY);
-        if (swap) swap_words(c->chunks, chunkCount * 2);
-    }
-
-    // The first window: up to 10 entries from the chunks in list order.
-    uint32_t want = std::min(pages, kWindowEntries);
-    uint32_t held = 0;
-    for (uint32_t k = 0; k < chunkCount && held < want; ++k) {
-        uint32_t off = get_le32(c->chunks + 8 * k);
-        uint32_t n = get_le32(c->chunks + 8 * k + 4);
-        uint32_t take = std::min(n, want - held);
-        if (!take) continue;
-        uint8_t raw[8 * kWindowEntries];
-        got = tiff_read_at(int(e->fd), off, raw, take * 8);
-        if (got < 0) return -1;
-        if (uint32_t(got) != take * 8) return fail(TAV_E_DIRECTORY);
-        if (swap) swap_words(raw, take * 2);
-        for (uint32_t i = 0; i < take; ++i) {
-            c->entries[held + i][0] = get_le32(raw + 8 * i);
-            c->entries[held + i][1] = get_le32(raw + 8 * i + 4);
-        }
-        held += take;
-    }
-    c->windowFirst = 0;
-    c->windowCount = uint16_t(held);
+    if (kind != kIndexKind) return fail(TAV_E_INDEX_KIND);
+    if (read_chunk_list(e, chunkCount) < 0 || first_window(e, pages) < 0) return -1;
     if (tooMany) return fail(TAV_E_INDEX_SIZE);  // after completing; the open refuses it
     return 0;
 }
@@ -212,12 +203,29 @@ int setup_index(FctEntry* e) {
     auto* c = static_cast<PageIndexCache*>(mem_calloc(1, sizeof(PageIndexCache)));
     if (!c) return -1;
     ts.indexCache = c;
-    ts.indexKind = 32;
-    c->entriesPerChunk = 10;
+    c->entriesPerChunk = kWindowEntries;
     if (alloc_work(e) < 0) return -1;
     if (load_index(e) < 0) return -1;
     if (ts.updateMode) return tiff_prepare_update(e);
     return 0;
+}
+
+// The file position of page `page`'s entry and how many entries from it on
+// lie in its chunk, or -1 (298) when no chunk holds it.
+int locate_entry(const PageIndexCache* c, uint32_t page, uint64_t* pos, uint32_t* n) {
+    uint64_t sum = 0;
+    for (uint32_t k = 0; k < c->chunkCount; ++k) {
+        uint32_t off = get_le32(c->chunks + kIndexEntrySize * k);
+        uint32_t cnt = get_le32(c->chunks + kIndexEntrySize * k + 4);
+        if (page < sum + cnt) {
+            uint64_t idx = page - sum;
+            *n = uint32_t(std::min<uint64_t>(kWindowEntries, cnt - idx));
+            *pos = off + idx * kIndexEntrySize;
+            return 0;
+        }
+        sum += cnt;
+    }
+    return fail(TAV_E_PAGE_RANGE);
 }
 
 // Refills the window at `page` and gives its entry.
@@ -226,42 +234,11 @@ int index_entry(FctEntry* e, uint32_t page, uint32_t* base, uint32_t* rel) {
     if (!c) return fail(TAV_E_INDEX_KIND);
     if (page > kMaxPages) return fail(TAV_E_PAGE_RANGE);
     if (page < c->windowFirst || page - c->windowFirst >= c->windowCount) {
-        bool swap = tiff_swaps(e->detectWord);
-        uint8_t raw[8 * kWindowEntries];
+        uint64_t pos = 0;
         uint32_t n = 0;
-        int32_t got;
-        if (c->tempCount && page >= c->tempFirst) {
-            uint32_t idx = page - c->tempFirst;
-            if (idx >= c->tempCount) return fail(TAV_E_PAGE_RANGE);
-            n = std::min<uint32_t>(kWindowEntries, c->tempCount - idx);
-            got = tiff_read_at(int(c->tempDesc), idx * 8, raw, n * 8);
-        } else {
-            uint64_t sum = 0;
-            uint64_t pos = 0;
-            bool found = false;
-            for (uint32_t k = 0; k < c->chunkCount; ++k) {
-                uint32_t off = get_le32(c->chunks + 8 * k);
-                uint32_t cnt = get_le32(c->chunks + 8 * k + 4);
-                if (page < sum + cnt) {
-                    uint64_t idx = page - sum;
-                    n = uint32_t(std::min<uint64_t>(kWindowEntries, cnt - idx));
-                    pos = off + idx * 8;
-                    found = true;
-                    break;
-                }
-                sum += cnt;
-            }
-            if (!found) return fail(TAV_E_PAGE_RANGE);
-            if (pos > kMaxOffset) return fail(TAV_E_SEEK);
-            got = tiff_read_at(int(e->fd), uint32_t(pos), raw, n * 8);
-        }
-        if (got < 0) return -1;
-        if (uint32_t(got) != n * 8) return fail(TAV_E_DIRECTORY);
-        if (swap) swap_words(raw, n * 2);
-        for (uint32_t i = 0; i < n; ++i) {
-            c->entries[i][0] = get_le32(raw + 8 * i);
-            c->entries[i][1] = get_le32(raw + 8 * i + 4);
-        }
+        if (locate_entry(c, page, &pos, &n) < 0) return -1;
+        if (pos > kFioMaxOffset) return fail(TAV_E_SEEK);
+        if (read_entries(e, uint32_t(pos), 0, n) < 0) return -1;
         c->windowFirst = uint16_t(page);
         c->windowCount = uint16_t(n);
     }
@@ -275,24 +252,26 @@ int index_entry(FctEntry* e, uint32_t page, uint32_t* base, uint32_t* rel) {
 
 // Checks the table whose tag value is `at`; true when it is valid.
 bool table_valid(FctEntry* e, IfdSource& src, uint32_t at, uint32_t* pages) {
-    uint8_t raw[16];
+    uint8_t raw[kPageTableHeader];
     KeepErrno keep;  // an unreadable table is only a stale one
-    if (src.read(at, raw, 16) != 16) return false;
-    bool swap = tiff_swaps(e->detectWord);
-    uint32_t magic = read_u32(raw, swap);
-    uint32_t version = read_u32(raw + 4, swap);
-    uint32_t count = read_u32(raw + 8, swap);
-    uint32_t length = read_u32(raw + 12, swap);
-    if (magic != kTexoMagic || version != 1 || length != e->origSize) return false;
+    if (src.read(at, raw, kPageTableHeader) != int32_t(kPageTableHeader)) return false;
+    uint16_t order = tiff_order(e);
+    uint32_t magic = tiff_get32(raw, order);
+    uint32_t version = tiff_get32(raw + 4, order);
+    uint32_t count = tiff_get32(raw + kPageTableCount, order);
+    uint32_t length = tiff_get32(raw + kPageTableLength, order);
+    if (magic != kPageTableMagic || version != kPageTableVersion || length != e->origSize)
+        return false;
     // Its entries must lie inside the file, and the pages fit a u16.
-    if (count > kMaxPages || uint64_t(at) + 16 + uint64_t(count) * 4 > e->origSize) return false;
+    if (count > kMaxPages || uint64_t(at) + kPageTableHeader + uint64_t(count) * 4 > e->origSize)
+        return false;
     *pages = count;
     return true;
 }
 
 int scan_chain(FctEntry* e, IfdSource& src, uint32_t firstIfd, TiffDir& dir) {
     TiffState& ts = tiff_of(e);
-    uint16_t order = e->detectWord;
+    uint16_t order = tiff_order(e);
     ts.pageIndexOffset = 0;
     ts.pageTableOffset = 0;
     ts.privateTagSlot = 0;
@@ -353,7 +332,7 @@ int tiff_setup_pages(FctEntry* e) {
     if (tiff_read_header(e, 0, &h) < 0) return -1;
     ts.firstIfdOffset = h.firstIfd;
     TiffDir dir;
-    if (tiff_read_one_ifd(e, src, e->detectWord, 0, h.firstIfd, &dir) < 0) return -1;
+    if (tiff_read_one_ifd(e, src, tiff_order(e), 0, h.firstIfd, &dir) < 0) return -1;
     for (int i = int(dir.entryCount) - 1; i >= 0; --i) {
         const TiffDirEntry& d = dir.entries[i];
         if (d.tag < kTagPageIndex) break;
@@ -383,7 +362,7 @@ int tiff_walk_to_page(FctEntry* e, uint32_t page, uint32_t* ifdOffset, TiffHeade
                 TiffDir dir;
                 IfdSource src(int(e->fd));
                 for (uint32_t i = 0; i < page; ++i) {
-                    if (tiff_read_one_ifd(e, src, e->detectWord, 0, off, &dir) < 0) return -1;
+                    if (tiff_read_one_ifd(e, src, tiff_order(e), 0, off, &dir) < 0) return -1;
                     if (dir.nextIfd == 0) return fail(TAV_E_PAGE_RANGE);
                     off = dir.nextIfd;
                 }
@@ -404,7 +383,7 @@ int tiff_walk_to_page(FctEntry* e, uint32_t page, uint32_t* ifdOffset, TiffHeade
     TiffDir dir;
     IfdSource src(int(e->fd));
     while (idx < page) {
-        if (tiff_read_one_ifd(e, src, e->detectWord, 0, off, &dir) < 0) return -1;
+        if (tiff_read_one_ifd(e, src, tiff_order(e), 0, off, &dir) < 0) return -1;
         uint32_t next = dir.nextIfd;
         if (next == 0 || visited.contains(next)) return fail(TAV_E_PAGE_RANGE);
         off = next;
@@ -434,13 +413,13 @@ int tiff_page_ifd_offset(FctEntry* e, uint32_t page, uint32_t* ifdOffset) {
         return 0;
     }
     if (ts.pageTableOffset) {
-        uint64_t pos = uint64_t(ts.pageTableOffset) + 16 + uint64_t(page) * 4;
-        if (pos > kMaxOffset) return fail(TAV_E_SEEK);
+        uint64_t pos = uint64_t(ts.pageTableOffset) + kPageTableHeader + uint64_t(page) * 4;
+        if (pos > kFioMaxOffset) return fail(TAV_E_SEEK);
         uint8_t raw[4];
-        int32_t got = tiff_read_at(int(e->fd), uint32_t(pos), raw, 4);
+        int32_t got = fio_read_full_at(int(e->fd), uint32_t(pos), raw, 4);
         if (got < 0) return -1;
         if (got != 4) return fail(TAV_E_PAGE_RANGE);
-        *ifdOffset = read_u32(raw, tiff_swaps(e->detectWord));
+        *ifdOffset = tiff_get32(raw, tiff_order(e));
         return 0;
     }
     return tiff_walk_to_page(e, page, ifdOffset, nullptr);
@@ -451,5 +430,5 @@ int tiff_page_dir(FctEntry* e, uint32_t page, TiffDir* dir) {
     int anyPage = e->pageCount > 1 ? 1 : 0;
     uint32_t off = 0;
     if (tiff_page_ifd_offset(e, page, &off) < 0) return -1;
-    return tiff_read_dir(e, e->detectWord, tiff_of(e).tiffBase, off, e->subfileWanted, dir, anyPage);
+    return tiff_read_dir(e, tiff_order(e), tiff_of(e).tiffBase, off, e->subfileWanted, dir, anyPage);
 }

@@ -1,19 +1,15 @@
-// Frees the TIFF reader's page-location state (released at close): the page index cache with its header image and chunk list,
-// the TiffDir work buffer, the temporary file name and the chain memo.
-// The writer's release (tiff_release_writer) runs first: it closes the work
-// files the cache and the name refer to.
-#include <cerrno>
-
+// Frees the TIFF reader's page-location state (at close and abort): the page
+// index window with its chunk list, the directory work buffer, the work-file
+// name and the chain memo. The writer's release (tiff_release_writer) runs
+// first: it closes the work file the name refers to.
+#include "fileio/keep_errno.h"
 #include "fileio/mem.h"
-#include "frame/fct.h"
 #include "tiff/tiff.h"
 
 void tiff_release_reader(FctEntry* e) {
+    KeepErrno keep;
     TiffState& ts = tiff_of(e);
-    if (!e) return;
-    int saved = errno;
     if (PageIndexCache* c = ts.indexCache) {
-        mem_free_field(c->header);
         mem_free_field(c->chunks);
         mem_free(c);
         ts.indexCache = nullptr;
@@ -23,5 +19,4 @@ void tiff_release_reader(FctEntry* e) {
     mem_free_field(ts.ifdMemo);
     ts.ifdMemoCount = 0;
     ts.ifdMemoCap = 0;
-    errno = saved;
 }

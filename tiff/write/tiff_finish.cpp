@@ -60,11 +60,11 @@ int previous_link(FctEntry* e, uint32_t* pos, uint32_t* raw) {
     uint32_t prev = 0;
     if (tiff_work_entry(e, e->curPage - 1, &prev) < 0) return -1;
     uint8_t c[2];
-    if (prev < 8 || tiff_pread(int(e->fd), prev, c, 2) < 0) {
-        if (errno == 0 || prev < 8) errno = TAV_E_DIRECTORY;
+    if (prev < kTiffHeaderSize || tiff_pread(int(e->fd), prev, c, 2) < 0) {
+        if (errno == 0 || prev < kTiffHeaderSize) errno = TAV_E_DIRECTORY;
         return -1;
     }
-    uint32_t n = tiff_get16(c, tiff_file_order(e));
+    uint32_t n = tiff_get16(c, tiff_order(e));
     *pos = prev + 2 + 12 * n;
     uint8_t b[4];
     if (tiff_pread(int(e->fd), *pos, b, 4) < 0) return -1;
@@ -84,7 +84,7 @@ int link_previous(FctEntry* e) {
         ts.firstLinkSaved = 1;
     }
     uint8_t b[4];
-    tiff_put32(b, ts.firstIfdOffset, tiff_file_order(e));
+    tiff_put32(b, ts.firstIfdOffset, tiff_order(e));
     return tiff_pwrite(int(e->fd), pos, b, 4);
 }
 
@@ -93,7 +93,7 @@ void remember_link(FctEntry* e, uint32_t slot) {
     const TiffDir* d = ts.workDir;
     ts.chainLinkPos = slot + 2 + 12 * d->entryCount;
     uint8_t b[4];
-    tiff_put32(b, d->nextIfd, tiff_file_order(e));
+    tiff_put32(b, d->nextIfd, tiff_order(e));
     std::memcpy(&ts.chainLinkRaw, b, 4);
 }
 
@@ -120,7 +120,7 @@ int tiff_write_strip_tables(FctEntry* e) {
     } else {
         int32_t at = tiff_align_end(int(e->fd), 0);
         if (at < 0) return -1;
-        uint16_t order = tiff_file_order(e);
+        uint16_t order = tiff_order(e);
         std::vector<uint8_t> buf(size_t(n) * 8);
         for (uint32_t i = 0; i < n; ++i) {
             tiff_put32(&buf[4 * i], list_value(ts.stripCounts, i), order);
@@ -139,29 +139,25 @@ int tiff_write_strip_tables(FctEntry* e) {
 
 int tiff_write_first_dir(FctEntry* e) {
     TiffState& ts = tiff_of(e);
-    uint16_t order = tiff_file_order(e);
+    uint16_t order = tiff_order(e);
     uint32_t slot = ts.firstIfdOffset;
     std::vector<uint8_t> image(size_t(slot) + kTiffSlotSize, 0);
-    uint16_t mark = order;
-    std::memcpy(&image[0], &mark, 2);
-    tiff_put16(&image[2], 42, order);
+    put_le16(&image[0], order);  // the mark is its own byte order
+    tiff_put16(&image[2], kTiffMagic, order);
     tiff_put32(&image[4], slot, order);
-    if (slot > 8) {
-        // The property block: the magic, version 1 and the length, always
-        // little-endian, then the text.
-        if (!ts.hdrBlock || uint64_t(ts.hdrBlockLen) + 24 != slot) {
+    if (slot > kTiffHeaderSize) {
+        // The property block behind the header.
+        if (!ts.hdrBlock || uint64_t(ts.hdrBlockLen) + kPropertyText != slot) {
             errno = TAV_E_INCONSISTENT;
             return -1;
         }
-        std::memcpy(&image[8], "TEXO TIFF ", 10);
-        put_le16(&image[18], 1);
-        put_le32(&image[20], ts.hdrBlockLen);
-        std::memcpy(&image[24], ts.hdrBlock, ts.hdrBlockLen);
+        tiff_property_header(&image[kPropertyHeaderOffset], ts.hdrBlockLen);
+        std::memcpy(&image[kPropertyText], ts.hdrBlock, ts.hdrBlockLen);
     }
     tiff_encode_dir(*ts.workDir, order, &image[slot]);
     if (tiff_pwrite(int(e->fd), 0, image.data(), uint32_t(image.size())) < 0) return -1;
     uint32_t entry0 = slot;
-    if (!ts.temp2Open || tiff_pwrite(ts.temp2Desc, 16, &entry0, 4) < 0) {
+    if (!ts.temp2Open || tiff_pwrite(ts.temp2Desc, kPageTableHeader, &entry0, 4) < 0) {
         if (!ts.temp2Open) errno = TAV_E_WORKFILE;
         return -1;
     }
@@ -181,8 +177,8 @@ int tiff_finish_dir(FctEntry* e, int newPage) {
         return -1;
     }
     if (!ts.dirPending) return 0;  // nothing built since the last directory
-    if (ts.aux2Len && insert_area(e, 32931, ts.aux2Len, ts.aux2Off) < 0) return -1;
-    if (ts.aux1Len && insert_area(e, 32932, ts.aux1Len, ts.aux1Off) < 0) return -1;
+    if (ts.aux2Len && insert_area(e, kTagAnnotation2, ts.aux2Len, ts.aux2Off) < 0) return -1;
+    if (ts.aux1Len && insert_area(e, kTagAnnotation1, ts.aux1Len, ts.aux1Off) < 0) return -1;
     if (tiff_write_strip_tables(e) < 0) return -1;
     TiffDir* d = ts.workDir;
     if (newPage) {
@@ -195,8 +191,8 @@ int tiff_finish_dir(FctEntry* e, int newPage) {
     }
     if (e->pageCount == 0) return tiff_write_first_dir(e);
     bool firstOfPage = !(e->editFlags & kEditPageUnderWay);
-    uint16_t order = tiff_file_order(e);
-    uint8_t image[6 + 12 * 55];
+    uint16_t order = tiff_order(e);
+    uint8_t image[kIfdReadSize];
     uint32_t bytes = tiff_encode_dir(*d, order, image);
     if (tiff_pwrite(int(e->fd), ts.firstIfdOffset, image, bytes) < 0) return -1;
     if (ts.updateMode != kUpdateMoved && link_previous(e) < 0) return -1;
@@ -223,8 +219,9 @@ int tiff_table_insert(FctEntry* e, uint32_t page, uint32_t ifdOffset) {
     uint32_t tail = e->pageCount - page;
     std::vector<uint32_t> entries(size_t(tail) + 1);
     entries[0] = ifdOffset;
-    if (tail && tiff_pread(ts.temp2Desc, 16 + 4 * page, &entries[1], 4 * tail) < 0) return -1;
-    if (tiff_pwrite(ts.temp2Desc, 16 + 4 * page, entries.data(), 4 * (tail + 1)) < 0) return -1;
+    uint32_t at = kPageTableHeader + 4 * page;
+    if (tail && tiff_pread(ts.temp2Desc, at, &entries[1], 4 * tail) < 0) return -1;
+    if (tiff_pwrite(ts.temp2Desc, at, entries.data(), 4 * (tail + 1)) < 0) return -1;
     ++e->pageCount;
     ts.rewriteNeeded = 1;
     return 0;
@@ -233,7 +230,7 @@ int tiff_table_insert(FctEntry* e, uint32_t page, uint32_t ifdOffset) {
 int tiff_write_table(FctEntry* e) {
     TiffState& ts = tiff_of(e);
     int fd = int(e->fd);
-    uint16_t order = tiff_file_order(e);
+    uint16_t order = tiff_order(e);
     uint32_t pages = e->pageCount;
     int32_t at = tiff_align_end(fd, 0);
     if (at < 1) {
@@ -241,17 +238,13 @@ int tiff_write_table(FctEntry* e) {
         return -1;
     }
     uint32_t t = uint32_t(at);
-    std::vector<uint8_t> table(16 + size_t(pages) * 4);
-    if (!ts.temp2Open || tiff_pread(ts.temp2Desc, 16, &table[16], 4 * pages) < 0) {
+    std::vector<uint32_t> entries(pages);
+    if (!ts.temp2Open || tiff_pread(ts.temp2Desc, kPageTableHeader, entries.data(), 4 * pages) < 0) {
         if (!ts.temp2Open) errno = TAV_E_WORKFILE;
         return -1;
     }
-    for (uint32_t i = 0; i < pages; ++i) {
-        uint32_t v;
-        std::memcpy(&v, &table[16 + 4 * i], 4);
-        tiff_put32(&table[16 + 4 * i], v, order);
-    }
-    if (tiff_pwrite(fd, t + 16, &table[16], 4 * pages) < 0) return -1;
+    if (tiff_write_items_at(fd, t + kPageTableHeader, entries.data(), pages, kTiffLong, order) < 0)
+        return -1;
 
     // The directory that carries the table tag: page 0's in our own files,
     // the first appended page's in a file that had no table.
@@ -272,19 +265,16 @@ int tiff_write_table(FctEntry* e) {
     }
     uint8_t entry[10];
     tiff_put16(entry, kTiffLong, order);
-    tiff_put32(entry + 2, pages + 4, order);
+    tiff_put32(entry + 2, pages + kPageTableExtraWords, order);
     tiff_put32(entry + 6, t, order);
     if (tiff_pwrite(fd, ifd + 2 + 12 * uint32_t(slot) + 2, entry, 10) < 0) return -1;
     ts.tableIfdIndex = carrier;
     ts.privateTagSlot = uint32_t(slot);
 
-    int32_t end = fio_lseek(fd, 0, 2);
+    int32_t end = fio_lseek(fd, 0, kFioSeekEnd);
     if (end < 0) return -1;
-    tiff_put32(&table[0], kTiffTableMagic, order);
-    tiff_put32(&table[4], 1, order);
-    tiff_put32(&table[8], pages, order);
-    tiff_put32(&table[12], uint32_t(end), order);
-    if (tiff_pwrite(fd, t, table.data(), 16) < 0) return -1;
+    uint32_t header[4] = {kPageTableMagic, kPageTableVersion, pages, uint32_t(end)};
+    if (tiff_write_items_at(fd, t, header, 4, kTiffLong, order) < 0) return -1;
     ts.pageTableOffset = t;
     ts.rewriteNeeded = 0;
     return 0;

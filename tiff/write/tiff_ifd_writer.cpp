@@ -23,13 +23,13 @@ class ValueArea {
 public:
     ValueArea(uint32_t base, uint16_t order) : base_(base), order_(order) {}
 
-    // Appends count items of a TIFF type; returns the value's file offset.
-    uint32_t add(const void* data, uint32_t bytes, uint32_t count, uint16_t type) {
+    // Appends items of a TIFF type; returns the value's file offset.
+    uint32_t add(const void* data, uint32_t bytes, uint16_t type) {
         uint32_t at = base_ + uint32_t(buf_.size());
         const uint8_t* src = static_cast<const uint8_t*>(data);
         size_t start = buf_.size();
         buf_.insert(buf_.end(), src, src + bytes);
-        if (order_ == kByteOrderMM) swap_items(buf_.data() + start, bytes, count, type);
+        tiff_swap_items(buf_.data() + start, bytes, type, order_);
         while (buf_.size() % 4) buf_.push_back(0);
         return at;
     }
@@ -39,22 +39,6 @@ public:
     }
 
 private:
-    static void swap_items(uint8_t* p, uint32_t bytes, uint32_t count, uint16_t type) {
-        uint32_t size = tiff_type_size(type);
-        if (size <= 1) return;
-        uint32_t unit = size == 8 ? 4 : size;
-        uint64_t units = uint64_t(count) * (size / unit);
-        for (uint64_t i = 0; i < units && (i + 1) * unit <= bytes; ++i) {
-            uint8_t* q = p + i * unit;
-            if (unit == 2) {
-                std::swap(q[0], q[1]);
-            } else {
-                std::swap(q[0], q[3]);
-                std::swap(q[1], q[2]);
-            }
-        }
-    }
-
     uint32_t base_;
     uint16_t order_;
     std::vector<uint8_t> buf_;
@@ -93,7 +77,7 @@ struct Builder {
             }
             return add(tag, type, count, v);
         }
-        return add(tag, type, count, values.add(data, used, count, type));
+        return add(tag, type, count, values.add(data, used, type));
     }
 };
 
@@ -157,20 +141,20 @@ int add_jpeg(Builder& b, PageInfo* info) {
         errno = TAV_E_INCONSISTENT;
         return -1;
     }
-    if (b.add(512, kTiffShort, 1, 1) < 0) return -1;
+    if (b.add(kTagJpegProc, kTiffShort, 1, 1) < 0) return -1;
     uint32_t h = b.values.end();
-    if (j->headerLength) h = b.values.add(j->header, j->headerLength, j->headerLength, kTiffByte);
-    if (b.add(513, kTiffLong, 1, h) < 0) return -1;
-    if (b.add(514, kTiffLong, 1, j->headerLength) < 0) return -1;
-    if (b.add(515, kTiffShort, 1, j->restartInterval & 0xFFFF) < 0) return -1;
-    if (add_jpeg_tables(b, 519, &j->unused[0], info->samplesPerPixel, h) < 0) return -1;
-    if (add_jpeg_tables(b, 520, &j->unused[4], info->samplesPerPixel, h) < 0) return -1;
-    if (add_jpeg_tables(b, 521, &j->unused[8], info->samplesPerPixel, h) < 0) return -1;
+    if (j->headerLength) h = b.values.add(j->header, j->headerLength, kTiffByte);
+    if (b.add(kTagJpegInterchangeFormat, kTiffLong, 1, h) < 0) return -1;
+    if (b.add(kTagJpegInterchangeLength, kTiffLong, 1, j->headerLength) < 0) return -1;
+    if (b.add(kTagJpegRestartInterval, kTiffShort, 1, j->restartInterval & 0xFFFF) < 0) return -1;
+    if (add_jpeg_tables(b, kTagJpegQTables, &j->unused[0], info->samplesPerPixel, h) < 0) return -1;
+    if (add_jpeg_tables(b, kTagJpegDCTables, &j->unused[4], info->samplesPerPixel, h) < 0) return -1;
+    if (add_jpeg_tables(b, kTagJpegACTables, &j->unused[8], info->samplesPerPixel, h) < 0) return -1;
     if (info->photometric == TAV_PHOTO_YCBCR) {
         static constexpr uint16_t kHorizontal[4] = {4, 2, 1, 3};
         uint32_t first = kHorizontal[(j->jpegOptions >> 14) & 3];
         uint32_t second = j->jpegOptions >> 16;
-        if (b.add(530, kTiffShort, 2, first | (second << 16)) < 0) return -1;
+        if (b.add(kTagYCbCrSubSampling, kTiffShort, 2, first | (second << 16)) < 0) return -1;
     }
     info->compressionInfo.jpeg = nullptr;
     return 0;
@@ -181,7 +165,7 @@ int add_jpeg(Builder& b, PageInfo* info) {
 int add_profile(Builder& b, const PageInfo* info) {
     if (!info->profileOffset.ptr || info->profileSize == 0) return 0;
     if (info->colorSpaceType == kColorSpaceEmbedded)
-        return b.add_array(34675, kTiffUndefined, info->profileSize, info->profileOffset.ptr);
+        return b.add_array(kTagIccProfile, kTiffUndefined, info->profileSize, info->profileOffset.ptr);
     if (info->colorSpaceType != kColorSpaceLinked) return 0;
     int pfd = tiff_find_profile(static_cast<const char*>(info->profileOffset.ptr));
     if (pfd < 0) return 0;
@@ -191,7 +175,7 @@ int add_profile(Builder& b, const PageInfo* info) {
         MemBlock<uint8_t> buf(uint32_t(size), 1);
         if (buf) {
             int32_t got = plat_pread(pfd, buf.get(), uint32_t(size), 0);
-            if (got > 0) rc = b.add_array(34675, kTiffUndefined, uint32_t(got), buf.get());
+            if (got > 0) rc = b.add_array(kTagIccProfile, kTiffUndefined, uint32_t(got), buf.get());
         }
     }
     plat_close(pfd);
@@ -201,63 +185,63 @@ int add_profile(Builder& b, const PageInfo* info) {
 int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t photometric) {
     FctEntry* e = b.e;
     uint32_t spp = info->samplesPerPixel;
-    if (b.add(254, kTiffLong, 1, info->subfileType) < 0) return -1;
-    if (b.add(256, size_type(info->imageWidth), 1, info->imageWidth) < 0) return -1;
-    if (b.add(257, size_type(info->imageLength), 1, info->imageLength) < 0) return -1;
+    if (b.add(kTagNewSubfileType, kTiffLong, 1, info->subfileType) < 0) return -1;
+    if (b.add(kTagImageWidth, size_type(info->imageWidth), 1, info->imageWidth) < 0) return -1;
+    if (b.add(kTagImageLength, size_type(info->imageLength), 1, info->imageLength) < 0) return -1;
     if (spp <= 1) {
-        if (b.add(258, kTiffShort, 1, info->bitsPerSample[0] & 0xFFFF) < 0) return -1;
+        if (b.add(kTagBitsPerSample, kTiffShort, 1, info->bitsPerSample[0] & 0xFFFF) < 0) return -1;
     } else {
         std::vector<uint16_t> bits(spp);
         for (uint32_t i = 0; i < spp; ++i) bits[i] = uint16_t(info->bitsPerSample[i < 5 ? i : 0]);
-        if (b.add_array(258, kTiffShort, spp * 2, bits.data()) < 0) return -1;
+        if (b.add_array(kTagBitsPerSample, kTiffShort, spp * 2, bits.data()) < 0) return -1;
     }
-    if (b.add(259, kTiffShort, 1, compression) < 0) return -1;
-    if (b.add(262, kTiffShort, 1, photometric) < 0) return -1;
-    if (b.add(266, kTiffShort, 1, info->fillOrder == 2 ? 2 : 1) < 0) return -1;
-    static constexpr uint16_t kFirstTexts[4] = {269, 270, 271, 272};
+    if (b.add(kTagCompression, kTiffShort, 1, compression) < 0) return -1;
+    if (b.add(kTagPhotometric, kTiffShort, 1, photometric) < 0) return -1;
+    if (b.add(kTagFillOrder, kTiffShort, 1, info->fillOrder == 2 ? 2 : 1) < 0) return -1;
+    static constexpr uint16_t kFirstTexts[4] = {kTagDocumentName, kTagImageDescription, kTagMake, kTagModel};
     for (int i = 0; i < 4; ++i)
         if (add_text(b, info, i, kFirstTexts[i]) < 0) return -1;
     tiff_of(e).stripOffsetsSlot = b.dir->entryCount;
-    if (b.add(273, kTiffLong, info->stripCount, 0) < 0) return -1;
-    if (b.add(274, kTiffShort, 1, tiff_orientation(info)) < 0) return -1;
-    if (b.add(277, kTiffShort, 1, spp & 0xFFFF) < 0) return -1;
-    if (b.add(278, kTiffShort, 1, info->rowsPerStrip & 0xFFFF) < 0) return -1;
+    if (b.add(kTagStripOffsets, kTiffLong, info->stripCount, 0) < 0) return -1;
+    if (b.add(kTagOrientation, kTiffShort, 1, tiff_orientation(info)) < 0) return -1;
+    if (b.add(kTagSamplesPerPixel, kTiffShort, 1, spp & 0xFFFF) < 0) return -1;
+    if (b.add(kTagRowsPerStrip, kTiffShort, 1, info->rowsPerStrip & 0xFFFF) < 0) return -1;
     tiff_of(e).stripCountsSlot = b.dir->entryCount;
-    if (b.add(279, kTiffLong, info->stripCount, 0) < 0) return -1;
+    if (b.add(kTagStripByteCounts, kTiffLong, info->stripCount, 0) < 0) return -1;
     if (info->xResDen == 0) info->xResDen = 1;
     if (info->yResDen == 0) info->yResDen = 1;
     uint32_t xres[2] = {info->xResNum, info->xResDen};
     uint32_t yres[2] = {info->yResNum, info->yResDen};
-    if (b.add(282, kTiffRational, 1, b.values.add(xres, 8, 1, kTiffRational)) < 0) return -1;
-    if (b.add(283, kTiffRational, 1, b.values.add(yres, 8, 1, kTiffRational)) < 0) return -1;
+    if (b.add(kTagXResolution, kTiffRational, 1, b.values.add(xres, 8, kTiffRational)) < 0) return -1;
+    if (b.add(kTagYResolution, kTiffRational, 1, b.values.add(yres, 8, kTiffRational)) < 0) return -1;
     const uint32_t photo = info->photometric;
     if (photo == TAV_PHOTO_PALETTE || photo == TAV_PHOTO_RGB) {
         uint32_t planar = photo == TAV_PHOTO_PALETTE ? info->area.palette.planarConfig
                                                      : info->area.rgb.planarConfig;
-        if (b.add(284, kTiffShort, 1, planar == 2 ? 2 : 1) < 0) return -1;
+        if (b.add(kTagPlanarConfig, kTiffShort, 1, planar == 2 ? 2 : 1) < 0) return -1;
     }
-    if (add_text(b, info, 4, 285) < 0) return -1;
+    if (add_text(b, info, 4, kTagPageName) < 0) return -1;
     if (photo == TAV_PHOTO_GRAY_WHITE) {
         const TavGrayArea& g = info->area.gray;
-        if (b.add(290, kTiffShort, 1, g.grayResponseUnit) < 0) return -1;
-        if (b.add_array(291, kTiffShort, g.grayResponseSize, g.grayResponseBuffer) < 0) return -1;
+        if (b.add(kTagGrayResponseUnit, kTiffShort, 1, g.grayResponseUnit) < 0) return -1;
+        if (b.add_array(kTagGrayResponseCurve, kTiffShort, g.grayResponseSize, g.grayResponseBuffer) < 0) return -1;
     }
     if (info->compression == TAV_COMP_CCITT_T4 &&
-        b.add(292, kTiffLong, 1, info->compressionInfo.value & ~8u) < 0)
+        b.add(kTagT4Options, kTiffLong, 1, info->compressionInfo.value & ~8u) < 0)
         return -1;
     if (info->compression == TAV_COMP_CCITT_T6 &&
-        b.add(293, kTiffLong, 1, info->compressionInfo.value & ~8u) < 0)
+        b.add(kTagT6Options, kTiffLong, 1, info->compressionInfo.value & ~8u) < 0)
         return -1;
     if (info->resolutionUnit == 0 || info->resolutionUnit >= 4) info->resolutionUnit = 1;
-    if (b.add(296, kTiffShort, 1, info->resolutionUnit) < 0) return -1;
+    if (b.add(kTagResolutionUnit, kTiffShort, 1, info->resolutionUnit) < 0) return -1;
     if (photo == TAV_PHOTO_PALETTE) {
         const TavPaletteArea& p = info->area.palette;
-        if (b.add_array(301, kTiffShort, p.transferSize, p.transferBuffer) < 0) return -1;
+        if (b.add_array(kTagTransferFunction, kTiffShort, p.transferSize, p.transferBuffer) < 0) return -1;
     }
-    if (b.add(305, kTiffAscii, sizeof kTiffSoftware,
-              b.values.add(kTiffSoftware, sizeof kTiffSoftware, sizeof kTiffSoftware, kTiffAscii)) < 0)
+    if (b.add(kTagSoftware, kTiffAscii, sizeof kTiffSoftware,
+              b.values.add(kTiffSoftware, sizeof kTiffSoftware, kTiffAscii)) < 0)
         return -1;
-    static constexpr uint16_t kLaterTexts[3] = {306, 315, 316};
+    static constexpr uint16_t kLaterTexts[3] = {kTagDateTime, kTagArtist, kTagHostComputer};
     for (int i = 0; i < 3; ++i)
         if (add_text(b, info, 5 + i, kLaterTexts[i]) < 0) return -1;
     if (photo == TAV_PHOTO_PALETTE || photo == TAV_PHOTO_RGB) {
@@ -266,12 +250,12 @@ int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t pho
         void* wp = pal ? info->area.palette.whitePointBuffer : info->area.rgb.whitePointBuffer;
         uint32_t prSize = pal ? info->area.palette.primariesSize : info->area.rgb.primariesSize;
         void* pr = pal ? info->area.palette.primariesBuffer : info->area.rgb.primariesBuffer;
-        if (b.add_array(318, kTiffRational, wpSize, wp) < 0) return -1;
-        if (b.add_array(319, kTiffRational, prSize, pr) < 0) return -1;
+        if (b.add_array(kTagWhitePoint, kTiffRational, wpSize, wp) < 0) return -1;
+        if (b.add_array(kTagPrimaryChromaticities, kTiffRational, prSize, pr) < 0) return -1;
     }
     if (photo == TAV_PHOTO_PALETTE) {
         const TavPaletteArea& p = info->area.palette;
-        if (b.add_array(320, kTiffShort, p.colorMapSize, p.colorMapBuffer) < 0) return -1;
+        if (b.add_array(kTagColorMap, kTiffShort, p.colorMapSize, p.colorMapBuffer) < 0) return -1;
     }
     if (info->compression == TAV_COMP_JPEG_INFO && add_jpeg(b, info) < 0) return -1;
     if (!(e->editFlags & kEditPageUnderWay)) {
@@ -319,7 +303,7 @@ int tiff_build_dir(PageInfo* info, FctEntry* e) {
     if (tiff_slot_positions(e) < 0) return -1;
     ts.tiffWritePos = (ts.tiffWritePos + 3u) & ~3u;
     std::memset(ts.workDir, 0, sizeof(TiffDir));
-    Builder b{e, ts.workDir, ValueArea(ts.tiffWritePos, tiff_file_order(e))};
+    Builder b{e, ts.workDir, ValueArea(ts.tiffWritePos, tiff_order(e))};
     if (build_entries(b, info, compression, photometric) < 0) return -1;
     if (b.values.flush(int(e->fd)) < 0) return -1;
     ts.tiffWritePos = b.values.end();

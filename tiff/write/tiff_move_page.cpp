@@ -17,8 +17,6 @@ int fail(int code) {
     return -1;
 }
 
-bool swaps(const FctEntry* e) { return e->detectWord == kByteOrderMM; }
-
 // Positioned reads and writes of the whole count on the handle's file.
 int read_at(FctEntry* e, uint32_t pos, void* buf, uint32_t n) {
     return tiff_pread(int(e->fd), pos, buf, n);
@@ -30,24 +28,26 @@ int write_at(FctEntry* e, uint32_t pos, const void* buf, uint32_t n) {
 int read_u32(FctEntry* e, uint32_t pos, uint32_t* v) {
     uint8_t b[4];
     if (read_at(e, pos, b, 4) < 0) return -1;
-    *v = swaps(e) ? bswap32(get_le32(b)) : get_le32(b);
+    *v = tiff_get32(b, tiff_order(e));
     return 0;
 }
 
 int write_u32(FctEntry* e, uint32_t pos, uint32_t v) {
     uint8_t b[4];
-    put_le32(b, swaps(e) ? bswap32(v) : v);
+    tiff_put32(b, v, tiff_order(e));
     return write_at(e, pos, b, 4);
 }
 
 // Position of the page offset table's entry for page i (from 0).
-uint32_t table_slot(const FctEntry* e, uint32_t i) { return tiff_of(e).pageTableOffset + 16 + 4 * i; }
+uint32_t table_slot(const FctEntry* e, uint32_t i) {
+    return tiff_of(e).pageTableOffset + kPageTableHeader + 4 * i;
+}
 
 // The next-IFD field of the directory at ifd.
 int link_of(FctEntry* e, uint32_t ifd, uint32_t* link) {
     uint8_t b[2];
     if (read_at(e, ifd, b, 2) < 0) return -1;
-    uint16_t n = swaps(e) ? bswap16(get_le16(b)) : get_le16(b);
+    uint16_t n = tiff_get16(b, tiff_order(e));
     *link = ifd + 2 + 12 * uint32_t(n);
     return 0;
 }

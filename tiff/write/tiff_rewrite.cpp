@@ -37,40 +37,23 @@
 #include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "tiff/tiff.h"
+#include "tiff/write/tiff_writer.h"
 
 namespace {
 
-constexpr uint64_t kMaxFilePos = 0x7FFFFFFFu;      // files stay below 2^31 bytes
-constexpr uint32_t kCopyChunk = 64u << 20;         // largest run of adjacent copies joined
-constexpr uint16_t kTagStripOffsets = 273;
-constexpr uint16_t kTagStripByteCounts = 279;
-constexpr uint16_t kTagJpegFormat = 513;
-constexpr uint16_t kTagJpegLength = 514;
-constexpr uint16_t kTagJpegQTables = 519;
-constexpr uint16_t kTagJpegACTables = 521;
-constexpr uint32_t kTableMagic = 0x4F584554;  // "TEXO" read as a little-endian u32
-constexpr uint32_t kMaxJpegTables = 16;       // one table per sample, a few samples
-
-uint32_t type_size(uint16_t type) {
-    switch (type) {
-    case 1: case 2: case 6: case 7: return 1;   // BYTE ASCII SBYTE UNDEFINED
-    case 3: case 8: return 2;                   // SHORT SSHORT
-    case 4: case 9: case 11: case 13: return 4; // LONG SLONG FLOAT IFD
-    case 5: case 10: case 12: return 8;         // RATIONAL SRATIONAL DOUBLE
-    default: return 0;
-    }
-}
+constexpr uint64_t kMaxFilePos = kFioMaxOffset;  // files stay below 2^31 bytes
+constexpr uint32_t kCopyChunk = 64u << 20;       // largest run of adjacent copies joined
+constexpr uint32_t kMaxJpegTables = 16;          // one table per sample, a few samples
+constexpr uint32_t kJpegQTableSize = 64;         // a quantisation table
+constexpr uint32_t kHuffmanCounts = 16;          // code counts before a Huffman table's codes
 
 uint64_t align4(uint64_t v) { return (v + 3) & ~uint64_t(3); }
-
-void put16(uint8_t* p, uint16_t v, bool mm) { put_le16(p, mm ? bswap16(v) : v); }
-void put32(uint8_t* p, uint32_t v, bool mm) { put_le32(p, mm ? bswap32(v) : v); }
 
 // The output file: positioned writes, every position checked against the
 // 2^31 limit of the file layer.
 struct Output {
     int fd;
-    bool mm;
+    uint16_t order;
 
     int write_at(uint64_t pos, const void* buf, uint32_t n) const {
         if (pos + n > kMaxFilePos) {
@@ -87,32 +70,18 @@ struct Output {
         return 0;
     }
     int write_u32s(uint64_t pos, const uint32_t* v, uint32_t n) const {
-        MemBlock<uint8_t> buf(n, 4);
-        if (!buf) return -1;
-        for (uint32_t i = 0; i < n; ++i) put32(buf.get() + 4 * i, v[i], mm);
-        return write_at(pos, buf.get(), 4 * n);
+        if (pos + 4ull * n > kMaxFilePos) {
+            errno = TAV_E_SEEK;
+            return -1;
+        }
+        return tiff_write_items_at(fd, uint32_t(pos), v, n, kTiffLong, order);
     }
 };
-
-// Encodes one directory entry as the reader normalised it: tag, type and
-// count as they are; the value field as two u16 for SHORT with count 1 or 2
-// (the reader swaps those halves one by one), else as one u32.
-void encode_entry(uint8_t* p, const TiffDirEntry& d, bool mm) {
-    put16(p, d.tag, mm);
-    put16(p + 2, d.type, mm);
-    put32(p + 4, d.count, mm);
-    if (d.type == kTiffShort && (d.count == 1 || d.count == 2)) {
-        put16(p + 8, uint16_t(d.value), mm);
-        put16(p + 10, d.count == 2 ? uint16_t(d.value >> 16) : 0, mm);
-    } else {
-        put32(p + 8, d.value, mm);
-    }
-}
 
 // Copies n bytes from srcOffset to dstOffset. The file layer copies local
 // files inside the kernel, so the bytes never pass through this process. A
 // source that ends early leaves a gap.
-int copy_through(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n) {
+int copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n) {
     if (n == 0) return 0;
     return fio_copy_range(src, dst, srcOffset, dstOffset, n) < 0 ? -1 : 0;
 }
@@ -150,7 +119,7 @@ struct RewriteState {
         if (!runLen) return 0;
         uint64_t n = runLen;
         runLen = 0;
-        return copy_through(int(e->fd), out.fd, uint32_t(runSrc), uint32_t(runDst), uint32_t(n));
+        return copy_range(int(e->fd), out.fd, uint32_t(runSrc), uint32_t(runDst), uint32_t(n));
     }
 };
 
@@ -191,12 +160,12 @@ int copy_value(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos) {
 // table, 16 code counts plus the codes for a Huffman table.
 int jpeg_table_size(FctEntry* e, uint16_t tag, uint32_t pos, uint32_t* size) {
     if (tag == kTagJpegQTables) {
-        *size = 64;
+        *size = kJpegQTableSize;
         return 0;
     }
-    uint8_t counts[16];
-    if (read_source(e, pos, counts, 16) < 0) return -1;
-    uint32_t n = 16;
+    uint8_t counts[kHuffmanCounts];
+    if (read_source(e, pos, counts, kHuffmanCounts) < 0) return -1;
+    uint32_t n = kHuffmanCounts;
     for (uint8_t c : counts) n += c;
     *size = n;
     return 0;
@@ -227,8 +196,7 @@ int relocate_jpeg_tables(RewriteState& s, TiffDirEntry& d, const JpegBlock& jpeg
         if (!raw) return -1;
         if (read_source(s.e, d.value + base, raw.get(), 4 * n) < 0) return -1;
         for (uint32_t i = 0; i < n; ++i) {
-            uint32_t v = get_le32(raw.get() + 4 * i);
-            offs[i] = s.out.mm ? bswap32(v) : v;
+            offs[i] = tiff_get32(raw.get() + 4 * i, s.out.order);
         }
     }
     for (uint32_t i = 0; i < n; ++i) {
@@ -275,9 +243,9 @@ int write_strip_array(RewriteState& s, TiffDirEntry& d, const uint32_t* v, uint3
     if (!buf) return -1;
     for (uint32_t i = 0; i < n; ++i) {
         if (width == 2)
-            put16(buf.get() + 2 * i, uint16_t(v[i]), s.out.mm);
+            tiff_put16(buf.get() + 2 * i, uint16_t(v[i]), s.out.order);
         else
-            put32(buf.get() + 4 * i, v[i], s.out.mm);
+            tiff_put32(buf.get() + 4 * i, v[i], s.out.order);
     }
     if (s.out.write_at(s.end, buf.get(), n * width) < 0) return -1;
     d.value = uint32_t(s.end);
@@ -324,7 +292,7 @@ int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKe
         }
         if (placing && d.tag > kTagPageIndex && place_table_entry() < 0) return -1;
 
-        uint64_t size = uint64_t(d.count) * type_size(d.type);
+        uint64_t size = uint64_t(d.count) * tiff_type_size(d.type);
         if (d.tag == kTagStripOffsets) {
             if (offsets.list) strip_list_free(offsets.list);
             if (tiff_load_strip_list(e, d, &offsets.list, 0) < 0) return -1;
@@ -333,10 +301,10 @@ int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKe
             if (counts.list) strip_list_free(counts.list);
             if (tiff_load_strip_list(e, d, &counts.list, 0) < 0) return -1;
             countsEntry = int(n);
-        } else if (d.tag == kTagJpegFormat) {
+        } else if (d.tag == kTagJpegInterchangeFormat) {
             jpeg.entry = int(n);
             jpeg.oldPos = d.value + base;
-        } else if (d.tag == kTagJpegLength) {
+        } else if (d.tag == kTagJpegInterchangeLength) {
             if (jpeg.entry >= 0 && !jpeg.copied) {
                 jpeg.length = d.value;
                 if (copy_value(s, jpeg.oldPos, jpeg.length, &jpeg.newPos) < 0) return -1;
@@ -429,25 +397,22 @@ int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKe
 
     if (s.flush() < 0) return -1;
     uint8_t image[6 + 12 * 55];
-    put16(image, dir.entryCount, s.out.mm);
-    for (uint32_t j = 0; j < n; ++j) encode_entry(image + 2 + 12 * j, dir.entries[j], s.out.mm);
-    put32(image + 2 + 12 * n, dir.nextIfd, s.out.mm);
+    tiff_encode_dir(dir, s.out.order, image);
     return s.out.write_at(dirPos, image, 6 + 12 * n);
 }
 
 // The header of the output file, and the property block behind it.
 int write_header(RewriteState& s, uint16_t mark, uint32_t firstDir) {
     FctEntry* e = s.e;
-    uint8_t head[24];
+    uint8_t head[kPropertyText];
     put_le16(head, mark);
-    put16(head + 2, 42, s.out.mm);
-    put32(head + 4, firstDir, s.out.mm);
-    if (!tiff_of(e).hdrBlock) return s.out.write_at(0, head, 8);
-    std::memcpy(head + 8, "TEXO TIFF ", 10);
-    put_le16(head + 18, 1);
-    put_le32(head + 20, tiff_of(e).hdrBlockLen);
-    if (s.out.write_at(0, head, 24) < 0) return -1;
-    return s.out.write_at(24, tiff_of(e).hdrBlock, tiff_of(e).hdrBlockLen);
+    tiff_put16(head + 2, kTiffMagic, s.out.order);
+    tiff_put32(head + 4, firstDir, s.out.order);
+    const TiffState& ts = tiff_of(e);
+    if (!ts.hdrBlock) return s.out.write_at(0, head, kTiffHeaderSize);
+    tiff_property_header(head + kPropertyHeaderOffset, ts.hdrBlockLen);
+    if (s.out.write_at(0, head, kPropertyText) < 0) return -1;
+    return s.out.write_at(kPropertyText, ts.hdrBlock, ts.hdrBlockLen);
 }
 
 // Page offset table at the aligned end: header "TEXO", 1, K, file length,
@@ -455,10 +420,11 @@ int write_header(RewriteState& s, uint16_t mark, uint32_t firstDir) {
 // points at it.
 int write_page_table(RewriteState& s, const uint32_t* ifds, uint32_t k) {
     uint64_t t = align4(s.end);
-    if (s.out.write_u32s(t + 16, ifds, k) < 0) return -1;
-    uint32_t header[4] = {kTableMagic, 1, k, uint32_t(t + 16 + 4ull * k)};
+    if (s.out.write_u32s(t + kPageTableHeader, ifds, k) < 0) return -1;
+    uint32_t header[4] = {kPageTableMagic, kPageTableVersion, k,
+                          uint32_t(t + kPageTableHeader + 4ull * k)};
     if (s.out.write_u32s(t, header, 4) < 0) return -1;
-    uint32_t entry[2] = {k + 4, uint32_t(t)};
+    uint32_t entry[2] = {k + kPageTableExtraWords, uint32_t(t)};
     if (s.out.write_u32s(s.tableEntryPos + 4, entry, 2) < 0) return -1;
     tiff_of(s.e).pageTableOffset = uint32_t(t);
     return 0;
@@ -470,14 +436,10 @@ int write_page_table(RewriteState& s, const uint32_t* ifds, uint32_t k) {
 int read_page_dir(FctEntry* e, uint32_t i, uint32_t ifd, TiffDir* dir) {
     std::memset(dir, 0, sizeof *dir);
     if (tiff_of(e).hasPrivateIndex) return tiff_page_dir(e, i, dir);
-    return tiff_read_dir(e, e->detectWord, 0, ifd, 0, dir, 1);
+    return tiff_read_dir(e, tiff_order(e), 0, ifd, 0, dir, 1);
 }
 
 }  // namespace
-
-int copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n) {
-    return copy_through(src, dst, srcOffset, dstOffset, n);
-}
 
 int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last) {
     TiffState& ts = tiff_of(e);
@@ -504,7 +466,7 @@ int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last) {
     TiffHeader header{};
     if (tiff_read_header(e, 0, &header) < 0) return -1;
 
-    RewriteState s{e, Output{out, e->detectWord != kByteOrderII}};
+    RewriteState s{e, Output{out, tiff_order(e)}};
     uint32_t dirPos = ts.hdrBlock ? 24 + ts.hdrBlockLen : 8;
     uint32_t lastKept = pages - 1;
     while (is_removed(lastKept)) --lastKept;
@@ -518,8 +480,9 @@ int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last) {
         if (!ts.hasPrivateIndex) {
             if (ts.pageTableOffset && i > 0) {
                 uint8_t raw[4];
-                if (read_source(e, ts.pageTableOffset + 16 + 4 * i, raw, 4) < 0) return -1;
-                ifd = s.out.mm ? bswap32(get_le32(raw)) : get_le32(raw);
+                if (read_source(e, ts.pageTableOffset + kPageTableHeader + 4 * i, raw, 4) < 0)
+                    return -1;
+                ifd = tiff_get32(raw, s.out.order);
             } else if (ts.pageTableOffset) {
                 ifd = ts.firstIfdOffset ? ts.firstIfdOffset : header.firstIfd;
             }
@@ -538,7 +501,7 @@ int tiff_rewrite(FctEntry* e, int out, int32_t first, int32_t last) {
         }
         if (read_page_dir(e, i, ifd, dir.get()) < 0) return -1;
         uint32_t nextSource = dir.get()->nextIfd;
-        if (done == 0 && write_header(s, e->detectWord, dirPos) < 0) return -1;
+        if (done == 0 && write_header(s, tiff_order(e), dirPos) < 0) return -1;
         uint32_t nextDir = 0;
         if (copy_page(s, *dir.get(), dirPos, done == 0, i != lastKept, &nextDir) < 0) return -1;
         ifdTable[done++] = dirPos;

@@ -71,17 +71,27 @@ struct IndexPage {
 
 // Tags whose values are file offsets, inline or not.
 bool is_offset_tag(uint16_t tag) {
-    return tag == 273 || tag == 288 || tag == 324 || tag == 513 || tag == 519 || tag == 520 ||
-           tag == 521;
+    switch (tag) {
+    case kTagStripOffsets:
+    case kTagFreeOffsets:
+    case kTagTileOffsets:
+    case kTagJpegInterchangeFormat:
+    case kTagJpegQTables:
+    case kTagJpegDCTables:
+    case kTagJpegACTables:
+        return true;
+    default:
+        return false;
+    }
 }
 
 int read_index(FctEntry* e, uint16_t order, std::vector<IndexPage>& pages, uint32_t* chunkCount) {
     TiffState& ts = tiff_of(e);
     int fd = int(e->fd);
     uint32_t limit = e->origSize;
-    uint8_t head[52];
-    if (uint64_t(ts.pageIndexOffset) + 52 > limit ||
-        tiff_pread(fd, ts.pageIndexOffset, head, 52) < 0) {
+    uint8_t head[kIndexHeaderSize];
+    if (uint64_t(ts.pageIndexOffset) + kIndexHeaderSize > limit ||
+        tiff_pread(fd, ts.pageIndexOffset, head, kIndexHeaderSize) < 0) {
         errno = TAV_E_INDEX_KIND;
         return -1;
     }
@@ -92,12 +102,14 @@ int read_index(FctEntry* e, uint16_t order, std::vector<IndexPage>& pages, uint3
     uint32_t count = tiff_get32(head + 36, order);
     uint32_t chunks = tiff_get32(head + 40, order);
     if (count == 0 || count > 0xFFFF || tiff_get32(head + 44, order) != 32 ||
-        uint64_t(ts.pageIndexOffset) + 52 + uint64_t(chunks) * 8 > limit) {
+        uint64_t(ts.pageIndexOffset) + kIndexHeaderSize + uint64_t(chunks) * kIndexEntrySize > limit) {
         errno = TAV_E_INDEX_KIND;
         return -1;
     }
     std::vector<uint8_t> list(size_t(chunks) * 8);
-    if (chunks && tiff_pread(fd, ts.pageIndexOffset + 52, list.data(), chunks * 8) < 0) return -1;
+    if (chunks && tiff_pread(fd, ts.pageIndexOffset + kIndexHeaderSize, list.data(),
+                             chunks * kIndexEntrySize) < 0)
+        return -1;
     for (uint32_t c = 0; c < chunks && pages.size() < count; ++c) {
         uint32_t at = tiff_get32(&list[8 * c], order);
         uint32_t n = tiff_get32(&list[8 * c + 4], order);
@@ -111,8 +123,9 @@ int read_index(FctEntry* e, uint16_t order, std::vector<IndexPage>& pages, uint3
         for (uint32_t i = 0; i < n; ++i) {
             IndexPage p{tiff_get32(&entries[8 * i], order), 0};
             // The IFD offset is the one of the TIFF header at the page's base.
-            uint8_t h[8];
-            if (uint64_t(p.base) + 8 > limit || tiff_pread(fd, p.base, h, 8) < 0) {
+            uint8_t h[kTiffHeaderSize];
+            if (uint64_t(p.base) + kTiffHeaderSize > limit ||
+                tiff_pread(fd, p.base, h, kTiffHeaderSize) < 0) {
                 errno = TAV_E_NOT_TIFF;
                 return -1;
             }
@@ -146,7 +159,7 @@ int64_t append_aligned(int fd, const void* data, uint32_t bytes) {
 // as LONG arrays. Returns the directory's new offset.
 int64_t tiff_rebase_dir(FctEntry* e, TiffDir* dir, uint32_t ifd, uint32_t base, uint32_t next) {
     int fd = int(e->fd);
-    uint16_t order = tiff_file_order(e);
+    uint16_t order = tiff_order(e);
     for (int i = 0; i < dir->entryCount; ++i) {
         TiffDirEntry& d = dir->entries[i];
         uint32_t size = tiff_type_size(d.type);
@@ -196,7 +209,7 @@ int64_t tiff_rebase_dir(FctEntry* e, TiffDir* dir, uint32_t ifd, uint32_t base, 
         grows = true;
     }
     dir->nextIfd = next;
-    uint8_t image[6 + 12 * 55];
+    uint8_t image[kIfdReadSize];
     uint32_t n = tiff_encode_dir(*dir, order, image);
     if (!grows) {
         if (tiff_pwrite(fd, base + ifd, image, n) < 0) return -1;
@@ -211,7 +224,7 @@ int tiff_table_copy(FctEntry* e, int newFile) {
     TiffState& ts = tiff_of(e);
     if (open_work_file(e) < 0) return -1;
     if (ts.pageTableOffset) {
-        uint32_t bytes = 16 + 4 * uint32_t(e->pageCount);
+        uint32_t bytes = kPageTableHeader + 4 * uint32_t(e->pageCount);
         std::vector<uint8_t> table(bytes);
         if (uint64_t(ts.pageTableOffset) + bytes > e->origSize ||
             tiff_pread(int(e->fd), ts.pageTableOffset, table.data(), bytes) < 0) {
@@ -220,7 +233,7 @@ int tiff_table_copy(FctEntry* e, int newFile) {
             drop_work_file(e);
             return -1;
         }
-        uint16_t order = tiff_file_order(e);
+        uint16_t order = tiff_order(e);
         for (uint32_t i = 0; i < bytes; i += 4) {
             uint32_t v = tiff_get32(&table[i], order);
             std::memcpy(&table[i], &v, 4);
@@ -230,7 +243,7 @@ int tiff_table_copy(FctEntry* e, int newFile) {
             return -1;
         }
     } else {
-        uint32_t head[5] = {kTiffTableMagic, 1, e->pageCount, 0, ts.firstIfdOffset};
+        uint32_t head[5] = {kPageTableMagic, kPageTableVersion, e->pageCount, 0, ts.firstIfdOffset};
         if (tiff_pwrite(ts.temp2Desc, 0, head, sizeof head) < 0) {
             drop_work_file(e);
             return -1;
@@ -244,11 +257,11 @@ int tiff_chain_to_table(FctEntry* e) {
     TiffState& ts = tiff_of(e);
     if (open_work_file(e) < 0) return -1;
     int fd = int(e->fd);
-    uint16_t order = tiff_file_order(e);
+    uint16_t order = tiff_order(e);
     uint32_t pages = e->pageCount;
     std::vector<uint32_t> table(4 + size_t(pages));
-    uint8_t h[8];
-    if (pages == 0 || tiff_pread(fd, ts.tiffBase, h, 8) < 0) {
+    uint8_t h[kTiffHeaderSize];
+    if (pages == 0 || tiff_pread(fd, ts.tiffBase, h, kTiffHeaderSize) < 0) {
         if (pages == 0) errno = TAV_E_DIRECTORY;
         drop_work_file(e);
         return -1;
@@ -259,7 +272,7 @@ int tiff_chain_to_table(FctEntry* e) {
         // Every page must have a directory: a page whose link is missing
         // would make the next append patch the header.
         uint8_t c[2], l[4];
-        if (ifd < 8 || uint64_t(ifd) + 2 > e->origSize || tiff_pread(fd, ifd, c, 2) < 0) {
+        if (ifd < kTiffHeaderSize || uint64_t(ifd) + 2 > e->origSize || tiff_pread(fd, ifd, c, 2) < 0) {
             errno = TAV_E_DIRECTORY;
             drop_work_file(e);
             return -1;
@@ -273,14 +286,14 @@ int tiff_chain_to_table(FctEntry* e) {
         ifd = tiff_get32(l, order);
         table[4 + p] = ifd;
     }
-    if (ifd < 8 || uint64_t(ifd) + 2 > e->origSize) {
+    if (ifd < kTiffHeaderSize || uint64_t(ifd) + 2 > e->origSize) {
         errno = TAV_E_DIRECTORY;
         drop_work_file(e);
         return -1;
     }
-    int32_t length = fio_lseek(fd, 0, 2);
-    table[0] = kTiffTableMagic;
-    table[1] = 1;
+    int32_t length = fio_lseek(fd, 0, kFioSeekEnd);
+    table[0] = kPageTableMagic;
+    table[1] = kPageTableVersion;
     table[2] = pages;
     table[3] = length < 0 ? 0 : uint32_t(length);
     if (tiff_pwrite(ts.temp2Desc, 0, table.data(), uint32_t(table.size() * 4)) < 0) {
@@ -294,7 +307,7 @@ int tiff_chain_to_table(FctEntry* e) {
 int tiff_convert_index(FctEntry* e) {
     TiffState& ts = tiff_of(e);
     int fd = int(e->fd);
-    uint16_t order = tiff_file_order(e);
+    uint16_t order = tiff_order(e);
     ts.tiffBase = 0;
     std::vector<IndexPage> pages;
     uint32_t chunks = 0;
@@ -329,34 +342,28 @@ int tiff_convert_index(FctEntry* e) {
         return -1;
     }
     // The table stands where the index stood when it fits there.
-    uint32_t tableBytes = 16 + 4 * count;
+    uint32_t tableBytes = kPageTableHeader + 4 * count;
     uint32_t t = ts.pageIndexOffset;
-    if (uint64_t(tableBytes) > 52 + uint64_t(chunks) * 8) {
+    if (uint64_t(tableBytes) > kIndexHeaderSize + uint64_t(chunks) * kIndexEntrySize) {
         int32_t end = tiff_align_end(fd, 0);
         if (end < 0) return -1;
         t = uint32_t(end);
     }
-    std::vector<uint8_t> table(tableBytes);
-    for (uint32_t k = 0; k < count; ++k) tiff_put32(&table[16 + 4 * k], absolute[k], order);
-    if (tiff_pwrite(fd, t + 16, &table[16], tableBytes - 16) < 0) return -1;
+    if (tiff_write_items_at(fd, t + kPageTableHeader, absolute.data(), count, kTiffLong, order) < 0)
+        return -1;
     uint8_t entry[12];
-    tiff_put16(entry, kTagPageTable, order);
-    tiff_put16(entry + 2, kTiffLong, order);
-    tiff_put32(entry + 4, count + 4, order);
-    tiff_put32(entry + 8, t, order);
+    tiff_encode_entry(entry, TiffDirEntry{kTagPageTable, kTiffLong, count + kPageTableExtraWords, t},
+                      order);
     uint32_t entryPos = absolute[0] + 2 + 12 * uint32_t(slot);
     if (tiff_pwrite(fd, entryPos, entry, 12) < 0) return -1;
     uint8_t link[4];
     tiff_put32(link, count > 1 ? absolute[1] : 0, order);
     if (tiff_pwrite(fd, absolute[0] + 2 + 12 * uint32_t(first.entryCount), link, 4) < 0)
         return -1;
-    int32_t length = fio_lseek(fd, 0, 2);
+    int32_t length = fio_lseek(fd, 0, kFioSeekEnd);
     if (length < 0) return -1;
-    tiff_put32(&table[0], kTiffTableMagic, order);
-    tiff_put32(&table[4], 1, order);
-    tiff_put32(&table[8], count, order);
-    tiff_put32(&table[12], uint32_t(length), order);
-    if (tiff_pwrite(fd, t, table.data(), 16) < 0) return -1;
+    uint32_t header[4] = {kPageTableMagic, kPageTableVersion, count, uint32_t(length)};
+    if (tiff_write_items_at(fd, t, header, 4, kTiffLong, order) < 0) return -1;
     ts.pageTableOffset = t;
     ts.pageIndexOffset = 0;
     ts.tableIfdIndex = 0;

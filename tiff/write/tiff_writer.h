@@ -5,29 +5,21 @@
 
 #include <cstdint>
 
+#include "fileio/fio.h"
 #include "frame/fct.h"
 #include "qvtav.h"
 #include "tiff/tiff.h"
 
-constexpr uint32_t kTiffTableMagic = 0x4F584554;  // "TEXO" read as a little-endian u32
 constexpr uint32_t kNoPage = 0xFFFFFFFFu;
 constexpr char kTiffSoftware[] = "Qv/TAV, writer v00.06.02";  // 25 bytes with the zero
 
-// Byte order in which the handle's TIFF structures are written: the order of
-// an opened file as detected, else the handle's byteOrder (option 14).
-uint16_t tiff_file_order(const FctEntry* e);
-
-// Bytes of one item of a TIFF field type (0 for unknown types).
-uint32_t tiff_type_size(uint16_t type);
-
-// Encodes a directory (count, entries, next link) in the given byte order.
-// out must hold 6 + 12 * entryCount bytes; returns the bytes produced.
-uint32_t tiff_encode_dir(const TiffDir& dir, uint16_t order, uint8_t* out);
-
 // Reads the directory at an absolute offset as it lies in the file (entry
-// order kept, values in host order). Refuses 55 or more entries (297) and
-// directories beyond limit.
-int tiff_read_raw_dir(int fd, uint32_t offset, uint16_t order, uint32_t limit, TiffDir* out);
+// order kept, values in host order), for patching entries by their slot.
+inline int tiff_read_raw_dir(int fd, uint32_t offset, uint16_t order, uint32_t limit,
+                             TiffDir* out) {
+    IfdSource src(fd);
+    return tiff_read_ifd(src, order, offset, limit, kIfdFileOrder, out);
+}
 
 // ---- directory building and finishing ----
 int tiff_build_dir(PageInfo* info, FctEntry* e);
@@ -42,9 +34,13 @@ int tiff_write_first_dir(FctEntry* e);
 int tiff_table_insert(FctEntry* e, uint32_t page, uint32_t ifdOffset);
 // Position of the next 4-aligned slot: at offset when nonzero, else at the end.
 int32_t tiff_align_end(int fd, uint32_t offset);
-// Writes items of a TIFF type in the given byte order (as they are for "II").
+// Writes host-order items of a TIFF type at the file position in the given
+// byte order (as they are for "II"): the bytes written, or -1.
 int32_t tiff_write_swapped(int fd, const void* buffer, uint32_t byteCount, uint32_t itemCount,
                            uint16_t type, uint16_t byteOrder);
+// The same, all of them at pos: 0, or -1 with errno.
+int tiff_write_items_at(int fd, uint32_t pos, const void* buffer, uint32_t itemCount,
+                        uint16_t type, uint16_t byteOrder);
 int tiff_write_table(FctEntry* e);
 // IFD offset of a page from the page offset table work file.
 int tiff_work_entry(FctEntry* e, uint32_t page, uint32_t* ifdOffset);
@@ -58,13 +54,11 @@ int tiff_convert_index(FctEntry* e);
 void tiff_free_strip_lists(FctEntry* e);
 
 // Positioned whole reads and writes on a descriptor of the file layer:
-// 0, or -1 with errno set (a short read gives 297; a failed write keeps the
-// file layer's code, or 5 when it set none).
-int tiff_pread(int fd, uint32_t pos, void* buf, uint32_t count);
-int tiff_pwrite(int fd, uint32_t pos, const void* buf, uint32_t count);
-
-// A u16 or u32 in a TIFF byte order.
-void tiff_put16(uint8_t* p, uint16_t v, uint16_t order);
-void tiff_put32(uint8_t* p, uint32_t v, uint16_t order);
-uint16_t tiff_get16(const uint8_t* p, uint16_t order);
-uint32_t tiff_get32(const uint8_t* p, uint16_t order);
+// 0, or -1 with errno set (a short read of a TIFF structure gives 297; a
+// failed write keeps the file layer's code, or 5 when it set none).
+inline int tiff_pread(int fd, uint32_t pos, void* buf, uint32_t count) {
+    return fio_read_exact_at(fd, pos, buf, count, TAV_E_DIRECTORY);
+}
+inline int tiff_pwrite(int fd, uint32_t pos, const void* buf, uint32_t count) {
+    return fio_write_at(fd, pos, buf, count);
+}
