@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "fileio/mem.h"
 #include "qvtav.h"
 
 struct FormatOps;
@@ -104,6 +105,21 @@ inline State& format_state(FctEntry* e) {
 template <typename State>
 inline const State& format_state(const FctEntry* e) {
     return *static_cast<const State*>(e->formatState);
+}
+
+// The format's state is a record of its own in a memory-table block, made
+// by its open or create (null with errno when there is no memory) and ended
+// by its release.
+template <typename State>
+inline State* format_new_state(FctEntry* e) {
+    auto* s = mem_new<State>();
+    e->formatState = s;
+    return s;
+}
+template <typename State>
+inline void format_end_state(FctEntry* e) {
+    mem_delete(static_cast<State*>(e->formatState));
+    e->formatState = nullptr;
 }
 
 constexpr int kFctSize = 20;

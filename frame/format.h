@@ -143,3 +143,5 @@ int32_t format_nothing_write(FctEntry* e, const void* buffer, uint32_t count, ui
                              uint8_t flag);
 // Set-up of a file that holds one page.
 int format_single_page(FctEntry* e, const FormatRequest& request);
+// A type that can be created anywhere, local or remote.
+bool format_creatable(bool local);

@@ -50,3 +50,5 @@ int format_single_page(FctEntry* e, const FormatRequest&) {
     e->pageCount = 1;
     return 0;
 }
+
+bool format_creatable(bool) { return true; }

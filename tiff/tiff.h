@@ -65,6 +65,10 @@ uint8_t* tiff_build_property_block(const PageInfo* info, uint32_t* length);
 void tiff_property_header(uint8_t* out, uint32_t length);
 
 // ---- writing (tiff/write/) ----
+// The writer's directory work buffer and the name of its page offset table
+// work file (a file opened for update is written like a new one). 0, or -1
+// with errno.
+int tiff_alloc_work(FctEntry* e);
 // Create set-up: work directory, page offset table work file (262 on failure).
 int tiff_create_setup(FctEntry* e);
 // Update-mode preparation of an opened file (page offset table work file,

@@ -53,3 +53,9 @@ uint32_t tiff_encode_dir(const TiffDir& dir, uint16_t order, uint8_t* out) {
     tiff_put32(out + 2 + 12 * n, dir.nextIfd, order);
     return tiff_dir_bytes(n);
 }
+
+int tiff_dir_find(const TiffDir& dir, uint16_t tag) {
+    for (int i = dir.entryCount - 1; i >= 0; --i)
+        if (dir.entries[i].tag == tag) return i;
+    return -1;
+}

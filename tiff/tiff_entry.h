@@ -15,6 +15,9 @@
 TiffDirEntry tiff_decode_entry(const uint8_t* p, uint16_t order);
 void tiff_encode_entry(uint8_t* p, const TiffDirEntry& d, uint16_t order);
 
+// The index of the last entry with the tag, or -1.
+int tiff_dir_find(const TiffDir& dir, uint16_t tag);
+
 // Bytes of a directory image: count, entries, next link.
 inline uint32_t tiff_dir_bytes(uint32_t entries) { return 6 + 12 * entries; }
 // Encodes a directory; out holds tiff_dir_bytes(entryCount) bytes. Returns

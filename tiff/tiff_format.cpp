@@ -6,35 +6,28 @@
 
 #include "fileio/byteorder.h"
 #include "fileio/fio.h"
+#include "fileio/keep_errno.h"
 #include "fileio/mem.h"
 #include "tiff/tiff.h"
 #include "tiff/write/tiff_writer.h"
 
 namespace {
 
-
-int new_state(FctEntry* e) {
-    auto* s = mem_new<TiffState>();
-    if (!s) return -1;
-    e->formatState = s;
-    return 0;
-}
-
 int tiff_open(FctEntry* e, const FormatRequest&) {
-    if (new_state(e) < 0) return -1;
+    if (!format_new_state<TiffState>(e)) return -1;
     if (tiff_read_property_block(e) < 0) return -1;
     if (e->openFlags & TAV_OPEN_UPDATE) tiff_of(e).updateMode = kUpdateAppend;
     return tiff_setup_pages(e);
 }
 
 int tiff_create(FctEntry* e, const FormatRequest&) {
-    if (new_state(e) < 0) return -1;
+    if (!format_new_state<TiffState>(e)) return -1;
     return tiff_create_setup(e);
 }
 
 void tiff_release(FctEntry* e) {
     if (!e->formatState) return;
-    int saved = errno;
+    KeepErrno keep;
     TiffState& ts = tiff_of(e);
     tiff_release_writer(e);
     tiff_release_reader(e);
@@ -43,12 +36,8 @@ void tiff_release(FctEntry* e) {
     strip_list_free(ts.stripCounts);
     strip_list_free(ts.stripOffsets);
     strip_list_free(ts.storedCounts);
-    mem_delete(&ts);
-    e->formatState = nullptr;
-    errno = saved;
+    format_end_state<TiffState>(e);
 }
-
-bool tiff_creatable(bool) { return true; }
 
 }  // namespace
 
@@ -62,25 +51,12 @@ uint16_t tiff_probe(const FileHead& head) {
 }
 
 const FormatOps kTiffFormat = {
-    .fileType = FILETYPE_TIFF,
-    .name = "TIFF",
-    .traits = 0,
-    .can_create = tiff_creatable,
-    .open = tiff_open,
-    .create = tiff_create,
-    .finish = tiff_close_finish,
-    .abort = tiff_abort_restore,
-    .release = tiff_release,
-    .page_info = tiff_page_info,
-    .page_read = tiff_read_strips,
-    .page_data = tiff_page_data,
-    .put_info = tiff_put_info,
-    .page_write = tiff_write_strip,
-    .strip_counts = tiff_strip_counts,
-    .image_length = tiff_image_length,
-    .index_window = tiff_index_window,
-    .annotation_area = tiff_annotation_area,
-    .move_page = tiff_move_page,
-    .set_properties = tiff_set_properties,
-    .rewrite = tiff_rewrite,
+    .fileType = FILETYPE_TIFF, .name = "TIFF", .traits = 0, .can_create = format_creatable,
+    .open = tiff_open, .create = tiff_create, .finish = tiff_close_finish,
+    .abort = tiff_abort_restore, .release = tiff_release,
+    .page_info = tiff_page_info, .page_read = tiff_read_strips, .page_data = tiff_page_data,
+    .put_info = tiff_put_info, .page_write = tiff_write_strip,
+    .strip_counts = tiff_strip_counts, .image_length = tiff_image_length,
+    .index_window = tiff_index_window, .annotation_area = tiff_annotation_area,
+    .move_page = tiff_move_page, .set_properties = tiff_set_properties, .rewrite = tiff_rewrite,
 };

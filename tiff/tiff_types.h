@@ -6,19 +6,9 @@
 
 // Field types (TIFF 6.0, and the IFD type of its later supplement).
 enum TiffType : uint16_t {
-    kTiffByte = 1,
-    kTiffAscii = 2,
-    kTiffShort = 3,
-    kTiffLong = 4,
-    kTiffRational = 5,
-    kTiffSByte = 6,
-    kTiffUndefined = 7,
-    kTiffSShort = 8,
-    kTiffSLong = 9,
-    kTiffSRational = 10,
-    kTiffFloat = 11,
-    kTiffDouble = 12,
-    kTiffIfd = 13,
+    kTiffByte = 1, kTiffAscii = 2, kTiffShort = 3, kTiffLong = 4, kTiffRational = 5,
+    kTiffSByte = 6, kTiffUndefined = 7, kTiffSShort = 8, kTiffSLong = 9,
+    kTiffSRational = 10, kTiffFloat = 11, kTiffDouble = 12, kTiffIfd = 13,
 };
 
 // Bytes of one item of a field type; 0 for a type TIFF does not define.

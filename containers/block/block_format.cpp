@@ -17,8 +17,6 @@ int blk_not_built(FctEntry*, const FormatRequest&) {
     return -1;
 }
 
-bool blk_creatable(bool) { return true; }
-
 }  // namespace
 
 Probe blk_probe(const FileHead& head) {
@@ -27,11 +25,6 @@ Probe blk_probe(const FileHead& head) {
 }
 
 const FormatOps kBlockFormat = {
-    .fileType = FILETYPE_BLOCK,
-    .name = "block file",
-    .traits = 0,
-    .can_create = blk_creatable,
-    .open = blk_not_built,
-    .create = blk_not_built,
-    .page_data = format_nothing_data,
+    .fileType = FILETYPE_BLOCK, .name = "block file", .traits = 0, .can_create = format_creatable,
+    .open = blk_not_built, .create = blk_not_built, .page_data = format_nothing_data,
 };

@@ -68,18 +68,10 @@ int32_t raw_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t, uin
     return w;
 }
 
-bool raw_creatable(bool) { return true; }
-
 }  // namespace
 
 const FormatOps kRawFormat = {
-    .fileType = FILETYPE_RAW,
-    .name = "raw data",
-    .traits = kTraitByteStream,
-    .can_create = raw_creatable,
-    .page_info = raw_page_info,
-    .page_read = raw_read,
-    .page_data = format_nothing_data,
-    .put_info = raw_put_info,
-    .page_write = raw_write,
+    .fileType = FILETYPE_RAW, .name = "raw data", .traits = kTraitByteStream,
+    .can_create = format_creatable, .page_info = raw_page_info, .page_read = raw_read,
+    .page_data = format_nothing_data, .put_info = raw_put_info, .page_write = raw_write,
 };

@@ -16,29 +16,19 @@ int reserved_put(FctEntry*, uint16_t, PageInfo* info, const PutOptions* options)
     return 0;
 }
 
-bool reserved_creatable(bool) { return true; }
-
 }  // namespace
 
-const FormatOps kReserved4Format = {
-    .fileType = FILETYPE_RESERVED4,
-    .name = "reserved (4)",
-    .traits = 0,
-    .page_info = format_nothing_info,
-    .page_read = format_nothing_read,
-    .page_data = format_nothing_data,
-    .put_info = reserved_put,
-    .page_write = format_nothing_write,
+// Type 4 never occurs in a file and cannot be created; type 5 can.
+constexpr FormatOps kReserved4Format = {
+    .fileType = FILETYPE_RESERVED4, .name = "reserved (4)", .traits = 0,
+    .page_info = format_nothing_info, .page_read = format_nothing_read,
+    .page_data = format_nothing_data, .put_info = reserved_put, .page_write = format_nothing_write,
 };
 
-const FormatOps kReserved5Format = {
-    .fileType = FILETYPE_RESERVED5,
-    .name = "reserved (5)",
-    .traits = 0,
-    .can_create = reserved_creatable,
-    .page_info = format_nothing_info,
-    .page_read = format_nothing_read,
-    .page_data = format_nothing_data,
-    .put_info = reserved_put,
-    .page_write = format_nothing_write,
-};
+constexpr FormatOps kReserved5Format = [] {
+    FormatOps f = kReserved4Format;
+    f.fileType = FILETYPE_RESERVED5;
+    f.name = "reserved (5)";
+    f.can_create = format_creatable;
+    return f;
+}();

@@ -265,15 +265,12 @@ int on_planar(Decode& d, const Tag& g) {
     return 0;
 }
 
-int on_gray_unit(Decode& d, const Tag& g) {
-    if (d.info->photometric == TAV_PHOTO_GRAY_WHITE)
-        d.info->area.gray.grayResponseUnit = uint16_t(g.v);
-    return 0;
-}
-
-int on_gray_curve(Decode& d, const Tag& g) {
-    if (d.info->photometric == TAV_PHOTO_GRAY_WHITE)
-        set_table(d, g.t, 2, d.info->area.gray.grayResponseSize, kExtraCurve);
+// The grey response of min-is-white grey pages: its unit, or its curve.
+int on_gray_response(Decode& d, const Tag& g) {
+    TavGrayArea& gray = d.info->area.gray;
+    if (d.info->photometric != TAV_PHOTO_GRAY_WHITE) return 0;
+    if (g.t.tag == kTagGrayResponseUnit) gray.grayResponseUnit = uint16_t(g.v);
+    else set_table(d, g.t, 2, gray.grayResponseSize, kExtraCurve);
     return 0;
 }
 
@@ -290,9 +287,12 @@ int on_resolution_unit(Decode& d, const Tag& g) {
     return 0;
 }
 
-int on_transfer(Decode& d, const Tag& g) {
-    if (d.info->photometric == TAV_PHOTO_PALETTE)
-        set_table(d, g.t, 2, d.info->area.palette.transferSize, kExtraCurve);
+// The colour map and the transfer function of palette pages.
+int on_palette_table(Decode& d, const Tag& g) {
+    TavPaletteArea& p = d.info->area.palette;
+    if (d.info->photometric != TAV_PHOTO_PALETTE) return 0;
+    if (g.t.tag == kTagColorMap) set_table(d, g.t, 2, p.colorMapSize, kExtraColorMap);
+    else set_table(d, g.t, 2, p.transferSize, kExtraCurve);
     return 0;
 }
 
@@ -307,12 +307,6 @@ int on_chromaticity(Decode& d, const Tag& g) {
     else
         set_table(d, g.t, 8, rgb ? pi->area.rgb.primariesSize : pi->area.palette.primariesSize,
                   kExtraPrimaries);
-    return 0;
-}
-
-int on_color_map(Decode& d, const Tag& g) {
-    if (d.info->photometric == TAV_PHOTO_PALETTE)
-        set_table(d, g.t, 2, d.info->area.palette.colorMapSize, kExtraColorMap);
     return 0;
 }
 
@@ -436,63 +430,41 @@ int on_text(Decode& d, const Tag& g) {
 struct TagRule {
     uint16_t tag;
     TagHandler handle;
-    uint32_t arg;
+    uint32_t arg = 0;
 };
 
 // Every tag the library understands, in tag order.
 constexpr TagRule kTagRules[] = {
-    {kTagNewSubfileType, on_subfile_type, 0},
-    {kTagImageWidth, on_width, 0},
-    {kTagImageLength, on_length, 0},
-    {kTagBitsPerSample, on_bits_per_sample, 0},
-    {kTagCompression, on_compression, 0},
-    {kTagPhotometric, on_photometric, 0},
-    {kTagFillOrder, on_fill_order, 0},
+    {kTagNewSubfileType, on_subfile_type}, {kTagImageWidth, on_width},
+    {kTagImageLength, on_length}, {kTagBitsPerSample, on_bits_per_sample},
+    {kTagCompression, on_compression}, {kTagPhotometric, on_photometric},
+    {kTagFillOrder, on_fill_order},
     {kTagDocumentName, on_text, TAV_TEXT_DOCUMENT_NAME},
     {kTagImageDescription, on_text, TAV_TEXT_IMAGE_DESCRIPTION},
-    {kTagMake, on_text, TAV_TEXT_MAKE},
-    {kTagModel, on_text, TAV_TEXT_MODEL},
-    {kTagStripOffsets, on_offsets, 0},
-    {kTagOrientation, on_orientation, 0},
-    {kTagSamplesPerPixel, on_samples, 0},
-    {kTagRowsPerStrip, on_rows_per_strip, 0},
-    {kTagStripByteCounts, on_counts, 0},
-    {kTagXResolution, on_resolution, 0},
-    {kTagYResolution, on_resolution, 0},
-    {kTagPlanarConfig, on_planar, 0},
+    {kTagMake, on_text, TAV_TEXT_MAKE}, {kTagModel, on_text, TAV_TEXT_MODEL},
+    {kTagStripOffsets, on_offsets}, {kTagOrientation, on_orientation},
+    {kTagSamplesPerPixel, on_samples}, {kTagRowsPerStrip, on_rows_per_strip},
+    {kTagStripByteCounts, on_counts},
+    {kTagXResolution, on_resolution}, {kTagYResolution, on_resolution}, {kTagPlanarConfig, on_planar},
     {kTagPageName, on_text, TAV_TEXT_PAGE_NAME},
-    {kTagGrayResponseUnit, on_gray_unit, 0},
-    {kTagGrayResponseCurve, on_gray_curve, 0},
-    {kTagT4Options, on_coding_options, 0},
-    {kTagT6Options, on_coding_options, 0},
-    {kTagResolutionUnit, on_resolution_unit, 0},
-    {kTagTransferFunction, on_transfer, 0},
-    {kTagSoftware, on_text, TAV_TEXT_SOFTWARE},
-    {kTagDateTime, on_text, TAV_TEXT_DATE_TIME},
-    {kTagArtist, on_text, TAV_TEXT_ARTIST},
-    {kTagHostComputer, on_text, TAV_TEXT_HOST_COMPUTER},
-    {kTagPredictor, on_coding_options, 0},
-    {kTagWhitePoint, on_chromaticity, 0},
-    {kTagPrimaryChromaticities, on_chromaticity, 0},
-    {kTagColorMap, on_color_map, 0},
-    {kTagTileWidth, on_tile_width, 0},
-    {kTagTileLength, on_rows_per_strip, 0},
-    {kTagTileOffsets, on_offsets, 0},
-    {kTagTileByteCounts, on_counts, 0},
-    {kTagJpegProc, on_jpeg_proc, 0},
-    {kTagJpegInterchangeFormat, on_jpeg_format, 0},
-    {kTagJpegInterchangeLength, on_jpeg_length, 0},
-    {kTagJpegRestartInterval, on_restart_interval, 0},
-    {kTagJpegQTables, on_jpeg_tables, 0},
-    {kTagJpegDCTables, on_jpeg_tables, 0},
-    {kTagJpegACTables, on_jpeg_tables, 0},
-    {kTagYCbCrCoefficients, on_ycbcr_coefficients, 0},
-    {kTagYCbCrSubSampling, on_subsampling, 0},
-    {kTagYCbCrPositioning, on_positioning, 0},
-    {kTagReferenceBlackWhite, on_reference, 0},
-    {kTagAnnotation2, on_annotation, 0},
-    {kTagAnnotation1, on_annotation, 0},
-    {kTagIccProfile, on_icc_profile, 0},
+    {kTagGrayResponseUnit, on_gray_response}, {kTagGrayResponseCurve, on_gray_response},
+    {kTagT4Options, on_coding_options}, {kTagT6Options, on_coding_options},
+    {kTagResolutionUnit, on_resolution_unit}, {kTagTransferFunction, on_palette_table},
+    {kTagSoftware, on_text, TAV_TEXT_SOFTWARE}, {kTagDateTime, on_text, TAV_TEXT_DATE_TIME},
+    {kTagArtist, on_text, TAV_TEXT_ARTIST}, {kTagHostComputer, on_text, TAV_TEXT_HOST_COMPUTER},
+    {kTagPredictor, on_coding_options},
+    {kTagWhitePoint, on_chromaticity}, {kTagPrimaryChromaticities, on_chromaticity},
+    {kTagColorMap, on_palette_table},
+    {kTagTileWidth, on_tile_width}, {kTagTileLength, on_rows_per_strip},
+    {kTagTileOffsets, on_offsets}, {kTagTileByteCounts, on_counts},
+    {kTagJpegProc, on_jpeg_proc}, {kTagJpegInterchangeFormat, on_jpeg_format},
+    {kTagJpegInterchangeLength, on_jpeg_length}, {kTagJpegRestartInterval, on_restart_interval},
+    {kTagJpegQTables, on_jpeg_tables}, {kTagJpegDCTables, on_jpeg_tables},
+    {kTagJpegACTables, on_jpeg_tables},
+    {kTagYCbCrCoefficients, on_ycbcr_coefficients}, {kTagYCbCrSubSampling, on_subsampling},
+    {kTagYCbCrPositioning, on_positioning}, {kTagReferenceBlackWhite, on_reference},
+    {kTagAnnotation2, on_annotation}, {kTagAnnotation1, on_annotation},
+    {kTagIccProfile, on_icc_profile},
 };
 
 constexpr bool rules_in_order() {

@@ -13,7 +13,7 @@
 //    are converted only when they were delivered.
 #include <cerrno>
 #include <cstring>
-#include <utility>
+#include <initializer_list>
 
 #include "fileio/byteorder.h"
 #include "frame/fct.h"
@@ -23,24 +23,67 @@ namespace {
 
 constexpr int kShortRead = TAV_E_NO_SUBFILE;  // a read that returned nothing
 
-// Reads size bytes at the file offset off into buf when both are set.
-// 1 delivered, 0 nothing to do, -1 failure.
-int deliver(FctEntry* e, uint32_t off, void* buf, uint32_t size, int64_t end) {
-    if (!buf || !off || !size) return 0;
-    if (page_read_exact(e, off, buf, size, end, kShortRead) < 0) return -1;
-    return 1;
+// One table of the page for the caller: where the file has it, the caller's
+// buffer and size, and the field type whose items are brought to host order.
+struct Table {
+    uint32_t slot;
+    void* buffer;
+    uint32_t size;
+    uint16_t type;
+};
+
+// Reads a table when the page has it and the caller gave a buffer.
+int deliver(FctEntry* e, const Table& t, int64_t end) {
+    uint32_t off = e->extraOffsets[t.slot];
+    if (!t.buffer || !off || !t.size) return 0;
+    if (page_read_exact(e, off, t.buffer, t.size, end, kShortRead) < 0) return -1;
+    tiff_swap_items(static_cast<uint8_t*>(t.buffer), t.size, t.type, tiff_order(e));
+    return 0;
 }
 
-void swap16(void* buf, uint32_t size) {
-    uint8_t* p = static_cast<uint8_t*>(buf);
-    for (uint32_t i = 0; i + 1 < size; i += 2) std::swap(p[i], p[i + 1]);
+// The texts: inline ones from the text table, the others from the file.
+int deliver_texts(FctEntry* e, PageInfo* info, int64_t end) {
+    const uint32_t* slots = e->textTagOffsets;
+    if (!info->textTags || !slots) return 0;
+    for (uint32_t k = 0; k < kTextTagCount; ++k) {
+        TextTagBuf& t = info->textTags[k];
+        if (!t.buffer) continue;
+        if (slots[kTextInlineMask] & (1u << k)) {
+            uint32_t n = t.length < 4 ? t.length : 4;
+            std::memcpy(t.buffer, &slots[kTextInlineBase + k], n);
+            continue;
+        }
+        if (!slots[k] || !t.length) continue;
+        if (page_read_exact(e, slots[k], t.buffer, t.length, end, kShortRead) < 0) return -1;
+    }
+    return 0;
 }
 
-void swap32(void* buf, uint32_t size) {
-    uint8_t* p = static_cast<uint8_t*>(buf);
-    for (uint32_t i = 0; i + 3 < size; i += 4) {
-        std::swap(p[i], p[i + 3]);
-        std::swap(p[i + 1], p[i + 2]);
+// The colour tables the page's photometric interpretation has.
+int deliver_tables(FctEntry* e, PageInfo* info, int64_t end) {
+    TavPhotometricArea& a = info->area;
+    switch (e->pageInfo.photometric) {
+    case TAV_PHOTO_GRAY_WHITE:
+        return deliver(e, {kExtraCurve, a.gray.grayResponseBuffer, a.gray.grayResponseSize, kTiffShort},
+                       end);
+    case TAV_PHOTO_PALETTE: {
+        const TavPaletteArea& p = a.palette;
+        for (const Table& t : {Table{kExtraColorMap, p.colorMapBuffer, p.colorMapSize, kTiffShort},
+                               Table{kExtraCurve, p.transferBuffer, p.transferSize, kTiffShort},
+                               Table{kExtraWhitePoint, p.whitePointBuffer, p.whitePointSize, kTiffLong},
+                               Table{kExtraPrimaries, p.primariesBuffer, p.primariesSize, kTiffLong}})
+            if (deliver(e, t, end) < 0) return -1;
+        return 0;
+    }
+    case TAV_PHOTO_RGB: {
+        const TavRgbArea& r = a.rgb;
+        for (const Table& t : {Table{kExtraWhitePoint, r.whitePointBuffer, r.whitePointSize, kTiffLong},
+                               Table{kExtraPrimaries, r.primariesBuffer, r.primariesSize, kTiffLong}})
+            if (deliver(e, t, end) < 0) return -1;
+        return 0;
+    }
+    default:
+        return 0;
     }
 }
 
@@ -49,68 +92,11 @@ void swap32(void* buf, uint32_t size) {
 int tiff_page_data(FctEntry* e, PageInfo* info) {
     int64_t end = page_file_end(e);
     if (end < 0) return -1;
-    const bool mm = tiff_order(e) == kByteOrderMM;
-
-    // Texts.
-    const uint32_t* slots = e->textTagOffsets;
-    if (info->textTags && slots) {
-        for (uint32_t k = 0; k < kTextTagCount; ++k) {
-            TextTagBuf& t = info->textTags[k];
-            if (!t.buffer) continue;
-            if (slots[kTextInlineMask] & (1u << k)) {
-                uint32_t n = t.length < 4 ? t.length : 4;
-                std::memcpy(t.buffer, &slots[kTextInlineBase + k], n);
-                continue;
-            }
-            if (!slots[k] || !t.length) continue;
-            if (page_read_exact(e, slots[k], t.buffer, t.length, end, kShortRead) < 0) return -1;
-        }
-    }
-
-    // ICC profile.
-    if (info->profileSize && info->profileBuffer &&
-        deliver(e, e->pageInfo.profileOffset.value, info->profileBuffer, info->profileSize,
-                end) < 0)
+    if (deliver_texts(e, info, end) < 0) return -1;
+    uint32_t profile = e->pageInfo.profileOffset.value;
+    if (info->profileSize && info->profileBuffer && profile &&
+        page_read_exact(e, profile, info->profileBuffer, info->profileSize, end, kShortRead) < 0)
         return -1;
-
-    const uint32_t* x = e->extraOffsets;
-    if (!x) return 0;
-    TavPhotometricArea& a = info->area;
-    switch (e->pageInfo.photometric) {
-    case TAV_PHOTO_GRAY_WHITE: {
-        int r = deliver(e, x[kExtraCurve], a.gray.grayResponseBuffer, a.gray.grayResponseSize, end);
-        if (r < 0) return -1;
-        if (r > 0 && mm) swap16(a.gray.grayResponseBuffer, a.gray.grayResponseSize);
-        break;
-    }
-    case TAV_PHOTO_PALETTE: {
-        TavPaletteArea& pa = a.palette;
-        int r = deliver(e, x[kExtraColorMap], pa.colorMapBuffer, pa.colorMapSize, end);
-        if (r < 0) return -1;
-        if (r > 0 && mm) swap16(pa.colorMapBuffer, pa.colorMapSize);
-        r = deliver(e, x[kExtraCurve], pa.transferBuffer, pa.transferSize, end);
-        if (r < 0) return -1;
-        if (r > 0 && mm) swap16(pa.transferBuffer, pa.transferSize);
-        r = deliver(e, x[kExtraWhitePoint], pa.whitePointBuffer, pa.whitePointSize, end);
-        if (r < 0) return -1;
-        if (r > 0 && mm) swap32(pa.whitePointBuffer, pa.whitePointSize);
-        r = deliver(e, x[kExtraPrimaries], pa.primariesBuffer, pa.primariesSize, end);
-        if (r < 0) return -1;
-        if (r > 0 && mm) swap32(pa.primariesBuffer, pa.primariesSize);
-        break;
-    }
-    case TAV_PHOTO_RGB: {
-        TavRgbArea& ra = a.rgb;
-        int r = deliver(e, x[kExtraWhitePoint], ra.whitePointBuffer, ra.whitePointSize, end);
-        if (r < 0) return -1;
-        if (r > 0 && mm) swap32(ra.whitePointBuffer, ra.whitePointSize);
-        r = deliver(e, x[kExtraPrimaries], ra.primariesBuffer, ra.primariesSize, end);
-        if (r < 0) return -1;
-        if (r > 0 && mm) swap32(ra.primariesBuffer, ra.primariesSize);
-        break;
-    }
-    default:
-        break;
-    }
-    return 0;
+    if (!e->extraOffsets) return 0;
+    return deliver_tables(e, info, end);
 }

@@ -88,27 +88,8 @@ private:
 
 // ---- shared set-up steps ----
 
-// The TiffDir work buffer and the temporary file name (for the writer).
-int alloc_work(FctEntry* e) {
-    TiffState& ts = tiff_of(e);
-    if (!ts.workDir) {
-        ts.workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
-        if (!ts.workDir) return -1;
-    }
-    if (!ts.tempName) {
-        char* name = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
-        if (!name) return -1;
-        if (!tmp_name_in_tempdir(name)) {
-            mem_free(name);
-            return fail(TAV_E_WORKFILE);
-        }
-        ts.tempName = name;
-    }
-    return 0;
-}
-
 int finish_setup(FctEntry* e) {
-    if (alloc_work(e) < 0) return -1;
+    if (tiff_alloc_work(e) < 0) return -1;
     if (tiff_of(e).updateMode) return tiff_prepare_update(e);
     return 0;
 }
@@ -204,7 +185,7 @@ int setup_index(FctEntry* e) {
     if (!c) return -1;
     ts.indexCache = c;
     c->entriesPerChunk = kWindowEntries;
-    if (alloc_work(e) < 0) return -1;
+    if (tiff_alloc_work(e) < 0) return -1;
     if (load_index(e) < 0) return -1;
     if (ts.updateMode) return tiff_prepare_update(e);
     return 0;

@@ -256,25 +256,18 @@ int tiff_write_table(FctEntry* e) {
     }
     TiffDir dir;
     if (tiff_read_raw_dir(fd, ifd, order, t, &dir) < 0) return -1;
-    int slot = -1;
-    for (int i = 0; i < dir.entryCount; ++i)
-        if (dir.entries[i].tag == kTagPageTable) slot = i;
+    int slot = tiff_dir_find(dir, kTagPageTable);
     if (slot < 0) {
         errno = TAV_E_MISSING_ENTRY;
         return -1;
     }
-    uint8_t entry[10];
-    tiff_put16(entry, kTiffLong, order);
-    tiff_put32(entry + 2, pages + kPageTableExtraWords, order);
-    tiff_put32(entry + 6, t, order);
-    if (tiff_pwrite(fd, ifd + 2 + 12 * uint32_t(slot) + 2, entry, 10) < 0) return -1;
+    if (tiff_write_table_entry(fd, ifd, uint32_t(slot), pages, t, order) < 0) return -1;
     ts.tableIfdIndex = carrier;
     ts.privateTagSlot = uint32_t(slot);
 
     int32_t end = fio_lseek(fd, 0, kFioSeekEnd);
     if (end < 0) return -1;
-    uint32_t header[4] = {kPageTableMagic, kPageTableVersion, pages, uint32_t(end)};
-    if (tiff_write_items_at(fd, t, header, 4, kTiffLong, order) < 0) return -1;
+    if (tiff_write_table_header(fd, t, pages, uint32_t(end), order) < 0) return -1;
     ts.pageTableOffset = t;
     ts.rewriteNeeded = 0;
     return 0;

@@ -421,9 +421,8 @@ int write_header(RewriteState& s, uint16_t mark, uint32_t firstDir) {
 int write_page_table(RewriteState& s, const uint32_t* ifds, uint32_t k) {
     uint64_t t = align4(s.end);
     if (s.out.write_u32s(t + kPageTableHeader, ifds, k) < 0) return -1;
-    uint32_t header[4] = {kPageTableMagic, kPageTableVersion, k,
-                          uint32_t(t + kPageTableHeader + 4ull * k)};
-    if (s.out.write_u32s(t, header, 4) < 0) return -1;
+    uint32_t length = uint32_t(t + kPageTableHeader + 4ull * k);
+    if (tiff_write_table_header(s.out.fd, uint32_t(t), k, length, s.out.order) < 0) return -1;
     uint32_t entry[2] = {k + kPageTableExtraWords, uint32_t(t)};
     if (s.out.write_u32s(s.tableEntryPos + 4, entry, 2) < 0) return -1;
     tiff_of(s.e).pageTableOffset = uint32_t(t);

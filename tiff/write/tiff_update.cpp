@@ -42,26 +42,6 @@ void ready_for_append(FctEntry* e) {
     tiff_of(e).closeFlags = kCloseDirectoryDone;
 }
 
-// Writer buffers that the page set-up may not have made (a file opened for
-// update is written like a new one).
-int writer_buffers(FctEntry* e) {
-    TiffState& ts = tiff_of(e);
-    if (!ts.workDir) {
-        ts.workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
-        if (!ts.workDir) return -1;
-    }
-    if (!ts.tempName) {
-        ts.tempName = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
-        if (!ts.tempName) return -1;
-        if (!tmp_name_in_tempdir(ts.tempName)) {
-            mem_free_field(ts.tempName);
-            errno = TAV_E_WORKFILE;
-            return -1;
-        }
-    }
-    return 0;
-}
-
 // ---- page index conversion ----
 
 struct IndexPage {
@@ -334,9 +314,7 @@ int tiff_convert_index(FctEntry* e) {
     }
     TiffDir first;
     if (tiff_read_raw_dir(fd, absolute[0], order, e->origSize, &first) < 0) return -1;
-    int slot = -1;
-    for (int i = 0; i < first.entryCount; ++i)
-        if (first.entries[i].tag == kTagPageIndex) slot = i;
+    int slot = tiff_dir_find(first, kTagPageIndex);
     if (slot < 0) {
         errno = TAV_E_INDEX_KIND;
         return -1;
@@ -351,19 +329,14 @@ int tiff_convert_index(FctEntry* e) {
     }
     if (tiff_write_items_at(fd, t + kPageTableHeader, absolute.data(), count, kTiffLong, order) < 0)
         return -1;
-    uint8_t entry[12];
-    tiff_encode_entry(entry, TiffDirEntry{kTagPageTable, kTiffLong, count + kPageTableExtraWords, t},
-                      order);
-    uint32_t entryPos = absolute[0] + 2 + 12 * uint32_t(slot);
-    if (tiff_pwrite(fd, entryPos, entry, 12) < 0) return -1;
+    if (tiff_write_table_entry(fd, absolute[0], uint32_t(slot), count, t, order) < 0) return -1;
     uint8_t link[4];
     tiff_put32(link, count > 1 ? absolute[1] : 0, order);
     if (tiff_pwrite(fd, absolute[0] + 2 + 12 * uint32_t(first.entryCount), link, 4) < 0)
         return -1;
     int32_t length = fio_lseek(fd, 0, kFioSeekEnd);
     if (length < 0) return -1;
-    uint32_t header[4] = {kPageTableMagic, kPageTableVersion, count, uint32_t(length)};
-    if (tiff_write_items_at(fd, t, header, 4, kTiffLong, order) < 0) return -1;
+    if (tiff_write_table_header(fd, t, count, uint32_t(length), order) < 0) return -1;
     ts.pageTableOffset = t;
     ts.pageIndexOffset = 0;
     ts.tableIfdIndex = 0;
@@ -378,7 +351,7 @@ int tiff_convert_index(FctEntry* e) {
 
 int tiff_prepare_update(FctEntry* e) {
     TiffState& ts = tiff_of(e);
-    if (writer_buffers(e) < 0) return -1;
+    if (tiff_alloc_work(e) < 0) return -1;
     ts.dirPending = 0;
     ts.chainLinkPos = 0;
     ts.firstLinkSaved = 0;

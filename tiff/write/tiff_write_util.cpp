@@ -43,6 +43,38 @@ int tiff_write_items_at(int fd, uint32_t pos, const void* buffer, uint32_t itemC
     return 0;
 }
 
+int tiff_write_table_header(int fd, uint32_t at, uint32_t pages, uint32_t fileLength,
+                            uint16_t order) {
+    const uint32_t header[4] = {kPageTableMagic, kPageTableVersion, pages, fileLength};
+    return tiff_write_items_at(fd, at, header, 4, kTiffLong, order);
+}
+
+int tiff_write_table_entry(int fd, uint32_t ifd, uint32_t slot, uint32_t pages, uint32_t tableAt,
+                           uint16_t order) {
+    uint8_t entry[12];
+    tiff_encode_entry(entry, TiffDirEntry{kTagPageTable, kTiffLong, pages + kPageTableExtraWords, tableAt},
+                      order);
+    return tiff_pwrite(fd, ifd + 2 + 12 * slot, entry, sizeof entry);
+}
+
+int tiff_alloc_work(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
+    if (!ts.workDir) {
+        ts.workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
+        if (!ts.workDir) return -1;
+    }
+    if (!ts.tempName) {
+        ts.tempName = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
+        if (!ts.tempName) return -1;
+        if (!tmp_name_in_tempdir(ts.tempName)) {
+            mem_free_field(ts.tempName);
+            errno = TAV_E_WORKFILE;
+            return -1;
+        }
+    }
+    return 0;
+}
+
 int tiff_work_entry(FctEntry* e, uint32_t page, uint32_t* ifdOffset) {
     const TiffState& ts = tiff_of(e);
     if (!ts.temp2Open || page >= e->pageCount) {

@@ -42,6 +42,14 @@ int32_t tiff_write_swapped(int fd, const void* buffer, uint32_t byteCount, uint3
 int tiff_write_items_at(int fd, uint32_t pos, const void* buffer, uint32_t itemCount,
                         uint16_t type, uint16_t byteOrder);
 int tiff_write_table(FctEntry* e);
+// The page offset table's header at `at`: mark, version, page count and the
+// file's length.
+int tiff_write_table_header(int fd, uint32_t at, uint32_t pages, uint32_t fileLength,
+                            uint16_t order);
+// The page offset table entry (tag 32934) in slot `slot` of the directory at
+// ifd, pointing at the table at tableAt.
+int tiff_write_table_entry(int fd, uint32_t ifd, uint32_t slot, uint32_t pages, uint32_t tableAt,
+                           uint16_t order);
 // IFD offset of a page from the page offset table work file.
 int tiff_work_entry(FctEntry* e, uint32_t page, uint32_t* ifdOffset);
 

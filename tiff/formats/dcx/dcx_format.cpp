@@ -23,21 +23,10 @@ struct DcxState {
     uint32_t* pageOffsets;  // pageCount entries, from the memory table
 };
 
-int dcx_new_state(FctEntry* e) {
-    auto* s = mem_new<DcxState>();
-    if (!s) return -1;
-    e->formatState = s;
-    return 0;
-}
-
 // The page offsets up to the first 0, at most 1024 of them.
 int dcx_open(FctEntry* e, const FormatRequest&) {
-    if (dcx_new_state(e) < 0) return -1;
     MemBlock<uint8_t> table(kDcxTableSize, 1);
-    if (!table) {
-        errno = TAV_ENOMEM;
-        return -1;
-    }
+    if (!format_new_state<DcxState>(e) || !table) return -1;
     // The buffer is zero-filled past what the file holds, so the count never
     // exceeds the file.
     if (fio_read_full_at(int(e->fd), kDcxTableOffset, table.get(), kDcxTableSize) < 0) return -1;
@@ -54,25 +43,17 @@ int dcx_open(FctEntry* e, const FormatRequest&) {
 
 // A new file: the mark and an empty page table.
 int dcx_create(FctEntry* e, const FormatRequest&) {
-    if (dcx_new_state(e) < 0) return -1;
-    MemBlock<uint8_t> buf(kDcxHeaderSize, 1);
-    if (!buf) {
-        errno = TAV_ENOMEM;
-        return -1;
-    }
-    put_le32(buf.get(), kDcxMagic);
-    return fio_write_at(int(e->fd), 0, buf.get(), kDcxHeaderSize);
+    MemBlock<uint8_t> header(kDcxHeaderSize, 1);
+    if (!format_new_state<DcxState>(e) || !header) return -1;
+    put_le32(header.get(), kDcxMagic);
+    return fio_write_at(int(e->fd), 0, header.get(), kDcxHeaderSize);
 }
 
 void dcx_release(FctEntry* e) {
-    auto* s = static_cast<DcxState*>(e->formatState);
-    if (!s) return;
-    mem_free_field(s->pageOffsets);
-    mem_delete(s);
-    e->formatState = nullptr;
+    if (!e->formatState) return;
+    mem_free_field(format_state<DcxState>(e).pageOffsets);
+    format_end_state<DcxState>(e);
 }
-
-bool dcx_creatable(bool) { return true; }
 
 }  // namespace
 
@@ -81,11 +62,6 @@ Probe dcx_probe(const FileHead& head) {
 }
 
 const FormatOps kDcxFormat = {
-    .fileType = FILETYPE_DCX,
-    .name = "DCX",
-    .traits = 0,
-    .can_create = dcx_creatable,
-    .open = dcx_open,
-    .create = dcx_create,
-    .release = dcx_release,
+    .fileType = FILETYPE_DCX, .name = "DCX", .traits = 0, .can_create = format_creatable,
+    .open = dcx_open, .create = dcx_create, .release = dcx_release,
 };

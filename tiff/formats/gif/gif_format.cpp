@@ -5,29 +5,17 @@
 #include <cstring>
 
 namespace {
-
-constexpr char kGifSignature[] = "GIF8";
-constexpr uint8_t kVersion87 = '7';
-constexpr uint8_t kVersion89 = '9';
-constexpr uint8_t kVersionEnd = 'a';
-
-bool gif_creatable(bool) { return true; }
-
-}  // namespace
+constexpr char kGifSignature[] = "GIF8";  // then '7' or '9', then 'a'
+}
 
 Probe gif_probe(const FileHead& head) {
     const uint8_t* b = head.bytes.data();
-    if (std::memcmp(b, kGifSignature, 4) != 0) return kProbeNo;
-    if ((b[4] == kVersion87 || b[4] == kVersion89) && b[5] == kVersionEnd) return kProbeYes;
-    return kProbeNo;
+    bool version = (b[4] == '7' || b[4] == '9') && b[5] == 'a';
+    return std::memcmp(b, kGifSignature, 4) == 0 && version ? kProbeYes : kProbeNo;
 }
 
 const FormatOps kGifFormat = {
-    .fileType = FILETYPE_GIF,
-    .name = "GIF",
-    .traits = 0,
-    .can_create = gif_creatable,
-    .open = format_single_page,
-    .put_info = format_nothing_put,
+    .fileType = FILETYPE_GIF, .name = "GIF", .traits = 0, .can_create = format_creatable,
+    .open = format_single_page, .put_info = format_nothing_put,
     .page_write = format_nothing_write,
 };

@@ -10,14 +10,11 @@ constexpr uint8_t kStartOfImage = 0xD8;
 
 Probe jpeg_probe(const FileHead& head) {
     std::span<const uint8_t> b = head.bytes;
-    return b[0] == kMarkerPrefix && b[1] == kStartOfImage && b[2] == kMarkerPrefix ? kProbeYes
-                                                                                   : kProbeNo;
+    bool start = b[0] == kMarkerPrefix && b[1] == kStartOfImage;
+    return start && b[2] == kMarkerPrefix ? kProbeYes : kProbeNo;
 }
 
 const FormatOps kJpegFormat = {
-    .fileType = FILETYPE_JPEG,
-    .name = "JPEG",
-    .traits = 0,
-    .open = format_single_page,
+    .fileType = FILETYPE_JPEG, .name = "JPEG", .open = format_single_page,
     .page_data = format_nothing_data,
 };

@@ -2,28 +2,22 @@
 // and writing pages are not built yet (293).
 #include "tiff/formats/pcx/pcx_format.h"
 
-namespace {
+#include <algorithm>
+#include <array>
 
+namespace {
 constexpr uint8_t kPcxMarker = 0x0A;
 constexpr uint8_t kPcxRunLength = 1;
-constexpr uint8_t kPcxVersions[] = {0, 2, 3, 5};
-
-bool pcx_creatable(bool) { return true; }
-
+constexpr std::array<uint8_t, 4> kPcxVersions = {0, 2, 3, 5};
 }  // namespace
 
 Probe pcx_probe(const FileHead& head) {
     std::span<const uint8_t> b = head.bytes;
-    if (b[0] != kPcxMarker || b[2] != kPcxRunLength) return kProbeNo;
-    for (uint8_t v : kPcxVersions)
-        if (b[1] == v) return kProbeYes;
-    return kProbeNo;
+    bool known = std::find(kPcxVersions.begin(), kPcxVersions.end(), b[1]) != kPcxVersions.end();
+    return b[0] == kPcxMarker && known && b[2] == kPcxRunLength ? kProbeYes : kProbeNo;
 }
 
 const FormatOps kPcxFormat = {
-    .fileType = FILETYPE_PCX,
-    .name = "PCX",
-    .traits = 0,
-    .can_create = pcx_creatable,
+    .fileType = FILETYPE_PCX, .name = "PCX", .traits = 0, .can_create = format_creatable,
     .open = format_single_page,
 };

@@ -2,20 +2,18 @@
 // built yet (293). Targa files are never created.
 #include "tiff/formats/tga/tga_format.h"
 
+#include <algorithm>
+#include <array>
+
 namespace {
-constexpr uint8_t kTgaImageTypes[] = {1, 2, 3, 9, 10, 11};
+constexpr std::array<uint8_t, 6> kTgaImageTypes = {1, 2, 3, 9, 10, 11};
 constexpr uint32_t kImageTypeOffset = 2;
 }  // namespace
 
 Probe tga_probe(const FileHead& head) {
-    for (uint8_t t : kTgaImageTypes)
-        if (head.bytes[kImageTypeOffset] == t) return kProbeYes;
-    return kProbeNo;
+    uint8_t type = head.bytes[kImageTypeOffset];
+    bool known = std::find(kTgaImageTypes.begin(), kTgaImageTypes.end(), type) != kTgaImageTypes.end();
+    return known ? kProbeYes : kProbeNo;
 }
 
-const FormatOps kTgaFormat = {
-    .fileType = FILETYPE_TGA,
-    .name = "Targa",
-    .traits = 0,
-    .open = format_single_page,
-};
+const FormatOps kTgaFormat = {.fileType = FILETYPE_TGA, .name = "Targa", .open = format_single_page};
