@@ -48,8 +48,7 @@ uint32_t plat_fault_count(PlatStep step);
 bool plat_fault_fired();
 
 // Called after each completed step (bytes: those written or allocated, else
-// 0). Setting
-// an observer counts steps as arming does; null removes it.
+// 0). Setting an observer counts steps as arming does; null removes it.
 using PlatStepObserver = void (*)(PlatStep step, uint64_t bytes, void* context);
 void plat_fault_observe(PlatStepObserver observer, void* context);
 
