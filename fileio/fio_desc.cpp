@@ -214,7 +214,15 @@ int creat_one(FileLocation* loc, char* path, uint32_t attribute) {
     }
     int native = plat_creat(path, attribute & (kPlatAttrReadOnly | kFioPrivate));
     if (native < 0) return -1;
-    return local_descriptor(loc, path, native, false);
+    int fd = local_descriptor(loc, path, native, false);
+    if (fd < 0) {
+        // No descriptor for the new file: it goes again, so that a failed
+        // create leaves no file behind.
+        int e = errno;
+        plat_unlink(path);
+        errno = e;
+    }
+    return fd;
 }
 
 // Reads of a cached local read-only descriptor.
