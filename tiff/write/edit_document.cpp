@@ -213,7 +213,9 @@ int put_properties(FileLocation* loc, const char* path, DocHandle& doc, FctEntry
     uint32_t sBlock = block_length(s + 40);
     uint32_t size = rBlock > e->hdrBlockLen ? rBlock : e->hdrBlockLen;
     MemBlock<uint8_t> block(size, 1);
-    if (!block) return 0;  // without memory the property step is skipped
+    // Without memory for the block the call fails: going on would rewrite
+    // the document with its old properties and report success.
+    if (!block) return -1;
     fill_property_block(block.get(), props);
 
     if (e->hdrBlock && e->hdrBlockLen >= sBlock) {
