@@ -137,19 +137,26 @@ int local_replace(const char* target, const char* source) {
         copied = true;
     }
 
-    // The new file keeps the document's permission bits.
+    // The new file keeps the document's permission bits; a source that
+    // stays where it is after a failure gets its own back.
     uint32_t tmode = 0, fmode = 0;
-    if (plat_mode_bits(target, &tmode) == 0 && plat_mode_bits(from, &fmode) == 0 &&
-        tmode != fmode)
-        plat_set_mode_bits(from, tmode);
+    bool modeChanged = plat_mode_bits(target, &tmode) == 0 && plat_mode_bits(from, &fmode) == 0 &&
+                       tmode != fmode && plat_set_mode_bits(from, tmode) == 0;
 
     if ((!copied && plat_fsync_path(from) != 0) || plat_rename_replace(from, target) != 0) {
         int e = errno;
-        if (copied) plat_unlink(work);
+        if (copied)
+            plat_unlink(work);
+        else if (modeChanged)
+            plat_set_mode_bits(from, fmode);
         plat_unlink(backup);
         errno = e;
         return -1;
     }
+    // The new content is in place and complete. A directory that cannot be
+    // synced leaves only the rename's durability open (after a crash the
+    // path holds the old or the new file, never a mix), so the replace
+    // stands and reports success.
     plat_sync_parent_dir(target);
     plat_unlink(backup);
     if (copied) plat_unlink(source);
