@@ -9,14 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "fileio/fio.h"
+#include "platform/plat_fault.h"
 #include "test_util.h"
 
 namespace {
@@ -269,37 +268,119 @@ TEST_F(LocalReplace, SourceOnAnotherFileSystem) {
     EXPECT_EQ(entries(dir.path()), 2u);  // the target and the untouched "work"
 }
 
-// Each version is a whole file of one repeated byte: a torn or missing
-// target shows as a short file or mixed bytes.
-TEST_F(LocalReplace, KilledReplaceLeavesOldOrNewContent) {
-    constexpr size_t kSize = 256 * 1024;
-    write_file(target, std::vector<uint8_t>(kSize, 0));
-    std::mt19937 rng(12345);
-    int gaps = 0;
-    uint8_t last = 0;
-    for (int round = 0; round < 25; ++round) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            for (unsigned v = 1;; ++v) {
-                unlink(source.c_str());
-                write_file(source, std::vector<uint8_t>(kSize, uint8_t(v % 250 + 1)));
-                fio_replace(nullptr, target.c_str(), nullptr, source.c_str());
-            }
-        }
-        auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(500 + rng() % 20000);
-        while (std::chrono::steady_clock::now() < until) {
-            struct stat st {};
-            if (stat(target.c_str(), &st) != 0 || size_t(st.st_size) != kSize) ++gaps;
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        auto now = read_file(target);
-        ASSERT_EQ(now.size(), kSize) << round;
-        ASSERT_EQ(std::count(now.begin(), now.end(), now[0]), std::ptrdiff_t(kSize)) << round;
-        last = now[0];
+// A child process that runs one replace and stops after every completed
+// platform step: its step observer reports the step through a pipe and
+// waits for a word from the parent before going on.
+class SteppedReplace {
+public:
+    static constexpr char kDone = 'D';
+
+    SteppedReplace(const std::string& target, const std::string& source) {
+        if (pipe(toParent_) != 0 || pipe(toChild_) != 0) return;
+        pid_ = fork();
+        if (pid_ != 0) return;
+        close(toParent_[0]);
+        close(toChild_[1]);
+        plat_fault_observe(&SteppedReplace::observe, this);
+        int r = fio_replace(nullptr, target.c_str(), nullptr, source.c_str());
+        plat_fault_observe(nullptr, nullptr);
+        char done = kDone;
+        (void)!write(toParent_[1], &done, 1);
+        _exit(r == 0 ? 0 : 1);
     }
-    EXPECT_EQ(gaps, 0);
-    EXPECT_NE(last, 0);  // the children did replace
+    ~SteppedReplace() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        for (int fd : {toParent_[0], toParent_[1], toChild_[0], toChild_[1]})
+            if (fd >= 0) close(fd);
+    }
+    bool started() const { return pid_ > 0; }
+    // The next report: a step kind, kDone, or 0 when the child is gone.
+    char next() {
+        char c = 0;
+        return read(toParent_[0], &c, 1) == 1 ? c : 0;
+    }
+    void go_on() { (void)!write(toChild_[1], "g", 1); }
+    // Kills the child where it waits; its exit status is then not asked.
+    void kill_now() {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    // The replace's result once the child has reported kDone.
+    int result() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
+    }
+
+private:
+    static void observe(PlatStep step, uint64_t, void* context) {
+        auto* self = static_cast<SteppedReplace*>(context);
+        char c = char('0' + int(step)), go = 0;
+        if (write(self->toParent_[1], &c, 1) != 1 || read(self->toChild_[0], &go, 1) != 1) _exit(2);
+    }
+
+    pid_t pid_ = -1;
+    int toParent_[2] = {-1, -1}, toChild_[2] = {-1, -1};
+};
+
+// The replace is killed after its first step, its second, ... until it runs
+// to the end. Between any two steps, and after the kill, the target holds
+// the whole old or the whole new content (each version is one repeated
+// byte: a torn or missing target shows as a short file or mixed bytes).
+void kill_at_every_step(const std::string& target, const std::string& source) {
+    constexpr size_t kSize = 256 * 1024;
+    const std::vector<uint8_t> oldContent(kSize, 'o'), newContent(kSize, 'n');
+    auto whole = [&](const std::string& path) {
+        auto now = read_file(path);
+        return now == oldContent ? 'o' : now == newContent ? 'n' : '?';
+    };
+    bool sawOld = false, sawNew = false;
+    for (int killAfter = 1;; ++killAfter) {
+        ASSERT_LT(killAfter, 100) << "the replace never ends";
+        write_file(target, oldContent);
+        std::filesystem::remove(source);
+        write_file(source, newContent);
+        SteppedReplace child(target, source);
+        ASSERT_TRUE(child.started());
+        int steps = 0;
+        char report;
+        while ((report = child.next()) != SteppedReplace::kDone) {
+            ASSERT_NE(report, 0) << "the child died after step " << steps;
+            ++steps;
+            ASSERT_NE(whole(target), '?') << "after step " << steps;
+            if (steps == killAfter) break;
+            child.go_on();
+        }
+        if (report == SteppedReplace::kDone) {
+            EXPECT_EQ(child.result(), 0);
+            EXPECT_EQ(whole(target), 'n') << "a replace run to its end";
+            EXPECT_FALSE(file_exists(source));
+            break;
+        }
+        child.kill_now();
+        char after = whole(target);
+        ASSERT_NE(after, '?') << "killed after step " << killAfter;
+        sawOld |= after == 'o';
+        sawNew |= after == 'n';
+    }
+    EXPECT_TRUE(sawOld);  // killed before the rename
+    EXPECT_TRUE(sawNew);  // killed after it
+}
+
+TEST_F(LocalReplace, KilledReplaceLeavesOldOrNewContent) {
+    kill_at_every_step(target, source);
+}
+
+TEST_F(LocalReplace, KilledReplaceFromAnotherFileSystemLeavesOldOrNewContent) {
+    std::string far = far_path(dir.path(), "killed");
+    if (far.empty()) GTEST_SKIP() << "no second file system";
+    kill_at_every_step(target, far);
+    std::filesystem::remove(far);
 }
 
 }  // namespace
