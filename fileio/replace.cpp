@@ -6,7 +6,9 @@
 // the target in one atomic step (a source on another file system is first
 // copied beside the target). A remote target follows the server's steps:
 // move the target aside, move (or copy) the source in, restore the target
-// when that fails, delete the backup.
+// when that fails, delete the backup. A restore that fails too is reported
+// as TAV_E_TARGET_ASIDE: the target's content then lies only under the
+// backup name.
 //
 // When a local file replaces a remote one, the local file is kept and
 // remembered, so that later read-only opens of the remote file can be
@@ -192,8 +194,9 @@ int remote_target_replace(FileLocation* target, const char* targetPath, FileLoca
     if (fio_rename(source, sourcePath, target, dest, holdCopy ? 0 : 1) != 0) {
         int e = errno;
         copy_str(dest, targetPath, sizeof dest);
-        fio_rename(target, backup, target, dest, 1);
-        errno = e;
+        // When the target cannot go back, its content is only under the
+        // backup name: the caller must be told, not handed the first error.
+        errno = fio_rename(target, backup, target, dest, 1) == 0 ? e : TAV_E_TARGET_ASIDE;
         return -1;
     }
     fio_remove(target, backup);

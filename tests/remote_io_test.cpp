@@ -1,7 +1,8 @@
 // Remote descriptors, served by the stand-in remote-access library from a
 // temporary directory: request counts of the read-ahead and write-behind
 // buffers, server code translations, the missing library, whole-file
-// operations, and the replace with its cached local copy.
+// operations, and the replace with its cached local copy and the replace
+// that can be neither finished nor undone.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -251,6 +252,24 @@ TEST_F(RemoteIo, ReplaceWhoseSecondRenameFailsLeavesTheTarget) {
     ASSERT_EQ(fio_replace(&loc, "t.bin", &loc, "s.bin"), 0);
     EXPECT_EQ(text(local("t.bin")), "new");
     EXPECT_EQ(entries(server.path()), 1u);
+}
+
+// A local file replaces a remote one: the copy to the server fails, and so
+// does moving the target back. The target's content then lies only under
+// its backup name, and the result says so.
+TEST_F(RemoteIo, ReplaceThatCannotBeUndoneReportsTheTargetAside) {
+    write_file(local("t.bin"), "old");
+    std::string source = here.file("s.bin");
+    write_file(source, "new");
+    fail("RPCIFSwrite", 1300, 0, 0);   // the copy in fails
+    fail("RPCIFSrename", 1300, 0, 1);  // the backup works, the way back fails
+    errno = 0;
+    EXPECT_EQ(fio_replace(&loc, "t.bin", nullptr, source.c_str()), -1);
+    EXPECT_EQ(errno, TAV_E_TARGET_ASIDE);
+    EXPECT_FALSE(file_exists(local("t.bin")));
+    ASSERT_EQ(entries(server.path()), 1u);
+    EXPECT_EQ(text(std::filesystem::directory_iterator(server.path())->path()), "old");
+    EXPECT_EQ(text(source), "new");
 }
 
 TEST_F(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
