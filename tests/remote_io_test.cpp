@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "edit_tiff_util.h"
 #include "fileio/fio.h"
 #include "platform/plat_loader.h"
 #include "platform/plat_remote.h"
@@ -270,6 +272,35 @@ TEST_F(RemoteIo, ReplaceThatCannotBeUndoneReportsTheTargetAside) {
     ASSERT_EQ(entries(server.path()), 1u);
     EXPECT_EQ(text(std::filesystem::directory_iterator(server.path())->path()), "old");
     EXPECT_EQ(text(source), "new");
+}
+
+// The same failure under a page deletion: the edited document survives
+// only in its work file, which is kept.
+TEST_F(RemoteIo, DeletionThatCannotBeUndoneKeepsTheWorkFile) {
+    auto original = edit_test::build_tiff(edit_test::numbered_pages(3, 1, 64), false, 0, true);
+    write_file(local("doc.tif"), original);
+    TempDir temp;
+    const char* oldTmp = std::getenv("TMPDIR");
+    std::string savedTmp = oldTmp ? oldTmp : "";
+    setenv("TMPDIR", temp.path().c_str(), 1);
+    fail("RPCIFSwrite", 1300, 0, 0);
+    fail("RPCIFSrename", 1300, 0, 1);
+    uint32_t err = 0;
+    errno = 0;
+    int r = xtavdelpgs(&loc, PathBuf("doc.tif"), 2, 2, &err);
+    int code = errno;
+    if (oldTmp)
+        setenv("TMPDIR", savedTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(code, TAV_E_TARGET_ASIDE);
+    ASSERT_EQ(entries(server.path()), 1u);  // the old document, under its backup name
+    EXPECT_EQ(read_file(std::filesystem::directory_iterator(server.path())->path()), original);
+    ASSERT_EQ(entries(temp.path()), 1u);  // the edited one, in the work file
+    edit_test::Reader edited(read_file(std::filesystem::directory_iterator(temp.path())->path()));
+    EXPECT_EQ(edited.chain().size(), 2u);
 }
 
 TEST_F(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
