@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "fileio/fio.h"
-#include "platform/plat_fault.h"
+#include "stepped_child.h"
 #include "test_util.h"
 
 namespace {
@@ -268,66 +268,6 @@ TEST_F(LocalReplace, SourceOnAnotherFileSystem) {
     EXPECT_EQ(entries(dir.path()), 2u);  // the target and the untouched "work"
 }
 
-// A child process that runs one replace and stops after every completed
-// platform step: its step observer reports the step through a pipe and
-// waits for a word from the parent before going on.
-class SteppedReplace {
-public:
-    static constexpr char kDone = 'D';
-
-    SteppedReplace(const std::string& target, const std::string& source) {
-        if (pipe(toParent_) != 0 || pipe(toChild_) != 0) return;
-        pid_ = fork();
-        if (pid_ != 0) return;
-        close(toParent_[0]);
-        close(toChild_[1]);
-        plat_fault_observe(&SteppedReplace::observe, this);
-        int r = fio_replace(nullptr, target.c_str(), nullptr, source.c_str());
-        plat_fault_observe(nullptr, nullptr);
-        char done = kDone;
-        (void)!write(toParent_[1], &done, 1);
-        _exit(r == 0 ? 0 : 1);
-    }
-    ~SteppedReplace() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        for (int fd : {toParent_[0], toParent_[1], toChild_[0], toChild_[1]})
-            if (fd >= 0) close(fd);
-    }
-    bool started() const { return pid_ > 0; }
-    // The next report: a step kind, kDone, or 0 when the child is gone.
-    char next() {
-        char c = 0;
-        return read(toParent_[0], &c, 1) == 1 ? c : 0;
-    }
-    void go_on() { (void)!write(toChild_[1], "g", 1); }
-    // Kills the child where it waits; its exit status is then not asked.
-    void kill_now() {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-    // The replace's result once the child has reported kDone.
-    int result() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
-    }
-
-private:
-    static void observe(PlatStep step, uint64_t, void* context) {
-        auto* self = static_cast<SteppedReplace*>(context);
-        char c = char('0' + int(step)), go = 0;
-        if (write(self->toParent_[1], &c, 1) != 1 || read(self->toChild_[0], &go, 1) != 1) _exit(2);
-    }
-
-    pid_t pid_ = -1;
-    int toParent_[2] = {-1, -1}, toChild_[2] = {-1, -1};
-};
-
 // The replace is killed after its first step, its second, ... until it runs
 // to the end. Between any two steps, and after the kill, the target holds
 // the whole old or the whole new content (each version is one repeated
@@ -345,19 +285,19 @@ void kill_at_every_step(const std::string& target, const std::string& source) {
         write_file(target, oldContent);
         std::filesystem::remove(source);
         write_file(source, newContent);
-        SteppedReplace child(target, source);
+        SteppedChild child([&] { return fio_replace(nullptr, target.c_str(), nullptr, source.c_str()); });
         ASSERT_TRUE(child.started());
         int steps = 0;
         char report;
-        while ((report = child.next()) != SteppedReplace::kDone) {
+        while ((report = child.next()) != SteppedChild::kDone) {
             ASSERT_NE(report, 0) << "the child died after step " << steps;
             ++steps;
             ASSERT_NE(whole(target), '?') << "after step " << steps;
             if (steps == killAfter) break;
             child.go_on();
         }
-        if (report == SteppedReplace::kDone) {
-            EXPECT_EQ(child.result(), 0);
+        if (report == SteppedChild::kDone) {
+            EXPECT_EQ(child.finish(), 0);
             EXPECT_EQ(whole(target), 'n') << "a replace run to its end";
             EXPECT_FALSE(file_exists(source));
             break;
