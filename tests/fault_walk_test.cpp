@@ -132,6 +132,11 @@ protected:
         if (originalPages.empty()) originalPages = read_pages(doc).value_or(Pages{});
     }
     void expect_files(const Names& expected) { EXPECT_EQ(names_in(dir.path()), expected); }
+    // The document byte for byte as it was, alone in its directory.
+    void expect_untouched() {
+        EXPECT_EQ(read_file(doc), original);
+        expect_files({"doc.tif"});
+    }
 };
 
 const std::vector<uint8_t>& three_pages() {
@@ -147,10 +152,7 @@ class DeletePage : public Operation {
         uint32_t err = 0;
         calls.check("xtavdelpgs", xtavdelpgs(nullptr, PathBuf(doc), 2, 2, &err), err, false);
     }
-    void check_failed() override {
-        EXPECT_EQ(read_file(doc), original);
-        expect_files({"doc.tif"});
-    }
+    void check_failed() override { expect_untouched(); }
     void check_done() override {
         EXPECT_EQ(read_pages(doc), (Pages{originalPages[0], originalPages[2]}));
         expect_files({"doc.tif"});
@@ -166,10 +168,7 @@ class PutPropertiesRewrite : public Operation {
         uint32_t err = 0;
         calls.check("xtavputprops", xtavputprops(nullptr, PathBuf(doc), &info, &err), err, false);
     }
-    void check_failed() override {
-        EXPECT_EQ(read_file(doc), original);
-        expect_files({"doc.tif"});
-    }
+    void check_failed() override { expect_untouched(); }
     void check_done() override {
         EXPECT_EQ(title_of(doc), kTitle);
         EXPECT_EQ(read_pages(doc), originalPages);
@@ -324,10 +323,7 @@ class Duplicate : public Operation {
         uint32_t err = 0;
         calls.check("xifsduplicate", xifsduplicate(nullptr, PathBuf(doc), copy, &err), err, false);
     }
-    void check_failed() override {
-        EXPECT_EQ(read_file(doc), original);
-        expect_files({"doc.tif"});
-    }
+    void check_failed() override { expect_untouched(); }
     void check_done() override {
         std::string name = std::filesystem::path(copy).filename();
         EXPECT_EQ(read_file(copy), original);
@@ -408,7 +404,7 @@ constexpr FaultKind kKinds[] = {
     {"create", PlatStep::Create, PlatFailure::Error, false},
 };
 
-constexpr uint32_t kMaxPoints = 2000;
+constexpr uint32_t kMaxPoints = 2000;  // a walk longer than this is a fault of its own
 
 // Failed checks of the running test so far.
 int failed_checks() {
@@ -416,7 +412,7 @@ int failed_checks() {
     int n = 0;
     for (int i = 0; i < r->total_part_count(); ++i) n += r->GetTestPartResult(i).failed();
     return n;
-}  // a walk longer than this is a fault of its own
+}
 
 // What the process holds: memory-table blocks, native descriptors, file
 // layer descriptors and file control table entries.
