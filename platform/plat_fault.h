@@ -27,9 +27,11 @@ constexpr int kPlatStepKinds = 7;
 
 enum class PlatFailure : uint8_t {
     Error,    // nothing done; EIO (an allocation: no memory)
-    NoSpace,  // nothing written; ENOSPC
-    Short,    // the first half of the bytes written, then ENOSPC
+    NoSpace,  // nothing done; ENOSPC
+    Short,    // a write: the first half of the bytes written, then ENOSPC;
+              // any other step: as NoSpace
 };
+// (An allocation that fails returns null, whatever the failure.)
 
 struct PlatFaultPlan {
     PlatStep step = PlatStep::Write;

@@ -83,7 +83,7 @@ bool parent_of(const char* path, char* buf, size_t size) {
 bool sync_fd(int fd) {
     PlatFailure failure;
     if (plat_fault_hit(PlatStep::Sync, &failure)) {
-        errno = EIO;
+        errno = injected_errno(failure);
         return false;
     }
     while (fsync(fd) != 0)
@@ -457,7 +457,7 @@ int plat_exists(const char* path) {
 
 int plat_unlink(const char* path) {
     PlatFailure failure;
-    if (plat_fault_hit(PlatStep::Unlink, &failure)) return fail(EIO);
+    if (plat_fault_hit(PlatStep::Unlink, &failure)) return fail(injected_errno(failure));
     if (unlink(path) != 0) return fail(errno);
     plat_step_done(PlatStep::Unlink);
     return 0;
@@ -465,7 +465,7 @@ int plat_unlink(const char* path) {
 
 int plat_rename_noreplace(const char* from, const char* to) {
     PlatFailure failure;
-    if (plat_fault_hit(PlatStep::Rename, &failure)) return fail(EIO);
+    if (plat_fault_hit(PlatStep::Rename, &failure)) return fail(injected_errno(failure));
     if (rename_noreplace(from, to) != 0) return -1;
     plat_step_done(PlatStep::Rename);
     return 0;
@@ -473,7 +473,7 @@ int plat_rename_noreplace(const char* from, const char* to) {
 
 int plat_rename_replace(const char* from, const char* to) {
     PlatFailure failure;
-    if (plat_fault_hit(PlatStep::Rename, &failure)) return fail(EIO);
+    if (plat_fault_hit(PlatStep::Rename, &failure)) return fail(injected_errno(failure));
     if (rename(from, to) != 0) return fail(errno);
     plat_step_done(PlatStep::Rename);
     return 0;
@@ -482,7 +482,7 @@ int plat_rename_replace(const char* from, const char* to) {
 int plat_link(const char* from, const char* to, bool* unsupported) {
     *unsupported = false;
     PlatFailure failure;
-    if (plat_fault_hit(PlatStep::Rename, &failure)) return fail(EIO);
+    if (plat_fault_hit(PlatStep::Rename, &failure)) return fail(injected_errno(failure));
     if (link(from, to) == 0) {
         plat_step_done(PlatStep::Rename);
         return 0;
