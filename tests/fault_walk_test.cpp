@@ -481,6 +481,7 @@ protected:
             if (points.absorbed) report += " (" + std::to_string(points.absorbed) + " absorbed)";
             report += ",";
         }
+        EXPECT_GT(total, 0u) << "no fault was ever met: the seam is not consulted";
         report += " total " + std::to_string(total);
         std::printf("%s\n", report.c_str());
         RecordProperty("failure_points", int(total));
