@@ -10,12 +10,12 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "fileio/fio_internal.h"
 #include "fileio/mem.h"
 #include "platform/plat_file.h"
+#include "platform/plat_memory.h"
 
 namespace {
 
@@ -56,15 +56,15 @@ int take_slot() {
 
 void free_slot(int fd) {
     Slot& s = g_slots[fd];
-    std::free(s.rec);
-    std::free(s.cache.buf);
+    plat_free(s.rec);
+    plat_free(s.cache.buf);
     s = Slot{};
 }
 
 // Builds the descriptor's copy: the caller's record (or a zero record) with
 // the path that was opened.
 FileLocation* make_record(const FileLocation* loc, const char* path) {
-    auto* rec = static_cast<FileLocation*>(std::calloc(1, sizeof(FileLocation)));
+    auto* rec = static_cast<FileLocation*>(plat_alloc(sizeof(FileLocation)));
     if (!rec) {
         errno = TAV_ENOMEM;
         return nullptr;
@@ -214,7 +214,15 @@ int creat_one(FileLocation* loc, char* path, uint32_t attribute) {
     }
     int native = plat_creat(path, attribute & (kPlatAttrReadOnly | kFioPrivate));
     if (native < 0) return -1;
-    return local_descriptor(loc, path, native, false);
+    int fd = local_descriptor(loc, path, native, false);
+    if (fd < 0) {
+        // No descriptor for the new file: it goes again, so that a failed
+        // create leaves no file behind.
+        int e = errno;
+        plat_unlink(path);
+        errno = e;
+    }
+    return fd;
 }
 
 // Reads of a cached local read-only descriptor.
@@ -247,7 +255,7 @@ int32_t cached_read(Slot& s, void* buf, uint32_t count) {
         return int32_t(done + uint32_t(r));
     }
     if (!c.buf) {
-        c.buf = static_cast<uint8_t*>(std::malloc(kLocalCacheSize));
+        c.buf = static_cast<uint8_t*>(plat_alloc(kLocalCacheSize));
         if (!c.buf) {
             int32_t r = plat_pread(native, out + done, rest, s.pos);
             if (r < 0) return done > 0 ? int32_t(done) : -1;

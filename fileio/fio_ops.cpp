@@ -2,11 +2,11 @@
 // access test and directory test, local or remote.
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "fileio/fio_internal.h"
 #include "platform/plat_file.h"
+#include "platform/plat_memory.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ int byte_copy(FileLocation* src, const char* srcPath, FileLocation* dst, char* d
         fio_close(in);
         return -1;
     }
-    auto* buf = static_cast<uint8_t*>(std::malloc(kRemoteBufSize));
+    auto* buf = static_cast<uint8_t*>(plat_alloc(kRemoteBufSize));
     if (!buf) {
         fio_close(out);
         fio_remove(dst, dstPath);
@@ -87,7 +87,7 @@ int byte_copy(FileLocation* src, const char* srcPath, FileLocation* dst, char* d
         copied += chunk;
         if (chunk < kRemoteBufSize) break;
     }
-    std::free(buf);
+    plat_free(buf);
     int err = errno;
     if (fio_close(out) != 0 && ok) {
         ok = false;

@@ -14,10 +14,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "fileio/fio_internal.h"
+#include "platform/plat_memory.h"
 
 namespace {
 
@@ -94,8 +94,8 @@ int fio_rpc_stat(const FileLocation* loc, const char* path, uint32_t out[3]) {
 }
 
 bool remote_setup_buffers(FileLocation* rec) {
-    rec->readBuf = static_cast<uint8_t*>(std::calloc(1, kRemoteBufSize));
-    rec->writeBuf = static_cast<uint8_t*>(std::calloc(1, kRemoteBufSize));
+    rec->readBuf = static_cast<uint8_t*>(plat_alloc(kRemoteBufSize));
+    rec->writeBuf = static_cast<uint8_t*>(plat_alloc(kRemoteBufSize));
     if (!rec->readBuf || !rec->writeBuf) {
         remote_free_buffers(rec);
         errno = TAV_ENOMEM;
@@ -110,8 +110,8 @@ bool remote_setup_buffers(FileLocation* rec) {
 }
 
 void remote_free_buffers(FileLocation* rec) {
-    std::free(rec->readBuf);
-    std::free(rec->writeBuf);
+    plat_free(rec->readBuf);
+    plat_free(rec->writeBuf);
     rec->readBuf = nullptr;
     rec->writeBuf = nullptr;
     rec->readBufLen = 0;

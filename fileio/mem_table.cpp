@@ -1,10 +1,11 @@
-// The memory table: 1024 blocks, each findable from its address alone.
+// The memory table: 1024 blocks, each findable from its address alone,
+// taken from the platform layer's memory.
 #include "fileio/mem.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "platform/plat_memory.h"
 #include "platform/plat_mutex.h"
 #include "qvtav.h"
 
@@ -45,7 +46,7 @@ void* mem_calloc(uint32_t count, uint32_t size) {
         errno = TAV_ENOMEM;
         return nullptr;
     }
-    void* p = std::calloc(1, size_t(bytes));
+    void* p = plat_alloc(size_t(bytes));
     if (!p) {
         errno = TAV_ENOMEM;
         return nullptr;
@@ -66,7 +67,7 @@ void* mem_realloc(void* block, uint32_t newSize) {
         return nullptr;
     }
     uint32_t oldSize = g_table[slot].size;
-    void* p = std::realloc(block, newSize);
+    void* p = plat_realloc(block, newSize);
     if (!p) {
         errno = TAV_ENOMEM;
         return nullptr;
@@ -84,7 +85,7 @@ void mem_free(void* block) {
         errno = TAV_E_MEMTABLE;
         return;
     }
-    std::free(block);
+    plat_free(block);
     g_table[slot] = {nullptr, 0};
 }
 

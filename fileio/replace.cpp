@@ -6,7 +6,9 @@
 // the target in one atomic step (a source on another file system is first
 // copied beside the target). A remote target follows the server's steps:
 // move the target aside, move (or copy) the source in, restore the target
-// when that fails, delete the backup.
+// when that fails, delete the backup. A restore that fails too is reported
+// as TAV_E_TARGET_ASIDE: the target's content then lies only under the
+// backup name.
 //
 // When a local file replaces a remote one, the local file is kept and
 // remembered, so that later read-only opens of the remote file can be
@@ -137,19 +139,26 @@ int local_replace(const char* target, const char* source) {
         copied = true;
     }
 
-    // The new file keeps the document's permission bits.
+    // The new file keeps the document's permission bits; a source that
+    // stays where it is after a failure gets its own back.
     uint32_t tmode = 0, fmode = 0;
-    if (plat_mode_bits(target, &tmode) == 0 && plat_mode_bits(from, &fmode) == 0 &&
-        tmode != fmode)
-        plat_set_mode_bits(from, tmode);
+    bool modeChanged = plat_mode_bits(target, &tmode) == 0 && plat_mode_bits(from, &fmode) == 0 &&
+                       tmode != fmode && plat_set_mode_bits(from, tmode) == 0;
 
     if ((!copied && plat_fsync_path(from) != 0) || plat_rename_replace(from, target) != 0) {
         int e = errno;
-        if (copied) plat_unlink(work);
+        if (copied)
+            plat_unlink(work);
+        else if (modeChanged)
+            plat_set_mode_bits(from, fmode);
         plat_unlink(backup);
         errno = e;
         return -1;
     }
+    // The new content is in place and complete. A directory that cannot be
+    // synced leaves only the rename's durability open (after a crash the
+    // path holds the old or the new file, never a mix), so the replace
+    // stands and reports success.
     plat_sync_parent_dir(target);
     plat_unlink(backup);
     if (copied) plat_unlink(source);
@@ -185,8 +194,9 @@ int remote_target_replace(FileLocation* target, const char* targetPath, FileLoca
     if (fio_rename(source, sourcePath, target, dest, holdCopy ? 0 : 1) != 0) {
         int e = errno;
         copy_str(dest, targetPath, sizeof dest);
-        fio_rename(target, backup, target, dest, 1);
-        errno = e;
+        // When the target cannot go back, its content is only under the
+        // backup name: the caller must be told, not handed the first error.
+        errno = fio_rename(target, backup, target, dest, 1) == 0 ? e : TAV_E_TARGET_ASIDE;
         return -1;
     }
     fio_remove(target, backup);

@@ -192,7 +192,12 @@ int rewrite_document(FileLocation* loc, const char* path, DocHandle& doc, FctEnt
     if (work.close() < 0) return -1;
     if (doc.close() < 0) return -1;
     if (writer.close() < 0) return -1;
-    if (fio_replace(loc, path, nullptr, work.path()) < 0) return -1;
+    if (fio_replace(loc, path, nullptr, work.path()) < 0) {
+        // The document's path is empty: the work file is the only complete
+        // copy of the edited document and stays.
+        if (errno == TAV_E_TARGET_ASIDE) work.handed_over();
+        return -1;
+    }
     work.handed_over();
     return 0;
 }

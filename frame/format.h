@@ -65,69 +65,69 @@ struct PropertyPatch {
 };
 
 struct FormatOps {
-    uint32_t fileType;
-    const char* name;
-    uint32_t traits;
+    uint32_t fileType = 0;
+    const char* name = nullptr;
+    uint32_t traits = 0;
 
     // ---- set-up and end of a handle ----
     // Whether a file of this type can be created (null: never, 22).
-    bool (*can_create)(bool local);
+    bool (*can_create)(bool local) = nullptr;
     // After detection (or, with kTraitOwnStorage, instead of the descriptor):
     // the format's state and page count. 0, or -1 with errno.
-    int (*open)(FctEntry* e, const FormatRequest& request);
+    int (*open)(FctEntry* e, const FormatRequest& request) = nullptr;
     // After the file was created (kTraitOwnStorage: instead of creating it).
-    int (*create)(FctEntry* e, const FormatRequest& request);
+    int (*create)(FctEntry* e, const FormatRequest& request) = nullptr;
     // Close: the finishing writes (last page, tables). 0, or -1 with errno.
-    int (*finish)(FctEntry* e);
+    int (*finish)(FctEntry* e) = nullptr;
     // Abort: puts back what the format changed inside the original bytes
     // before the file is cut back to its length at open.
-    void (*abort)(FctEntry* e);
+    void (*abort)(FctEntry* e) = nullptr;
     // Close and abort: frees the format's state, closes and deletes its work
     // files. Safe on a partly set-up handle and more than once; keeps errno.
-    void (*release)(FctEntry* e);
+    void (*release)(FctEntry* e) = nullptr;
 
     // ---- pages ----
     // Page information of page `page` (from 0) into the handle's copy.
-    int (*page_info)(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes);
+    int (*page_info)(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes) = nullptr;
     // Page data; page is from 0 (a strip in strip-wise reading). Bytes
     // delivered, or -1 with errno.
     int (*page_read)(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
-                     uint32_t* remaining, uint32_t page);
+                     uint32_t* remaining, uint32_t page) = nullptr;
     // Auxiliary data (texts, colour tables, profile) into the caller's buffers.
-    int (*page_data)(FctEntry* e, PageInfo* info);
+    int (*page_data)(FctEntry* e, PageInfo* info) = nullptr;
     // Page information for writing; page from 0.
-    int (*put_info)(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options);
+    int (*put_info)(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options) = nullptr;
     // Page data for writing; page from 0. Bytes taken, or -1 with errno.
     int32_t (*page_write)(FctEntry* e, const void* buffer, uint32_t count, uint16_t page,
-                          uint8_t flag);
+                          uint8_t flag) = nullptr;
 
     // ---- options ----
     // Options 12, 13 and 23 (value checked non-null). Null: the cell is left
     // as it was.
-    int (*strip_counts)(FctEntry* e, uint32_t option, uint32_t* value);
+    int (*strip_counts)(FctEntry* e, uint32_t option, uint32_t* value) = nullptr;
     // Option 11 with page information given. Null: nothing to do.
-    int (*image_length)(FctEntry* e, uint32_t rows);
+    int (*image_length)(FctEntry* e, uint32_t rows) = nullptr;
     // Option 9: the page index window. Null: the handle reads no index (263).
-    int (*index_window)(FctEntry* e, uint32_t entries);
+    int (*index_window)(FctEntry* e, uint32_t entries) = nullptr;
     // Options 15 to 17 and 19 to 21 (value checked non-null). Null: the
     // format has no annotation areas.
-    int (*annotation_area)(FctEntry* e, uint32_t option, uint32_t* value);
+    int (*annotation_area)(FctEntry* e, uint32_t option, uint32_t* value) = nullptr;
     // Option 22: moves page `from` before page `to` (both from 1). Null: 293.
-    int (*move_page)(FctEntry* e, uint32_t to, uint32_t from);
+    int (*move_page)(FctEntry* e, uint32_t to, uint32_t from) = nullptr;
 
     // ---- whole-document edits (xtavdelpgs, xtavputprops) ----
     // New summary properties: 1 when they fit the block in the file (*patch
     // says what to write there), 0 when the handle now holds them for the
     // rewrite, -1 on failure. Null: the format keeps no properties.
-    int (*set_properties)(FctEntry* e, const PageInfo* props, PropertyPatch* patch);
+    int (*set_properties)(FctEntry* e, const PageInfo* props, PropertyPatch* patch) = nullptr;
     // Copies the document without pages first..last (from 0; -1, -1 for
     // none) into the descriptor out. Null: only deleting every page (the
     // whole file) is possible.
-    int (*rewrite)(FctEntry* e, int out, int32_t first, int32_t last);
+    int (*rewrite)(FctEntry* e, int out, int32_t first, int32_t last) = nullptr;
     // Deletes pages or sets properties of a document by path, without a
     // handle (kTraitOwnStorage formats). Null: 293.
     int (*edit_by_path)(FileLocation* loc, const char* path, int32_t first, int32_t last,
-                        const PageInfo* props);
+                        const PageInfo* props) = nullptr;
 };
 
 // The row of a file type (1 to 13), or null for codes outside the table.

@@ -137,6 +137,7 @@ extern "C" {
 #define TAV_E_STRIPS_CUT 390      /* strip count cut to the byte counts present */
 #define TAV_E_INDEX_SIZE 391      /* page index counts more than 65535 entries */
 #define TAV_E_SHORT_STRIPS 399    /* strips ended before the requested length */
+#define TAV_E_TARGET_ASIDE 400    /* replace failed and could not be undone: see xifsreplace */
 
 /* Structured-storage status codes that pass through unchanged. */
 #define TAV_S_OK 0x00000000u
@@ -446,6 +447,16 @@ QVTAV_EXPORT int32_t QVTAV_CALL xtavgtdata(int32_t* handle, PageInfo* info, uint
 /*
  * xtavdelpgs, xtavputprops, xifsduplicate and xifsreplace leave their error
  * cell at 0 by design; after a failure the library's code is in errno.
+ *
+ * A remote replace first moves the target aside under a unique name in its
+ * directory, then moves the source in. When that fails and the target
+ * cannot be moved back either, the result is -1 with errno
+ * TAV_E_TARGET_ASIDE: the target's path is empty and its old content lies
+ * under the unique name beside it; the source is as it was. For
+ * xtavdelpgs and xtavputprops on a remote document this leaves the edited
+ * document only in its work file in the local temporary directory, which
+ * is then kept (every other failure deletes the work file). A local
+ * replace never leaves its target's path empty.
  */
 QVTAV_EXPORT int32_t QVTAV_CALL xtavdelpgs(FileLocation* location, char* path, int32_t first,
                                            uint32_t last, uint32_t* error);

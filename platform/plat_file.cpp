@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/plat_fault.h"
 #include "qvtav.h"
 
 namespace {
@@ -24,6 +25,28 @@ constexpr size_t kCopyChunk = 1 << 20;
 int fail(int hostErrno) {
     errno = plat_errno_code(hostErrno);
     return -1;
+}
+
+// The host errno of an injected failure.
+int injected_errno(PlatFailure failure) { return failure == PlatFailure::Error ? EIO : ENOSPC; }
+
+// Writes all count bytes at the file position; count, or -1 with the
+// host's errno.
+int32_t write_all(int fd, const void* buf, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = write(fd, static_cast<const char*>(buf) + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return -1;
+        }
+        done += uint32_t(n);
+    }
+    return int32_t(count);
 }
 
 // Takes the exclusive lock of a writer without waiting.
@@ -56,15 +79,53 @@ bool parent_of(const char* path, char* buf, size_t size) {
     return true;
 }
 
-// Copies all bytes of in to out (both open); false with errno on failure.
+// fsync, retried when interrupted; false with the host's errno.
+bool sync_fd(int fd) {
+    PlatFailure failure;
+    if (plat_fault_hit(PlatStep::Sync, &failure)) {
+        errno = injected_errno(failure);
+        return false;
+    }
+    while (fsync(fd) != 0)
+        if (errno != EINTR) return false;
+    plat_step_done(PlatStep::Sync);
+    return true;
+}
+
+// Makes a new file that must not exist yet (no link followed); the
+// descriptor, or -1 with the host's errno.
+int create_new(const char* path, int access, mode_t mode) {
+    PlatFailure failure;
+    if (plat_fault_hit(PlatStep::Create, &failure)) {
+        errno = injected_errno(failure);
+        return -1;
+    }
+    int fd;
+    do fd = open(path, access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    if (fd >= 0) plat_step_done(PlatStep::Create);
+    return fd;
+}
+
+// Copies all bytes of in to out (both open); false with the host's errno.
 bool copy_bytes(int in, int out) {
     // copy_file_range moves the data inside the kernel; it is not available
     // everywhere (or between every pair of file systems), so a plain loop
     // follows it.
+    PlatFailure failure;
     for (;;) {
+        if (plat_fault_hit(PlatStep::Write, &failure)) {
+            if (failure == PlatFailure::Short)
+                (void)copy_file_range(in, nullptr, out, nullptr, kCopyChunk / 2, 0);
+            errno = injected_errno(failure);
+            return false;
+        }
         ssize_t n = copy_file_range(in, nullptr, out, nullptr, kCopyChunk, 0);
         if (n == 0) return true;
-        if (n > 0) continue;
+        if (n > 0) {
+            plat_step_done(PlatStep::Write, uint64_t(n));
+            continue;
+        }
         if (errno == EINTR) continue;
         if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
             errno == EBADF)
@@ -81,14 +142,13 @@ bool copy_bytes(int in, int out) {
             if (errno == EINTR) continue;
             return false;
         }
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = write(out, buf + done, size_t(n - done));
-            if (w < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            done += w;
+        if (plat_fault_hit(PlatStep::Write, &failure)) {
+            if (failure == PlatFailure::Short) (void)write_all(out, buf, uint32_t(n / 2));
+            errno = injected_errno(failure);
+            return false;
         }
+        if (write_all(out, buf, uint32_t(n)) < 0) return false;
+        plat_step_done(PlatStep::Write, uint64_t(n));
     }
 }
 
@@ -106,7 +166,7 @@ int copy_file(const char* from, const char* to, bool privateCopy) {
         return fail(EISDIR);
     }
     mode_t mode = privateCopy ? 0600 : (st.st_mode & 07777);
-    int out = open(to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    int out = create_new(to, O_WRONLY, mode);
     if (out < 0) {
         int e = errno;
         close(in);
@@ -114,7 +174,7 @@ int copy_file(const char* from, const char* to, bool privateCopy) {
     }
     bool ok = copy_bytes(in, out);
     int e = errno;
-    if (ok && privateCopy && fsync(out) != 0) {
+    if (ok && privateCopy && !sync_fd(out)) {
         ok = false;
         e = errno;
     }
@@ -128,6 +188,46 @@ int copy_file(const char* from, const char* to, bool privateCopy) {
         return fail(e);
     }
     return 0;
+}
+
+int rename_noreplace(const char* from, const char* to) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    int e = errno;
+    if (e == EINVAL || e == ENOSYS) {
+        // The file system does not know RENAME_NOREPLACE: a hard link is
+        // refused on an existing destination just the same.
+        if (link(from, to) == 0) {
+            if (unlink(from) != 0) {
+                int e2 = errno;
+                unlink(to);
+                return fail(e2);
+            }
+            return 0;
+        }
+        e = errno;
+        if (e == EPERM || e == EOPNOTSUPP || e == EMLINK) {
+            // No hard links either (or a directory): check, then rename.
+            struct stat st {};
+            if (lstat(to, &st) == 0) return fail(EEXIST);
+            if (rename(from, to) == 0) return 0;
+            e = errno;
+        }
+    }
+    if (e == EXDEV) {
+        // Another file system: copy, then delete the source, as a move
+        // between volumes does.
+        struct stat st {};
+        if (lstat(from, &st) != 0) return fail(errno);
+        if (!S_ISREG(st.st_mode)) return fail(EXDEV);
+        if (copy_file(from, to, false) != 0) return -1;
+        if (unlink(from) != 0) {
+            int e2 = errno;
+            unlink(to);
+            return fail(e2);
+        }
+        return 0;
+    }
+    return fail(e);
 }
 
 }  // namespace
@@ -189,9 +289,7 @@ int plat_open(const char* path, uint32_t mode) {
 int plat_creat(const char* path, uint32_t attribute) {
     mode_t mode = (attribute & kPlatAttrPrivate) ? 0600 : 0666;
     if (attribute & kPlatAttrReadOnly) mode &= ~mode_t(0222);
-    int fd;
-    do fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    while (fd < 0 && errno == EINTR);
+    int fd = create_new(path, O_RDWR, mode);
     if (fd < 0) return fail(errno);
     if (!lock_writer(fd)) {
         // Someone opened the new file for writing between create and lock.
@@ -242,6 +340,11 @@ int32_t plat_pread(int fd, void* buf, uint32_t count, int64_t offset) {
 int64_t plat_copy_range(int src, int64_t srcOffset, int dst, int64_t dstOffset, uint32_t n) {
     loff_t in = srcOffset, out = dstOffset;
     uint64_t left = n;
+    PlatFailure failure;
+    if (plat_fault_hit(PlatStep::Write, &failure)) {
+        if (failure == PlatFailure::Short) (void)copy_file_range(src, &in, dst, &out, n / 2, 0);
+        return fail(injected_errno(failure));
+    }
     while (left > 0) {
         ssize_t r = copy_file_range(src, &in, dst, &out, size_t(left), 0);
         if (r < 0) {
@@ -258,21 +361,19 @@ int64_t plat_copy_range(int src, int64_t srcOffset, int dst, int64_t dstOffset, 
         if (r == 0) break;  // the source ends here
         left -= uint64_t(r);
     }
+    plat_step_done(PlatStep::Write, n - left);
     return int64_t(n - left);
 }
 
 int32_t plat_write(int fd, const void* buf, uint32_t count) {
     if (count > uint32_t(INT32_MAX)) return fail(EINVAL);
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t n = write(fd, static_cast<const char*>(buf) + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(errno);
-        }
-        if (n == 0) return fail(EIO);
-        done += uint32_t(n);
+    PlatFailure failure;
+    if (plat_fault_hit(PlatStep::Write, &failure)) {
+        if (failure == PlatFailure::Short) (void)write_all(fd, buf, count / 2);
+        return fail(injected_errno(failure));
     }
+    if (write_all(fd, buf, count) < 0) return fail(errno);
+    plat_step_done(PlatStep::Write, count);
     return int32_t(count);
 }
 
@@ -310,18 +411,17 @@ int64_t plat_file_size(int fd) {
 }
 
 int plat_truncate(int fd, uint32_t length) {
+    PlatFailure failure;
+    if (plat_fault_hit(PlatStep::Truncate, &failure)) return fail(injected_errno(failure));
     for (;;) {
-        if (ftruncate(fd, off_t(length)) == 0) return 0;
+        if (ftruncate(fd, off_t(length)) == 0) break;
         if (errno != EINTR) return fail(errno);
     }
+    plat_step_done(PlatStep::Truncate);
+    return 0;
 }
 
-int plat_fsync(int fd) {
-    for (;;) {
-        if (fsync(fd) == 0) return 0;
-        if (errno != EINTR) return fail(errno);
-    }
-}
+int plat_fsync(int fd) { return sync_fd(fd) ? 0 : fail(errno); }
 
 int plat_sync_parent_dir(const char* path) {
     char dir[PATH_MAX];
@@ -356,58 +456,37 @@ int plat_exists(const char* path) {
 }
 
 int plat_unlink(const char* path) {
+    PlatFailure failure;
+    if (plat_fault_hit(PlatStep::Unlink, &failure)) return fail(injected_errno(failure));
     if (unlink(path) != 0) return fail(errno);
+    plat_step_done(PlatStep::Unlink);
     return 0;
 }
 
 int plat_rename_noreplace(const char* from, const char* to) {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
-    int e = errno;
-    if (e == EINVAL || e == ENOSYS) {
-        // The file system does not know RENAME_NOREPLACE: a hard link is
-        // refused on an existing destination just the same.
-        if (link(from, to) == 0) {
-            if (unlink(from) != 0) {
-                int e2 = errno;
-                unlink(to);
-                return fail(e2);
-            }
-            return 0;
-        }
-        e = errno;
-        if (e == EPERM || e == EOPNOTSUPP || e == EMLINK) {
-            // No hard links either (or a directory): check, then rename.
-            struct stat st {};
-            if (lstat(to, &st) == 0) return fail(EEXIST);
-            if (rename(from, to) == 0) return 0;
-            e = errno;
-        }
-    }
-    if (e == EXDEV) {
-        // Another file system: copy, then delete the source, as a move
-        // between volumes does.
-        struct stat st {};
-        if (lstat(from, &st) != 0) return fail(errno);
-        if (!S_ISREG(st.st_mode)) return fail(EXDEV);
-        if (copy_file(from, to, false) != 0) return -1;
-        if (unlink(from) != 0) {
-            int e2 = errno;
-            unlink(to);
-            return fail(e2);
-        }
-        return 0;
-    }
-    return fail(e);
+    PlatFailure failure;
+    if (plat_fault_hit(PlatStep::Rename, &failure)) return fail(injected_errno(failure));
+    if (rename_noreplace(from, to) != 0) return -1;
+    plat_step_done(PlatStep::Rename);
+    return 0;
 }
 
 int plat_rename_replace(const char* from, const char* to) {
+    PlatFailure failure;
+    if (plat_fault_hit(PlatStep::Rename, &failure)) return fail(injected_errno(failure));
     if (rename(from, to) != 0) return fail(errno);
+    plat_step_done(PlatStep::Rename);
     return 0;
 }
 
 int plat_link(const char* from, const char* to, bool* unsupported) {
     *unsupported = false;
-    if (link(from, to) == 0) return 0;
+    PlatFailure failure;
+    if (plat_fault_hit(PlatStep::Rename, &failure)) return fail(injected_errno(failure));
+    if (link(from, to) == 0) {
+        plat_step_done(PlatStep::Rename);
+        return 0;
+    }
     int e = errno;
     if (e == EPERM || e == EOPNOTSUPP || e == EXDEV || e == EMLINK) *unsupported = true;
     return fail(e);

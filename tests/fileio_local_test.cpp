@@ -9,14 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "fileio/fio.h"
+#include "stepped_child.h"
 #include "test_util.h"
 
 namespace {
@@ -269,37 +268,59 @@ TEST_F(LocalReplace, SourceOnAnotherFileSystem) {
     EXPECT_EQ(entries(dir.path()), 2u);  // the target and the untouched "work"
 }
 
-// Each version is a whole file of one repeated byte: a torn or missing
-// target shows as a short file or mixed bytes.
-TEST_F(LocalReplace, KilledReplaceLeavesOldOrNewContent) {
+// The replace is killed after its first step, its second, ... until it runs
+// to the end. Between any two steps, and after the kill, the target holds
+// the whole old or the whole new content (each version is one repeated
+// byte: a torn or missing target shows as a short file or mixed bytes).
+void kill_at_every_step(const std::string& target, const std::string& source) {
     constexpr size_t kSize = 256 * 1024;
-    write_file(target, std::vector<uint8_t>(kSize, 0));
-    std::mt19937 rng(12345);
-    int gaps = 0;
-    uint8_t last = 0;
-    for (int round = 0; round < 25; ++round) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            for (unsigned v = 1;; ++v) {
-                unlink(source.c_str());
-                write_file(source, std::vector<uint8_t>(kSize, uint8_t(v % 250 + 1)));
-                fio_replace(nullptr, target.c_str(), nullptr, source.c_str());
-            }
+    const std::vector<uint8_t> oldContent(kSize, 'o'), newContent(kSize, 'n');
+    auto whole = [&](const std::string& path) {
+        auto now = read_file(path);
+        return now == oldContent ? 'o' : now == newContent ? 'n' : '?';
+    };
+    bool sawOld = false, sawNew = false;
+    for (int killAfter = 1;; ++killAfter) {
+        ASSERT_LT(killAfter, 100) << "the replace never ends";
+        write_file(target, oldContent);
+        std::filesystem::remove(source);
+        write_file(source, newContent);
+        SteppedChild child([&] { return fio_replace(nullptr, target.c_str(), nullptr, source.c_str()); });
+        ASSERT_TRUE(child.started());
+        int steps = 0;
+        char report;
+        while ((report = child.next()) != SteppedChild::kDone) {
+            ASSERT_NE(report, 0) << "the child died after step " << steps;
+            ++steps;
+            ASSERT_NE(whole(target), '?') << "after step " << steps;
+            if (steps == killAfter) break;
+            child.go_on();
         }
-        auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(500 + rng() % 20000);
-        while (std::chrono::steady_clock::now() < until) {
-            struct stat st {};
-            if (stat(target.c_str(), &st) != 0 || size_t(st.st_size) != kSize) ++gaps;
+        if (report == SteppedChild::kDone) {
+            EXPECT_EQ(child.finish(), 0);
+            EXPECT_EQ(whole(target), 'n') << "a replace run to its end";
+            EXPECT_FALSE(file_exists(source));
+            break;
         }
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        auto now = read_file(target);
-        ASSERT_EQ(now.size(), kSize) << round;
-        ASSERT_EQ(std::count(now.begin(), now.end(), now[0]), std::ptrdiff_t(kSize)) << round;
-        last = now[0];
+        child.kill_now();
+        char after = whole(target);
+        ASSERT_NE(after, '?') << "killed after step " << killAfter;
+        sawOld |= after == 'o';
+        sawNew |= after == 'n';
     }
-    EXPECT_EQ(gaps, 0);
-    EXPECT_NE(last, 0);  // the children did replace
+    EXPECT_TRUE(sawOld);  // killed before the rename
+    EXPECT_TRUE(sawNew);  // killed after it
+}
+
+TEST_F(LocalReplace, KilledReplaceLeavesOldOrNewContent) {
+    kill_at_every_step(target, source);
+}
+
+TEST_F(LocalReplace, KilledReplaceFromAnotherFileSystemLeavesOldOrNewContent) {
+    std::string far = far_path(dir.path(), "killed");
+    if (far.empty()) GTEST_SKIP() << "no second file system";
+    kill_at_every_step(target, far);
+    std::filesystem::remove(far);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Named mutexes across processes and threads, start-up and the platform id.
+// Named mutexes across processes and threads, start-up and the platform id,
+// and the fault seam the fault-injection tests stand on.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -11,9 +12,13 @@
 #include <thread>
 
 #include "frame/startup.h"
+#include "platform/plat_fault.h"
+#include "platform/plat_file.h"
+#include "platform/plat_memory.h"
 #include "platform/plat_mutex.h"
 #include "platform/plat_version.h"
 #include "qvtav.h"
+#include "test_util.h"
 
 namespace {
 
@@ -92,6 +97,35 @@ TEST(Startup, DllMainReasonsAndPlatformId) {
     OsVersionInfo v{};
     v.size = 12;  // a record of the wrong size is refused
     EXPECT_EQ(plat_get_version(&v), 0);
+}
+
+// The nth write fails once or for good; a short one leaves half its bytes;
+// every kind is counted apart; a disarmed seam fails nothing.
+TEST(FaultSeam, FailsTheNthStepOnceOrForGood) {
+    TempDir d;
+    std::string path = d.file("f");
+    const char data[8] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
+    for (bool persistent : {false, true}) {
+        int fd = plat_creat(path.c_str(), 0);
+        ASSERT_GE(fd, 0);
+        plat_fault_arm({PlatStep::Write, 2, PlatFailure::Short, persistent});
+        EXPECT_EQ(plat_write(fd, data, 8), 8);
+        EXPECT_EQ(plat_write(fd, data, 8), -1);
+        EXPECT_EQ(errno, TAV_EIO);
+        EXPECT_EQ(plat_write(fd, data, 8), persistent ? -1 : 8);
+        void* block = plat_alloc(16);
+        EXPECT_NE(block, nullptr);
+        plat_free(block);
+        EXPECT_TRUE(plat_fault_fired());
+        EXPECT_EQ(plat_fault_count(PlatStep::Write), 3u);
+        EXPECT_EQ(plat_fault_count(PlatStep::Alloc), 1u);
+        plat_fault_disarm();
+        EXPECT_EQ(plat_write(fd, data, 8), 8);
+        plat_close(fd);
+        // Each short write left its first four bytes.
+        EXPECT_EQ(read_file(path).size(), persistent ? 8u + 4 + 4 + 8 : 8u + 4 + 8 + 8);
+        plat_unlink(path.c_str());
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Remote descriptors, served by the stand-in remote-access library from a
 // temporary directory: request counts of the read-ahead and write-behind
 // buffers, server code translations, the missing library, whole-file
-// operations, and the replace with its cached local copy.
+// operations, and the replace with its cached local copy and the replace
+// that can be neither finished nor undone.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -9,10 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "edit_tiff_util.h"
 #include "fileio/fio.h"
 #include "platform/plat_loader.h"
 #include "platform/plat_remote.h"
@@ -251,6 +254,53 @@ TEST_F(RemoteIo, ReplaceWhoseSecondRenameFailsLeavesTheTarget) {
     ASSERT_EQ(fio_replace(&loc, "t.bin", &loc, "s.bin"), 0);
     EXPECT_EQ(text(local("t.bin")), "new");
     EXPECT_EQ(entries(server.path()), 1u);
+}
+
+// A local file replaces a remote one: the copy to the server fails, and so
+// does moving the target back. The target's content then lies only under
+// its backup name, and the result says so.
+TEST_F(RemoteIo, ReplaceThatCannotBeUndoneReportsTheTargetAside) {
+    write_file(local("t.bin"), "old");
+    std::string source = here.file("s.bin");
+    write_file(source, "new");
+    fail("RPCIFSwrite", 1300, 0, 0);   // the copy in fails
+    fail("RPCIFSrename", 1300, 0, 1);  // the backup works, the way back fails
+    errno = 0;
+    EXPECT_EQ(fio_replace(&loc, "t.bin", nullptr, source.c_str()), -1);
+    EXPECT_EQ(errno, TAV_E_TARGET_ASIDE);
+    EXPECT_FALSE(file_exists(local("t.bin")));
+    ASSERT_EQ(entries(server.path()), 1u);
+    EXPECT_EQ(text(std::filesystem::directory_iterator(server.path())->path()), "old");
+    EXPECT_EQ(text(source), "new");
+}
+
+// The same failure under a page deletion: the edited document survives
+// only in its work file, which is kept.
+TEST_F(RemoteIo, DeletionThatCannotBeUndoneKeepsTheWorkFile) {
+    auto original = edit_test::build_tiff(edit_test::numbered_pages(3, 1, 64), false, 0, true);
+    write_file(local("doc.tif"), original);
+    TempDir temp;
+    const char* oldTmp = std::getenv("TMPDIR");
+    std::string savedTmp = oldTmp ? oldTmp : "";
+    setenv("TMPDIR", temp.path().c_str(), 1);
+    fail("RPCIFSwrite", 1300, 0, 0);
+    fail("RPCIFSrename", 1300, 0, 1);
+    uint32_t err = 0;
+    errno = 0;
+    int r = xtavdelpgs(&loc, PathBuf("doc.tif"), 2, 2, &err);
+    int code = errno;
+    if (oldTmp)
+        setenv("TMPDIR", savedTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(code, TAV_E_TARGET_ASIDE);
+    ASSERT_EQ(entries(server.path()), 1u);  // the old document, under its backup name
+    EXPECT_EQ(read_file(std::filesystem::directory_iterator(server.path())->path()), original);
+    ASSERT_EQ(entries(temp.path()), 1u);  // the edited one, in the work file
+    edit_test::Reader edited(read_file(std::filesystem::directory_iterator(temp.path())->path()));
+    EXPECT_EQ(edited.chain().size(), 2u);
 }
 
 TEST_F(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {

@@ -138,7 +138,9 @@ int tiff_set_properties(FctEntry* e, const PageInfo* props, PropertyPatch* patch
     uint32_t needed = uint32_t(block_length(sz.texts));
     uint32_t size = reserved > ts.hdrBlockLen ? reserved : ts.hdrBlockLen;
     MemBlock<uint8_t> block(size, 1);
-    if (!block) return 0;  // without memory the properties are left as they are
+    // Without memory for the block the call fails: going on would rewrite the
+    // document with its old properties and report success.
+    if (!block) return -1;
     fill_block(block.get(), props);
     if (ts.hdrBlock && ts.hdrBlockLen >= needed) {
         // The new texts fit the old block: written over it, for its length.

@@ -22,6 +22,8 @@ uint32_t list_value(const StripList* l, uint32_t i) {
 // four bytes or less lie in the entry itself, as TIFF wants them.
 int insert_area(FctEntry* e, uint16_t tag, uint32_t length, uint32_t offset) {
     TiffDir* d = tiff_of(e).workDir;
+    // A finish retried after a failure finds the entry already in place.
+    if (tiff_dir_find(*d, tag) >= 0) return 0;
     if (d->entryCount >= kTiffMaxEntries) {
         errno = TAV_E_DIRECTORY;
         return -1;
@@ -97,8 +99,12 @@ void remember_link(FctEntry* e, uint32_t slot) {
     std::memcpy(&ts.chainLinkRaw, b, 4);
 }
 
+// The strip lists are kept until the directory is in the file, so that a
+// finish retried after a failure (at the next page or at close) writes the
+// same strip entries again.
 void directory_done(FctEntry* e) {
     TiffState& ts = tiff_of(e);
+    tiff_free_strip_lists(e);
     std::memset(ts.workDir, 0, sizeof(TiffDir));
     ts.dirPending = 0;
     // The annotation areas belong to the finished directory.
@@ -133,7 +139,6 @@ int tiff_write_strip_tables(FctEntry* e) {
     }
     offs.type = counts.type = kTiffLong;
     offs.count = counts.count = n;
-    tiff_free_strip_lists(e);
     return 0;
 }
 
@@ -196,12 +201,13 @@ int tiff_finish_dir(FctEntry* e, int newPage) {
     uint32_t bytes = tiff_encode_dir(*d, order, image);
     if (tiff_pwrite(int(e->fd), ts.firstIfdOffset, image, bytes) < 0) return -1;
     if (ts.updateMode != kUpdateMoved && link_previous(e) < 0) return -1;
+    // The page enters the table before the directory counts as done, so a
+    // failure here leaves it pending and a retry inserts it.
+    if (firstOfPage && tiff_table_insert(e, e->curPage, ts.firstIfdOffset) < 0) return -1;
     remember_link(e, ts.firstIfdOffset);
-    uint32_t slot = ts.firstIfdOffset;
     directory_done(e);
     if (!firstOfPage) return 0;
     e->editFlags |= kEditPageUnderWay;
-    if (tiff_table_insert(e, e->curPage, slot) < 0) return -1;
     if (ts.firstNewPage == kNoPage) ts.firstNewPage = e->curPage;
     return 0;
 }

@@ -2,7 +2,10 @@
 // place. Nothing is copied: the page's directory is unlinked from the chain
 // and linked in again before the target page, and the page offset table is
 // updated to the same order.
+#include <array>
 #include <cerrno>
+#include <cstring>
+#include <span>
 
 #include "fileio/byteorder.h"
 #include "fileio/fio.h"
@@ -32,10 +35,34 @@ int read_u32(FctEntry* e, uint32_t pos, uint32_t* v) {
     return 0;
 }
 
-int write_u32(FctEntry* e, uint32_t pos, uint32_t v) {
-    uint8_t b[4];
-    tiff_put32(b, v, tiff_order(e));
-    return write_at(e, pos, b, 4);
+// A u32 as the file stores it.
+std::array<uint8_t, 4> file_u32(const FctEntry* e, uint32_t v) {
+    std::array<uint8_t, 4> b;
+    tiff_put32(b.data(), v, tiff_order(e));
+    return b;
+}
+
+// One in-place change of a move: the bytes written at pos and the bytes
+// they replace.
+struct Patch {
+    uint32_t pos;
+    const uint8_t* now;
+    const uint8_t* before;
+    uint32_t n;
+};
+
+// Writes the patches in order. When one fails, it and every patch before
+// it get their old bytes back (the last first), so a failed move leaves the
+// file as it was whenever the file still takes writes.
+int apply_patches(FctEntry* e, std::span<const Patch> patches) {
+    for (size_t i = 0; i < patches.size(); ++i) {
+        if (write_at(e, patches[i].pos, patches[i].now, patches[i].n) == 0) continue;
+        int kept = errno;
+        for (size_t j = i + 1; j-- > 0;) write_at(e, patches[j].pos, patches[j].before, patches[j].n);
+        errno = kept;
+        return -1;
+    }
+    return 0;
 }
 
 // Position of the page offset table's entry for page i (from 0).
@@ -86,24 +113,32 @@ int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
     if (read_u32(e, table_slot(e, from - 2), &prev) < 0 || link_of(e, prev, &linkToM) < 0)
         return -1;
 
-    // Chain: ... -> M -> T -> ... -> page from-2 -> N.
-    if (write_u32(e, linkToTarget, m) < 0 || write_u32(e, linkM, t) < 0 ||
-        write_u32(e, linkToM, n) < 0)
-        return -1;
-
     // Table: M at the target's place, the entries behind it move up by one.
-    uint32_t moved = from - to;
-    uint8_t small[64 * 4];
-    uint8_t* buf = small;
+    // `before` holds the entries to-1 .. from-1 as they are, `after` the same
+    // places as they become.
+    uint32_t span = from - to + 1;
+    std::array<uint8_t, 2 * 64 * 4> small;
+    uint8_t* before = small.data();
     MemBlock<uint8_t> big;
-    if (moved > 64) {
-        big.reset(static_cast<uint8_t*>(mem_calloc(moved, 4)));
+    if (span > 64) {
+        big.reset(static_cast<uint8_t*>(mem_calloc(span, 2 * 4)));
         if (!big) return -1;
-        buf = big.get();
+        before = big.get();
     }
-    if (read_at(e, table_slot(e, to - 1), buf, 4 * moved) < 0) return -1;
-    if (write_u32(e, table_slot(e, to - 1), m) < 0 ||
-        write_at(e, table_slot(e, to), buf, 4 * moved) < 0)
-        return -1;
+    uint8_t* after = before + 4 * span;
+    if (read_at(e, table_slot(e, to - 1), before, 4 * span) < 0) return -1;
+    std::array<uint8_t, 4> mBytes = file_u32(e, m);
+    std::memcpy(after, mBytes.data(), 4);
+    std::memcpy(after + 4, before, 4 * (span - 1));
+
+    // Chain: ... -> M -> T -> ... -> page from-2 -> N.
+    std::array<uint8_t, 4> tBytes = file_u32(e, t), nBytes = file_u32(e, n);
+    const Patch patches[] = {
+        {linkToTarget, mBytes.data(), tBytes.data(), 4},
+        {linkM, tBytes.data(), nBytes.data(), 4},
+        {linkToM, nBytes.data(), mBytes.data(), 4},
+        {table_slot(e, to - 1), after, before, 4 * span},
+    };
+    if (apply_patches(e, patches) < 0) return -1;
     return 0;
 }

@@ -1,0 +1,584 @@
+// Every editing operation under injected faults: the nth allocation, write,
+// sync, rename or link, or create fails, for n from 1 until the operation
+// runs to its end without meeting the fault. After every run the calls'
+// results and error cells, the memory table, the open descriptors, the
+// document and the files in its directory and in the temporary directory
+// are checked against what the operation promises.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "edit_tiff_util.h"
+#include "fileio/fio.h"
+#include "fileio/mem.h"
+#include "frame/fct.h"
+#include "page_test_util.h"
+#include "platform/plat_fault.h"
+#include "qvtav.h"
+#include "test_util.h"
+#include "write_test_util.h"
+
+namespace {
+
+using Pages = std::vector<std::vector<uint8_t>>;
+using Names = std::set<std::string>;
+
+// The stored strips of page p as the library reads them (the last strip
+// cut to its stored byte count: the reader lets a single strip run to the
+// end of the file); nothing when the page does not read.
+std::optional<std::vector<uint8_t>> read_page(OpenedFile& f, uint16_t p) {
+    uint16_t width = 0;
+    if (f.info(p) != 0 || f.option(1, TAV_OPT_COUNT_SIZE, &width) != 0 || width != 4) return std::nullopt;
+    std::vector<uint32_t> counts(f.pi.stripCount);
+    TavStripCounts stored{uint32_t(counts.size()), counts.data()};
+    if (f.option(1, TAV_OPT_STORED_COUNTS, &stored) != 0) return std::nullopt;
+    uint64_t total = 0;
+    for (uint32_t c : counts) total += c;
+    uint32_t err = 0;
+    auto data = f.stream(p, f.ps.dataBytes, 4096, &err);
+    if (err || data.size() < total) return std::nullopt;
+    data.resize(size_t(total));
+    return data;
+}
+
+// Every page; nothing when the file does not open or a page does not read.
+std::optional<Pages> read_pages(const std::string& path) {
+    OpenedFile f(path);
+    if (!f.ok()) return std::nullopt;
+    Pages pages;
+    for (uint16_t p = 1; p <= f.pages; ++p) {
+        auto page = read_page(f, p);
+        if (!page) return std::nullopt;
+        pages.push_back(std::move(*page));
+    }
+    return pages;
+}
+
+std::string title_of(const std::string& path) {
+    OpenedFile f(path);
+    if (!f.ok() || f.info(1) != 0 || !f.pi.title) return "";
+    return f.pi.title;
+}
+
+Names names_in(const std::string& dir) {
+    Names v;
+    for (auto& e : std::filesystem::directory_iterator(dir)) v.insert(e.path().filename());
+    return v;
+}
+
+int open_descriptors() { return int(names_in("/proc/self/fd").size()); }
+
+PageInfo properties(const char* title) {
+    PageInfo info{};
+    info.title = const_cast<char*>(title);
+    info.author = const_cast<char*>("walker");
+    info.subject = info.keywords = info.comments = const_cast<char*>("");
+    return info;
+}
+
+// The calls of one run: each result with its error cell.
+class Calls {
+public:
+    // False when the call failed. Frames that fill the error cell must put
+    // a code there on failure; the others leave it at 0 always. (The cell
+    // is taken by reference: it is read after the call has run.)
+    bool check(const char* name, int32_t result, const uint32_t& cell, bool fillsCell) {
+        if (result >= 0) {
+            EXPECT_EQ(cell, 0u) << name;
+            return true;
+        }
+        if (fillsCell)
+            EXPECT_NE(cell, 0u) << name << " failed with an empty error cell";
+        else
+            EXPECT_EQ(cell, 0u) << name << " filled its error cell";
+        if (failed_.empty()) failed_ = name;
+        return false;
+    }
+    bool ok() const { return failed_.empty(); }
+    const std::string& failed() const { return failed_; }
+
+private:
+    std::string failed_;
+};
+
+// One editing operation: fresh files, the calls, and what must hold after
+// a failure and after success.
+class Operation {
+public:
+    virtual ~Operation() = default;
+    virtual void prepare() = 0;
+    virtual void run(Calls& calls) = 0;
+    virtual void check_failed() = 0;
+    virtual void check_done() = 0;
+
+    TempDir dir;
+    std::string doc = dir.file("doc.tif");
+    std::vector<uint8_t> original;
+    Pages originalPages;
+
+protected:
+    void write_doc(const std::vector<uint8_t>& bytes) {
+        original = bytes;
+        write_file(doc, bytes);
+        if (originalPages.empty()) originalPages = read_pages(doc).value_or(Pages{});
+    }
+    void expect_files(const Names& expected) { EXPECT_EQ(names_in(dir.path()), expected); }
+    // The document byte for byte as it was, alone in its directory.
+    void expect_untouched() {
+        EXPECT_EQ(read_file(doc), original);
+        expect_files({"doc.tif"});
+    }
+};
+
+const std::vector<uint8_t>& three_pages() {
+    static const auto bytes = edit_test::build_tiff(edit_test::numbered_pages(3, 2, 256), false, 64, true);
+    return bytes;
+}
+
+// ---- the operations ----
+
+class DeletePage : public Operation {
+    void prepare() override { write_doc(three_pages()); }
+    void run(Calls& calls) override {
+        uint32_t err = 0;
+        calls.check("xtavdelpgs", xtavdelpgs(nullptr, PathBuf(doc), 2, 2, &err), err, false);
+    }
+    void check_failed() override { expect_untouched(); }
+    void check_done() override {
+        EXPECT_EQ(read_pages(doc), (Pages{originalPages[0], originalPages[2]}));
+        expect_files({"doc.tif"});
+    }
+};
+
+// A title longer than the block the file has: the document is rewritten.
+class PutPropertiesRewrite : public Operation {
+    static constexpr const char* kTitle = "a title far too long for the sixty-four bytes the document reserves";
+    void prepare() override { write_doc(three_pages()); }
+    void run(Calls& calls) override {
+        PageInfo info = properties(kTitle);
+        uint32_t err = 0;
+        calls.check("xtavputprops", xtavputprops(nullptr, PathBuf(doc), &info, &err), err, false);
+    }
+    void check_failed() override { expect_untouched(); }
+    void check_done() override {
+        EXPECT_EQ(title_of(doc), kTitle);
+        EXPECT_EQ(read_pages(doc), originalPages);
+        expect_files({"doc.tif"});
+    }
+};
+
+// A short title: written over the block in place.
+class PutPropertiesInPlace : public Operation {
+    static constexpr uint32_t kBlockStart = 24, kBlockEnd = 24 + 64;
+    void prepare() override { write_doc(three_pages()); }
+    void run(Calls& calls) override {
+        PageInfo info = properties("short");
+        uint32_t err = 0;
+        calls.check("xtavputprops", xtavputprops(nullptr, PathBuf(doc), &info, &err), err, false);
+    }
+    // Only the block may differ from the original.
+    void expect_outside_block_unchanged() {
+        auto now = read_file(doc);
+        ASSERT_EQ(now.size(), original.size());
+        EXPECT_TRUE(std::equal(now.begin(), now.begin() + kBlockStart, original.begin()));
+        EXPECT_TRUE(std::equal(now.begin() + kBlockEnd, now.end(), original.begin() + kBlockEnd));
+    }
+    void check_failed() override {
+        expect_outside_block_unchanged();
+        EXPECT_EQ(read_pages(doc), originalPages);
+        expect_files({"doc.tif"});
+    }
+    void check_done() override {
+        expect_outside_block_unchanged();
+        EXPECT_EQ(title_of(doc), "short");
+        EXPECT_EQ(read_pages(doc), originalPages);
+        expect_files({"doc.tif"});
+    }
+};
+
+// Opens for update, moves page 3 before page 1, closes.
+class MovePage : public Operation {
+    void prepare() override { write_doc(three_pages()); }
+    void run(Calls& calls) override {
+        uint32_t type = 0, pages = 0, err = 0;
+        int32_t h = xtavopen(nullptr, PathBuf(doc), TAV_OPEN_READWRITE | TAV_OPEN_UPDATE, &type, &pages, &err);
+        if (!calls.check("xtavopen", h, err, true)) return;
+        uint32_t value[2] = {1, 3};
+        err = 0;
+        calls.check("xtavopts 22", xtavopts(&h, 1, 22, value, &err), err, true);
+        err = 0;
+        calls.check("xtavclose", xtavclose(&h, &err), err, false);
+    }
+    void check_failed() override {
+        auto pages = read_pages(doc);
+        ASSERT_TRUE(pages.has_value()) << "the document no longer reads";
+        Pages moved{originalPages[2], originalPages[0], originalPages[1]};
+        EXPECT_TRUE(*pages == originalPages || *pages == moved) << "pages neither in the old nor the new order";
+        expect_files({"doc.tif"});
+    }
+    void check_done() override {
+        EXPECT_EQ(read_pages(doc), (Pages{originalPages[2], originalPages[0], originalPages[1]}));
+        expect_files({"doc.tif"});
+    }
+};
+
+// Opens for update and appends a fourth page; then closes, or after a
+// failed page call closes or aborts as chosen.
+class AppendPage : public Operation {
+public:
+    explicit AppendPage(bool abortOnFailure) : abortOnFailure_(abortOnFailure) {}
+
+private:
+    void prepare() override { write_doc(three_pages()); }
+    void run(Calls& calls) override {
+        uint32_t pages = 0, type = 0, err = 0;
+        int32_t h = xtavopen(nullptr, PathBuf(doc), TAV_OPEN_READWRITE | TAV_OPEN_UPDATE, &type, &pages, &err);
+        if (!calls.check("xtavopen", h, err, true)) return;
+        PageInfo info = wt::bilevel(64, 64);
+        err = 0;
+        bool ok = calls.check("xtavputi", xtavputi(&h, 4, &info, nullptr, &err), err, true);
+        err = 0;
+        ok = ok && calls.check("xtavwrite", xtavwrite(&h, data_.data(), uint32_t(data_.size()), 4, 1, &err), err, true);
+        err = 0;
+        if (ok || !abortOnFailure_)
+            calls.check("xtavclose", xtavclose(&h, &err), err, false);
+        else
+            calls.check("xtavabort", xtavabort(&h, &err), err, false);
+    }
+    // The earlier pages read back as they were; a fourth page whose data
+    // did not go in may follow them (with no strips).
+    void check_failed() override {
+        expect_files({"doc.tif"});
+        OpenedFile f(doc);
+        ASSERT_TRUE(f.ok()) << "the document no longer opens";
+        ASSERT_GE(f.pages, 3u);
+        for (uint16_t p = 1; p <= 3; ++p) EXPECT_EQ(read_page(f, p), originalPages[p - 1]) << "page " << p;
+    }
+    void check_done() override {
+        Pages expected = originalPages;
+        expected.push_back(data_);
+        EXPECT_EQ(read_pages(doc), expected);
+        expect_files({"doc.tif"});
+    }
+
+    bool abortOnFailure_;
+    std::vector<uint8_t> data_ = wt::pattern(512, 4);
+};
+
+// Creates a TIFF file and writes three pages; after a failed page call the
+// handle is closed, keeping what was written.
+class CreateThreePages : public Operation {
+    Pages data = {wt::pattern(300, 1), wt::pattern(400, 2), wt::pattern(500, 3)};
+    // Pages whose data went in; when the close fails, the last of them
+    // (whose directory the close writes) is not counted.
+    size_t completed = 0;
+
+    void prepare() override { completed = 0; }
+    void run(Calls& calls) override {
+        uint32_t type = FILETYPE_TIFF, err = 0;
+        int32_t h = xtavcreat(nullptr, PathBuf(doc), &type, &err);
+        if (!calls.check("xtavcreat", h, err, true)) return;
+        bool ok = true;
+        for (uint16_t p = 1; ok && p <= 3; ++p) {
+            PageInfo info = wt::bilevel(80, 40);
+            auto& bytes = data[p - 1];
+            err = 0;
+            ok = calls.check("xtavputi", xtavputi(&h, p, &info, nullptr, &err), err, true);
+            err = 0;
+            ok = ok && calls.check("xtavwrite", xtavwrite(&h, bytes.data(), uint32_t(bytes.size()), p, 1, &err), err, true);
+            if (ok) completed = p;
+        }
+        err = 0;
+        if (!calls.check("xtavclose", xtavclose(&h, &err), err, false) && completed > 0) --completed;
+    }
+    // Before the first page is complete the file may be in any state;
+    // after it, the file opens and its complete pages read back.
+    void check_failed() override {
+        expect_files(file_exists(doc) ? Names{"doc.tif"} : Names{});
+        if (completed == 0) return;
+        OpenedFile f(doc);
+        ASSERT_TRUE(f.ok()) << "a file with complete pages does not open";
+        ASSERT_GE(f.pages, completed);
+        for (uint16_t p = 1; p <= completed; ++p) EXPECT_EQ(read_page(f, p), data[p - 1]) << "page " << p;
+    }
+    void check_done() override {
+        EXPECT_EQ(read_pages(doc), data);
+        expect_files({"doc.tif"});
+    }
+};
+
+class Duplicate : public Operation {
+    char copy[TAV_PATH_SIZE] = {};
+    void prepare() override { write_doc(three_pages()); }
+    void run(Calls& calls) override {
+        uint32_t err = 0;
+        calls.check("xifsduplicate", xifsduplicate(nullptr, PathBuf(doc), copy, &err), err, false);
+    }
+    void check_failed() override { expect_untouched(); }
+    void check_done() override {
+        std::string name = std::filesystem::path(copy).filename();
+        EXPECT_EQ(read_file(copy), original);
+        EXPECT_EQ(read_file(doc), original);
+        expect_files({"doc.tif", name});
+    }
+};
+
+// A file replaces the document: one beside it, or one on another file
+// system (then copied beside the document first).
+class Replace : public Operation {
+public:
+    explicit Replace(std::string sourcePath = "") : source_(sourcePath.empty() ? dir.file("new.tif") : sourcePath) {}
+    ~Replace() override { std::filesystem::remove(source_); }
+
+private:
+    static constexpr mode_t kDocMode = 0640, kSourceMode = 0600;
+    void prepare() override {
+        write_doc(three_pages());
+        write_file(source_, replacement_);
+        chmod(doc.c_str(), kDocMode);
+        chmod(source_.c_str(), kSourceMode);
+    }
+    void run(Calls& calls) override {
+        uint32_t err = 0;
+        calls.check("xifsreplace", xifsreplace(nullptr, PathBuf(doc), nullptr, PathBuf(source_), &err), err, false);
+    }
+    static mode_t mode_of(const std::string& path) {
+        struct stat st {};
+        return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+    }
+    bool beside() const { return std::filesystem::path(source_).parent_path() == dir.path(); }
+    void check_failed() override {
+        EXPECT_EQ(read_file(doc), original);
+        EXPECT_EQ(read_file(source_), replacement_);
+        EXPECT_EQ(mode_of(doc), kDocMode);
+        EXPECT_EQ(mode_of(source_), kSourceMode) << "a failed replace changed the source's permissions";
+        expect_files(beside() ? Names{"doc.tif", "new.tif"} : Names{"doc.tif"});
+    }
+    void check_done() override {
+        EXPECT_EQ(read_file(doc), replacement_);
+        EXPECT_EQ(mode_of(doc), kDocMode);
+        EXPECT_FALSE(file_exists(source_));
+        expect_files({"doc.tif"});
+    }
+
+    std::string source_;
+    std::vector<uint8_t> replacement_ = edit_test::build_tiff(edit_test::numbered_pages(2, 1, 300), true, 0, true);
+};
+
+// A path on a second file system, or "" when there is none.
+std::string far_path(const std::string& here) {
+    struct stat a {}, b {};
+    if (stat("/dev/shm", &b) != 0 || stat(here.c_str(), &a) != 0 || a.st_dev == b.st_dev) return "";
+    return "/dev/shm/qvtav-walk-" + std::to_string(getpid());
+}
+
+// ---- the walk ----
+
+struct FaultKind {
+    const char* name;
+    PlatStep step;
+    PlatFailure failure;
+    bool persistent;  // every later step of the kind fails too (a full disk, a dead device)
+};
+
+constexpr FaultKind kKinds[] = {
+    {"alloc", PlatStep::Alloc, PlatFailure::Error, false},
+    {"alloc, all later", PlatStep::Alloc, PlatFailure::Error, true},
+    {"write EIO", PlatStep::Write, PlatFailure::Error, false},
+    {"write ENOSPC", PlatStep::Write, PlatFailure::NoSpace, false},
+    {"write short", PlatStep::Write, PlatFailure::Short, false},
+    {"write short, all later", PlatStep::Write, PlatFailure::Short, true},
+    {"fsync", PlatStep::Sync, PlatFailure::Error, false},
+    {"fsync, all later", PlatStep::Sync, PlatFailure::Error, true},
+    {"rename/link", PlatStep::Rename, PlatFailure::Error, false},
+    {"rename/link, all later", PlatStep::Rename, PlatFailure::Error, true},
+    {"create", PlatStep::Create, PlatFailure::Error, false},
+};
+
+constexpr uint32_t kMaxPoints = 2000;  // a walk longer than this is a fault of its own
+
+// Failed checks of the running test so far.
+int failed_checks() {
+    const ::testing::TestResult* r = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+    int n = 0;
+    for (int i = 0; i < r->total_part_count(); ++i) n += r->GetTestPartResult(i).failed();
+    return n;
+}
+
+// What the process holds: memory-table blocks, native descriptors, file
+// layer descriptors and file control table entries.
+struct Holdings {
+    int blocks = mem_live_blocks();
+    int descriptors = open_descriptors();
+    int fioSlots = count_fio();
+    int entries = count_entries();
+
+    static int count_fio() {
+        int n = 0;
+        for (int fd = 1; fd <= kFioSlots; ++fd) n += fio_is_remote(fd) >= 0;
+        return n;
+    }
+    static int count_entries() {
+        int n = 0;
+        for (int h = 1; h <= kFctSize; ++h) n += fct_entry_at(h)->fd != 0;
+        return n;
+    }
+    bool operator==(const Holdings&) const = default;
+};
+
+// Points TMPDIR at a directory of its own for a scope.
+class TempDirOverride {
+public:
+    explicit TempDirOverride(const std::string& dir) {
+        const char* old = std::getenv("TMPDIR");
+        if (old) saved_ = old;
+        had_ = old != nullptr;
+        setenv("TMPDIR", dir.c_str(), 1);
+    }
+    ~TempDirOverride() {
+        if (had_)
+            setenv("TMPDIR", saved_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+
+private:
+    std::string saved_;
+    bool had_ = false;
+};
+
+class FaultWalk : public ::testing::Test {
+protected:
+    void SetUp() override { std::filesystem::create_directory(tempDir); }
+    void TearDown() override { plat_fault_disarm(); }
+
+    // Failure points of one kind: runs that met the fault, and those of
+    // them the operation came through (it succeeded all the same).
+    struct Points {
+        uint32_t met = 0, absorbed = 0;
+    };
+
+    // Walks every fault kind over the operation; prints the failure points
+    // of each kind.
+    void walk(const char* name, Operation& op) {
+        TempDirOverride tmp(tempDir);
+        std::string report = std::string("[ walk ] ") + name + ":";
+        uint32_t total = 0;
+        for (const FaultKind& kind : kKinds) {
+            Points points = walk_kind(op, kind);
+            if (HasFatalFailure()) return;
+            total += points.met;
+            report += " " + std::string(kind.name) + " " + std::to_string(points.met);
+            if (points.absorbed) report += " (" + std::to_string(points.absorbed) + " absorbed)";
+            report += ",";
+        }
+        EXPECT_GT(total, 0u) << "no fault was ever met: the seam is not consulted";
+        report += " total " + std::to_string(total);
+        std::printf("%s\n", report.c_str());
+        RecordProperty("failure_points", int(total));
+    }
+
+    // n from 1 until the run meets no fault.
+    Points walk_kind(Operation& op, const FaultKind& kind) {
+        Points points;
+        for (uint32_t n = 1; n <= kMaxPoints; ++n) {
+            SCOPED_TRACE(std::string(kind.name) + " at step " + std::to_string(n));
+            for (const auto& d : {op.dir.path(), tempDir})
+                for (const auto& name : names_in(d)) std::filesystem::remove(d + "/" + name);
+            op.prepare();
+            int failedBefore = failed_checks();
+            Holdings before;
+            Calls calls;
+            plat_fault_arm({kind.step, n, kind.failure, kind.persistent});
+            op.run(calls);
+            bool fired = plat_fault_fired();
+            plat_fault_disarm();
+
+            EXPECT_EQ(Holdings(), before) << "memory blocks, descriptors or handles left behind";
+            EXPECT_EQ(names_in(tempDir), Names{}) << "a work file left in the temporary directory";
+            if (calls.ok())
+                op.check_done();
+            else
+                op.check_failed();
+            if (!fired) {
+                EXPECT_TRUE(calls.ok()) << calls.failed() << " failed without an injected fault";
+                return points;
+            }
+            ++points.met;
+            points.absorbed += calls.ok();
+            if (failed_checks() > failedBefore) {
+                ADD_FAILURE() << "first failing call: " << (calls.ok() ? "none" : calls.failed());
+                return points;
+            }
+        }
+        ADD_FAILURE() << "the walk did not end";
+        return points;
+    }
+
+    // The library's temporary directory during the walk.
+    TempDir temp;
+    std::string tempDir = temp.file("tmp");
+};
+
+TEST_F(FaultWalk, DeletePages) {
+    DeletePage op;
+    walk("delete pages", op);
+}
+
+TEST_F(FaultWalk, PutPropertiesInPlace) {
+    PutPropertiesInPlace op;
+    walk("put properties in place", op);
+}
+
+TEST_F(FaultWalk, PutPropertiesByRewrite) {
+    PutPropertiesRewrite op;
+    walk("put properties by rewrite", op);
+}
+
+TEST_F(FaultWalk, MovePage) {
+    MovePage op;
+    walk("move", op);
+}
+
+TEST_F(FaultWalk, AppendThenClose) {
+    AppendPage op(false);
+    walk("append then close", op);
+}
+
+TEST_F(FaultWalk, AppendThenAbort) {
+    AppendPage op(true);
+    walk("append, abort on failure", op);
+}
+
+TEST_F(FaultWalk, CreateAndWriteThreePages) {
+    CreateThreePages op;
+    walk("create and write 3 pages", op);
+}
+
+TEST_F(FaultWalk, Duplicate) {
+    Duplicate op;
+    walk("duplicate", op);
+}
+
+TEST_F(FaultWalk, Replace) {
+    Replace op;
+    walk("replace", op);
+}
+
+TEST_F(FaultWalk, ReplaceFromAnotherFileSystem) {
+    std::string far = far_path(temp.path());
+    if (far.empty()) GTEST_SKIP() << "no second file system";
+    Replace op(far);
+    walk("replace from another file system", op);
+}
+
+}  // namespace
