@@ -14,6 +14,7 @@ constexpr int kFioSeekEnd = 2;
 constexpr uint32_t kFioMaxOffset = 0x7FFFFFFFu;
 constexpr uint32_t kRemoteBufSize = 31744;
 constexpr uint32_t kRemoteSmallRead = 2048;
+constexpr uint32_t kFioAccessMask = 3;  // the access part of a mode
 constexpr uint32_t kFioModeRead = 0;
 constexpr uint32_t kFioModeWrite = 2;       // read and write
 constexpr uint32_t kFioModeReadWrite = 34;  // read and write, other writers refused
@@ -35,7 +36,6 @@ int fio_rename(FileLocation* src, const char* srcPath, FileLocation* dst, char* 
 int fio_copy(FileLocation* src, const char* srcPath, FileLocation* dst, char* dstPath,
              uint32_t limit);
 int16_t fio_access(FileLocation* loc, const char* path, uint32_t mode);
-int fio_dir_test(const char* path);
 
 // Whole reads and writes (fileio/fio_exact.cpp).
 // Up to n bytes from the current position, as many reads as it takes: the
@@ -58,17 +58,19 @@ int fio_write_at(int fd, uint32_t pos, const void* buf, uint32_t n);
 int32_t fio_copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset, uint32_t n);
 int fio_sync(int fd);                // data reaches the disk (local); 0 or -1
 int fio_is_remote(int fd);           // 1 remote, 0 local, -1 bad descriptor
-const FileLocation* fio_record(int fd);  // the descriptor's copy of the location
 
 // Path parts (fileio/fio_paths.cpp): '/' and '\' both separate.
 bool is_path_separator(char c);
-bool path_has_separator(const char* path);
 // The part after the last separator (the whole path when it has none).
 const char* path_name_part(const char* path);
 // The directory part of path (up to its last separator; "/" for a file in
 // the root) into buffer of size bytes; -1 (22) when the path has no
 // separator or the buffer is short.
 int dir_of_path(char* buffer, uint32_t size, const char* path);
+// The unique-name request "*" in the directory of path (a bare name: the
+// current directory), into out (260 bytes); false with 22 when it does not
+// fit.
+bool fio_star_beside(const char* path, char* out);
 
 // Names and temporary files.
 char* fio_unique_name(FileLocation* loc, char* pattern);

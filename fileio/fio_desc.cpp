@@ -138,7 +138,7 @@ int install_remote(FileLocation* loc, const char* path, const RpcEntries* e, int
 
 int remote_open(FileLocation* loc, const char* path, uint32_t mode) {
     if (take_slot() < 0) return -1;
-    if ((mode & 3) == 0) {
+    if ((mode & kFioAccessMask) == kFioModeRead) {
         int local = fio_cache_open(loc, path);
         if (local != 0) return local;
     }
@@ -153,7 +153,7 @@ int remote_open(FileLocation* loc, const char* path, uint32_t mode) {
     int32_t res = e->open(loc->connection, loc->server, &loc->remoteId, path, mode, &handle, &flag);
     uint32_t st[3];
     int statOk = fio_rpc_stat(loc, path, st);
-    if (res == 1292) {
+    if (res == kRpcNotFound) {
         errno = statOk != 0 ? TAV_ENOENT : TAV_ENOMEM;
         return -1;
     }
@@ -189,18 +189,18 @@ int remote_create(FileLocation* loc, const char* path) {
 
 int translate_open(int32_t code) {
     switch (code) {
-    case 1284:
-    case 1291: return TAV_EFAULT;
+    case kRpcBadPath:
+    case kRpcAccessDenied: return TAV_EFAULT;
     default: return int(code);
     }
 }
 
 int translate_create(int32_t code) {
     switch (code) {
-    case 1284:
-    case 1297: return TAV_EFAULT;
-    case 1296: return TAV_E_REMOTE_EXISTS;
-    case 1298: return TAV_ENOMEM;
+    case kRpcBadPath:
+    case kRpcCannotCreate: return TAV_EFAULT;
+    case kRpcExists: return TAV_E_REMOTE_EXISTS;
+    case kRpcNoHandles: return TAV_ENOMEM;
     default: return int(code);
     }
 }
@@ -279,9 +279,9 @@ int32_t cached_read(Slot& s, void* buf, uint32_t count) {
 int32_t cached_lseek(Slot& s, int32_t offset, int origin) {
     int64_t base;
     switch (origin) {
-    case 0: base = 0; break;
-    case 1: base = s.pos; break;
-    case 2:
+    case kFioSeekSet: base = 0; break;
+    case kFioSeekCur: base = s.pos; break;
+    case kFioSeekEnd:
         base = plat_file_size(s.rec->result);
         if (base < 0) return -1;
         break;
@@ -497,13 +497,6 @@ int fio_is_remote(int fd) {
     Slot* s = slot_of(fd);
     if (!s) return -1;
     return s->remote ? 1 : 0;
-}
-
-const FileLocation* fio_record(int fd) {
-    Slot* s = slot_of(fd);
-    if (!s) return nullptr;
-    if (s->cached) s->rec->pos = uint32_t(s->pos);
-    return s->rec;
 }
 
 void fio_remote_close_result(FileLocation* loc, int32_t result) {

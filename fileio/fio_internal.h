@@ -53,8 +53,8 @@ bool fio_is_star_request(const char* path);
 // by path (written into path each time), up to 99 tries; op's result.
 template <typename Op>
 int fio_with_unique_names(FileLocation* loc, char* path, Op op);
-// Directory part of a "*" request (everything before the last separator)
-// into dir (260 bytes).
+// Directory part of a "*" request (everything before the last separator,
+// "" without one) into dir (260 bytes).
 void fio_star_dir(const char* path, char* dir);
 // A fresh name for the "*" request in path's directory, into out; false
 // when none could be made.

@@ -5,24 +5,11 @@
 #include <cstring>
 
 #include "fileio/fio_internal.h"
+#include "fileio/keep_errno.h"
 #include "platform/plat_file.h"
 #include "platform/plat_memory.h"
 
 namespace {
-
-bool is_sep(char c) { return c == '/' || c == '\\'; }
-
-// Keeps the first failure's code while cleaning up.
-class ErrnoKeeper {
-public:
-    ErrnoKeeper() : e_(errno) {}
-    ~ErrnoKeeper() { errno = e_; }
-    ErrnoKeeper(const ErrnoKeeper&) = delete;
-    ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
-
-private:
-    int e_;
-};
 
 bool same_server(const FileLocation* a, const FileLocation* b) {
     return a->connection == b->connection && std::strcmp(a->server, b->server) == 0;
@@ -58,7 +45,7 @@ int byte_copy(FileLocation* src, const char* srcPath, FileLocation* dst, char* d
     if (in < 0) return -1;
     int out = fio_creat(dst, dstPath, 0);
     if (out < 0) {
-        ErrnoKeeper keep;
+        KeepErrno keep;
         fio_close(in);
         return -1;
     }
@@ -119,28 +106,6 @@ int copy_one(FileLocation* src, const char* srcPath, FileLocation* dst, char* ds
 
 }  // namespace
 
-bool fio_is_star_request(const char* path) {
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-        if (is_sep(*p)) name = p + 1;
-    return name[0] == '*' && name[1] == 0;
-}
-
-void fio_star_dir(const char* path, char* dir) {
-    const char* last = nullptr;
-    for (const char* p = path; *p; ++p)
-        if (is_sep(*p)) last = p;
-    if (!last) {
-        dir[0] = 0;
-        return;
-    }
-    // The root keeps its separator; any other directory loses it.
-    size_t n = last == path ? 1 : size_t(last - path);
-    n = std::min<size_t>(n, TAV_PATH_SIZE - 1);
-    std::memcpy(dir, path, n);
-    dir[n] = 0;
-}
-
 int fio_remove(FileLocation* loc, const char* path) {
     if (!fio_check_args(loc, path)) return -1;
     if (!fio_loc_remote(loc)) return plat_unlink(path);
@@ -189,16 +154,6 @@ int16_t fio_access(FileLocation* loc, const char* path, uint32_t mode) {
     }
     PlatAttributes attr{};
     if (plat_attributes(path, &attr) != 0) return TAV_EIO;
-    if ((mode & 3) && attr.readOnly) return TAV_EIO;
+    if ((mode & kFioAccessMask) && attr.readOnly) return TAV_EIO;
     return 0;
-}
-
-int fio_dir_test(const char* path) {
-    if (!fio_path_fits(path)) {
-        errno = TAV_EINVAL;
-        return 0;
-    }
-    PlatAttributes attr{};
-    if (plat_attributes(path, &attr) != 0) return 0;
-    return attr.directory ? 1 : 0;
 }

@@ -4,10 +4,9 @@
 #include <cstring>
 
 #include "fileio/fio.h"
+#include "fileio/fio_internal.h"
 
 bool is_path_separator(char c) { return c == '/' || c == '\\'; }
-
-bool path_has_separator(const char* path) { return path_name_part(path) != path; }
 
 const char* path_name_part(const char* path) {
     const char* name = path;
@@ -23,7 +22,7 @@ int dir_of_path(char* buffer, uint32_t size, const char* path) {
         return -1;
     }
     size_t n = size_t(name - 1 - path);
-    if (n == 0 && path[0] == '/') n = 1;  // the root directory keeps its separator
+    if (n == 0) n = 1;  // the root directory keeps its separator
     if (n + 1 > size) {
         errno = TAV_EINVAL;
         return -1;
@@ -31,4 +30,27 @@ int dir_of_path(char* buffer, uint32_t size, const char* path) {
     std::memcpy(buffer, path, n);
     buffer[n] = 0;
     return 0;
+}
+
+bool fio_star_beside(const char* path, char* out) {
+    fio_star_dir(path, out);
+    size_t n = std::strlen(out);
+    bool sep = n > 0 && is_path_separator(out[n - 1]);
+    if (n + (sep ? 0 : 1) + 2 > TAV_PATH_SIZE) {
+        errno = TAV_EINVAL;
+        return false;
+    }
+    if (n > 0 && !sep) out[n++] = '/';
+    out[n++] = '*';
+    out[n] = 0;
+    return true;
+}
+
+void fio_star_dir(const char* path, char* dir) {
+    if (dir_of_path(dir, TAV_PATH_SIZE, path) < 0) dir[0] = 0;
+}
+
+bool fio_is_star_request(const char* path) {
+    const char* name = path_name_part(path);
+    return name[0] == '*' && name[1] == 0;
 }

@@ -129,9 +129,9 @@ int32_t remote_flush(FileLocation* r) {
 int32_t remote_lseek(FileLocation* r, int32_t offset, int origin) {
     int64_t np;
     switch (origin) {
-    case 0: np = offset; break;
-    case 1: np = int64_t(r->pos) + offset; break;
-    case 2:
+    case kFioSeekSet: np = offset; break;
+    case kFioSeekCur: np = int64_t(r->pos) + offset; break;
+    case kFioSeekEnd:
         np = std::max<int64_t>(int64_t(r->serverPos) + r->writeBufLen, r->size) + offset;
         break;
     default: errno = TAV_EINVAL; return -1;

@@ -15,8 +15,6 @@ namespace {
 char g_seed[3] = {'a', 'a', 0};
 char g_sharedName[TAV_PATH_SIZE];
 
-bool is_sep(char c) { return c == '/' || c == '\\'; }
-
 // The seed counts with its first letter fastest: aa, ba, ..., za, ab, ...
 void advance_seed() {
     for (int i = 0; i < 2; ++i) {
@@ -28,15 +26,11 @@ void advance_seed() {
     }
 }
 
-// Ends with a separator. The sibling file-utility library compares this one
-// character when it is loaded; the direct comparison gives the same answer.
-bool ends_in_separator(const char* text, size_t n) { return n > 0 && is_sep(text[n - 1]); }
-
 // dir + separator + seed + "XXXXX" into out, then a free name from it.
 char* make_name(FileLocation* loc, const char* dir, char* out) {
     NamedLock lock(NamedMutex::NameSeed);
     size_t n = std::strlen(dir);
-    bool addSep = n > 0 && !ends_in_separator(dir, n);
+    bool addSep = n > 0 && !is_path_separator(dir[n - 1]);
     if (n + (addSep ? 1 : 0) + 7 + 1 > TAV_PATH_SIZE) {
         out[0] = 0;
         errno = TAV_EINVAL;

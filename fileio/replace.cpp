@@ -51,21 +51,6 @@ void copy_str(char* dst, const char* src, size_t size) {
     dst[n] = 0;
 }
 
-// "*" in the directory of path, into out (260 bytes); false with 22.
-bool star_beside(const char* path, char* out) {
-    fio_star_dir(path, out);
-    size_t n = std::strlen(out);
-    bool sep = n > 0 && (out[n - 1] == '/' || out[n - 1] == '\\');
-    if (n + (sep ? 0 : 1) + 2 > TAV_PATH_SIZE) {
-        errno = TAV_EINVAL;
-        return false;
-    }
-    if (n > 0 && !sep) out[n++] = '/';
-    out[n++] = '*';
-    out[n] = 0;
-    return true;
-}
-
 class FdCloser {
 public:
     explicit FdCloser(int fd) : fd_(fd) {}
@@ -173,7 +158,7 @@ int remote_to_local_replace(const char* target, FileLocation* source, const char
         return -1;
     }
     char work[TAV_PATH_SIZE];
-    if (!star_beside(target, work)) return -1;
+    if (!fio_star_beside(target, work)) return -1;
     if (fio_copy(source, sourcePath, nullptr, work, 0) != 0) return -1;
     if (local_replace(target, work) != 0) {
         int e = errno;
@@ -187,7 +172,7 @@ int remote_to_local_replace(const char* target, FileLocation* source, const char
 int remote_target_replace(FileLocation* target, const char* targetPath, FileLocation* source,
                           const char* sourcePath, bool holdCopy) {
     char backup[TAV_PATH_SIZE];
-    if (!star_beside(targetPath, backup)) return -1;
+    if (!fio_star_beside(targetPath, backup)) return -1;
     if (fio_rename(target, targetPath, target, backup, 1) != 0) return -1;
     char dest[TAV_PATH_SIZE];
     copy_str(dest, targetPath, sizeof dest);

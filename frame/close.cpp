@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "fileio/fio.h"
+#include "fileio/keep_errno.h"
 #include "fileio/mem.h"
 #include "frame/fct.h"
 #include "frame/format.h"
@@ -13,12 +14,11 @@
 
 void fct_free_blocks(FctEntry* e) {
     if (!e) return;
-    int saved = errno;
+    KeepErrno keep;
     if (e->format && e->format->release) e->format->release(e);
     mem_free_field(e->extraOffsets);
     mem_free_field(e->textTagOffsets);
     jpeg_info_free(e->readerJpeg);
-    errno = saved;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "fileio/fio.h"
+#include "fileio/keep_errno.h"
 #include "frame/fct.h"
 #include "frame/format.h"
 #include "frame/lifecycle.h"
@@ -21,14 +22,15 @@ int create_fail(FctEntry* e, int handle, int code) {
 
 // A failure after the file was created: close it, delete it, fail.
 int create_fail_remove(FctEntry* e, int handle, int code, const FormatRequest& req) {
-    int saved = errno;
-    fct_free_blocks(e);
-    if (e->fd > 0) {
-        fio_close(int(e->fd));
-        fio_remove(req.location, req.path);
+    {
+        KeepErrno keep;
+        fct_free_blocks(e);
+        if (e->fd > 0) {
+            fio_close(int(e->fd));
+            fio_remove(req.location, req.path);
+        }
+        e->fd = -1;
     }
-    e->fd = -1;
-    errno = saved;
     return create_fail(e, handle, code);
 }
 

@@ -17,25 +17,16 @@
 #include <cstring>
 
 #include "fileio/fio.h"
+#include "fileio/keep_errno.h"
 #include "fileio/mem.h"
-#include "frame/ops.h"
 #include "frame/format.h"
 #include "frame/lifecycle.h"
+#include "frame/ops.h"
 #include "platform/plat_file.h"  // plat_temp_path
 
 namespace {
 
 constexpr uint32_t kPropertyTextOffset = 24;  // header 8, "TEXO TIFF " 10, version 2, length 4
-
-// Keeps errno across clean-up calls that may change it.
-class ErrnoKeeper {
-public:
-    ErrnoKeeper() : saved_(errno) {}
-    ~ErrnoKeeper() { errno = saved_; }
-
-private:
-    int saved_;
-};
 
 // The read handle of the edited document; closed when it goes out of scope
 // unless closed on purpose.
@@ -44,7 +35,7 @@ public:
     explicit DocHandle(int h) : h_(h) {}
     ~DocHandle() {
         if (h_ > 0) {
-            ErrnoKeeper keep;
+            KeepErrno keep;
             tav_close(h_, 1);
         }
     }
@@ -73,7 +64,7 @@ public:
     bool valid() const { return fd_ > 0; }
     int close() {
         if (fd_ <= 0) return 0;
-        ErrnoKeeper keep;
+        KeepErrno keep;
         int r = fio_close(fd_);
         fd_ = -1;
         return r;
@@ -108,7 +99,7 @@ public:
     // After the replace the work file's name no longer exists.
     void handed_over() { live_ = false; }
     void discard() {
-        ErrnoKeeper keep;
+        KeepErrno keep;
         fd_.close();
         if (live_) fio_remove(nullptr, path_);
         live_ = false;
@@ -136,28 +127,16 @@ int write_in_place(int fd, const PropertyPatch& patch) {
     return fio_sync(fd);
 }
 
-// The "*" pattern of the work file: in the document's directory, or in the
-// local temporary directory for a remote document. A bare file name means
-// the current directory.
+// The "*" pattern of the work file: beside the document, or in the local
+// temporary directory for a remote document.
 int work_pattern(const FileLocation* loc, const char* path, char* out) {
+    if (!is_remote(loc)) return fio_star_beside(path, out) ? 0 : -1;
     char dir[TAV_PATH_SIZE];
-    if (is_remote(loc)) {
-        if (plat_temp_path(dir, sizeof dir) == 0) {
-            errno = TAV_E_WORKFILE;
-            return -1;
-        }
-    } else if (dir_of_path(dir, sizeof dir, path) < 0) {
-        if (path_has_separator(path)) return -1;
-        dir[0] = 0;
-    }
-    size_t n = std::strlen(dir);
-    const char* tail = (n == 0 || is_path_separator(dir[n - 1])) ? "*" : "/*";
-    if (n + std::strlen(tail) + 1 > TAV_PATH_SIZE) {
-        errno = TAV_EINVAL;
+    if (plat_temp_path(dir, sizeof dir) == 0 || std::strlen(dir) + 2 > TAV_PATH_SIZE) {
+        errno = TAV_E_WORKFILE;
         return -1;
     }
-    std::memcpy(out, dir, n);
-    std::strcpy(out + n, tail);
+    std::strcat(std::strcpy(out, dir), "*");
     return 0;
 }
 

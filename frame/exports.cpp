@@ -189,9 +189,7 @@ QVTAV_EXPORT int32_t QVTAV_CALL xifsduplicate(FileLocation* location, char* sour
         std::memmove(destination, source, n + 1);
         // The name part begins after the last separator; it becomes the
         // unique-name request "*", resolved in the source's directory.
-        char* name = destination;
-        for (char* p = destination; *p; ++p)
-            if (*p == '/' || *p == '\\') name = p + 1;
+        char* name = destination + (path_name_part(destination) - destination);
         name[0] = '*';
         name[1] = 0;
         return fio_copy(location, source, location, destination, 0);

@@ -138,12 +138,5 @@ inline int fct_fail(FctEntry* e, int code) {
     return -1;
 }
 
-// Copies errno into the entry's lastError and returns -1 (for failures whose
-// code a lower layer has already set).
-inline int fct_fail_errno(FctEntry* e) {
-    if (e) e->lastError = errno;
-    return -1;
-}
-
 // The code a lower layer set, or fallback when it set none.
 inline int errno_or(int fallback) { return errno ? errno : fallback; }

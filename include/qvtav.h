@@ -229,6 +229,12 @@ typedef struct TavPageMove {
 #define TAV_COMP_JPEG 7u
 #define TAV_COMP_JPEG_INFO 12u /* compressionInfo.jpeg describes the JPEG stream */
 
+/* Bits the reader adds to PageInfo.compressionInfo of CCITT pages (beside
+ * the T4Options bits); the writer leaves TAV_CODING_T4 out of T4Options
+ * and T6Options. */
+#define TAV_CODING_MODIFIED_HUFFMAN 4u /* compression 2 */
+#define TAV_CODING_T4 8u               /* compression 3 */
+
 /* Library photometric codes (PageInfo.photometric). */
 #define TAV_PHOTO_GRAY_WHITE 5u  /* greyscale, min is white (more than 1 bit) */
 #define TAV_PHOTO_PALETTE 7u

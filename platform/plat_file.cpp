@@ -20,6 +20,10 @@
 
 namespace {
 
+// The system's ICC profile directory, and the longest profile name taken.
+constexpr char kColorDirectory[] = "/usr/share/color/icc";
+constexpr size_t kColorNameMax = 260;
+
 constexpr size_t kCopyChunk = 1 << 20;
 
 int fail(int hostErrno) {
@@ -436,10 +440,22 @@ int plat_sync_parent_dir(const char* path) {
     return r;
 }
 
-int plat_is_writer(int fd) {
-    int fl = fcntl(fd, F_GETFL);
-    if (fl < 0) return fail(errno);
-    return (fl & O_ACCMODE) != O_RDONLY ? 1 : 0;
+int plat_readable(const char* path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fail(errno == ENOENT || errno == ENOTDIR ? ENOENT : EACCES);
+    close(fd);
+    return 0;
+}
+
+int plat_open_color_profile(const char* name) {
+    size_t len = strnlen(name, kColorNameMax);
+    if (len == 0 || len >= kColorNameMax) return fail(EINVAL);
+    char path[sizeof kColorDirectory + kColorNameMax];
+    if (std::memchr(name, '/', len))
+        std::snprintf(path, sizeof path, "%s", name);
+    else
+        std::snprintf(path, sizeof path, "%s/%s", kColorDirectory, name);
+    return plat_open(path, kPlatRead);
 }
 
 int plat_attributes(const char* path, PlatAttributes* attr) {

@@ -8,6 +8,18 @@
 
 #include <cstdint>
 
+// Server codes: the results the remote-access library reports besides 0.
+enum RpcServerCode : int32_t {
+    kRpcBadPath = 1284,       // bad server or path, or a path leaving the server
+    kRpcAccessDenied = 1291,  // the server refuses the access
+    kRpcNotFound = 1292,      // no such file
+    kRpcExists = 1296,        // the path exists already
+    kRpcCannotCreate = 1297,  // the file cannot be made there
+    kRpcNoHandles = 1298,     // all handles in use
+    kRpcIoError = 1300,       // the file system failed
+    kRpcBadHandle = 1301,     // not an open handle
+};
+
 extern "C" {
 typedef int32_t (*RpcAccessFn)(uint32_t connection, const char* server, const char* path,
                                uint32_t mode, uint32_t* flag);

@@ -200,7 +200,6 @@ TEST_F(LocalIo, RenameRefusesAnExistingDestinationAndCrossesFileSystems) {
 }
 
 TEST_F(LocalIo, OnlyRegularFilesOpen) {
-    EXPECT_EQ(fio_dir_test(dir.path().c_str()), 1);
     ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);  // must not stall the open
     for (const std::string& p : {dir.path(), dir.file("fifo")}) EXPECT_EQ(fio_open(nullptr, p.c_str(), 0), -1) << p;
 }

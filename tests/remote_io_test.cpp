@@ -154,16 +154,16 @@ TEST_F(RemoteIo, ServerCodesAreTranslated) {
         const char* path;
         int expected;
     } cases[] = {
-        {"RPCIFSopen", 1284, 0, "there.bin", TAV_EFAULT},
-        {"RPCIFSopen", 1291, 0, "there.bin", TAV_EFAULT},
-        {"RPCIFSopen", 1292, 0, "there.bin", TAV_ENOMEM},
-        {"RPCIFSopen", 1292, 0, "missing.bin", TAV_ENOENT},
-        {"RPCIFSopen", 1300, 0, "there.bin", 1300},
+        {"RPCIFSopen", kRpcBadPath, 0, "there.bin", TAV_EFAULT},
+        {"RPCIFSopen", kRpcAccessDenied, 0, "there.bin", TAV_EFAULT},
+        {"RPCIFSopen", kRpcNotFound, 0, "there.bin", TAV_ENOMEM},
+        {"RPCIFSopen", kRpcNotFound, 0, "missing.bin", TAV_ENOENT},
+        {"RPCIFSopen", kRpcIoError, 0, "there.bin", kRpcIoError},
         {"RPCIFSopen", 0, 1, "there.bin", TAV_E_TRANSPORT},
-        {"RPCIFScreate", 1284, 0, "c.bin", TAV_EFAULT},
-        {"RPCIFScreate", 1297, 0, "c.bin", TAV_EFAULT},
-        {"RPCIFScreate", 1296, 0, "c.bin", TAV_E_REMOTE_EXISTS},
-        {"RPCIFScreate", 1298, 0, "c.bin", TAV_ENOMEM},
+        {"RPCIFScreate", kRpcBadPath, 0, "c.bin", TAV_EFAULT},
+        {"RPCIFScreate", kRpcCannotCreate, 0, "c.bin", TAV_EFAULT},
+        {"RPCIFScreate", kRpcExists, 0, "c.bin", TAV_E_REMOTE_EXISTS},
+        {"RPCIFScreate", kRpcNoHandles, 0, "c.bin", TAV_ENOMEM},
         {"RPCIFScreate", 1234, 0, "c.bin", 1234},
         {"RPCIFScreate", 0, 1, "c.bin", TAV_E_TRANSPORT},
         {"", 0, 0, "missing.bin", TAV_ENOENT},     // real failures of the server
@@ -198,7 +198,7 @@ TEST_F(RemoteIo, WholeFileOperations) {
     auto data = pattern(50000);
     write_file(local("a.bin"), data);
     PathBuf b("b.bin"), star("*"), back(here.file("back.bin"));
-    fail("RPCIFScopy", 1300, 0, 0);  // the server copy fails: a byte copy instead
+    fail("RPCIFScopy", kRpcIoError, 0, 0);  // the server copy fails: a byte copy instead
     ASSERT_EQ(fio_copy(&loc, "a.bin", &loc, b, 0), 0);
     EXPECT_EQ(read_file(local("b.bin")), data);
     EXPECT_EQ(fio_rename(&loc, "a.bin", &loc, b, 1), -1);
@@ -244,10 +244,10 @@ TEST_F(RemoteIo, CachedCopyServesReadOnlyOpensUntilTheRemoteFileChanges) {
 TEST_F(RemoteIo, ReplaceWhoseSecondRenameFailsLeavesTheTarget) {
     write_file(local("t.bin"), "old");
     write_file(local("s.bin"), "new");
-    fail("RPCIFSrename", 1300, 0, 1);  // the backup works, the move in fails
+    fail("RPCIFSrename", kRpcIoError, 0, 1);  // the backup works, the move in fails
     errno = 0;
     EXPECT_EQ(fio_replace(&loc, "t.bin", &loc, "s.bin"), -1);
-    EXPECT_EQ(errno, 1300);
+    EXPECT_EQ(errno, kRpcIoError);
     EXPECT_EQ(text(local("t.bin")), "old");
     EXPECT_EQ(text(local("s.bin")), "new");
     EXPECT_EQ(entries(server.path()), 2u);
@@ -263,8 +263,8 @@ TEST_F(RemoteIo, ReplaceThatCannotBeUndoneReportsTheTargetAside) {
     write_file(local("t.bin"), "old");
     std::string source = here.file("s.bin");
     write_file(source, "new");
-    fail("RPCIFSwrite", 1300, 0, 0);   // the copy in fails
-    fail("RPCIFSrename", 1300, 0, 1);  // the backup works, the way back fails
+    fail("RPCIFSwrite", kRpcIoError, 0, 0);   // the copy in fails
+    fail("RPCIFSrename", kRpcIoError, 0, 1);  // the backup works, the way back fails
     errno = 0;
     EXPECT_EQ(fio_replace(&loc, "t.bin", nullptr, source.c_str()), -1);
     EXPECT_EQ(errno, TAV_E_TARGET_ASIDE);
@@ -283,8 +283,8 @@ TEST_F(RemoteIo, DeletionThatCannotBeUndoneKeepsTheWorkFile) {
     const char* oldTmp = std::getenv("TMPDIR");
     std::string savedTmp = oldTmp ? oldTmp : "";
     setenv("TMPDIR", temp.path().c_str(), 1);
-    fail("RPCIFSwrite", 1300, 0, 0);
-    fail("RPCIFSrename", 1300, 0, 1);
+    fail("RPCIFSwrite", kRpcIoError, 0, 0);
+    fail("RPCIFSrename", kRpcIoError, 0, 1);
     uint32_t err = 0;
     errno = 0;
     int r = xtavdelpgs(&loc, PathBuf("doc.tif"), 2, 2, &err);

@@ -33,16 +33,6 @@
 
 namespace {
 
-// Server codes.
-constexpr int32_t kBadPath = 1284;       // bad server or path, or a path leaving the server
-constexpr int32_t kAccessDenied = 1291;  // the server refuses the access
-constexpr int32_t kNotFound = 1292;      // no such file
-constexpr int32_t kExists = 1296;        // the path exists already
-constexpr int32_t kCannotCreate = 1297;  // the file cannot be made there
-constexpr int32_t kNoHandles = 1298;     // all handles in use
-constexpr int32_t kIoError = 1300;       // the file system failed
-constexpr int32_t kBadHandle = 1301;     // not an open handle
-
 constexpr int kMaxHandles = 64;
 constexpr int kMaxDirs = 16;
 constexpr uint32_t kIdBase = 0x5150C000;
@@ -119,17 +109,17 @@ int openat2_beneath(int dirfd, const char* rel, uint64_t flags, uint64_t mode) {
 int32_t code_of(int e, int32_t fallback) {
     switch (e) {
     case ENOENT:
-    case ENOTDIR: return kNotFound;
+    case ENOTDIR: return kRpcNotFound;
     case EXDEV:
     case ELOOP:
     case ENAMETOOLONG:
-    case EINVAL: return kBadPath;
+    case EINVAL: return kRpcBadPath;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return kAccessDenied;
+    case EISDIR: return kRpcAccessDenied;
     case EEXIST:
-    case ENOTEMPTY: return kExists;
+    case ENOTEMPTY: return kRpcExists;
     default: return fallback;
     }
 }
@@ -200,7 +190,7 @@ int32_t new_handle(int fd, uint32_t* remoteId, int32_t* handle) {
     }
     close(fd);
     if (handle) *handle = -1;
-    return kNoHandles;
+    return kRpcNoHandles;
 }
 
 bool copy_fd(int in, int out) {
@@ -231,14 +221,14 @@ RPC_EXPORT int32_t RPCIFSaccess(uint32_t, const char* server, const char* path, 
                                 uint32_t* flag) {
     RPC_ENTER("RPCIFSaccess", flag);
     Resolved r(server, path);
-    if (!r.ok()) return kBadPath;
+    if (!r.ok()) return kRpcBadPath;
     int fd = r.open_file(O_PATH);
-    if (fd < 0) return code_of(errno, kNotFound);
+    if (fd < 0) return code_of(errno, kRpcNotFound);
     int result = 0;
     if (mode & 3) {
         char proc[64];
         std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-        if (access(proc, W_OK) != 0) result = kAccessDenied;
+        if (access(proc, W_OK) != 0) result = kRpcAccessDenied;
     }
     close(fd);
     return result;
@@ -249,13 +239,13 @@ RPC_EXPORT int32_t RPCIFSstatobject(uint32_t, const char* server, const char* pa
                                     uint32_t* flag) {
     RPC_ENTER("RPCIFSstatobject", flag);
     Resolved r(server, path);
-    if (!r.ok()) return kBadPath;
+    if (!r.ok()) return kRpcBadPath;
     int fd = r.open_file(O_PATH);
-    if (fd < 0) return code_of(errno, kNotFound);
+    if (fd < 0) return code_of(errno, kRpcNotFound);
     struct stat st {};
     int s = fstat(fd, &st);
     close(fd);
-    if (s != 0) return kIoError;
+    if (s != 0) return kRpcIoError;
     if (size) *size = st.st_size > 0xFFFFFFFF ? 0xFFFFFFFFu : uint32_t(st.st_size);
     if (value2) *value2 = uint32_t(st.st_mtim.tv_sec);
     if (value3) *value3 = uint32_t(st.st_mtim.tv_nsec) ^ uint32_t(st.st_ino);
@@ -267,14 +257,14 @@ RPC_EXPORT int32_t RPCIFSopen(uint32_t, const char* server, uint32_t* remoteId, 
     RPC_ENTER("RPCIFSopen", flag);
     if (handle) *handle = -1;
     Resolved r(server, path);
-    if (!r.ok()) return kBadPath;
+    if (!r.ok()) return kRpcBadPath;
     int flags = (mode & 3) == 0 ? O_RDONLY : (mode & 3) == 1 ? O_WRONLY : O_RDWR;
     int fd = r.open_file(uint64_t(flags));
-    if (fd < 0) return code_of(errno, kNotFound);
+    if (fd < 0) return code_of(errno, kRpcNotFound);
     struct stat st {};
     if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         close(fd);
-        return kAccessDenied;
+        return kRpcAccessDenied;
     }
     return new_handle(fd, remoteId, handle);
 }
@@ -284,13 +274,13 @@ RPC_EXPORT int32_t RPCIFScreate(uint32_t, const char* server, uint32_t* remoteId
     RPC_ENTER("RPCIFScreate", flag);
     if (handle) *handle = -1;
     Resolved r(server, path);
-    if (!r.ok()) return kBadPath;
+    if (!r.ok()) return kRpcBadPath;
     int fd = r.open_file(O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
     if (fd < 0) {
         int e = errno;
-        if (e == EEXIST) return kExists;
-        if (e == EXDEV || e == ELOOP || e == ENAMETOOLONG) return kBadPath;
-        return kCannotCreate;
+        if (e == EEXIST) return kRpcExists;
+        if (e == EXDEV || e == ELOOP || e == ENAMETOOLONG) return kRpcBadPath;
+        return kRpcCannotCreate;
     }
     return new_handle(fd, remoteId, handle);
 }
@@ -304,13 +294,13 @@ RPC_EXPORT int32_t RPCIFSread(uint32_t, uint32_t* remoteId, int32_t handle, uint
     int32_t inj = 0;
     if (injected("RPCIFSread", flag, &inj)) return inj;
     Handle* h = handle_of(remoteId, handle);
-    if (!h) return kBadHandle;
+    if (!h) return kRpcBadHandle;
     uint32_t done = 0;
     while (done < count) {
         ssize_t n = read(h->fd, static_cast<char*>(buffer) + done, count - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return kIoError;
+            return kRpcIoError;
         }
         if (n == 0) break;
         done += uint32_t(n);
@@ -328,13 +318,13 @@ RPC_EXPORT int32_t RPCIFSwrite(uint32_t, uint32_t* remoteId, int32_t handle, con
     int32_t inj = 0;
     if (injected("RPCIFSwrite", flag, &inj)) return inj;
     Handle* h = handle_of(remoteId, handle);
-    if (!h) return kBadHandle;
+    if (!h) return kRpcBadHandle;
     uint32_t done = 0;
     while (done < count) {
         ssize_t n = write(h->fd, static_cast<const char*>(buffer) + done, count - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return kIoError;
+            return kRpcIoError;
         }
         done += uint32_t(n);
     }
@@ -345,26 +335,26 @@ RPC_EXPORT int32_t RPCIFSwrite(uint32_t, uint32_t* remoteId, int32_t handle, con
 RPC_EXPORT int32_t RPCIFSclose(uint32_t, uint32_t* remoteId, int32_t handle, uint32_t* flag) {
     RPC_ENTER("RPCIFSclose", flag);
     Handle* h = handle_of(remoteId, handle);
-    if (!h) return kBadHandle;
+    if (!h) return kRpcBadHandle;
     int r = close(h->fd);
     h->fd = -1;
     h->id = 0;
-    return r == 0 ? 0 : kIoError;
+    return r == 0 ? 0 : kRpcIoError;
 }
 
 RPC_EXPORT int32_t RPCIFSsetpos(uint32_t, uint32_t* remoteId, int32_t handle, int32_t offset,
                                 uint32_t origin, uint32_t* flag) {
     RPC_ENTER("RPCIFSsetpos", flag);
     Handle* h = handle_of(remoteId, handle);
-    if (!h) return kBadHandle;
+    if (!h) return kRpcBadHandle;
     off_t base = 0;
     if (origin == 1) base = lseek(h->fd, 0, SEEK_CUR);
     else if (origin == 2) base = lseek(h->fd, 0, SEEK_END);
-    else if (origin != 0) return kBadPath;
-    if (base < 0) return kIoError;
+    else if (origin != 0) return kRpcBadPath;
+    if (base < 0) return kRpcIoError;
     off_t target = base + offset;
     if (target < 0) target = 0;
-    return lseek(h->fd, target, SEEK_SET) < 0 ? kIoError : 0;
+    return lseek(h->fd, target, SEEK_SET) < 0 ? kRpcIoError : 0;
 }
 
 RPC_EXPORT int32_t RPCIFScopy(uint32_t, const char* server, const char* source,
@@ -372,16 +362,16 @@ RPC_EXPORT int32_t RPCIFScopy(uint32_t, const char* server, const char* source,
     RPC_ENTER("RPCIFScopy", flag);
     Resolved from(server, source);
     Resolved to(server, destination);
-    if (!from.ok() || !to.ok()) return kBadPath;
+    if (!from.ok() || !to.ok()) return kRpcBadPath;
     int in = from.open_file(O_RDONLY);
-    if (in < 0) return code_of(errno, kNotFound);
+    if (in < 0) return code_of(errno, kRpcNotFound);
     struct stat st {};
     fstat(in, &st);
     int out = to.open_file(O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, st.st_mode & 0777);
     if (out < 0) {
         int e = errno;
         close(in);
-        return e == EEXIST ? kExists : code_of(e, kCannotCreate);
+        return e == EEXIST ? kRpcExists : code_of(e, kRpcCannotCreate);
     }
     bool ok = copy_fd(in, out);
     close(in);
@@ -389,7 +379,7 @@ RPC_EXPORT int32_t RPCIFScopy(uint32_t, const char* server, const char* source,
     if (!ok) {
         int pfd = to.parent_fd();
         if (pfd >= 0) unlinkat(pfd, to.name(), 0);
-        return kIoError;
+        return kRpcIoError;
     }
     return 0;
 }
@@ -397,10 +387,10 @@ RPC_EXPORT int32_t RPCIFScopy(uint32_t, const char* server, const char* source,
 RPC_EXPORT int32_t RPCIFSremove(uint32_t, const char* server, const char* path, uint32_t* flag) {
     RPC_ENTER("RPCIFSremove", flag);
     Resolved r(server, path);
-    if (!r.ok()) return kBadPath;
+    if (!r.ok()) return kRpcBadPath;
     int pfd = r.parent_fd();
-    if (pfd < 0) return code_of(errno, kNotFound);
-    return unlinkat(pfd, r.name(), 0) == 0 ? 0 : code_of(errno, kIoError);
+    if (pfd < 0) return code_of(errno, kRpcNotFound);
+    return unlinkat(pfd, r.name(), 0) == 0 ? 0 : code_of(errno, kRpcIoError);
 }
 
 RPC_EXPORT int32_t RPCIFSrename(uint32_t, const char* server, const char* source,
@@ -408,12 +398,12 @@ RPC_EXPORT int32_t RPCIFSrename(uint32_t, const char* server, const char* source
     RPC_ENTER("RPCIFSrename", flag);
     Resolved from(server, source);
     Resolved to(server, destination);
-    if (!from.ok() || !to.ok()) return kBadPath;
+    if (!from.ok() || !to.ok()) return kRpcBadPath;
     int fromDir = from.parent_fd();
     int toDir = to.parent_fd();
-    if (fromDir < 0 || toDir < 0) return code_of(errno, kNotFound);
+    if (fromDir < 0 || toDir < 0) return code_of(errno, kRpcNotFound);
     if (renameat2(fromDir, from.name(), toDir, to.name(), RENAME_NOREPLACE) == 0) return 0;
-    return code_of(errno, kIoError);
+    return code_of(errno, kRpcIoError);
 }
 
 // ---- entry points bound but not called by the library ----
@@ -422,16 +412,16 @@ RPC_EXPORT int32_t RPCIFSgetpos(uint32_t, uint32_t* remoteId, int32_t handle, ui
                                 uint32_t* flag) {
     RPC_ENTER("RPCIFSgetpos", flag);
     Handle* h = handle_of(remoteId, handle);
-    if (!h) return kBadHandle;
+    if (!h) return kRpcBadHandle;
     off_t p = lseek(h->fd, 0, SEEK_CUR);
-    if (p < 0) return kIoError;
+    if (p < 0) return kRpcIoError;
     if (position) *position = uint32_t(p);
     return 0;
 }
 
 RPC_EXPORT int32_t RPCIFStmpnam(uint32_t, const char*, char* name260, uint32_t* flag) {
     RPC_ENTER("RPCIFStmpnam", flag);
-    if (!name260) return kBadPath;
+    if (!name260) return kRpcBadPath;
     std::snprintf(name260, 260, "rpc%05u.tmp", ++g_uniqueSeq % 100000u);
     return 0;
 }
@@ -445,39 +435,39 @@ RPC_EXPORT int32_t RPCIDSopendir(uint32_t, const char* server, const char* path,
         fd = server ? open(server, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     } else {
         Resolved r(server, path);
-        if (!r.ok()) return kBadPath;
+        if (!r.ok()) return kRpcBadPath;
         fd = r.open_file(O_RDONLY | O_DIRECTORY);
     }
-    if (fd < 0) return code_of(errno, kNotFound);
+    if (fd < 0) return code_of(errno, kRpcNotFound);
     for (int i = 0; i < kMaxDirs; ++i) {
         if (!g_dirs[i].dir) {
             g_dirs[i].dir = fdopendir(fd);
             if (!g_dirs[i].dir) {
                 close(fd);
-                return kIoError;
+                return kRpcIoError;
             }
             if (dirHandle) *dirHandle = i + 1;
             return 0;
         }
     }
     close(fd);
-    return kNoHandles;
+    return kRpcNoHandles;
 }
 
 RPC_EXPORT int32_t RPCIDSreaddir(uint32_t, int32_t dirHandle, char* name260, uint32_t* flag) {
     RPC_ENTER("RPCIDSreaddir", flag);
     if (dirHandle < 1 || dirHandle > kMaxDirs || !g_dirs[dirHandle - 1].dir || !name260)
-        return kBadHandle;
+        return kRpcBadHandle;
     errno = 0;
     struct dirent* d = readdir(g_dirs[dirHandle - 1].dir);
-    if (!d) return errno ? kIoError : kNotFound;
+    if (!d) return errno ? kRpcIoError : kRpcNotFound;
     std::snprintf(name260, 260, "%s", d->d_name);
     return 0;
 }
 
 RPC_EXPORT int32_t RPCIDSclosedir(uint32_t, int32_t dirHandle, uint32_t* flag) {
     RPC_ENTER("RPCIDSclosedir", flag);
-    if (dirHandle < 1 || dirHandle > kMaxDirs || !g_dirs[dirHandle - 1].dir) return kBadHandle;
+    if (dirHandle < 1 || dirHandle > kMaxDirs || !g_dirs[dirHandle - 1].dir) return kRpcBadHandle;
     closedir(g_dirs[dirHandle - 1].dir);
     g_dirs[dirHandle - 1].dir = nullptr;
     return 0;
@@ -486,19 +476,19 @@ RPC_EXPORT int32_t RPCIDSclosedir(uint32_t, int32_t dirHandle, uint32_t* flag) {
 RPC_EXPORT int32_t RPCIDSmkdir(uint32_t, const char* server, const char* path, uint32_t* flag) {
     RPC_ENTER("RPCIDSmkdir", flag);
     Resolved r(server, path);
-    if (!r.ok()) return kBadPath;
+    if (!r.ok()) return kRpcBadPath;
     int pfd = r.parent_fd();
-    if (pfd < 0) return code_of(errno, kNotFound);
-    return mkdirat(pfd, r.name(), 0777) == 0 ? 0 : code_of(errno, kCannotCreate);
+    if (pfd < 0) return code_of(errno, kRpcNotFound);
+    return mkdirat(pfd, r.name(), 0777) == 0 ? 0 : code_of(errno, kRpcCannotCreate);
 }
 
 RPC_EXPORT int32_t RPCIDSrmdir(uint32_t, const char* server, const char* path, uint32_t* flag) {
     RPC_ENTER("RPCIDSrmdir", flag);
     Resolved r(server, path);
-    if (!r.ok()) return kBadPath;
+    if (!r.ok()) return kRpcBadPath;
     int pfd = r.parent_fd();
-    if (pfd < 0) return code_of(errno, kNotFound);
-    return unlinkat(pfd, r.name(), AT_REMOVEDIR) == 0 ? 0 : code_of(errno, kIoError);
+    if (pfd < 0) return code_of(errno, kRpcNotFound);
+    return unlinkat(pfd, r.name(), AT_REMOVEDIR) == 0 ? 0 : code_of(errno, kRpcIoError);
 }
 
 RPC_EXPORT int32_t RPCIDSlistvolumes(uint32_t, char* buffer, uint32_t size, uint32_t* count,
@@ -519,13 +509,13 @@ RPC_EXPORT int32_t RPCIFSGetTimeStamp(uint32_t, const char* server, const char* 
                                       uint32_t* seconds, uint32_t* flag) {
     RPC_ENTER("RPCIFSGetTimeStamp", flag);
     Resolved r(server, path);
-    if (!r.ok()) return kBadPath;
+    if (!r.ok()) return kRpcBadPath;
     int fd = r.open_file(O_PATH);
-    if (fd < 0) return code_of(errno, kNotFound);
+    if (fd < 0) return code_of(errno, kRpcNotFound);
     struct stat st {};
     int s = fstat(fd, &st);
     close(fd);
-    if (s != 0) return kIoError;
+    if (s != 0) return kRpcIoError;
     if (seconds) *seconds = uint32_t(st.st_mtim.tv_sec);
     return 0;
 }
@@ -534,7 +524,7 @@ RPC_EXPORT int32_t RPCIFSGetVolSpace(uint32_t, const char* server, uint32_t* fre
                                      uint32_t* totalKb, uint32_t* flag) {
     RPC_ENTER("RPCIFSGetVolSpace", flag);
     struct statvfs vs {};
-    if (!server || statvfs(server, &vs) != 0) return kBadPath;
+    if (!server || statvfs(server, &vs) != 0) return kRpcBadPath;
     uint64_t fr = uint64_t(vs.f_bavail) * vs.f_frsize / 1024;
     uint64_t tot = uint64_t(vs.f_blocks) * vs.f_frsize / 1024;
     if (freeKb) *freeKb = fr > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(fr);
@@ -545,14 +535,14 @@ RPC_EXPORT int32_t RPCIFSGetVolSpace(uint32_t, const char* server, uint32_t* fre
 RPC_EXPORT int32_t RPCIFSGetUniqueName(uint32_t, const char* server, const char* dir,
                                        char* name260, uint32_t* flag) {
     RPC_ENTER("RPCIFSGetUniqueName", flag);
-    if (!name260) return kBadPath;
+    if (!name260) return kRpcBadPath;
     for (int attempt = 0; attempt < 1000; ++attempt) {
         char name[260];
         std::snprintf(name, sizeof name, "%s%sU%07u", dir ? dir : "",
                       dir && *dir && dir[std::strlen(dir) - 1] != '/' ? "/" : "",
                       ++g_uniqueSeq % 10000000u);
         Resolved r(server, name);
-        if (!r.ok()) return kBadPath;
+        if (!r.ok()) return kRpcBadPath;
         int fd = r.open_file(O_PATH);
         if (fd >= 0) {
             close(fd);
@@ -561,14 +551,14 @@ RPC_EXPORT int32_t RPCIFSGetUniqueName(uint32_t, const char* server, const char*
         std::snprintf(name260, 260, "%s", name);
         return 0;
     }
-    return kExists;
+    return kRpcExists;
 }
 
 RPC_EXPORT int32_t RPCIFSstatvolume(uint32_t, const char* server, uint32_t* blockSize,
                                     uint32_t* freeBlocks, uint32_t* totalBlocks, uint32_t* flag) {
     RPC_ENTER("RPCIFSstatvolume", flag);
     struct statvfs vs {};
-    if (!server || statvfs(server, &vs) != 0) return kBadPath;
+    if (!server || statvfs(server, &vs) != 0) return kRpcBadPath;
     if (blockSize) *blockSize = uint32_t(vs.f_frsize);
     if (freeBlocks) *freeBlocks = vs.f_bavail > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(vs.f_bavail);
     if (totalBlocks) *totalBlocks = vs.f_blocks > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(vs.f_blocks);

@@ -174,11 +174,11 @@ int on_compression(Decode& d, const Tag& g) {
         break;
     case kTiffCompCcittRle:
         pi->compression = TAV_COMP_CCITT_MH;
-        pi->compressionInfo.value |= 4;
+        pi->compressionInfo.value |= TAV_CODING_MODIFIED_HUFFMAN;
         break;
     case kTiffCompCcittT4:
         pi->compression = TAV_COMP_CCITT_T4;
-        pi->compressionInfo.value |= 8;
+        pi->compressionInfo.value |= TAV_CODING_T4;
         break;
     case kTiffCompPackBits:
         pi->compression = TAV_COMP_PACKBITS;

@@ -14,8 +14,8 @@
 #include <cstring>
 
 #include "frame/fct.h"
-#include "tiff/tiff.h"
 #include "tiff/read/page_internal.h"
+#include "tiff/tiff.h"
 
 namespace {
 

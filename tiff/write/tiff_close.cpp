@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "fileio/fio.h"
+#include "fileio/keep_errno.h"
 #include "fileio/mem.h"
 #include "tiff/write/tiff_writer.h"
 
@@ -25,9 +26,8 @@ int tiff_close_finish(FctEntry* e) {
         rc = -1;
         // The chain ends again where it ended before the last page.
         if (!(ts.closeFlags & kCloseDirectoryDone) && ts.prevLinkPos) {
-            int kept = errno;
+            KeepErrno keep;
             fio_write_at(int(e->fd), ts.prevLinkPos, &ts.prevLinkValue, 4);
-            errno = kept;
         }
     }
     return rc;
@@ -39,24 +39,27 @@ void tiff_abort_restore(FctEntry* e) {
     // patched; putting that back makes the cut file the original again.
     if (!ts.firstLinkSaved || e->origSize == 0 || !e->can_write() || e->fd <= 0) return;
     if (ts.firstLinkPos + 4 > e->origSize) return;
-    int kept = errno;
+    KeepErrno keep;
     tiff_pwrite(int(e->fd), ts.firstLinkPos, &ts.firstLinkValue, 4);
     ts.firstLinkSaved = 0;
-    errno = kept;
+}
+
+void tiff_drop_work_file(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
+    if (!ts.temp2Open) return;
+    KeepErrno keep;
+    fio_close(ts.temp2Desc);
+    if (ts.tempName) fio_remove(nullptr, ts.tempName);
+    ts.temp2Open = 0;
+    ts.temp2Desc = 0;
 }
 
 void tiff_release_writer(FctEntry* e) {
+    KeepErrno keep;
     TiffState& ts = tiff_of(e);
-    int kept = errno;
-    if (ts.temp2Open) {
-        fio_close(ts.temp2Desc);
-        if (ts.tempName) fio_remove(nullptr, ts.tempName);
-        ts.temp2Open = 0;
-        ts.temp2Desc = 0;
-    }
+    tiff_drop_work_file(e);
     tiff_free_strip_lists(e);
     mem_free_field(ts.tempName);
     mem_free_field(ts.workDir);
     ts.dirPending = 0;
-    errno = kept;
 }

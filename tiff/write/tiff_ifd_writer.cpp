@@ -81,32 +81,48 @@ struct Builder {
     }
 };
 
+// Library compression code to TIFF. The codes up to LZW are TIFF's own; a
+// TIFF code a caller passes for JPEG data goes through as it is.
 int map_compression(uint32_t c, uint16_t* out) {
     switch (c) {
-    case 1: case 2: case 3: case 4: case 5: case 32864: *out = uint16_t(c); return 0;
-    case 6: *out = 32773; return 0;
-    case 12: *out = 6; return 0;
+    case TAV_COMP_NONE:
+    case TAV_COMP_CCITT_MH:
+    case TAV_COMP_CCITT_T4:
+    case TAV_COMP_CCITT_T6:
+    case TAV_COMP_LZW:
+    case kTiffCompJpegOther:
+        *out = uint16_t(c);
+        return 0;
+    case TAV_COMP_PACKBITS: *out = kTiffCompPackBits; return 0;
+    case TAV_COMP_JPEG_INFO: *out = kTiffCompOldJpeg; return 0;
     default: errno = TAV_E_COMPRESSION; return -1;
     }
 }
+
+// Older library photometric codes the writer still takes: 1 (min-is-white)
+// and 3 (a transparency mask).
+constexpr uint32_t kPhotoOldWhite = 1, kPhotoOldMask = 3;
 
 // Library photometric code to TIFF; photometric 8 with old-style JPEG data
 // is YCbCr, and the caller's record says so afterwards.
 int map_photometric(PageInfo* info, uint16_t* out) {
     switch (info->photometric) {
-    case 1: case 5: case 9: *out = 0; return 0;
-    case 3: *out = 4; return 0;
-    case 7: *out = 3; return 0;
-    case 8:
+    case kPhotoOldWhite:
+    case TAV_PHOTO_GRAY_WHITE:
+    case TAV_PHOTO_BILEVEL_WHITE: *out = kTiffPhotoWhiteIsZero; return 0;
+    case kPhotoOldMask: *out = kTiffPhotoMask; return 0;
+    case TAV_PHOTO_PALETTE: *out = kTiffPhotoPalette; return 0;
+    case TAV_PHOTO_RGB:
         if (info->compression == TAV_COMP_JPEG_INFO) {
             info->photometric = TAV_PHOTO_YCBCR;
-            *out = 6;
+            *out = kTiffPhotoYCbCr;
         } else {
-            *out = 2;
+            *out = kTiffPhotoRgb;
         }
         return 0;
-    case 10: case 11: *out = 1; return 0;
-    case 12: *out = 6; return 0;
+    case TAV_PHOTO_BILEVEL_BLACK:
+    case TAV_PHOTO_GRAY_BLACK: *out = kTiffPhotoBlackIsZero; return 0;
+    case TAV_PHOTO_YCBCR: *out = kTiffPhotoYCbCr; return 0;
     default: errno = TAV_E_UNSUPPORTED; return -1;
     }
 }
@@ -141,7 +157,7 @@ int add_jpeg(Builder& b, PageInfo* info) {
         errno = TAV_E_INCONSISTENT;
         return -1;
     }
-    if (b.add(kTagJpegProc, kTiffShort, 1, 1) < 0) return -1;
+    if (b.add(kTagJpegProc, kTiffShort, 1, kJpegProcBaseline) < 0) return -1;
     uint32_t h = b.values.end();
     if (j->headerLength) h = b.values.add(j->header, j->headerLength, kTiffByte);
     if (b.add(kTagJpegInterchangeFormat, kTiffLong, 1, h) < 0) return -1;
@@ -182,8 +198,8 @@ int add_profile(Builder& b, const PageInfo* info) {
     return rc;
 }
 
-int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t photometric) {
-    FctEntry* e = b.e;
+// Tags 254 to 272: the image, its coding and the first texts.
+int add_image(Builder& b, PageInfo* info, uint16_t compression, uint16_t photometric) {
     uint32_t spp = info->samplesPerPixel;
     if (b.add(kTagNewSubfileType, kTiffLong, 1, info->subfileType) < 0) return -1;
     if (b.add(kTagImageWidth, size_type(info->imageWidth), 1, info->imageWidth) < 0) return -1;
@@ -197,16 +213,25 @@ int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t pho
     }
     if (b.add(kTagCompression, kTiffShort, 1, compression) < 0) return -1;
     if (b.add(kTagPhotometric, kTiffShort, 1, photometric) < 0) return -1;
-    if (b.add(kTagFillOrder, kTiffShort, 1, info->fillOrder == 2 ? 2 : 1) < 0) return -1;
-    static constexpr uint16_t kFirstTexts[4] = {kTagDocumentName, kTagImageDescription, kTagMake, kTagModel};
+    uint32_t fill = info->fillOrder == kFillLsbFirst ? kFillLsbFirst : kFillMsbFirst;
+    if (b.add(kTagFillOrder, kTiffShort, 1, fill) < 0) return -1;
+    static constexpr uint16_t kFirstTexts[4] = {kTagDocumentName, kTagImageDescription, kTagMake,
+                                                kTagModel};
     for (int i = 0; i < 4; ++i)
         if (add_text(b, info, i, kFirstTexts[i]) < 0) return -1;
-    tiff_of(e).stripOffsetsSlot = b.dir->entryCount;
+    return 0;
+}
+
+// Tags 273 to 283: strips (filled in when the page is finished),
+// orientation and resolution. Resolution denominators of 0 become 1.
+int add_strips(Builder& b, PageInfo* info) {
+    TiffState& ts = tiff_of(b.e);
+    ts.stripOffsetsSlot = b.dir->entryCount;
     if (b.add(kTagStripOffsets, kTiffLong, info->stripCount, 0) < 0) return -1;
     if (b.add(kTagOrientation, kTiffShort, 1, tiff_orientation(info)) < 0) return -1;
-    if (b.add(kTagSamplesPerPixel, kTiffShort, 1, spp & 0xFFFF) < 0) return -1;
+    if (b.add(kTagSamplesPerPixel, kTiffShort, 1, info->samplesPerPixel & 0xFFFF) < 0) return -1;
     if (b.add(kTagRowsPerStrip, kTiffShort, 1, info->rowsPerStrip & 0xFFFF) < 0) return -1;
-    tiff_of(e).stripCountsSlot = b.dir->entryCount;
+    ts.stripCountsSlot = b.dir->entryCount;
     if (b.add(kTagStripByteCounts, kTiffLong, info->stripCount, 0) < 0) return -1;
     if (info->xResDen == 0) info->xResDen = 1;
     if (info->yResDen == 0) info->yResDen = 1;
@@ -214,36 +239,51 @@ int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t pho
     uint32_t yres[2] = {info->yResNum, info->yResDen};
     if (b.add(kTagXResolution, kTiffRational, 1, b.values.add(xres, 8, kTiffRational)) < 0) return -1;
     if (b.add(kTagYResolution, kTiffRational, 1, b.values.add(yres, 8, kTiffRational)) < 0) return -1;
+    return 0;
+}
+
+// Tags 284 to 301: planar configuration, page name, grey response, coding
+// options, resolution unit (outside 1 to 3 it becomes 1), transfer function.
+int add_layout(Builder& b, PageInfo* info) {
     const uint32_t photo = info->photometric;
     if (photo == TAV_PHOTO_PALETTE || photo == TAV_PHOTO_RGB) {
         uint32_t planar = photo == TAV_PHOTO_PALETTE ? info->area.palette.planarConfig
                                                      : info->area.rgb.planarConfig;
-        if (b.add(kTagPlanarConfig, kTiffShort, 1, planar == 2 ? 2 : 1) < 0) return -1;
+        planar = planar == kPlanarSeparate ? kPlanarSeparate : kPlanarContiguous;
+        if (b.add(kTagPlanarConfig, kTiffShort, 1, planar) < 0) return -1;
     }
-    if (add_text(b, info, 4, kTagPageName) < 0) return -1;
+    if (add_text(b, info, TAV_TEXT_PAGE_NAME, kTagPageName) < 0) return -1;
     if (photo == TAV_PHOTO_GRAY_WHITE) {
         const TavGrayArea& g = info->area.gray;
         if (b.add(kTagGrayResponseUnit, kTiffShort, 1, g.grayResponseUnit) < 0) return -1;
-        if (b.add_array(kTagGrayResponseCurve, kTiffShort, g.grayResponseSize, g.grayResponseBuffer) < 0) return -1;
+        if (b.add_array(kTagGrayResponseCurve, kTiffShort, g.grayResponseSize, g.grayResponseBuffer) < 0)
+            return -1;
     }
-    if (info->compression == TAV_COMP_CCITT_T4 &&
-        b.add(kTagT4Options, kTiffLong, 1, info->compressionInfo.value & ~8u) < 0)
+    uint32_t options = info->compressionInfo.value & ~TAV_CODING_T4;
+    if (info->compression == TAV_COMP_CCITT_T4 && b.add(kTagT4Options, kTiffLong, 1, options) < 0)
         return -1;
-    if (info->compression == TAV_COMP_CCITT_T6 &&
-        b.add(kTagT6Options, kTiffLong, 1, info->compressionInfo.value & ~8u) < 0)
+    if (info->compression == TAV_COMP_CCITT_T6 && b.add(kTagT6Options, kTiffLong, 1, options) < 0)
         return -1;
-    if (info->resolutionUnit == 0 || info->resolutionUnit >= 4) info->resolutionUnit = 1;
+    if (info->resolutionUnit < kResolutionNone || info->resolutionUnit > kResolutionCentimetre)
+        info->resolutionUnit = kResolutionNone;
     if (b.add(kTagResolutionUnit, kTiffShort, 1, info->resolutionUnit) < 0) return -1;
     if (photo == TAV_PHOTO_PALETTE) {
         const TavPaletteArea& p = info->area.palette;
         if (b.add_array(kTagTransferFunction, kTiffShort, p.transferSize, p.transferBuffer) < 0) return -1;
     }
+    return 0;
+}
+
+// Tags 305 to 320: the writer's name, the later texts, chromaticities and
+// the colour map.
+int add_colour(Builder& b, PageInfo* info) {
     if (b.add(kTagSoftware, kTiffAscii, sizeof kTiffSoftware,
               b.values.add(kTiffSoftware, sizeof kTiffSoftware, kTiffAscii)) < 0)
         return -1;
     static constexpr uint16_t kLaterTexts[3] = {kTagDateTime, kTagArtist, kTagHostComputer};
     for (int i = 0; i < 3; ++i)
-        if (add_text(b, info, 5 + i, kLaterTexts[i]) < 0) return -1;
+        if (add_text(b, info, TAV_TEXT_DATE_TIME + i, kLaterTexts[i]) < 0) return -1;
+    const uint32_t photo = info->photometric;
     if (photo == TAV_PHOTO_PALETTE || photo == TAV_PHOTO_RGB) {
         bool pal = photo == TAV_PHOTO_PALETTE;
         uint32_t wpSize = pal ? info->area.palette.whitePointSize : info->area.rgb.whitePointSize;
@@ -257,6 +297,15 @@ int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t pho
         const TavPaletteArea& p = info->area.palette;
         if (b.add_array(kTagColorMap, kTiffShort, p.colorMapSize, p.colorMapBuffer) < 0) return -1;
     }
+    return 0;
+}
+
+// Every entry of a page's directory, in tag order.
+int build_entries(Builder& b, PageInfo* info, uint16_t compression, uint16_t photometric) {
+    FctEntry* e = b.e;
+    if (add_image(b, info, compression, photometric) < 0 || add_strips(b, info) < 0 ||
+        add_layout(b, info) < 0 || add_colour(b, info) < 0)
+        return -1;
     if (info->compression == TAV_COMP_JPEG_INFO && add_jpeg(b, info) < 0) return -1;
     if (!(e->editFlags & kEditPageUnderWay)) {
         // The page's first directory carries the table tag, patched at close.

@@ -9,6 +9,7 @@
 
 #include "fileio/byteorder.h"
 #include "fileio/fio.h"
+#include "fileio/keep_errno.h"
 #include "fileio/mem.h"
 #include "tiff/tiff.h"
 #include "tiff/write/tiff_writer.h"
@@ -57,9 +58,8 @@ struct Patch {
 int apply_patches(FctEntry* e, std::span<const Patch> patches) {
     for (size_t i = 0; i < patches.size(); ++i) {
         if (write_at(e, patches[i].pos, patches[i].now, patches[i].n) == 0) continue;
-        int kept = errno;
+        KeepErrno keep;
         for (size_t j = i + 1; j-- > 0;) write_at(e, patches[j].pos, patches[j].before, patches[j].n);
-        errno = kept;
         return -1;
     }
     return 0;

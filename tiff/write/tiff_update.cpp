@@ -26,17 +26,6 @@ int open_work_file(FctEntry* e) {
     return 0;
 }
 
-void drop_work_file(FctEntry* e) {
-    TiffState& ts = tiff_of(e);
-    if (!ts.temp2Open) return;
-    int kept = errno;
-    fio_close(ts.temp2Desc);
-    fio_remove(nullptr, ts.tempName);
-    ts.temp2Open = 0;
-    ts.temp2Desc = 0;
-    errno = kept;
-}
-
 void ready_for_append(FctEntry* e) {
     e->editFlags = kEditPageComplete;
     tiff_of(e).closeFlags = kCloseDirectoryDone;
@@ -210,7 +199,7 @@ int tiff_table_copy(FctEntry* e, int newFile) {
             tiff_pread(int(e->fd), ts.pageTableOffset, table.data(), bytes) < 0) {
             if (errno == 0 || uint64_t(ts.pageTableOffset) + bytes > e->origSize)
                 errno = TAV_E_DIRECTORY;
-            drop_work_file(e);
+            tiff_drop_work_file(e);
             return -1;
         }
         uint16_t order = tiff_order(e);
@@ -219,13 +208,13 @@ int tiff_table_copy(FctEntry* e, int newFile) {
             std::memcpy(&table[i], &v, 4);
         }
         if (tiff_pwrite(ts.temp2Desc, 0, table.data(), bytes) < 0) {
-            drop_work_file(e);
+            tiff_drop_work_file(e);
             return -1;
         }
     } else {
         uint32_t head[5] = {kPageTableMagic, kPageTableVersion, e->pageCount, 0, ts.firstIfdOffset};
         if (tiff_pwrite(ts.temp2Desc, 0, head, sizeof head) < 0) {
-            drop_work_file(e);
+            tiff_drop_work_file(e);
             return -1;
         }
     }
@@ -243,7 +232,7 @@ int tiff_chain_to_table(FctEntry* e) {
     uint8_t h[kTiffHeaderSize];
     if (pages == 0 || tiff_pread(fd, ts.tiffBase, h, kTiffHeaderSize) < 0) {
         if (pages == 0) errno = TAV_E_DIRECTORY;
-        drop_work_file(e);
+        tiff_drop_work_file(e);
         return -1;
     }
     uint32_t ifd = tiff_get32(h + 4, order);
@@ -254,13 +243,13 @@ int tiff_chain_to_table(FctEntry* e) {
         uint8_t c[2], l[4];
         if (ifd < kTiffHeaderSize || uint64_t(ifd) + 2 > e->origSize || tiff_pread(fd, ifd, c, 2) < 0) {
             errno = TAV_E_DIRECTORY;
-            drop_work_file(e);
+            tiff_drop_work_file(e);
             return -1;
         }
         uint64_t link = uint64_t(ifd) + 2 + 12u * tiff_get16(c, order);
         if (link + 4 > e->origSize || tiff_pread(fd, uint32_t(link), l, 4) < 0) {
             errno = TAV_E_DIRECTORY;
-            drop_work_file(e);
+            tiff_drop_work_file(e);
             return -1;
         }
         ifd = tiff_get32(l, order);
@@ -268,7 +257,7 @@ int tiff_chain_to_table(FctEntry* e) {
     }
     if (ifd < kTiffHeaderSize || uint64_t(ifd) + 2 > e->origSize) {
         errno = TAV_E_DIRECTORY;
-        drop_work_file(e);
+        tiff_drop_work_file(e);
         return -1;
     }
     int32_t length = fio_lseek(fd, 0, kFioSeekEnd);
@@ -277,7 +266,7 @@ int tiff_chain_to_table(FctEntry* e) {
     table[2] = pages;
     table[3] = length < 0 ? 0 : uint32_t(length);
     if (tiff_pwrite(ts.temp2Desc, 0, table.data(), uint32_t(table.size() * 4)) < 0) {
-        drop_work_file(e);
+        tiff_drop_work_file(e);
         return -1;
     }
     ready_for_append(e);

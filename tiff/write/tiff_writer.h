@@ -58,6 +58,9 @@ int tiff_table_copy(FctEntry* e, int newFile);
 int tiff_chain_to_table(FctEntry* e);
 int tiff_convert_index(FctEntry* e);
 
+// Closes and deletes the page offset table work file, if open. Keeps errno.
+void tiff_drop_work_file(FctEntry* e);
+
 // Frees both strip lists of the writer.
 void tiff_free_strip_lists(FctEntry* e);
 
