@@ -13,8 +13,9 @@
 // - The segment is a shared-memory object named per user, layout version
 //   and ABI (a 32-bit and a 64-bit process lay the mutexes out differently);
 //   else a file of that name in the temporary directory; else process-local
-//   storage. Whoever maps it holds an flock on it while checking it and
-//   initialises it when its ready word is not yet set.
+//   storage. A process that finds the segment new or its ready word not
+//   yet set checks and initialises it under an flock; the others map it as
+//   it is.
 // - Process detach unmaps the segment unless a lock is held in this
 //   process; the next lock attaches again.
 #include "platform/plat_mutex.h"
@@ -174,8 +175,37 @@ bool usable(int fd, off_t* size) {
     return st.st_size == 0 || st.st_size == off_t(sizeof(Segment));
 }
 
-// Maps the segment held open by fd, initialising it when it is new.
+Segment* map_segment(int fd) {
+    void* p = mmap(nullptr, sizeof(Segment), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    return p == MAP_FAILED ? nullptr : static_cast<Segment*>(p);
+}
+
+void unmap_segment(Segment* seg) {
+    int saved = errno;
+    munmap(seg, sizeof(Segment));
+    errno = saved;
+}
+
+bool is_ready(Segment* seg) { return ready_word(seg).load(std::memory_order_acquire) == kReady; }
+
+// A segment another process made ready, mapped without further ado.
+Segment* map_ready(int fd) {
+    off_t size = 0;
+    if (!usable(fd, &size) || size != off_t(sizeof(Segment))) return nullptr;
+    Segment* seg = map_segment(fd);
+    if (seg && !(is_ready(seg) && header_matches(*seg))) {
+        unmap_segment(seg);
+        return nullptr;
+    }
+    return seg;
+}
+
+// Maps the segment held open by fd. One that is new or not yet ready is
+// checked and initialised under an flock, so one process does it while the
+// others wait for its ready word.
 Segment* map_backing(int fd, bool created) {
+    if (!created)
+        if (Segment* seg = map_ready(fd)) return seg;
     FileLock attachLock(fd);
     if (!attachLock.held()) return nullptr;
     // The creation mode passed the umask; the owner needs both rights.
@@ -183,14 +213,11 @@ Segment* map_backing(int fd, bool created) {
     off_t size = 0;
     if (!usable(fd, &size)) return nullptr;
     if (size == 0 && ftruncate(fd, sizeof(Segment)) != 0) return nullptr;
-    void* p = mmap(nullptr, sizeof(Segment), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (p == MAP_FAILED) return nullptr;
-    auto* seg = static_cast<Segment*>(p);
-    bool ok = ready_word(seg).load(std::memory_order_acquire) == kReady
-                  ? header_matches(*seg)
-                  : init_segment(seg, PTHREAD_PROCESS_SHARED);
+    Segment* seg = map_segment(fd);
+    if (!seg) return nullptr;
+    bool ok = is_ready(seg) ? header_matches(*seg) : init_segment(seg, PTHREAD_PROCESS_SHARED);
     if (!ok) {
-        munmap(p, sizeof(Segment));
+        unmap_segment(seg);
         return nullptr;
     }
     return seg;
@@ -348,11 +375,7 @@ void plat_mutexes_close() {
         g_at.open.store(seg);
         return;
     }
-    if (seg != &g_processSegment) {
-        int saved = errno;
-        munmap(seg, sizeof(Segment));
-        errno = saved;
-    }
+    if (seg != &g_processSegment) unmap_segment(seg);
     g_at.mapped.store(nullptr);
 }
 

@@ -250,6 +250,24 @@ TEST_F(IsolatedMutexes, FileInTheTemporaryDirectoryWhenNoSharedMemory) {
     munmap(s, 4096);
 }
 
+// A process that died while making the segment left its ready word unset:
+// the next one initialises it.
+TEST_F(IsolatedMutexes, SegmentLeftUnreadyIsInitialised) {
+    ASSERT_EQ(backing(), MutexBacking::TempFile);
+    std::string path = name_;
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    plat_mutexes_close();
+    write_file(path, std::string(size_t(st.st_size), '\0'));
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    ASSERT_EQ(backing(), MutexBacking::TempFile);
+    plat_mutex_lock(NamedMutex::NameSeed);
+    Contender other(NamedMutex::NameSeed);
+    EXPECT_FALSE(other.holds_it_within(kBriefly));
+    plat_mutex_unlock(NamedMutex::NameSeed);
+    EXPECT_TRUE(other.holds_it_within(kSurely));
+}
+
 // A segment file that is not this user's private one of the right size is
 // not used; the process then locks on its own, and a child forked while it
 // holds a lock is not stuck with a copy of that lock.
