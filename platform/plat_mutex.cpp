@@ -37,10 +37,6 @@
 
 namespace {
 
-constexpr int kMutexCount = 4;
-constexpr std::array<const char*, kMutexCount> kNames = {"TAV_FCT_GLOBAL_MUTEX", "TAV_MEMTBL",
-                                                         "TAV_str1_seed", "TAV_WritePos"};
-
 constexpr uint32_t kSegmentMagic = 0x4C545651;  // "QVTL" in a little-endian word
 constexpr uint32_t kLayoutVersion = 1;
 constexpr uint32_t kPointerBits = sizeof(void*) * 8;
@@ -62,7 +58,7 @@ struct Segment {
     uint32_t layout;
     uint32_t abi;
     uint32_t ready;  // kReady once the words above and the mutexes are set
-    std::array<MutexSlot, kMutexCount> slots;
+    std::array<MutexSlot, kNamedMutexCount> slots;
 };
 
 // This process's view of the segment.
@@ -335,8 +331,6 @@ void lock_unrecoverable(pthread_mutex_t* m) {
 }
 
 }  // namespace
-
-const char* plat_mutex_name(NamedMutex m) { return kNames[size_t(m)]; }
 
 void plat_mutex_lock(NamedMutex m) {
     // Counted before the segment is read, so a detach that runs meanwhile

@@ -5,9 +5,16 @@
 
 #include <cstdint>
 
-enum class NamedMutex { FctGlobal = 0, MemTable = 1, NameSeed = 2, WritePos = 3 };
+// The four named mutexes, with their names, and what each guards in every
+// process.
+enum class NamedMutex {
+    FctGlobal = 0,  // file control table allocation and release (TAV_FCT_GLOBAL_MUTEX)
+    MemTable = 1,   // memory table (TAV_MEMTBL)
+    NameSeed = 2,   // name seed and shared name buffer (TAV_str1_seed)
+    WritePos = 3,   // page data write position of the PCX and DCX writers (TAV_WritePos)
+};
+constexpr int kNamedMutexCount = int(NamedMutex::WritePos) + 1;
 
-const char* plat_mutex_name(NamedMutex m);
 // Takes the mutex, waiting as long as another thread or process holds it.
 // The owner may take it again while holding it (each lock needs its
 // unlock); a holder that died leaves it free for the next taker.
