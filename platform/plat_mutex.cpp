@@ -31,7 +31,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/plat_file.h"
 
