@@ -95,6 +95,17 @@ private:
 constexpr auto kBriefly = 50ms;  // long enough for a thread that could take a free mutex
 constexpr auto kSurely = 5s;
 
+// This thread holds the mutex `depth` times: another thread gets it only
+// after the last release.
+void expect_held_until_released(NamedMutex m, int depth) {
+    Contender other(m);
+    for (int i = 0; i < depth; ++i) {
+        EXPECT_FALSE(other.holds_it_within(kBriefly)) << "after " << i << " releases";
+        plat_mutex_unlock(m);
+    }
+    EXPECT_TRUE(other.holds_it_within(kSurely));
+}
+
 // Threads of this process, a forked child using the mapping it inherited
 // and a child that detached and attached again by name all exclude each
 // other.
@@ -137,15 +148,17 @@ TEST(NamedMutex, HolderKilledDoesNotBlockOthers) {
     munmap(s, 4096);
 }
 
-TEST(NamedMutex, OwnerTakesItAgainAndOthersWaitForTheLastRelease) {
+// The owner takes the mutex again while holding it. A detach while it is
+// held keeps the segment; after a detach the next lock attaches again.
+TEST(NamedMutex, OwnerTakesItAgainAcrossDetachAndAttach) {
     plat_mutex_lock(NamedMutex::NameSeed);
     plat_mutex_lock(NamedMutex::NameSeed);
-    Contender other(NamedMutex::NameSeed);
-    EXPECT_FALSE(other.holds_it_within(kBriefly));
-    plat_mutex_unlock(NamedMutex::NameSeed);
-    EXPECT_FALSE(other.holds_it_within(kBriefly));
-    plat_mutex_unlock(NamedMutex::NameSeed);
-    EXPECT_TRUE(other.holds_it_within(kSurely));
+    plat_mutexes_close();
+    expect_held_until_released(NamedMutex::NameSeed, 2);
+    plat_mutexes_close();
+    plat_mutexes_close();
+    plat_mutex_lock(NamedMutex::NameSeed);
+    expect_held_until_released(NamedMutex::NameSeed, 1);
 }
 
 // A child forked inside a locked section does not own its parent's lock:
@@ -167,22 +180,6 @@ TEST(NamedMutex, ChildForkedWhileParentHoldsWaitsForTheParent) {
     }
     EXPECT_EQ(exit_code(child), 0);
     munmap(s, 4096);
-}
-
-// A detach while a lock is held keeps the segment; after a detach the next
-// lock attaches again.
-TEST(NamedMutex, DetachAndAttachAgain) {
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(round == 0 ? "detach while held" : "after two detaches");
-        plat_mutex_lock(NamedMutex::MemTable);
-        if (round == 0) plat_mutexes_close();
-        Contender other(NamedMutex::MemTable);
-        EXPECT_FALSE(other.holds_it_within(kBriefly));
-        plat_mutex_unlock(NamedMutex::MemTable);
-        EXPECT_TRUE(other.holds_it_within(kSurely));
-        plat_mutexes_close();
-        plat_mutexes_close();
-    }
 }
 
 TEST(NamedMutex, SegmentIsTheUsersOwnAndNamedForItsLayout) {
@@ -231,11 +228,14 @@ private:
     bool hadTmp_ = false;
 };
 
+// Without shared memory the segment is an owner-only file in the temporary
+// directory. One whose ready word is unset (its maker died) is initialised.
 TEST_F(IsolatedMutexes, FileInTheTemporaryDirectoryWhenNoSharedMemory) {
     ASSERT_EQ(backing(), MutexBacking::TempFile);
-    EXPECT_EQ(name_.rfind(dir_.path() + "/", 0), 0u) << name_;
+    std::string path = name_;
+    EXPECT_EQ(path.rfind(dir_.path() + "/", 0), 0u) << path;
     struct stat st {};
-    ASSERT_EQ(stat(name_.c_str(), &st), 0);
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     Shared* s = shared_page();
     s->counter = 0;
@@ -248,24 +248,13 @@ TEST_F(IsolatedMutexes, FileInTheTemporaryDirectoryWhenNoSharedMemory) {
     EXPECT_EQ(exit_code(byName), 0);
     EXPECT_EQ(s->counter, 20000);
     munmap(s, 4096);
-}
 
-// A process that died while making the segment left its ready word unset:
-// the next one initialises it.
-TEST_F(IsolatedMutexes, SegmentLeftUnreadyIsInitialised) {
-    ASSERT_EQ(backing(), MutexBacking::TempFile);
-    std::string path = name_;
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
     plat_mutexes_close();
     write_file(path, std::string(size_t(st.st_size), '\0'));
     ASSERT_EQ(chmod(path.c_str(), 0600), 0);
     ASSERT_EQ(backing(), MutexBacking::TempFile);
     plat_mutex_lock(NamedMutex::NameSeed);
-    Contender other(NamedMutex::NameSeed);
-    EXPECT_FALSE(other.holds_it_within(kBriefly));
-    plat_mutex_unlock(NamedMutex::NameSeed);
-    EXPECT_TRUE(other.holds_it_within(kSurely));
+    expect_held_until_released(NamedMutex::NameSeed, 1);
 }
 
 // A segment file that is not this user's private one of the right size is
@@ -288,15 +277,12 @@ TEST_F(IsolatedMutexes, ForeignSegmentFileRefused) {
         ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
         EXPECT_EQ(backing(), MutexBacking::ProcessOnly);
         plat_mutex_lock(NamedMutex::FctGlobal);
-        Contender other(NamedMutex::FctGlobal);
-        EXPECT_FALSE(other.holds_it_within(kBriefly));
         pid_t child = fork_child([] {
             NamedLock mine(NamedMutex::FctGlobal);
             return 0;
         });
         EXPECT_EQ(exit_code(child), 0);
-        plat_mutex_unlock(NamedMutex::FctGlobal);
-        EXPECT_TRUE(other.holds_it_within(kSurely));
+        expect_held_until_released(NamedMutex::FctGlobal, 1);
         unlink(path.c_str());
     }
 }
@@ -316,11 +302,7 @@ TEST_F(IsolatedMutexes, UnrecoverableMutexMadeAfresh) {
     ASSERT_EQ(pthread_mutex_lock(m), ENOTRECOVERABLE);
     plat_mutex_lock(NamedMutex::MemTable);
     plat_mutex_lock(NamedMutex::MemTable);
-    Contender other(NamedMutex::MemTable);
-    EXPECT_FALSE(other.holds_it_within(kBriefly));
-    plat_mutex_unlock(NamedMutex::MemTable);
-    plat_mutex_unlock(NamedMutex::MemTable);
-    EXPECT_TRUE(other.holds_it_within(kSurely));
+    expect_held_until_released(NamedMutex::MemTable, 2);
 }
 
 TEST(Startup, DllMainReasonsAndPlatformId) {
