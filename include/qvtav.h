@@ -105,13 +105,13 @@ extern "C" {
 #define TAV_E_INDEX_KIND 263      /* page index not of kind 32 / no page index */
 #define TAV_E_INDEX_VERSION 265   /* page index not version 1 */
 #define TAV_E_OTHER_PAGE 266      /* data for a page other than the current one */
-#define TAV_E_SIZE 267            /* a size out of range */
+#define TAV_E_SIZE 267            /* a size or offset out of range for its field or format */
 #define TAV_E_NO_SUBFILE 268      /* no directory with the wanted subfile type; empty strip read */
 #define TAV_E_INCONSISTENT 269    /* page information inconsistent with the compression */
 #define TAV_E_ACTION 271          /* option action other than 0 or 1 */
 #define TAV_E_OPTION 272          /* option not handled, or value missing */
 #define TAV_E_FLAGS 273           /* open flags invalid */
-#define TAV_E_COMPRESSION 274     /* compression not supported */
+#define TAV_E_COMPRESSION 274     /* compression or image coding not supported */
 #define TAV_E_WRITTEN 277         /* page already written */
 #define TAV_E_WRITE_FLAG 278      /* write flag 1 refused while option 4 is set */
 #define TAV_E_SEEK 279            /* seek target at or above 2^31 */
@@ -125,7 +125,7 @@ extern "C" {
 #define TAV_E_NO_WIDTH 288        /* TIFF page lacks ImageWidth */
 #define TAV_E_PAGE 289            /* page 0, not the current page, out of order */
 #define TAV_E_FIELD_TYPE 290      /* strip table type, BMP bit count */
-#define TAV_E_COUNT 291           /* read or write count zero or beyond the page */
+#define TAV_E_COUNT 291           /* read or write count zero, beyond the page, or not servable */
 #define TAV_E_OFFSET 292          /* read offset beyond the page data */
 #define TAV_E_NOT_SUPPORTED 293   /* operation not supported for this file type */
 #define TAV_E_UNSUPPORTED 294     /* NewSubfileType or photometric not supported */
@@ -138,6 +138,9 @@ extern "C" {
 #define TAV_E_INDEX_SIZE 391      /* page index counts more than 65535 entries */
 #define TAV_E_SHORT_STRIPS 399    /* strips ended before the requested length */
 #define TAV_E_TARGET_ASIDE 400    /* replace failed and could not be undone: see xifsreplace */
+#define TAV_E_NO_IMAGE 401        /* the file's structure holds no image (a GIF without an image
+                                     descriptor, a JPEG without its frame or scan header) */
+#define TAV_E_TRUNCATED 402       /* a header cut short, or inconsistent with the file's size */
 
 /* Structured-storage status codes that pass through unchanged. */
 #define TAV_S_OK 0x00000000u

@@ -70,6 +70,8 @@ constexpr Message kMessages[] = {
     {TAV_E_INDEX_SIZE, "page index too large"},
     {TAV_E_SHORT_STRIPS, "the strips end before the requested length (file cut short?)"},
     {TAV_E_TARGET_ASIDE, "replace failed and could not be undone: the file lies under a backup name beside its path"},
+    {TAV_E_NO_IMAGE, "the file holds no image"},
+    {TAV_E_TRUNCATED, "header cut short or inconsistent with the file's size"},
     {TAV_S_FALSE, "storage: nothing more to enumerate"},
     {TAV_STG_E_FILENOTFOUND, "storage: file not found"},
     {TAV_STG_E_PATHNOTFOUND, "storage: path not found"},
