@@ -94,6 +94,10 @@ struct FctEntry {
     bool can_write() const { return (openFlags & kOpenWriteAccess) != 0; }
 };
 
+// The row of an entry's format (frame/format_table.cpp); an entry without a
+// file (a failed open or create) has a row that supports nothing.
+const FormatOps& fct_format(const FctEntry* e);
+
 // Frees a JpegInfo block and its header buffer (frame/page_info.cpp).
 void jpeg_info_free(JpegInfo*& info);
 

@@ -2,6 +2,8 @@
 // formats that accept a call and have nothing to do.
 #include "frame/format.h"
 
+#include <iterator>
+
 #include "awd/awd_format.h"
 #include "containers/block/block_format.h"
 #include "containers/raw/raw_format.h"
@@ -18,19 +20,24 @@
 
 namespace {
 
-// One row per file type code, in code order.
+// One row per file type code, in code order (row i has code i + 1).
 const FormatOps* const kFormats[] = {
     &kRawFormat,   &kBlockFormat, &kTiffFormat, &kReserved4Format, &kReserved5Format,
     &kGifFormat,   &kPcxFormat,   &kBmpFormat,  &kDcxFormat,       &kTgaFormat,
     &kJpegFormat,  &kAwdFormat,   &kXiffFormat,
 };
 
+// The row of an entry without a file (a failed open or create whose error
+// has not been fetched): it supports nothing.
+constexpr FormatOps kNoFormat = {.fileType = 0, .name = "no file"};
+
 }  // namespace
 
+const FormatOps& fct_format(const FctEntry* e) { return e->format ? *e->format : kNoFormat; }
+
 const FormatOps* format_of(uint32_t fileType) {
-    for (const FormatOps* f : kFormats)
-        if (f->fileType == fileType) return f;
-    return nullptr;
+    if (fileType < 1 || fileType > std::size(kFormats)) return nullptr;
+    return kFormats[fileType - 1];
 }
 
 int format_nothing_info(FctEntry*, uint32_t, PageInfo&, PageSizes*) { return 0; }

@@ -45,8 +45,8 @@ int image_length(FctEntry* e, uint32_t* value) {
     if (!value) return fct_fail(e, TAV_E_OPTION);
     uint32_t rows = *value;
     if (rows == 0) return fct_fail(e, TAV_EINVAL);
-    if (!(e->pageState() & kPageInfoGiven) || !e->format->image_length) return 0;
-    if (e->format->image_length(e, rows) < 0) return fct_fail(e, errno_or(TAV_EIO));
+    if (!(e->pageState() & kPageInfoGiven) || !fct_format(e).image_length) return 0;
+    if (fct_format(e).image_length(e, rows) < 0) return fct_fail(e, errno_or(TAV_EIO));
     return 0;
 }
 
@@ -54,23 +54,23 @@ int index_window(FctEntry* e, uint32_t* value) {
     uint32_t n = uint32_t(reinterpret_cast<uintptr_t>(value));
     if (n == 0) return fct_fail(e, TAV_E_OPTION);
     // Only a handle that reads a page index has a window to size.
-    if (!e->format->index_window) return fct_fail(e, TAV_E_INDEX_KIND);
-    if (e->format->index_window(e, n) < 0) return fct_fail(e, errno_or(TAV_E_INDEX_KIND));
+    if (!fct_format(e).index_window) return fct_fail(e, TAV_E_INDEX_KIND);
+    if (fct_format(e).index_window(e, n) < 0) return fct_fail(e, errno_or(TAV_E_INDEX_KIND));
     e->optionFlags[kOptIndexWindow] = 1;
     return 0;
 }
 
 int move_page(FctEntry* e, uint32_t* value) {
     if (!value) return fct_fail(e, TAV_E_OPTION);
-    if (!e->format->move_page) return fct_fail(e, TAV_E_NOT_SUPPORTED);
+    if (!fct_format(e).move_page) return fct_fail(e, TAV_E_NOT_SUPPORTED);
     const auto* move = reinterpret_cast<const TavPageMove*>(value);
-    if (e->format->move_page(e, move->targetPage, move->movedPage) < 0)
+    if (fct_format(e).move_page(e, move->targetPage, move->movedPage) < 0)
         return fct_fail(e, errno_or(TAV_EIO));
     return 0;
 }
 
 int format_option(FctEntry* e, uint32_t option, uint32_t* value) {
-    const FormatOps& f = *e->format;
+    const FormatOps& f = fct_format(e);
     switch (option) {
     case kOptCountSize:
     case kOptStripCounts:

@@ -13,7 +13,7 @@ int page_get_data(int handle, PageInfo* info) {
     FctEntry* e = fct_lookup(handle);
     if (!e) return -1;
     if (!info) return fct_fail(e, TAV_EINVAL);
-    const FormatOps& f = *e->format;
+    const FormatOps& f = fct_format(e);
     if (!f.page_data) return fct_fail(e, TAV_E_NOT_SUPPORTED);
     // A read that set no code failed by returning nothing.
     if (f.page_data(e, info) < 0) return fct_fail(e, errno_or(TAV_E_NO_SUBFILE));

@@ -117,7 +117,7 @@ int page_get_info(int handle, uint16_t page, PageInfo* info, PageSizes* sizes) {
     if (!e) return -1;
     if (!info || !sizes) return fct_fail(e, TAV_EINVAL);
     info->infoKind = kInfoKind;
-    const FormatOps& f = *e->format;
+    const FormatOps& f = fct_format(e);
     if (f.traits & kTraitByteStream) {
         // No pages: the format gives its answer at once.
         if (f.page_info(e, 0, e->pageInfo, sizes) < 0) return fct_fail(e, errno_or(TAV_EIO));

@@ -12,7 +12,7 @@ int page_put_info(int handle, uint16_t page, PageInfo* info, PutOptions* options
     errno = 0;
     FctEntry* e = fct_lookup(handle);
     if (!e) return -1;
-    const FormatOps& f = *e->format;
+    const FormatOps& f = fct_format(e);
     if (f.traits & kTraitByteStream) {
         // No pages: the format gives its answer at once.
         if (f.put_info(e, 0, info, options) < 0) return fct_fail(e, errno_or(TAV_E_NOT_SUPPORTED));

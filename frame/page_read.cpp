@@ -26,7 +26,7 @@ int page_read(int handle, void* buffer, uint32_t start, uint32_t length, uint32_
     uint32_t ignored = 0;
     if (!remaining) remaining = &ignored;
 
-    const FormatOps& f = *e->format;
+    const FormatOps& f = fct_format(e);
     uint32_t p = page;
     if (!(f.traits & kTraitByteStream)) {
         if (page == 0) return fct_fail(e, TAV_EINVAL);

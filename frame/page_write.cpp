@@ -16,7 +16,7 @@ int page_write(int handle, void* buffer, uint32_t count, uint16_t page, uint8_t 
     FctEntry* e = fct_lookup(handle);
     if (!e) return -1;
     if (!e->can_write() || count == kRefusedCount) return fct_fail(e, TAV_EACCES);
-    const FormatOps& f = *e->format;
+    const FormatOps& f = fct_format(e);
     uint8_t& state = e->pageState();
     if (!(f.traits & kTraitByteStream)) {
         if (page == 0) return fct_fail(e, TAV_EINVAL);

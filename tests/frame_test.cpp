@@ -9,6 +9,7 @@
 #include "fileio/byteorder.h"
 #include "fileio/mem.h"
 #include "frame/fct.h"
+#include "frame/format.h"
 #include "frame/ops.h"
 #include "qvtav.h"
 
@@ -108,6 +109,58 @@ TEST_F(FctTest, OptionActionsFlagsAndUnknownCodes) {
     e->editFlags = kEditPageUnderWay | kEditPageComplete;
     EXPECT_EQ(xtavopts(&h, 1, 4, nullptr, &err), 0);
     EXPECT_EQ(e->optionFlags[kOptStripWrite], 1);
+}
+
+// Each file type code has its own row, and the rows say which types can be
+// created: local and remote alike, or (AWD) only locally.
+TEST(FormatTable, OneRowPerTypeAndTheCreatableTypes) {
+    EXPECT_EQ(format_of(0), nullptr);
+    EXPECT_EQ(format_of(14), nullptr);
+    for (uint32_t t = 1; t <= 13; ++t) {
+        const FormatOps* f = format_of(t);
+        ASSERT_NE(f, nullptr) << t;
+        EXPECT_EQ(f->fileType, t);
+        bool anywhere = f->can_create && f->can_create(false);
+        bool local = f->can_create && f->can_create(true);
+        bool expected = t <= 3 || (t >= 5 && t <= 9);
+        EXPECT_EQ(anywhere, expected) << t;
+        EXPECT_EQ(local, expected || t == FILETYPE_AWD) << t;
+    }
+}
+
+// An entry whose open failed stays in use until its error is fetched; the
+// page calls and options on it answer with a code.
+TEST_F(FctTest, EntryOfAFailedOpenSupportsNothing) {
+    char path[] = "/nonexistent-dir/file.tif";
+    uint32_t type = 0, pages = 0;
+    bool noEntry = false;
+    int r = tav_open(nullptr, path, 0, &type, &pages, &noEntry);
+    ASSERT_LT(r, 0);
+    int h = -r;
+    PageInfo info{};
+    PageSizes sizes{};
+    EXPECT_EQ(page_get_info(h, 1, &info, &sizes), -1);
+    uint8_t buf[4];
+    uint32_t left = 0;
+    EXPECT_EQ(page_read(h, buf, 0, 4, &left, 1), -1);
+    EXPECT_EQ(page_get_data(h, &info), -1);
+    EXPECT_EQ(errno, TAV_E_NOT_SUPPORTED);
+    uint16_t cell = 0xABCD;
+    EXPECT_EQ(tav_options(h, 1, TAV_OPT_COUNT_SIZE, reinterpret_cast<uint32_t*>(&cell)), 0);
+    EXPECT_EQ(cell, 0xABCD);
+    TavAreaInfo area{7, 7};
+    EXPECT_EQ(tav_options(h, 1, TAV_OPT_AREA1_INFO, reinterpret_cast<uint32_t*>(&area)), 0);
+    EXPECT_EQ(area.length + area.offset, 0u);
+    uint8_t bytes[2] = {1, 2};
+    TavAreaAppend append{2, bytes};
+    EXPECT_EQ(tav_options(h, 1, TAV_OPT_AREA2_APPEND, reinterpret_cast<uint32_t*>(&append)), -1);
+    EXPECT_EQ(errno, TAV_E_NOT_SUPPORTED);
+    TavPageMove move{1, 2};
+    EXPECT_EQ(tav_options(h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move)), -1);
+    EXPECT_EQ(errno, TAV_E_NOT_SUPPORTED);
+    uint32_t code = 0;
+    fct_fetch_error(h, &code);
+    EXPECT_EQ(fct_lookup(h), nullptr);
 }
 
 TEST(MemTable, FullTableRefusesAndKeepsTheOthers) {
