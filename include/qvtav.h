@@ -142,6 +142,11 @@ extern "C" {
                                      descriptor, a JPEG without its frame or scan header) */
 #define TAV_E_TRUNCATED 402       /* a header cut short, or inconsistent with the file's size */
 
+/* The system's general failure status: the XIFF reader failed to set up,
+ * deliver rows or deliver the palette of a page (or to open the file, or
+ * to select or describe a page). */
+#define TAV_E_FAIL 0x80004005u
+
 /* Structured-storage status codes that pass through unchanged. */
 #define TAV_S_OK 0x00000000u
 #define TAV_S_FALSE 0x00000001u

@@ -72,6 +72,7 @@ constexpr Message kMessages[] = {
     {TAV_E_TARGET_ASIDE, "replace failed and could not be undone: the file lies under a backup name beside its path"},
     {TAV_E_NO_IMAGE, "the file holds no image"},
     {TAV_E_TRUNCATED, "header cut short or inconsistent with the file's size"},
+    {TAV_E_FAIL, "the XIFF reader failed"},
     {TAV_S_FALSE, "storage: nothing more to enumerate"},
     {TAV_STG_E_FILENOTFOUND, "storage: file not found"},
     {TAV_STG_E_PATHNOTFOUND, "storage: path not found"},
