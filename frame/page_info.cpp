@@ -152,6 +152,7 @@ int page_get_info(int handle, uint16_t page, PageInfo* info, PageSizes* sizes) {
     keep_reader_jpeg(e, r == 0);
     if (r < 0) return fct_fail(e, errno_or(TAV_EIO));
 
+    c.infoKind = kInfoKind;
     c.fileType = e->fileType;
     *info = c;
     uint64_t raw = row_bytes(f, c) * c.imageLength;
