@@ -15,12 +15,14 @@ std::vector<uint8_t> head(std::vector<uint8_t> v, size_t size) {
     return v;
 }
 
-// A valid one-page TIFF with these bytes at offset 8 (where XIFF marks go).
+// A valid one-page TIFF (one bilevel row) with these bytes at offset 8
+// (where XIFF marks go).
 std::vector<uint8_t> marked(const std::string& mark, std::vector<uint8_t> extra) {
     TiffBuilder b;
     extra.insert(extra.begin(), mark.begin(), mark.end());
     b.add_data(extra, 1);
-    b.add_ifd().shorts(256, {8}).shorts(257, {1});
+    uint32_t strip = b.add_data({0x5A});
+    b.add_ifd().shorts(256, {8}).shorts(257, {1}).shorts(262, {0}).longs(273, {strip}).longs(279, {1});
     return b.build();
 }
 
@@ -57,12 +59,12 @@ TEST_F(Open, DetectionRulesAndTheirFallThrough) {
         {"II 1: Targa", head({'I', 'I', 1, 0}, 64), FILETYPE_TGA, 1, 0},
         {"II", chain(3), FILETYPE_TIFF, 3, 0},
         {"MM", chain(3, true), FILETYPE_TIFF, 3, 0},
-        {"XEROX 0", marked("XEROX DIFF", {0, 0}), 0, 0, TAV_EPERM},
-        {"XEROX 1", marked("XEROX DIFF", {1, 7}), 0, 0, TAV_EPERM},
-        {"XEROX 2", marked("XEROX DIFF", {2, 0}), 0, 0, TAV_EPERM},
+        {"XEROX 0", marked("XEROX DIFF", {0, 0}), FILETYPE_XIFF, 1, 0},
+        {"XEROX 1", marked("XEROX DIFF", {1, 7}), FILETYPE_XIFF, 1, 0},
+        {"XEROX 2", marked("XEROX DIFF", {2, 0}), FILETYPE_XIFF, 1, 0},
         {"XEROX 2 byte 19", marked("XEROX DIFF", {2, 1}), 0, 0, TAV_E_NOT_SUPPORTED},
         {"XEROX 3", marked("XEROX DIFF", {3, 0}), 0, 0, TAV_E_NOT_SUPPORTED},
-        {"eXtended", marked(" eXtended", {}), 0, 0, TAV_EPERM},
+        {"eXtended", marked(" eXtended", {}), FILETYPE_XIFF, 1, 0},
         {"xerox lower case", marked("xerox diff", {0, 0}), FILETYPE_TIFF, 1, 0},
         {"mark without TIFF", head({'I', 'I', 0, 0, 8, 0, 0, 0, 'X', 'E', 'R', 'O', 'X', ' ', 'D', 'I', 'F', 'F'}, 64),
          FILETYPE_RAW, 0, 0},
