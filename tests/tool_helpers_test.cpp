@@ -10,6 +10,7 @@
 #include "json_writer.h"
 #include "names.h"
 #include "page_range.h"
+#include "pnm_image.h"
 #include "qvtav.h"
 #include "tool_error.h"
 
@@ -111,4 +112,48 @@ TEST(ToolErrorText, ErrorLinesAndNumberTexts) {
     EXPECT_EQ(rational_text(1, 3), "0.33");
     EXPECT_EQ(rational_text(5, 0), "?");
     EXPECT_EQ(text_tag_name(9), "");
+}
+
+// Decoded rows as netpbm images: PBM with 1 as black, PGM of 4 and 8 bits,
+// PPM through the palette or from RGB; rows taken at their stride.
+TEST(ToolPnmImage, EachLayoutInItsNetpbmForm) {
+    const std::vector<uint8_t> rows = {0xA5, 0x0F, 0xEE, 0xEE, 0x12, 0x3F, 0xEE, 0xEE};
+    const std::vector<uint8_t> palette = [] {
+        std::vector<uint8_t> p(48);
+        for (size_t i = 0; i < p.size(); ++i) p[i] = uint8_t(i * 5);
+        return p;
+    }();
+    auto page = [&](uint32_t width, uint32_t bits, uint32_t samples, uint32_t photometric) {
+        DecodedPage p;
+        p.width = width;
+        p.length = 2;
+        p.bitsPerSample = bits;
+        p.samplesPerPixel = samples;
+        p.photometric = photometric;
+        p.stride = 4;
+        p.rows = rows;
+        p.palette = palette;
+        return p;
+    };
+    DecodedPage bits = page(12, 1, 1, TAV_PHOTO_BILEVEL_BLACK);
+    EXPECT_EQ(pnm_header(bits), "P4\n12 2\n");
+    EXPECT_EQ(pnm_row(bits, 1), (std::vector<uint8_t>{0xED, 0xC0}));
+    DecodedPage grey4 = page(3, 4, 1, TAV_PHOTO_GRAY_BLACK);
+    EXPECT_EQ(pnm_header(grey4), "P5\n3 2\n15\n");
+    EXPECT_EQ(pnm_row(grey4, 0), (std::vector<uint8_t>{0xA, 0x5, 0x0}));
+    DecodedPage white8 = page(2, 8, 1, TAV_PHOTO_GRAY_WHITE);
+    EXPECT_EQ(pnm_header(white8), "P5\n2 2\n255\n");
+    EXPECT_EQ(pnm_row(white8, 1), (std::vector<uint8_t>{0xED, 0xC0}));
+    DecodedPage pal4 = page(2, 4, 1, TAV_PHOTO_PALETTE);
+    EXPECT_EQ(pnm_header(pal4), "P6\n2 2\n255\n");
+    EXPECT_EQ(pnm_row(pal4, 1), (std::vector<uint8_t>{15, 20, 25, 30, 35, 40}));
+    DecodedPage rgb = page(1, 8, 3, TAV_PHOTO_RGB);
+    EXPECT_EQ(pnm_header(rgb), "P6\n1 2\n255\n");
+    EXPECT_EQ(pnm_row(rgb, 1), (std::vector<uint8_t>{0x12, 0x3F, 0xEE}));
+    // No netpbm form, or fewer bytes than the rows need.
+    EXPECT_EQ(pnm_header(page(2, 8, 1, TAV_PHOTO_YCBCR)), "");
+    EXPECT_EQ(pnm_header(page(2, 16, 1, TAV_PHOTO_GRAY_BLACK)), "");
+    DecodedPage cut = page(2, 8, 1, TAV_PHOTO_GRAY_BLACK);
+    cut.length = 3;
+    EXPECT_EQ(pnm_header(cut), "");
 }

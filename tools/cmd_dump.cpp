@@ -1,5 +1,6 @@
 // qvtav dump: a page's stored data, strip after strip, each strip as long
-// as the file records it.
+// as the file records it; a page the library delivers decoded (XIFF) as a
+// netpbm image.
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include "cli_args.h"
 #include "commands.h"
 #include "page_range.h"
+#include "pnm_image.h"
 #include "tool_error.h"
 
 namespace qvtool {
@@ -19,7 +21,10 @@ const char kHelp[] =
     "\n"
     "Writes the stored (still compressed) data of page PAGE of FILE, strip\n"
     "after strip, each strip as long as the file records it, to OUT or to\n"
-    "standard output (never to a terminal).\n";
+    "standard output (never to a terminal).\n"
+    "\n"
+    "Pages of XIFF files, which the library delivers decoded, are written as\n"
+    "an image: PBM for bilevel pages, PGM for grey, PPM for palette and RGB.\n";
 
 // The place the data goes; a file that is removed again when the dump fails.
 class Output {
@@ -63,6 +68,29 @@ private:
     bool owned_ = false;
 };
 
+// A decoded page as a PBM, PGM or PPM image.
+void write_image(PageReader& rd, Output& out) {
+    std::vector<uint8_t> data = rd.read_page();
+    const PageInfo& i = rd.info();
+    DecodedPage page;
+    page.width = i.imageWidth;
+    page.length = i.imageLength;
+    page.bitsPerSample = i.bitsPerSample[0];
+    page.samplesPerPixel = i.samplesPerPixel;
+    page.photometric = i.photometric;
+    page.stride = i.imageLength != 0 ? data.size() / i.imageLength : 0;
+    page.rows = data;
+    page.palette = rd.colour_map();
+    std::string header = pnm_header(page);
+    if (header.empty())
+        throw ToolError(rd.path(), "page " + std::to_string(rd.page()) + ": no PBM, PGM or PPM form for its layout");
+    out.write(reinterpret_cast<const uint8_t*>(header.data()), header.size());
+    for (uint32_t y = 0; y < page.length; ++y) {
+        std::vector<uint8_t> row = pnm_row(page, y);
+        out.write(row.data(), row.size());
+    }
+}
+
 }  // namespace
 
 int cmd_dump(const Location& where, const Args& args) {
@@ -83,12 +111,15 @@ int cmd_dump(const Location& where, const Args& args) {
     doc.open(TAV_OPEN_READ);
     if (doc.file_type() == FILETYPE_RAW)
         throw ToolError(doc.path(), "not an image file", TAV_E_RAW_FILE);
+    const bool decoded = doc.file_type() == FILETYPE_XIFF;
     PageReader rd(doc);
-    rd.load(*page, false);
+    rd.load(*page, decoded);
 
     Output out(outPath);
     auto sink = [&](const uint8_t* data, uint32_t n, bool) { out.write(data, n); };
-    if (doc.file_type() == FILETYPE_TIFF) {
+    if (decoded) {
+        write_image(rd, out);
+    } else if (doc.file_type() == FILETYPE_TIFF) {
         std::vector<uint32_t> counts = rd.stored_counts();
         for (size_t k = 0; k < counts.size(); ++k)
             if (counts[k] != 0) rd.read_strip(static_cast<uint32_t>(k), counts[k], sink);

@@ -125,10 +125,16 @@ void print_text(const FileReport& f) {
                   << photometric_name(i.photometric);
         if (i.subfileType != 0) std::cout << ", subfile type " << i.subfileType;
         std::cout << "\n";
-        std::cout << "    " << plural(i.stripCount, "strip", "strips");
-        if (i.rowsPerStrip != 0xFFFFFFFFu && i.stripCount > 1)
-            std::cout << " of " << plural(i.rowsPerStrip, "row", "rows");
-        std::cout << ", " << r.stored << " bytes stored, " << r.sizes.rawBytes << " bytes decoded\n";
+        if (i.stripCount == 0 && r.sizes.dataBytes == r.sizes.rawBytes && i.imageLength != 0) {
+            // Delivered decoded by the format's reader, not as stored.
+            std::cout << "    delivered decoded: " << r.sizes.rawBytes << " bytes in rows of "
+                      << r.sizes.rawBytes / i.imageLength << " bytes\n";
+        } else {
+            std::cout << "    " << plural(i.stripCount, "strip", "strips");
+            if (i.rowsPerStrip != 0xFFFFFFFFu && i.stripCount > 1)
+                std::cout << " of " << plural(i.rowsPerStrip, "row", "rows");
+            std::cout << ", " << r.stored << " bytes stored, " << r.sizes.rawBytes << " bytes decoded\n";
+        }
         for (const auto& [index, text] : r.texts)
             std::cout << "    " << text_tag_name(index) << ": " << display_quote(text) << "\n";
     }

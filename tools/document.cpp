@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "tool_error.h"
 
@@ -16,6 +17,8 @@ constexpr uint32_t kChunk = 1u << 20;
 constexpr uint32_t kMaxTable = 256u << 20;
 // Strip counts above this are taken for damage.
 constexpr uint32_t kMaxStrips = 16u << 20;
+// One read delivers fewer bytes than this.
+constexpr uint32_t kMaxRead = 0x80000000u;
 
 std::string page_text(uint32_t page) { return "page " + std::to_string(page); }
 
@@ -261,6 +264,29 @@ void PageReader::read_stream(uint32_t bytes, const Sink& sink) {
         done += n;
         sink(buf.data(), n, done == bytes);
     }
+}
+
+std::vector<uint8_t> PageReader::read_page() {
+    const uint32_t bytes = sizes_.dataBytes;
+    if (bytes >= kMaxRead)
+        throw ToolError(doc_.path(), where() + ": " + std::to_string(bytes) +
+                                         " bytes are more than one read can deliver");
+    std::vector<uint8_t> buf;
+    try {
+        buf.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        throw ToolError(doc_.path(), where() + ": no memory for the page's " + std::to_string(bytes) + " bytes");
+    }
+    uint32_t remaining = 0, err = 0;
+    if (xtavread(doc_.handle(), buf.data(), 0, bytes, &remaining, static_cast<uint16_t>(page_), &err) < 0)
+        throw ToolError(doc_.path(), where() + ": cannot read the page data", err);
+    return buf;
+}
+
+std::span<const uint8_t> PageReader::colour_map() const {
+    const TavPaletteArea& a = info_.area.palette;
+    if (info_.photometric != TAV_PHOTO_PALETTE || a.colorMapBuffer == nullptr) return {};
+    return {static_cast<const uint8_t*>(a.colorMapBuffer), a.colorMapSize};
 }
 
 std::vector<uint8_t> PageReader::area(int which) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,12 @@ public:
     // Reads the first bytes of the current page's stored data as one
     // stream (formats without strips).
     void read_stream(uint32_t bytes, const Sink& sink);
+    // The whole page in one read, as formats that deliver pages decoded
+    // give it. Throws ToolError.
+    std::vector<uint8_t> read_page();
+    // The colour map xtavgtdata delivered with the auxiliary data (palette
+    // pages loaded with auxiliary set), or empty.
+    std::span<const uint8_t> colour_map() const;
 
     // The data of annotation area 1 or 2 of the current TIFF page.
     std::vector<uint8_t> area(int which);

@@ -17,7 +17,7 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  info [--json] FILE...                   file type, pages and their information\n"
-    "  dump FILE PAGE [-o OUT]                 a page's stored data, strip after strip\n"
+    "  dump FILE PAGE [-o OUT]                 a page's stored data (XIFF: an image file)\n"
     "  copy SRC[:PAGES]... -o DEST [--append]  copy pages into a new or existing TIFF\n"
     "  delete FILE FIRST [LAST]                remove pages\n"
     "  move FILE PAGE --before TARGET          move a page before another\n"

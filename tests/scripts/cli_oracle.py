@@ -8,6 +8,10 @@ tiffinfo gives page information and raw strip positions, PIL decodes pixels.
   same-pixels A PAGE B PAGE  both pages decode to the same pixels
   make TIFF KIND             KIND short1, long1, short3: byte counts of that
                              type and strip count, 500 bytes behind the strips
+  xiff TIFF OUT MARK         the TIFF with MARK ("xerox" or "extended") behind
+                             its header, every offset moved behind the mark
+  same-image A PAGE B        image B shows page PAGE of A, resampled by nearest
+                             neighbour to B's size when that differs
 """
 import json
 import re
@@ -117,9 +121,66 @@ def make(path, kind):
     return 0
 
 
+# Tags whose values are file offsets.
+OFFSET_TAGS = {273, 288, 324, 330, 513, 34665, 34853}
+TYPE_SIZES = {1: 1, 2: 1, 3: 2, 4: 4, 5: 8, 6: 1, 7: 1, 8: 2, 9: 4, 10: 8, 11: 4, 12: 8, 13: 4}
+MARKS = {"xerox": b"XEROX DIFF\x01\x00", "extended": b" eXtended\x00"}
+
+
+def xiff(tiff, out, mark):
+    """Inserts the mark at offset 8 and moves every offset of the file behind it."""
+    data = open(tiff, "rb").read()
+    order = "<" if data[:2] == b"II" else ">"
+    extra = MARKS[mark]
+    shift = len(extra)
+    new = bytearray(data[:8] + extra + data[8:])
+
+    def at(pos):  # a position of the old file in the new one
+        return pos + shift if pos >= 8 else pos
+
+    def move(fmt, pos):
+        (v,) = struct.unpack_from(order + fmt, data, pos)
+        struct.pack_into(order + fmt, new, at(pos), v + shift)
+
+    move("I", 4)
+    ifd = struct.unpack_from(order + "I", data, 4)[0]
+    while ifd:
+        (count,) = struct.unpack_from(order + "H", data, ifd)
+        for k in range(count):
+            e = ifd + 2 + 12 * k
+            tag, typ, n = struct.unpack_from(order + "HHI", data, e)
+            size = TYPE_SIZES.get(typ, 1) * n
+            values = e + 8
+            if size > 4:
+                values = struct.unpack_from(order + "I", data, e + 8)[0]
+                move("I", e + 8)
+            if tag in OFFSET_TAGS and typ in (3, 4, 13):
+                for i in range(n):
+                    move("H" if typ == 3 else "I", values + TYPE_SIZES[typ] * i)
+        next_at = ifd + 2 + 12 * count
+        ifd = struct.unpack_from(order + "I", data, next_at)[0]
+        if ifd:
+            move("I", next_at)
+    open(out, "wb").write(new)
+    return 0
+
+
+def same_image(a, page, b):
+    from PIL import Image
+    ia, ib = Image.open(a), Image.open(b)
+    ia.seek(int(page) - 1)
+    ref = ia.convert("RGB")
+    if ref.size != ib.size:
+        ref = ref.resize(ib.size, Image.NEAREST)
+    if ref.tobytes() != ib.convert("RGB").tobytes():
+        print("%s differs from %s page %s" % (b, a, page))
+        return 1
+    return 0
+
+
 if __name__ == "__main__":
     commands = {"check-info": check_info, "raw-strips": raw_strips, "strip-counts": strip_counts,
-                "same-pixels": same_pixels, "make": make}
+                "same-pixels": same_pixels, "make": make, "xiff": xiff, "same-image": same_image}
     if len(sys.argv) < 2 or sys.argv[1] not in commands:
         print(__doc__)
         sys.exit(2)
