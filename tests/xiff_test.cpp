@@ -138,6 +138,11 @@ TEST_F(Xiff, RowsEqualLibtiffDecodingResampled) {
         layout(PHOTOMETRIC_RGB, 8, 3, 300),
         layout(PHOTOMETRIC_RGB, 8, 3, 150, COMPRESSION_ADOBE_DEFLATE),
         layout(PHOTOMETRIC_MINISBLACK, 1, 1, 150),
+        layout(PHOTOMETRIC_MINISWHITE, 1, 1, 150, COMPRESSION_PACKBITS),
+        layout(PHOTOMETRIC_MINISWHITE, 4, 1, 150),
+        layout(PHOTOMETRIC_PALETTE, 4, 1, 150),
+        layout(PHOTOMETRIC_RGB, 8, 4, 150),
+        layout(PHOTOMETRIC_RGB, 8, 4, 300),
     };
     std::string path = save(xiff_file(pages));
     expect_pages_decoded(path);

@@ -63,6 +63,17 @@ uint8_t nibble_at(const uint8_t* line, uint32_t i) {
     return (i & 1) ? line[i >> 1] & 0x0F : line[i >> 1] >> 4;
 }
 
+// A row at the page's own width: the scanline's bytes as they are, 0 made
+// black, the bits past the last pixel cleared.
+void copy_row(const SourcePage& page, const uint8_t* line, uint32_t width, uint8_t* out) {
+    const uint64_t bits = uint64_t(width) * form_pixel_bits(page.form);
+    const size_t bytes = size_t((bits + 7) / 8);
+    std::memcpy(out, line, bytes);
+    if (page.invert)
+        for (size_t i = 0; i < bytes; ++i) out[i] = uint8_t(~out[i]);
+    if (bits % 8) out[bytes - 1] &= uint8_t(0xFF << (8 - bits % 8));
+}
+
 }  // namespace
 
 bool describe_page(TIFF* tif, SourcePage& page) {
@@ -120,6 +131,11 @@ uint32_t nearest_source(uint32_t i, uint32_t n, uint32_t source) {
 void resample_row(const SourcePage& page, const uint8_t* line, const std::vector<uint32_t>& columns,
                   uint8_t* out) {
     const uint32_t n = uint32_t(columns.size());
+    // Every source column in its place, and pixels stored as delivered.
+    if (n == page.width && (page.form != kXiffRgb || page.samples == kRgbChannels)) {
+        copy_row(page, line, n, out);
+        return;
+    }
     switch (page.form) {
     case kXiffRgb:
         for (uint32_t x = 0; x < n; ++x)
