@@ -73,6 +73,7 @@ constexpr Message kMessages[] = {
     {TAV_E_NO_IMAGE, "the file holds no image"},
     {TAV_E_TRUNCATED, "header cut short or inconsistent with the file's size"},
     {TAV_S_FALSE, "storage: nothing more to enumerate"},
+    {TAV_STG_S_CONVERTED, "storage: an existing file was replaced"},
     {TAV_STG_E_INVALIDFUNCTION, "storage: invalid function"},
     {TAV_STG_E_FILENOTFOUND, "storage: file not found"},
     {TAV_STG_E_PATHNOTFOUND, "storage: path not found"},
