@@ -18,12 +18,14 @@ constexpr uint64_t kFileBytesMax = 0x7FFFFFFF;
 }  // namespace
 
 void CfbFile::set_fat(uint32_t sector, uint32_t value, bool link) {
+    if (link) fatUndo_.push_back({sector, fat_[sector]});
     fat_[sector] = value;
     fatDirty_.insert(sector / perSector_);
     if (link) fatLinks_.insert(sector / perSector_);
 }
 
 void CfbFile::set_mini_fat(uint32_t sector, uint32_t value, bool link) {
+    if (link) fatUndo_.push_back({kFatTag + sector, miniFat_[sector]});
     miniFat_[sector] = value;
     miniDirty_.insert(sector / perSector_);
     if (link) miniLinks_.insert(sector / perSector_);

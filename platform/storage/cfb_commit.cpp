@@ -54,7 +54,16 @@ void CfbFile::encode_entry(uint32_t id, uint8_t* e) const {
     put_le32(e + kEntSize, stored ? n.size : 0);
 }
 
-void CfbFile::encode_header(uint8_t* h, bool withMini) const {
+CfbFile::Reach CfbFile::current_reach() const {
+    return {uint32_t(fatSectors_.size()),
+            difatSectors_.empty() ? kEndOfChain : difatSectors_[0],
+            uint32_t(difatSectors_.size()),
+            major_ == kVersion4 ? uint32_t(dirChain_.size()) : 0,
+            miniFatChain_.empty() ? kEndOfChain : miniFatChain_[0],
+            uint32_t(miniFatChain_.size())};
+}
+
+void CfbFile::encode_header(uint8_t* h, const Reach& reach) const {
     std::memset(h, 0, kHeaderBytes);
     std::memcpy(h + kHdrSignature, kSignature.data(), kSignature.size());
     put_le16(h + kHdrMinorVersion, kMinorVersion);
@@ -62,27 +71,32 @@ void CfbFile::encode_header(uint8_t* h, bool withMini) const {
     put_le16(h + kHdrByteOrder, kByteOrderMark);
     put_le16(h + kHdrSectorShift, major_ == kVersion4 ? kShiftVersion4 : kShiftVersion3);
     put_le16(h + kHdrMiniShift, kMiniShift);
-    put_le32(h + kHdrDirSectors, major_ == kVersion4 ? uint32_t(dirChain_.size()) : 0);
-    put_le32(h + kHdrFatSectors, uint32_t(fatSectors_.size()));
+    put_le32(h + kHdrDirSectors, reach.dirCount);
+    put_le32(h + kHdrFatSectors, reach.fatCount);
     put_le32(h + kHdrFirstDirSector, dirChain_[0]);
     put_le32(h + kHdrMiniCutoff, kMiniCutoff);
-    uint32_t miniStart = miniFatChain_.empty() ? kEndOfChain : miniFatChain_[0];
-    put_le32(h + kHdrFirstMiniFat, withMini ? miniStart : diskMiniStart_);
-    put_le32(h + kHdrMiniFatSectors, withMini ? uint32_t(miniFatChain_.size()) : diskMiniCount_);
-    put_le32(h + kHdrFirstDifat, difatSectors_.empty() ? kEndOfChain : difatSectors_[0]);
-    put_le32(h + kHdrDifatSectors, uint32_t(difatSectors_.size()));
+    put_le32(h + kHdrFirstMiniFat, reach.miniStart);
+    put_le32(h + kHdrMiniFatSectors, reach.miniCount);
+    put_le32(h + kHdrFirstDifat, reach.difatStart);
+    put_le32(h + kHdrDifatSectors, reach.difatCount);
     for (uint32_t i = 0; i < kHeaderDifatEntries; ++i)
         put_le32(h + kHdrDifat + 4 * i, i < fatSectors_.size() ? fatSectors_[i] : kFreeSector);
 }
 
-uint32_t CfbFile::write_header(bool withMini) {
+uint32_t CfbFile::write_header(bool geometry, bool mini) {
+    // First the FAT sector list with the counts as they stand (entries past
+    // the count mean nothing), then the counts, which all lie in the first
+    // 76 bytes: a torn write of either leaves a valid header.
+    Reach now = current_reach(), next = disk_;
+    if (geometry) next.fatCount = now.fatCount, next.difatStart = now.difatStart,
+                  next.difatCount = now.difatCount, next.dirCount = now.dirCount;
+    if (mini) next.miniStart = now.miniStart, next.miniCount = now.miniCount;
     std::array<uint8_t, kHeaderBytes> h;
-    encode_header(h.data(), withMini);
+    encode_header(h.data(), disk_);
     if (uint32_t rc = write_at(0, h.data(), kHeaderBytes)) return rc;
-    if (withMini) {
-        diskMiniStart_ = miniFatChain_.empty() ? kEndOfChain : miniFatChain_[0];
-        diskMiniCount_ = uint32_t(miniFatChain_.size());
-    }
+    encode_header(h.data(), next);
+    if (uint32_t rc = write_at(0, h.data(), kHeaderBytes)) return rc;
+    disk_ = next;
     return TAV_S_OK;
 }
 
@@ -115,35 +129,68 @@ uint32_t CfbFile::write_dir_sector(uint32_t index) {
 
 void CfbFile::mark_entry(uint32_t id, bool commit) {
     uint32_t slot = nodes_[id].slot;
-    encode_entry(id, &dirImage_[size_t(slot) * kEntryBytes]);
+    uint8_t* at = &dirImage_[size_t(slot) * kEntryBytes];
+    if (commit) {
+        bool saved = false;
+        for (const EntryUndo& u : dirUndo_) saved = saved || u.slot == slot;
+        if (!saved) {
+            dirUndo_.push_back({slot, {}});
+            std::memcpy(dirUndo_.back().bytes.data(), at, kEntryBytes);
+        }
+    }
+    encode_entry(id, at);
     dirDirty_.insert(slot / slotsPerSector_);
     if (commit) dirCommit_.insert(slot / slotsPerSector_);
 }
 
+void CfbFile::swap_undo(bool toOld) {
+    // Swaps the recorded file values with the new ones: towards the file's
+    // values newest record first (so the oldest value wins), back oldest
+    // first.
+    auto swap_all = [&](auto first, auto last) {
+        for (auto it = first; it != last; ++it) {
+            if (it->first < kFatTag)
+                std::swap(fat_[it->first], it->second);
+            else
+                std::swap(miniFat_[it->first - kFatTag], it->second);
+        }
+    };
+    if (toOld)
+        swap_all(fatUndo_.rbegin(), fatUndo_.rend());
+    else
+        swap_all(fatUndo_.begin(), fatUndo_.end());
+    for (EntryUndo& u : dirUndo_)
+        std::swap_ranges(u.bytes.begin(), u.bytes.end(), &dirImage_[size_t(u.slot) * kEntryBytes]);
+}
+
+uint32_t CfbFile::write_tables(bool links) {
+    for (uint32_t k : links ? fatLinks_ : fatDirty_)
+        if (uint32_t rc = write_fat_sector(k)) return rc;
+    for (uint32_t k : links ? miniLinks_ : miniDirty_)
+        if (uint32_t rc = write_mini_fat_sector(k)) return rc;
+    return TAV_S_OK;
+}
+
 uint32_t CfbFile::commit() {
-    // Tables: fresh entries (nothing reaches them yet), the DIFAT, the
-    // header when the FAT grew, then the links from reachable chains.
-    for (uint32_t k : fatDirty_)
-        if (!fatLinks_.count(k))
-            if (uint32_t rc = write_fat_sector(k)) return rc;
-    for (uint32_t k : miniDirty_)
-        if (!miniLinks_.count(k))
-            if (uint32_t rc = write_mini_fat_sector(k)) return rc;
+    // Every changed table sector first as the file had it plus the fresh
+    // entries (nothing reaches them yet), the DIFAT, the header when the
+    // FAT grew; then the sectors holding links from reachable chains, the
+    // header's mini FAT fields; new directory slots, and last the entries
+    // that switch to the change (the root entry, which holds the mini
+    // stream, in the first half of the first directory sector).
+    swap_undo(true);
+    uint32_t rc = write_tables(false);
+    for (uint32_t k : dirDirty_)
+        if (!rc) rc = write_dir_sector(k);
+    swap_undo(false);
+    if (rc) return rc;
     for (uint32_t k : difatDirty_)
         if (uint32_t rc = write_difat_sector(k)) return rc;
     if (headerGeometry_)
-        if (uint32_t rc = write_header(false)) return rc;
-    for (uint32_t k : fatLinks_)
-        if (uint32_t rc = write_fat_sector(k)) return rc;
-    for (uint32_t k : miniLinks_)
-        if (uint32_t rc = write_mini_fat_sector(k)) return rc;
+        if (uint32_t rc = write_header(true, false)) return rc;
+    if (uint32_t rc = write_tables(true)) return rc;
     if (headerMini_)
-        if (uint32_t rc = write_header(true)) return rc;
-    // Directory: new slots first, then the entries that switch to the
-    // change, the root entry (which holds the mini stream) before others.
-    for (uint32_t k : dirDirty_)
-        if (!dirCommit_.count(k))
-            if (uint32_t rc = write_dir_sector(k)) return rc;
+        if (uint32_t rc = write_header(true, true)) return rc;
     for (uint32_t k : dirCommit_)
         if (uint32_t rc = write_dir_sector(k)) return rc;
     fatDirty_.clear();
@@ -153,6 +200,8 @@ uint32_t CfbFile::commit() {
     difatDirty_.clear();
     dirDirty_.clear();
     dirCommit_.clear();
+    fatUndo_.clear();
+    dirUndo_.clear();
     headerGeometry_ = headerMini_ = false;
     return apply_releases();
 }
@@ -248,6 +297,7 @@ uint32_t CfbFile::create(int fd, uint16_t sectorShift, CfbFile** out) {
             }
             f->mark_entry(root, true);
             f->headerGeometry_ = f->headerMini_ = true;
+            f->dirUndo_.clear();
             rc = f->commit();
         }
     } catch (const std::bad_alloc&) {

@@ -137,14 +137,22 @@ private:
 
     // Writing (cfb_commit.cpp).
     void encode_entry(uint32_t id, uint8_t* out) const;
-    void encode_header(uint8_t* out, bool withMini) const;
+    // Header fields that say how far the tables reach; the file's copy is
+    // kept to write the header in two steps (see write_header).
+    struct Reach {
+        uint32_t fatCount, difatStart, difatCount, dirCount, miniStart, miniCount;
+    };
+    Reach current_reach() const;
+    void encode_header(uint8_t* out, const Reach& reach) const;
     void mark_entry(uint32_t id, bool commit);
     uint32_t commit();
     uint32_t write_fat_sector(uint32_t index);
     uint32_t write_mini_fat_sector(uint32_t index);
     uint32_t write_difat_sector(uint32_t index);
     uint32_t write_dir_sector(uint32_t index);
-    uint32_t write_header(bool withMini);
+    uint32_t write_header(bool geometry, bool mini);
+    uint32_t write_tables(bool links);
+    void swap_undo(bool restoreOld);
     uint32_t write_at(uint64_t offset, const void* buf, uint32_t count);
     uint32_t read_at(uint64_t offset, void* buf, uint32_t count);
     uint32_t apply_releases();
@@ -207,8 +215,19 @@ private:
     StgSet<uint32_t> dirDirty_, dirCommit_;
     bool headerGeometry_ = false;
     bool headerMini_ = false;
-    uint32_t diskMiniStart_ = cfb::kEndOfChain;  // the mini FAT fields the header holds
-    uint32_t diskMiniCount_ = 0;
+    Reach disk_{0, cfb::kEndOfChain, 0, 0, cfb::kEndOfChain, 0};  // as the file's header holds it
+    // Values that links of the change replaced, and entries it switches,
+    // as the file holds them: sectors holding new entries are first written
+    // with these, so a torn write can only lose what nothing reaches yet.
+    struct EntryUndo {
+        uint32_t slot;
+        std::array<uint8_t, cfb::kEntryBytes> bytes;
+    };
+    // Mini FAT records carry kFatTag + the mini sector (mini sectors stay
+    // far below it: the mini stream is smaller than 2^31 bytes).
+    static constexpr uint32_t kFatTag = 0x80000000;
+    StgVector<std::pair<uint32_t, uint32_t>> fatUndo_;
+    StgVector<EntryUndo> dirUndo_;
     StgVector<uint32_t> touched_;     // tree nodes changed
     StgVector<uint32_t> cutRegular_, cutMini_;      // new chain ends
     StgVector<uint32_t> freeRegular_, freeMini_;    // sectors to release

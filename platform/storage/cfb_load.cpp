@@ -83,8 +83,12 @@ uint32_t CfbFile::load_header(const uint8_t* h) {
     sectorBytes_ = 1u << shift;
     perSector_ = sectorBytes_ / 4;
     slotsPerSector_ = sectorBytes_ / kEntryBytes;
-    diskMiniStart_ = get_le32(h + kHdrFirstMiniFat);
-    diskMiniCount_ = get_le32(h + kHdrMiniFatSectors);
+    disk_.miniStart = get_le32(h + kHdrFirstMiniFat);
+    disk_.miniCount = get_le32(h + kHdrMiniFatSectors);
+    disk_.fatCount = get_le32(h + kHdrFatSectors);
+    disk_.difatStart = get_le32(h + kHdrFirstDifat);
+    disk_.difatCount = get_le32(h + kHdrDifatSectors);
+    disk_.dirCount = get_le32(h + kHdrDirSectors);
     uint32_t fatCount = get_le32(h + kHdrFatSectors);
     uint32_t difatStart = get_le32(h + kHdrFirstDifat);
     uint32_t difatCount = get_le32(h + kHdrDifatSectors);
@@ -233,11 +237,11 @@ uint32_t CfbFile::load_mini() {
         return rc;  // also a mini stream larger than its container
     root.chainLoaded = true;
     miniCount_ = uint32_t((uint64_t(root.size) + kMiniSectorBytes - 1) / kMiniSectorBytes);
-    if (diskMiniCount_ > fileSectors_) return TAV_STG_E_DOCFILECORRUPT;
-    uint32_t start = diskMiniCount_ ? diskMiniStart_ : kEndOfChain;
-    if (uint32_t rc = load_chain(start, false, diskMiniCount_, writable_, &miniFatChain_)) return rc;
-    miniFatChain_.resize(diskMiniCount_);
-    miniFat_.assign(size_t(diskMiniCount_) * perSector_, kFreeSector);
+    if (disk_.miniCount > fileSectors_) return TAV_STG_E_DOCFILECORRUPT;
+    uint32_t start = disk_.miniCount ? disk_.miniStart : kEndOfChain;
+    if (uint32_t rc = load_chain(start, false, disk_.miniCount, writable_, &miniFatChain_)) return rc;
+    miniFatChain_.resize(disk_.miniCount);
+    miniFat_.assign(size_t(disk_.miniCount) * perSector_, kFreeSector);
     StgVector<uint8_t> sector(sectorBytes_);
     for (size_t k = 0; k < miniFatChain_.size(); ++k) {
         if (uint32_t rc = read_at(sector_offset(miniFatChain_[k]), sector.data(), sectorBytes_)) return rc;
