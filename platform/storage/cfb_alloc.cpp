@@ -177,6 +177,11 @@ uint32_t CfbFile::append_units(uint32_t id, bool mini, uint32_t count) {
     // stream's last unit (or its start in the entry) comes last.
     CfbNode& n = nodes_[id];
     size_t first = n.chain.size();
+    // Sectors from the end of the file: the FAT sectors that will describe
+    // them go first, so the data lies in one run (read in one call).
+    if (!mini && poolSectors_.size() < count)
+        while (fat_.size() < uint64_t(nextSector_) + count + 2 && sector_offset(nextSector_ + count + 3) <= kFileBytesMax)
+            if (uint32_t rc = add_fat_sector()) return rc;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t u;
         uint32_t rc = mini ? take_mini(&u) : take_sector(&u);
