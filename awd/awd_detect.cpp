@@ -1,14 +1,49 @@
-// The AWD test. Until the compound-file engine exists it answers from the
-// file itself: a missing path gives STG_E_FILENOTFOUND, an unreadable one
-// STG_E_ACCESSDENIED, any readable file is not an AWD document.
+// The AWD test: a storage reference path is an AWD document; otherwise a
+// compound file holding both "Persistent Information" and the summary
+// stream at its root is one.
+#include "awd/stg_utils.h"
 #include "fileio/keep_errno.h"
 #include "frame/ops.h"
-#include "platform/plat_file.h"
+
+namespace {
+
+constexpr char kPersistentInformation[] = "Persistent Information";
+constexpr char kSummaryInformation[] = "\x05SummaryInformation";
+
+uint32_t awd_test(const char* path, uint32_t* isAwd) {
+    uintptr_t value = 0;
+    if (awd_reference_text(path, &value)) {
+        *isAwd = 1;
+        return 0;
+    }
+    uint32_t rc = stg_is_storage_file(path);
+    if (rc == TAV_S_FALSE) return 0;
+    if (rc) return rc;
+    StgStorage* root = nullptr;
+    if ((rc = stg_open_root(path, kStgModeRead, &root))) return rc;
+    StgStorage* persistent = nullptr;
+    StgStream* summary = nullptr;
+    rc = stg_open_storage(root, kPersistentInformation, kStgModeRead, &persistent);
+    if (rc == 0) rc = stg_open_stream(root, kSummaryInformation, kStgModeRead, &summary);
+    if (rc == 0) *isAwd = 1;
+    if (rc == TAV_STG_E_FILENOTFOUND) rc = 0;
+    if (persistent) persistent->ops->Release(persistent);
+    if (summary) summary->ops->Release(summary);
+    root->ops->Release(root);
+    return rc;
+}
+
+}  // namespace
 
 uint32_t awd_is_awd_file(const char* path, uint32_t* isAwd) {
-    if (isAwd) *isAwd = 0;
-    if (!path) return TAV_STG_E_INVALIDPOINTER;
-    KeepErrno keep;
-    if (plat_readable(path) == 0) return 0;
-    return errno == TAV_ENOENT ? TAV_STG_E_FILENOTFOUND : TAV_STG_E_ACCESSDENIED;
+    uint32_t answer = 0;
+    uint32_t rc;
+    {
+        KeepErrno keep;
+        rc = path ? awd_test(path, &answer) : TAV_STG_E_INVALIDPOINTER;
+    }
+    if (isAwd) *isAwd = answer;
+    // A failure status is also left in errno.
+    if (rc) errno = int(rc);
+    return rc;
 }

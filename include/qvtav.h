@@ -150,6 +150,8 @@ extern "C" {
 /* Structured-storage status codes that pass through unchanged. */
 #define TAV_S_OK 0x00000000u
 #define TAV_S_FALSE 0x00000001u
+#define TAV_STG_S_CONVERTED 0x00030200u      /* a file was replaced by the new compound file */
+#define TAV_STG_E_INVALIDFUNCTION 0x80030001u
 #define TAV_STG_E_FILENOTFOUND 0x80030002u
 #define TAV_STG_E_PATHNOTFOUND 0x80030003u
 #define TAV_STG_E_ACCESSDENIED 0x80030005u
@@ -160,8 +162,12 @@ extern "C" {
 #define TAV_STG_E_READFAULT 0x8003001Eu
 #define TAV_STG_E_SHAREVIOLATION 0x80030020u
 #define TAV_STG_E_FILEALREADYEXISTS 0x80030050u
+#define TAV_STG_E_INVALIDPARAMETER 0x80030057u
+#define TAV_STG_E_MEDIUMFULL 0x80030070u
 #define TAV_STG_E_INVALIDNAME 0x800300FCu
 #define TAV_STG_E_INVALIDHEADER 0x800300FBu
+#define TAV_STG_E_INVALIDFLAG 0x800300FFu
+#define TAV_STG_E_DOCFILECORRUPT 0x80030109u
 
 /* ------------------------------------------------------------------ */
 /* Options (third argument of xtavopts); actions: 0 clear, 1 set/do    */

@@ -53,10 +53,11 @@ int32_t write_all(int fd, const void* buf, uint32_t count) {
     return int32_t(count);
 }
 
-// Takes the exclusive lock of a writer without waiting.
-bool lock_writer(int fd) {
+// Takes a lock on the whole file without waiting: the exclusive lock of a
+// writer (F_WRLCK) or the shared lock of a reader (F_RDLCK).
+bool lock_file(int fd, short type) {
     struct flock fl {};
-    fl.l_type = F_WRLCK;
+    fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = 0;
     fl.l_len = 0;
@@ -67,6 +68,8 @@ bool lock_writer(int fd) {
         return false;
     }
 }
+
+bool lock_writer(int fd) { return lock_file(fd, F_WRLCK); }
 
 // The directory part of path ("." when there is none), into buf.
 bool parent_of(const char* path, char* buf, size_t size) {
@@ -304,6 +307,40 @@ int plat_creat(const char* path, uint32_t attribute) {
     return fd;
 }
 
+int plat_open_shared(const char* path, bool write) {
+    int fd = plat_open(path, write ? kPlatReadWrite : kPlatRead);
+    if (fd < 0 || write) return fd;
+    if (!lock_file(fd, F_RDLCK)) {
+        int e = errno;
+        close(fd);
+        return fail(e);
+    }
+    return fd;
+}
+
+int plat_create_replace(const char* path) {
+    PlatFailure failure;
+    if (plat_fault_hit(PlatStep::Create, &failure)) return fail(injected_errno(failure));
+    int fd;
+    do fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return fail(errno);
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !lock_writer(fd)) {
+        int e = S_ISREG(st.st_mode) ? errno : EACCES;
+        close(fd);
+        return fail(e);
+    }
+    plat_step_done(PlatStep::Create);
+    if (plat_truncate(fd, 0) < 0) {
+        int e = errno;
+        close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
 int plat_close(int fd) {
     // Linux releases the descriptor even when close reports an error; it
     // must not be retried.
@@ -377,6 +414,30 @@ int32_t plat_write(int fd, const void* buf, uint32_t count) {
         return fail(injected_errno(failure));
     }
     if (write_all(fd, buf, count) < 0) return fail(errno);
+    plat_step_done(PlatStep::Write, count);
+    return int32_t(count);
+}
+
+int32_t plat_pwrite(int fd, const void* buf, uint32_t count, int64_t offset) {
+    if (count > uint32_t(INT32_MAX) || offset < 0) return fail(EINVAL);
+    PlatFailure failure;
+    uint32_t todo = count;
+    bool injected = plat_fault_hit(PlatStep::Write, &failure);
+    if (injected) {
+        if (failure != PlatFailure::Short) return fail(injected_errno(failure));
+        todo = count / 2;
+    }
+    uint32_t done = 0;
+    while (done < todo) {
+        ssize_t n = pwrite(fd, static_cast<const char*>(buf) + done, todo - done, offset + done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(errno);
+        }
+        if (n == 0) return fail(EIO);
+        done += uint32_t(n);
+    }
+    if (injected) return fail(injected_errno(failure));
     plat_step_done(PlatStep::Write, count);
     return int32_t(count);
 }

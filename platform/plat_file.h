@@ -29,12 +29,24 @@ int plat_open(const char* path, uint32_t mode);
 // opened read-write and locked like a writer.
 int plat_creat(const char* path, uint32_t attribute);
 int plat_close(int fd);
+// Opens an existing regular file for a compound-file engine, under a lock
+// on the whole file taken without waiting: with write access an exclusive
+// one, read-only a shared one (readers beside readers). 13 when a lock of
+// another open file description stands in the way.
+int plat_open_shared(const char* path, bool write);
+// Opens path read-write under the exclusive lock, creating it when it does
+// not exist, and cuts it to 0 bytes once the lock is held (an existing
+// file that another description holds is left as it is: 13).
+int plat_create_replace(const char* path);
 // Reads up to count bytes at the file position; bytes read, 0 at the end.
 int32_t plat_read(int fd, void* buf, uint32_t count);
 // Reads up to count bytes at offset, leaving the file position alone.
 int32_t plat_pread(int fd, void* buf, uint32_t count, int64_t offset);
 // Writes all count bytes; count or -1.
 int32_t plat_write(int fd, const void* buf, uint32_t count);
+// Writes all count bytes at offset, leaving the file position alone; count
+// or -1.
+int32_t plat_pwrite(int fd, const void* buf, uint32_t count, int64_t offset);
 // Copies n bytes from src at srcOffset to dst at dstOffset inside the
 // kernel (no file positions change). Bytes copied (fewer at the source's
 // end), -1 with errno on failure, or -2 when the kernel cannot copy between

@@ -98,7 +98,7 @@ TEST(ToolErrorText, EveryCodeOfThePublicHeaderHasAMessage) {
     EXPECT_GE(seen, 60);
     EXPECT_FALSE(error_known(3));
     EXPECT_EQ(error_meaning(3), "unknown error code");
-    EXPECT_FALSE(error_known(0x80030001u));
+    EXPECT_FALSE(error_known(0x80030004u));
 }
 
 TEST(ToolErrorText, ErrorLinesAndNumberTexts) {

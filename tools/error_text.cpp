@@ -74,6 +74,8 @@ constexpr Message kMessages[] = {
     {TAV_E_TRUNCATED, "header cut short or inconsistent with the file's size"},
     {TAV_E_FAIL, "the XIFF reader failed"},
     {TAV_S_FALSE, "storage: nothing more to enumerate"},
+    {TAV_STG_S_CONVERTED, "storage: an existing file was replaced"},
+    {TAV_STG_E_INVALIDFUNCTION, "storage: invalid function"},
     {TAV_STG_E_FILENOTFOUND, "storage: file not found"},
     {TAV_STG_E_PATHNOTFOUND, "storage: path not found"},
     {TAV_STG_E_ACCESSDENIED, "storage: access denied"},
@@ -86,6 +88,10 @@ constexpr Message kMessages[] = {
     {TAV_STG_E_FILEALREADYEXISTS, "storage: file already exists"},
     {TAV_STG_E_INVALIDNAME, "storage: invalid name"},
     {TAV_STG_E_INVALIDHEADER, "storage: not a compound file (invalid header)"},
+    {TAV_STG_E_INVALIDPARAMETER, "storage: invalid parameter"},
+    {TAV_STG_E_MEDIUMFULL, "storage: disk full"},
+    {TAV_STG_E_INVALIDFLAG, "storage: invalid access mode"},
+    {TAV_STG_E_DOCFILECORRUPT, "storage: compound file corrupt"},
 };
 
 }  // namespace

@@ -22,6 +22,7 @@ const char kUsage[] =
     "  delete FILE FIRST [LAST]                remove pages\n"
     "  move FILE PAGE --before TARGET          move a page before another\n"
     "  props FILE [--title T ...]              show or change the document properties\n"
+    "  storage [--json] FILE                   the tree of a compound (structured storage) file\n"
     "\n"
     "Options:\n"
     "  --server DIR   reach files through the remote-access library; DIR names\n"
@@ -39,6 +40,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"info", cmd_info},     {"dump", cmd_dump},   {"copy", cmd_copy},
     {"delete", cmd_delete}, {"move", cmd_move},   {"props", cmd_props},
+    {"storage", cmd_storage},
 };
 
 int print_version() {

@@ -1,0 +1,54 @@
+// Helpers of the storage engine tests: object references released at scope
+// end, whole streams in and out, and listings of a file's tree from the
+// engine and from olefile in one format ("path kind size hash", sorted).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/storage/stg_api.h"
+
+// Releases an engine object at scope end.
+template <class T>
+class StgRef {
+public:
+    StgRef() = default;
+    ~StgRef() { reset(); }
+    StgRef(const StgRef&) = delete;
+    StgRef& operator=(const StgRef&) = delete;
+    void reset() {
+        if (p_) p_->ops->Release(p_);
+        p_ = nullptr;
+    }
+    T** put() {
+        reset();
+        return &p_;
+    }
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    T* p_ = nullptr;
+};
+
+std::u16string wide(const std::string& utf8);
+std::string narrow(const char16_t* wide);
+
+uint32_t open_root(const std::string& path, uint32_t mode, StgRef<StgStorage>& out);
+uint32_t create_root(const std::string& path, StgRef<StgStorage>& out);
+// Creates (replacing) the stream name with content.
+uint32_t put_stream(StgStorage* parent, const std::string& name, const std::string& content);
+// The whole content of the stream name; "<error N>" when it cannot be read.
+std::string get_stream(StgStorage* parent, const std::string& name);
+uint32_t make_storage(StgStorage* parent, const std::string& name, StgRef<StgStorage>& out);
+
+// The listing of every element of the file, through the engine.
+std::string engine_listing(const std::string& path);
+// The same through olefile; with check, strict reading and tree faults
+// ("FAULT ..." lines) are added.
+std::string olefile_listing(const std::string& path, bool check = false);
+// FNV-1a 64 of the bytes, as the listings print it.
+std::string content_hash(const std::string& bytes);
+// Runs a shell command; its standard output, *status its exit status.
+std::string command_output(const std::string& command, int* status = nullptr);
