@@ -1,6 +1,9 @@
 # The two everyday commands:
 #   make demo   installs what is missing, builds, and runs the demo on sample files
 #   make test   installs what is missing, builds (normal and sanitizer builds), runs every test
+# and for fuzzing:
+#   make fuzz   builds the libFuzzer harnesses (clang, sanitizers) and runs each
+#               for FUZZ_SECONDS; findings go to build-fuzz/artifacts/
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= $(if $(CI),ON,OFF)
@@ -10,8 +13,14 @@ BUILD_TYPE ?= RelWithDebInfo
 DEB_PACKAGES = build-essential cmake ninja-build g++-multilib libgtest-dev libgmock-dev \
   libbenchmark-dev libtiff-dev libtiff-tools python3 python3-pil imagemagick netpbm \
   libjpeg-turbo-progs python3-olefile libgsf-bin libolecf-utils file
+# ... and those of the fuzz build (libFuzzer comes with clang's runtime).
+FUZZ_PACKAGES = build-essential cmake ninja-build clang-14 libclang-rt-14-dev
+FUZZ_CC ?= clang-14
+FUZZ_CXX ?= clang++-14
+FUZZ_SECONDS ?= 60
+FUZZ_HARNESSES = read append edit
 
-.PHONY: all deps build build-asan test demo clean
+.PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds
 
 all: build
 
@@ -42,5 +51,36 @@ demo: deps
 	$(MAKE) build
 	bash tools/demo.sh build/out
 
+fuzz-deps:
+	@bash tools/install_deps.sh $(FUZZ_PACKAGES)
+
+build-fuzz/build.ninja:
+	CC=$(FUZZ_CC) CXX=$(FUZZ_CXX) cmake -S . -B build-fuzz -G Ninja \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVTAV_FUZZ=ON -DQVTAV_WERROR=$(WERROR)
+
+build-fuzz: build-fuzz/build.ninja
+	cmake --build build-fuzz -j $(JOBS)
+
+# Each harness grows its own corpus in build-fuzz/corpus/ from the seeds in
+# fuzz/seeds/; an input that crashes, leaks, hangs (10 s) or allocates
+# absurdly is kept in build-fuzz/artifacts/ and fails the target.
+fuzz: fuzz-deps
+	$(MAKE) build-fuzz
+	@for h in $(FUZZ_HARNESSES); do \
+	  mkdir -p build-fuzz/corpus/$$h build-fuzz/artifacts || exit 1; \
+	  echo "fuzzing: $$h for $(FUZZ_SECONDS) s"; \
+	  build-fuzz/out/$${h}_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=10 -malloc_limit_mb=512 \
+	    -dict=fuzz/tiff.dict -artifact_prefix=build-fuzz/artifacts/$$h- -print_final_stats=1 \
+	    build-fuzz/corpus/$$h fuzz/seeds 2>build-fuzz/$$h.log || \
+	    { tail -n 60 build-fuzz/$$h.log; exit 1; }; \
+	  grep -h -e "^stat::number_of_executed_units" -e "^#.*DONE" build-fuzz/$$h.log; \
+	done
+
+# Writes the seed corpus afresh (the seeds are committed).
+fuzz-seeds: fuzz-deps
+	$(MAKE) build-fuzz
+	mkdir -p fuzz/seeds && rm -f fuzz/seeds/*
+	build-fuzz/out/make_seeds fuzz/seeds
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz
