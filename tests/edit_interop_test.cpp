@@ -90,7 +90,7 @@ void check_delete(const TempDir& d, const std::string& src, int del) {
 }  // namespace
 
 TEST(EditInterop, FilesOfOtherProgramsKeepTheirPages) {
-    if (!have_program("convert") || !have_program("tiffcp")) GTEST_SKIP() << "convert/tiffcp missing";
+    if (oracle_missing("convert") || oracle_missing("tiffcp")) GTEST_SKIP() << "convert/tiffcp missing";
 #ifdef QVTAV_HAVE_LIBTIFF
     TIFFSetWarningHandler(nullptr);
 #endif
@@ -119,7 +119,7 @@ TEST(EditInterop, FilesOfOtherProgramsKeepTheirPages) {
 // quantisation table inside it; on page 3 the block holds only the header,
 // and the strip and a table lie elsewhere. Page 1 is deleted so all moves.
 TEST(EditInterop, OldStyleJpegBlocksMoveWithTheirStripsAndTables) {
-    if (!have_program("convert")) GTEST_SKIP() << "convert missing";
+    if (oracle_missing("convert")) GTEST_SKIP() << "convert missing";
     TempDir d;
     ASSERT_EQ(run_command("convert -size 16x16 gradient:white-black -colorspace Gray -quality 90 '" + d.file("q.jpg") + "'"), 0);
     const auto jpeg = read_file(d.file("q.jpg"));

@@ -1,5 +1,6 @@
 #include "test_util.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,6 +55,26 @@ int run_command(const std::string& cmd) {
 
 bool have_program(const std::string& name) {
     return run_command("command -v " + name + " >/dev/null 2>&1") == 0;
+}
+
+namespace {
+
+bool missing(bool present, const std::string& what) {
+    if (present) return false;
+#ifdef QVTAV_REQUIRE_ORACLES
+    ADD_FAILURE() << what << " is missing, and this build requires every oracle";
+#else
+    (void)what;
+#endif
+    return true;
+}
+
+}  // namespace
+
+bool oracle_missing(const std::string& program) { return missing(have_program(program), program); }
+
+bool pillow_missing() {
+    return missing(run_command("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0, "Pillow");
 }
 
 PathBuf::PathBuf(const std::string& p) {

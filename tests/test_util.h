@@ -27,8 +27,14 @@ std::vector<uint8_t> read_file(const std::string& path);
 bool file_exists(const std::string& path);
 // Runs a shell command; returns its exit status (-1 when it could not run).
 int run_command(const std::string& cmd);
-// True when a program is on PATH (tests that need an oracle skip without it).
+// True when a program is on PATH.
 bool have_program(const std::string& name);
+// Oracles are the independent tools a test checks the library against
+// (libtiff's programs, ImageMagick, Pillow). A test skips without its
+// oracle, except where oracles are required (CI): there the missing oracle
+// is a failure of the test. True when the oracle is missing.
+bool oracle_missing(const std::string& program);
+bool pillow_missing();
 // A mutable path buffer for the exports that take char*.
 struct PathBuf {
     char s[TAV_PATH_SIZE];
