@@ -26,8 +26,6 @@
 
 namespace {
 
-constexpr uint32_t kPropertyTextOffset = 24;  // header 8, "TEXO TIFF " 10, version 2, length 4
-
 // The read handle of the edited document; closed when it goes out of scope
 // unless closed on purpose.
 class DocHandle {
