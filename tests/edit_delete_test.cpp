@@ -8,6 +8,7 @@
 #include "edit_tiff_util.h"
 #include "qvtav.h"
 #include "test_util.h"
+#include "tiff_builder.h"
 
 using namespace edit_test;
 
@@ -193,6 +194,56 @@ TEST(EditProps, FileWithoutBlockGainsOneAndEveryOffsetMoves) {
         EXPECT_EQ(r.strips(c[i]), before.strips(old[i]));
     }
     expect_table(r, c);
+}
+
+// Byte counts that claim up to 2^31 bytes in a file of a few hundred: the
+// copy cuts each strip to the end of the file and places only the bytes it
+// copies, whether properties are replaced or a page is deleted.
+TEST(EditHostile, ClaimedStripBytesAreCutToTheEndOfTheFile) {
+    TiffBuilder b;
+    uint32_t s1 = b.add_data(std::vector<uint8_t>(16, 0x11)), s2 = b.add_data(std::vector<uint8_t>(16, 0x22));
+    uint32_t s3 = b.add_data(std::vector<uint8_t>(16, 0x33)), s4 = b.add_data(std::vector<uint8_t>(16, 0x44));
+    b.add_ifd().shorts(256, {16}).shorts(257, {8}).longs(273, {s1}).longs(279, {0x7FFFFFF0});
+    b.add_ifd().shorts(256, {16}).shorts(257, {8}).shorts(278, {4}).longs(273, {s2, s3}).longs(279, {16, 1u << 30});
+    b.add_ifd().shorts(256, {16}).shorts(257, {8}).longs(273, {s4}).longs(279, {16});
+    const std::vector<uint8_t> original = b.build();
+    const uint32_t toEnd1 = uint32_t(original.size() - s1), toEnd3 = uint32_t(original.size() - s3);
+    for (bool deleting : {false, true}) {
+        TempDir d;
+        std::string path = d.file("doc.tif");
+        write_file(path, original);
+        ASSERT_EQ(deleting ? delete_pages(path, 3, 3) : put_props(path, "T"), 0) << errno;
+        Reader r(read_file(path));
+        EXPECT_LT(r.bytes.size(), 2 * original.size() + 1024) << deleting;
+        auto c = r.chain();
+        ASSERT_EQ(c.size(), deleting ? 2u : 3u);
+        EXPECT_EQ(r.array(*c[0].find(279)), std::vector<uint32_t>{toEnd1});
+        EXPECT_EQ(r.strips(c[0]), std::vector<uint8_t>(original.begin() + s1, original.end()));
+        EXPECT_EQ(r.array(*c[1].find(279)), (std::vector<uint32_t>{16, toEnd3}));
+        std::vector<uint8_t> page2(16, 0x22);
+        page2.insert(page2.end(), original.begin() + s3, original.end());
+        EXPECT_EQ(r.strips(c[1]), page2);
+        EXPECT_EQ(files_in(d), 1u);
+    }
+}
+
+// Any other value that runs past the end of the file cannot be copied: the
+// edit is refused with 292 and the file stays as it was.
+TEST(EditHostile, ValueBeyondTheEndRefusesTheCopy) {
+    TiffBuilder b;
+    uint32_t s = b.add_data(std::vector<uint8_t>(16, 0x11));
+    b.add_ifd().shorts(256, {16}).shorts(257, {8}).longs(273, {s}).longs(279, {16}).raw(270, 2, 100000, s);
+    b.add_ifd().shorts(256, {16}).shorts(257, {8}).longs(273, {s}).longs(279, {16});
+    TempDir d;
+    std::string path = d.file("doc.tif");
+    write_file(path, b.build());
+    const auto before = read_file(path);
+    EXPECT_EQ(put_props(path, "T"), -1);
+    EXPECT_EQ(errno, TAV_E_OFFSET);
+    EXPECT_EQ(delete_pages(path, 2, 2), -1);
+    EXPECT_EQ(errno, TAV_E_OFFSET);
+    EXPECT_EQ(read_file(path), before);
+    EXPECT_EQ(files_in(d), 1u);
 }
 
 namespace {

@@ -30,6 +30,10 @@
 //   JPEG header and the strip move together.
 // - A first directory that would grow to 55 entries with the table entry is
 //   refused (297): such a directory could not be read back.
+// - A strip or a JPEGInterchangeFormat block that reaches beyond the end of
+//   the source is cut to it, its byte count with it: the copy places exactly
+//   the bytes it copies, never what a count merely claims. Any other value
+//   that runs past the end cannot be copied whole; the copy is refused (292).
 #include <cerrno>
 #include <cstring>
 
@@ -139,21 +143,39 @@ int read_source(FctEntry* e, uint32_t pos, void* buf, uint32_t n) {
     return 0;
 }
 
-// Copies n bytes of the source at src to the output end, then advances the
-// end by n and aligns it to 4. Bytes the source does not have (a value that
-// runs past its end) are left as a gap.
-int copy_value(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos) {
+// Bytes of n at src that the source holds: a count may claim more than the
+// file has.
+uint32_t bytes_held(const FctEntry* e, uint64_t src, uint64_t n) {
+    uint64_t have = src < e->origSize ? e->origSize - src : 0;
+    return uint32_t(n < have ? n : have);
+}
+
+// Copies the bytes of n at src that the source holds to the output end and
+// advances the end past them, aligned to 4: the copy places exactly the bytes
+// it copies. *placed gets their number.
+int copy_held(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos, uint32_t* placed) {
     uint64_t at = s.end;
-    if (at + n > kMaxFilePos) {
+    uint32_t have = bytes_held(s.e, src, n);
+    if (at + have > kMaxFilePos) {
         errno = TAV_E_SEEK;
         return -1;
     }
-    uint64_t have = src < s.e->origSize ? s.e->origSize - src : 0;
-    if (n < have) have = n;
     if (have && s.copy(src, at, have) < 0) return -1;
     *newPos = uint32_t(at);
-    s.end = align4(at + n);
+    *placed = have;
+    s.end = align4(at + have);
     return 0;
+}
+
+// Copies a value of n bytes at src to the output end. A value that runs past
+// the end of the source cannot be copied whole: 292.
+int copy_value(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos) {
+    if (bytes_held(s.e, src, n) != n) {
+        errno = TAV_E_OFFSET;
+        return -1;
+    }
+    uint32_t placed = 0;
+    return copy_held(s, src, n, newPos, &placed);
 }
 
 // Size in bytes of one JPEG table at a source offset: 64 for a quantisation
@@ -305,11 +327,12 @@ int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKe
             jpeg.entry = int(n);
             jpeg.oldPos = d.value + base;
         } else if (d.tag == kTagJpegInterchangeLength) {
+            // A JPEG block, like a strip, is cut to the end of the source.
             if (jpeg.entry >= 0 && !jpeg.copied) {
-                jpeg.length = d.value;
-                if (copy_value(s, jpeg.oldPos, jpeg.length, &jpeg.newPos) < 0) return -1;
+                if (copy_held(s, jpeg.oldPos, d.value, &jpeg.newPos, &jpeg.length) < 0) return -1;
                 jpeg.copied = true;
                 dir.entries[jpeg.entry].value = jpeg.newPos;
+                d.value = jpeg.length;
             }
         } else if (d.tag >= kTagJpegQTables && d.tag <= kTagJpegACTables && d.type == kTiffLong &&
                    d.count <= kMaxJpegTables) {
@@ -353,24 +376,25 @@ int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKe
     MemBlock<uint32_t> newOffsets(strips ? strips : 1, 4);
     MemBlock<uint32_t> byteCounts(strips ? strips : 1, 4);
     if (!newOffsets || !byteCounts) return -1;
+    // A strip that reaches beyond the end of the source is cut to it.
     for (uint32_t k = 0; k < strips; ++k) {
         uint64_t off = uint64_t(strip_list_get(offsets.list, k)) + base;
         uint32_t cnt = strip_list_get(counts.list, k);
-        byteCounts[k] = cnt;
         if (strips == 1 && jpeg.inside(off, cnt)) {
             newOffsets[k] = jpeg.newPos + uint32_t(off - jpeg.oldPos);
+            byteCounts[k] = cnt;
             continue;
         }
         uint64_t at = s.end;
-        if (at + cnt > kMaxFilePos) {
+        uint32_t have = bytes_held(e, off, cnt);
+        if (at + have > kMaxFilePos) {
             errno = TAV_E_SEEK;
             return -1;
         }
-        uint64_t have = off < e->origSize ? e->origSize - off : 0;
-        if (cnt < have) have = cnt;
         if (have && s.copy(off, at, have) < 0) return -1;
         newOffsets[k] = uint32_t(at);
-        s.end = at + cnt;  // strips follow each other without padding
+        byteCounts[k] = have;
+        s.end = at + have;  // strips follow each other without padding
     }
 
     TiffDirEntry& countsDir = dir.entries[countsEntry];
