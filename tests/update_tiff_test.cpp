@@ -1,8 +1,11 @@
 // Appending pages to existing TIFF files: files with our page offset table,
 // plain IFD chains written by other programs, and page index files, which
-// are converted in place. An abort gives back the original bytes.
+// are converted in place. An abort gives back the original bytes. Pages
+// moved and appended in one session keep the order asked for.
+#include <algorithm>
 #include <cstring>
 
+#include "edit_tiff_util.h"
 #include "tiff_builder.h"
 #include "write_test_util.h"
 
@@ -150,6 +153,97 @@ TEST_F(UpdateTiff, PageIndexFileIsConvertedInPlace) {
     append(path, 2, 1, false);
     EXPECT_EQ(3u, File(path).chain().size());
     EXPECT_EQ(3u, page_count(path));
+}
+
+// The first bytes of every page, read through the library, are the ones
+// expected, in order.
+void expect_pages(const std::string& path, const std::vector<std::vector<uint8_t>>& want) {
+    PathBuf p(path);
+    uint32_t type = 0, pages = 0, err = 0;
+    int32_t h = xtavopen(nullptr, p, TAV_OPEN_READ, &type, &pages, &err);
+    ASSERT_GT(h, 0) << err;
+    EXPECT_EQ(want.size(), pages);
+    for (uint32_t i = 0; i < pages && i < want.size(); ++i) {
+        PageInfo info{};
+        PageSizes sizes{};
+        ASSERT_EQ(0, xtavgeti(&h, uint16_t(i + 1), &info, &sizes, &err)) << i << " " << err;
+        std::vector<uint8_t> got(want[i].size());
+        uint32_t remaining = 0;
+        EXPECT_EQ(int32_t(got.size()), xtavread(&h, got.data(), 0, uint32_t(got.size()), &remaining, uint16_t(i + 1), &err));
+        EXPECT_TRUE(got == want[i]) << "page " << i + 1;
+    }
+    xtavclose(&h, &err);
+}
+
+// A page offset table, wherever a directory of the chain carries a valid
+// one, lists the chain's directories.
+void expect_table_matches_chain(const File& f) {
+    const auto chain = f.chain();
+    for (uint32_t ifd : chain) {
+        const wt::Entry t = f.at(ifd, 32934);
+        if (t.tag == 0 || t.count == 0 || f.u32(t.value + 12) != f.bytes.size()) continue;
+        ASSERT_EQ(chain.size(), f.u32(t.value + 8));
+        for (uint32_t i = 0; i < chain.size(); ++i) EXPECT_EQ(chain[i], f.u32(t.value + 16 + 4 * i)) << i;
+    }
+}
+
+// Two moves and an appended page in one session, in every order, on a file
+// the library wrote (with a page offset table) and on plain chains in both
+// byte orders: the pages end up in the order the calls asked for, in the
+// chain, in the table when there is one, and for libtiff.
+TEST_F(UpdateTiff, MovesAndAppendsComposeInAnyOrder) {
+    enum Step { kMoveThirdFirst, kMoveLastSecond, kAppend };
+    const std::vector<std::vector<Step>> orders = {{kMoveThirdFirst, kAppend, kMoveLastSecond},
+                                                   {kAppend, kMoveThirdFirst, kMoveLastSecond},
+                                                   {kMoveThirdFirst, kMoveLastSecond, kAppend}};
+    for (int kind = 0; kind < 3; ++kind) {
+        for (const auto& order : orders) {
+            SCOPED_TRACE("file kind " + std::to_string(kind) + ", order " + std::to_string(&order - &orders[0]));
+            std::string path = dir.file("moves.tif");
+            std::remove(path.c_str());
+            std::vector<std::vector<uint8_t>> pages;  // contents, in page order
+            if (kind == 0) {
+                int32_t h = wt::create(path);
+                for (uint16_t p = 1; p <= 3; ++p) {
+                    PageInfo info = wt::bilevel(32, 1);
+                    pages.push_back(wt::pattern(4, p));
+                    ASSERT_EQ(0u, wt::put_page(h, p, info, pages.back()));
+                }
+                wt::close(h);
+            } else {
+                auto numbered = edit_test::numbered_pages(3, 1, 4);
+                for (const auto& pg : numbered) pages.push_back(pg.strips[0]);
+                write_file(path, edit_test::build_tiff(numbered, kind == 2, 0, false));
+            }
+            uint32_t count = 0, err = 0;
+            int32_t h = wt::open_update(path, &count);
+            ASSERT_EQ(3u, count);
+            for (Step step : order) {
+                if (step == kAppend) {
+                    PageInfo info = wt::bilevel(24, 3);
+                    pages.push_back(wt::pattern(9, 50));
+                    ASSERT_EQ(0u, wt::put_page(h, uint16_t(pages.size()), info, pages.back()));
+                    continue;
+                }
+                TavPageMove move{step == kMoveThirdFirst ? 1u : 2u,
+                                 step == kMoveThirdFirst ? 3u : uint32_t(pages.size())};
+                ASSERT_EQ(0, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err)) << err;
+                auto first = pages.begin() + (move.targetPage - 1), moved = pages.begin() + (move.movedPage - 1);
+                std::rotate(first, moved, moved + 1);
+            }
+            ASSERT_EQ(0, xtavclose(&h, &err)) << err;
+
+            expect_pages(path, pages);
+            File f(path);
+            EXPECT_EQ(pages.size(), f.chain().size());
+            expect_table_matches_chain(f);
+#ifdef QVTAV_HAVE_LIBTIFF
+            auto lt = wt::libtiff_read(path);
+            ASSERT_EQ(pages.size(), lt.size());
+            for (size_t i = 0; i < lt.size(); ++i) EXPECT_TRUE(lt[i].strips.at(0) == pages[i]) << i;
+#endif
+        }
+    }
 }
 
 }  // namespace

@@ -47,9 +47,8 @@ struct PageIndexCache {
 // closeFlags bit: the final directory step has been done already.
 constexpr uint8_t kCloseDirectoryDone = 0x01;
 
-// Values of updateMode.
-constexpr uint32_t kUpdateAppend = 1;  // opened for update: pages are appended
-constexpr uint32_t kUpdateMoved = 2;   // a page was moved: new pages are not linked in
+// Value of updateMode for a file opened for update.
+constexpr uint32_t kUpdateAppend = 1;
 
 struct TiffState {
     // ---- shared with the options call ----

@@ -200,7 +200,7 @@ int tiff_finish_dir(FctEntry* e, int newPage) {
     uint8_t image[kIfdReadSize];
     uint32_t bytes = tiff_encode_dir(*d, order, image);
     if (tiff_pwrite(int(e->fd), ts.firstIfdOffset, image, bytes) < 0) return -1;
-    if (ts.updateMode != kUpdateMoved && link_previous(e) < 0) return -1;
+    if (link_previous(e) < 0) return -1;
     // The page enters the table before the directory counts as done, so a
     // failure here leaves it pending and a retry inserts it.
     if (firstOfPage && tiff_table_insert(e, e->curPage, ts.firstIfdOffset) < 0) return -1;

@@ -1,16 +1,18 @@
 // Option 22: moving one page of a TIFF file open for update to an earlier
 // place. Nothing is copied: the page's directory is unlinked from the chain
-// and linked in again before the target page, and the page offset table is
-// updated to the same order.
+// and linked in again before the target page. The page order of the session
+// (the page offset table work file) follows, and so does the file's page
+// offset table when it has one, so that moves and appended pages compose in
+// any order, in files with a table and without.
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "fileio/byteorder.h"
 #include "fileio/fio.h"
 #include "fileio/keep_errno.h"
-#include "fileio/mem.h"
 #include "tiff/tiff.h"
 #include "tiff/write/tiff_writer.h"
 
@@ -65,11 +67,6 @@ int apply_patches(FctEntry* e, std::span<const Patch> patches) {
     return 0;
 }
 
-// Position of the page offset table's entry for page i (from 0).
-uint32_t table_slot(const FctEntry* e, uint32_t i) {
-    return tiff_of(e).pageTableOffset + kPageTableHeader + 4 * i;
-}
-
 // The next-IFD field of the directory at ifd.
 int link_of(FctEntry* e, uint32_t ifd, uint32_t* link) {
     uint8_t b[2];
@@ -79,66 +76,93 @@ int link_of(FctEntry* e, uint32_t ifd, uint32_t* link) {
     return 0;
 }
 
+// Entries to .. from of a page table (16 header bytes, then 4 bytes a page)
+// as they are, and as they become when the entry at `from` moves to `to`.
+struct TableSpan {
+    uint32_t at = 0;  // position of entry `to`
+    std::vector<uint8_t> before, after;
+};
+
+int table_span(int fd, uint32_t table, uint32_t to, uint32_t from, std::span<const uint8_t, 4> moved,
+               TableSpan* out) {
+    uint32_t bytes = 4 * (from - to + 1);
+    out->at = table + kPageTableHeader + 4 * to;
+    out->before.resize(bytes);
+    if (tiff_pread(fd, out->at, out->before.data(), bytes) < 0) return -1;
+    out->after.assign(moved.begin(), moved.end());
+    out->after.insert(out->after.end(), out->before.begin(), out->before.end() - 4);
+    return 0;
+}
+
+// Where page i (from 0) stands once page `from` has moved before page `to`.
+uint32_t index_after_move(uint32_t i, uint32_t to, uint32_t from) {
+    if (i == from) return to;
+    return (i >= to && i < from) ? i + 1 : i;
+}
+
 }  // namespace
 
 int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
     TiffState& ts = tiff_of(e);
-    if (to < 1 || to >= from || from > e->pageCount) return fail(TAV_E_PAGE);
+    // The page being written counts: it may be the one moved.
+    const bool pendingPage = ts.dirPending && !(e->editFlags & kEditPageUnderWay);
+    if (to < 1 || to >= from || from > e->pageCount + (pendingPage ? 1u : 0u)) return fail(TAV_E_PAGE);
     if (!e->can_write()) return fail(TAV_EACCES);
+    if (!ts.temp2Open) return fail(TAV_E_WORKFILE);
 
-    if (to - 1 <= ts.tableIfdIndex) ts.tableFromChain = 1;
-    ts.updateMode = kUpdateMoved;  // later pages are not linked to their predecessor
-
-    // The pending directory is finished and the table written, so that the
-    // file's chain and table hold every page.
+    // The pending directory is finished, so that the chain and the work file
+    // hold every page; a table the file needs for its new pages is written,
+    // so that reading in this session finds them.
     if (!(ts.closeFlags & kCloseDirectoryDone)) {
         e->editFlags |= kEditPageComplete;
         if (tiff_finish_dir(e, 1) < 0) return -1;
         ts.closeFlags |= kCloseDirectoryDone;
     }
     if (ts.rewriteNeeded && tiff_write_table(e) < 0) return -1;
-    if (ts.pageTableOffset == 0) return fail(TAV_E_NOT_SUPPORTED);
+    const uint32_t t = to - 1, f = from - 1;  // from 0
 
     // M: the moved directory, N: its successor, T: the target's directory.
-    uint32_t m = 0, t = 0, n = 0, linkM = 0, linkToTarget = 4, linkToM = 0;
-    if (read_u32(e, table_slot(e, from - 1), &m) < 0) return -1;
-    if (read_u32(e, table_slot(e, to - 1), &t) < 0) return -1;
+    uint32_t m = 0, target = 0, n = 0, linkM = 0, linkToTarget = 4, linkToM = 0;
+    if (tiff_work_entry(e, f, &m) < 0 || tiff_work_entry(e, t, &target) < 0) return -1;
     if (link_of(e, m, &linkM) < 0 || read_u32(e, linkM, &n) < 0) return -1;
-    if (to > 1) {
+    if (t > 0) {
         uint32_t before = 0;
-        if (read_u32(e, table_slot(e, to - 2), &before) < 0 || link_of(e, before, &linkToTarget) < 0)
-            return -1;
+        if (tiff_work_entry(e, t - 1, &before) < 0 || link_of(e, before, &linkToTarget) < 0) return -1;
     }
     uint32_t prev = 0;
-    if (read_u32(e, table_slot(e, from - 2), &prev) < 0 || link_of(e, prev, &linkToM) < 0)
-        return -1;
+    if (tiff_work_entry(e, f - 1, &prev) < 0 || link_of(e, prev, &linkToM) < 0) return -1;
 
-    // Table: M at the target's place, the entries behind it move up by one.
-    // `before` holds the entries to-1 .. from-1 as they are, `after` the same
-    // places as they become.
-    uint32_t span = from - to + 1;
-    std::array<uint8_t, 2 * 64 * 4> small;
-    uint8_t* before = small.data();
-    MemBlock<uint8_t> big;
-    if (span > 64) {
-        big.reset(static_cast<uint8_t*>(mem_calloc(span, 2 * 4)));
-        if (!big) return -1;
-        before = big.get();
-    }
-    uint8_t* after = before + 4 * span;
-    if (read_at(e, table_slot(e, to - 1), before, 4 * span) < 0) return -1;
-    std::array<uint8_t, 4> mBytes = file_u32(e, m);
-    std::memcpy(after, mBytes.data(), 4);
-    std::memcpy(after + 4, before, 4 * (span - 1));
-
-    // Chain: ... -> M -> T -> ... -> page from-2 -> N.
-    std::array<uint8_t, 4> tBytes = file_u32(e, t), nBytes = file_u32(e, n);
-    const Patch patches[] = {
+    // The work file takes the new order first; then the chain: ... -> M ->
+    // T -> ... -> page from-2 -> N, and the file's table, when it has one.
+    // A failure gives back what was written (the work file too).
+    std::array<uint8_t, 4> mBytes = file_u32(e, m), tBytes = file_u32(e, target), nBytes = file_u32(e, n);
+    std::vector<Patch> patches = {
         {linkToTarget, mBytes.data(), tBytes.data(), 4},
         {linkM, tBytes.data(), nBytes.data(), 4},
         {linkToM, nBytes.data(), mBytes.data(), 4},
-        {table_slot(e, to - 1), after, before, 4 * span},
     };
-    if (apply_patches(e, patches) < 0) return -1;
+    TableSpan table, work;
+    if (ts.pageTableOffset) {
+        if (table_span(int(e->fd), ts.pageTableOffset, t, f, mBytes, &table) < 0) return -1;
+        patches.push_back({table.at, table.after.data(), table.before.data(), uint32_t(table.after.size())});
+    }
+    std::array<uint8_t, 4> mHost;
+    std::memcpy(mHost.data(), &m, 4);
+    if (table_span(ts.temp2Desc, 0, t, f, mHost, &work) < 0) return -1;
+    const uint32_t workBytes = uint32_t(work.after.size());
+    if (tiff_pwrite(ts.temp2Desc, work.at, work.after.data(), workBytes) < 0 || apply_patches(e, patches) < 0) {
+        KeepErrno keep;
+        tiff_pwrite(ts.temp2Desc, work.at, work.before.data(), workBytes);
+        return -1;
+    }
+
+    // Pages counted by index follow their directories. The chain's links
+    // changed: the reader's memo of it is void, and the next page appended
+    // finds its predecessor through the work file.
+    ts.tableIfdIndex = index_after_move(ts.tableIfdIndex, t, f);
+    if (ts.firstNewPage != kNoPage) ts.firstNewPage = index_after_move(ts.firstNewPage, t, f);
+    if (t == 0) ts.realFirstIfd = m;
+    ts.ifdMemoCount = 0;
+    ts.chainLinkPos = 0;
     return 0;
 }
