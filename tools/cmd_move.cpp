@@ -1,18 +1,10 @@
-// qvtav move: puts a page before another one. The library moves pages in
-// place only in TIFF files that carry a page offset table; any other TIFF
-// file is first rebuilt: every page is copied into a new file in the same
-// directory (the library's writer gives it a table), which then replaces
-// the original.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
+// qvtav move: puts a page before another one, in place: the library
+// relinks the page's directory and updates the page offset table, if the
+// file has one.
 #include <iostream>
 
 #include "cli_args.h"
 #include "commands.h"
-#include "page_copier.h"
 #include "page_range.h"
 #include "tool_error.h"
 
@@ -22,9 +14,7 @@ namespace {
 const char kHelp[] =
     "usage: qvtav move FILE PAGE --before TARGET\n"
     "\n"
-    "Moves page PAGE of FILE so that it stands before page TARGET. A TIFF\n"
-    "file without a page offset table is rebuilt first (all pages copied into\n"
-    "a new file that replaces it); the tool says when it does so.\n";
+    "Moves page PAGE of FILE so that it stands before page TARGET, in place.\n";
 
 // Asks the library to move one page before another: 0 or the library's code.
 uint32_t library_move(Document& doc, uint32_t moved, uint32_t target) {
@@ -43,61 +33,6 @@ std::vector<TavPageMove> plan_moves(uint32_t moved, uint32_t target) {
         for (uint32_t k = moved + 1; k < target; ++k) steps.push_back(TavPageMove{k - 1, k});
     }
     return steps;
-}
-
-std::string directory_of(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string name_of(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Replaces path by the work file.
-void replace_file(const Location& where, const std::string& path, const std::string& work) {
-    if (where.remote()) {
-        FileLocation target = where.record(path);
-        FileLocation source = where.record(work);
-        PathBuffer t(path), s(work);
-        uint32_t err = 0;
-        // The library leaves the error cell at 0 and reports in errno.
-        errno = 0;
-        if (xifsreplace(&target, t.get(), &source, s.get(), &err) < 0)
-            throw ToolError(path, "cannot replace it by the rebuilt copy " + work,
-                            static_cast<uint32_t>(errno));
-        return;
-    }
-    struct stat st;
-    bool haveMode = stat(path.c_str(), &st) == 0;
-    if (std::rename(work.c_str(), path.c_str()) != 0) {
-        uint32_t code = static_cast<uint32_t>(errno);
-        unlink(work.c_str());
-        throw ToolError(path, "cannot replace it by the rebuilt copy", code);
-    }
-    if (haveMode) chmod(path.c_str(), st.st_mode & 07777);
-}
-
-// Copies every page of path into a new file beside it, which then takes
-// its place.
-void rebuild(const Location& where, const std::string& path) {
-    CopyRequest req;
-    req.sources.push_back(SourcePages{path, {}});
-    for (int attempt = 0;; ++attempt) {
-        req.destination = directory_of(path) + "." + name_of(path) + ".qvtav-" +
-                          std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tif";
-        try {
-            copy_pages(where, req);
-            break;
-        } catch (const ToolError& e) {
-            // A name that is taken: try the next one.
-            if (e.has_code() && e.code() == TAV_EEXIST && e.file() == req.destination && attempt < 50)
-                continue;
-            throw;
-        }
-    }
-    replace_file(where, path, req.destination);
 }
 
 }  // namespace
@@ -134,24 +69,8 @@ int cmd_move(const Location& where, const Args& args) {
         return kExitOk;
     }
 
-    uint32_t code = library_move(doc, steps[0].movedPage, steps[0].targetPage);
-    // Failures a rebuild cannot cure.
-    if (code == TAV_E_OPTION || code == TAV_EACCES || code == TAV_ENOMEM || code == TAV_EBADF ||
-        code == TAV_E_PAGE)
-        throw ToolError(path, "cannot move page " + std::to_string(*moved), code);
-    if (code != 0) {
-        // Without a page offset table the library refuses (293) and leaves
-        // the file as it was: rebuild the file, then move again.
-        doc.close();
-        std::cout << path << ": no page offset table; rebuilding the file (every page copied into a new file)"
-                  << std::endl;
-        rebuild(where, path);
-        doc.open(TAV_OPEN_READWRITE | TAV_OPEN_UPDATE);
-        code = library_move(doc, steps[0].movedPage, steps[0].targetPage);
-        if (code != 0) throw ToolError(path, "cannot move page " + std::to_string(*moved), code);
-    }
-    for (size_t i = 1; i < steps.size(); ++i) {
-        code = library_move(doc, steps[i].movedPage, steps[i].targetPage);
+    for (const TavPageMove& step : steps) {
+        uint32_t code = library_move(doc, step.movedPage, step.targetPage);
         if (code != 0) throw ToolError(path, "cannot move page " + std::to_string(*moved), code);
     }
     doc.close();
