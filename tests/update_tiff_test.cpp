@@ -246,4 +246,23 @@ TEST_F(UpdateTiff, MovesAndAppendsComposeInAnyOrder) {
     }
 }
 
+// A first directory with an empty page index (tag 32935, value 0) is a file
+// of one page, whatever its next-IFD field holds. Appending turns the index
+// tag into the table tag, so the new page is counted; an abort leaves a
+// readable file of one page.
+TEST_F(UpdateTiff, EmptyPageIndexFileGainsPages) {
+    TiffBuilder b;
+    uint32_t s = b.add_data(wt::pattern(4, 1));
+    auto& d = b.add_ifd().shorts(256, {16}).shorts(257, {2}).longs(273, {s}).longs(279, {4}).longs(32935, {0});
+    d.hasNextOverride = true;
+    d.nextOverride = 0x07000000;
+    std::string path = dir.file("empty_index.tif");
+    for (bool abort : {true, false}) {
+        write_file(path, b.build());
+        append(path, 1, 1, abort);
+        EXPECT_EQ(abort ? 1u : 2u, page_count(path));
+    }
+    expect_pages(path, {wt::pattern(4, 1), wt::pattern(9, 1000)});
+}
+
 }  // namespace

@@ -187,6 +187,35 @@ int64_t tiff_rebase_dir(FctEntry* e, TiffDir* dir, uint32_t ifd, uint32_t base, 
     return append_aligned(fd, image, n);
 }
 
+// An empty page index (tag 32935 with value 0) stands for a file of one
+// page. Before pages are appended it becomes what the writer makes of a
+// first page: the table tag (no table yet) in a directory that ends the
+// chain, which the appended pages then extend. Readers would otherwise keep
+// seeing the empty index, and one page.
+int convert_empty_index(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
+    int fd = int(e->fd);
+    uint16_t order = tiff_order(e);
+    TiffDir first;
+    if (tiff_read_raw_dir(fd, ts.firstIfdOffset, order, e->origSize, &first) < 0) return -1;
+    int slot = -1;
+    for (int i = 0; i < first.entryCount; ++i)
+        if (first.entries[i].tag == kTagPageIndex) slot = i;
+    if (slot < 0) {
+        errno = TAV_E_INDEX_KIND;
+        return -1;
+    }
+    uint8_t tag[2], end[4];
+    tiff_put16(tag, kTagPageTable, order);
+    tiff_put32(end, 0, order);
+    if (tiff_pwrite(fd, ts.firstIfdOffset + 2 + 12 * uint32_t(slot), tag, 2) < 0 ||
+        tiff_pwrite(fd, ts.firstIfdOffset + 2 + 12 * uint32_t(first.entryCount), end, 4) < 0)
+        return -1;
+    ts.privateTagSlot = uint32_t(slot);
+    ts.tableIfdIndex = 0;
+    return 0;
+}
+
 }  // namespace
 
 int tiff_table_copy(FctEntry* e, int newFile) {
@@ -350,6 +379,9 @@ int tiff_prepare_update(FctEntry* e) {
     int rc;
     if (ts.pageIndexOffset != 0) {
         rc = tiff_convert_index(e);
+        if (rc == 0) rc = tiff_table_copy(e, 0);
+    } else if (ts.indexCache) {
+        rc = convert_empty_index(e);
         if (rc == 0) rc = tiff_table_copy(e, 0);
     } else if (ts.pageTableOffset != 0) {
         rc = tiff_table_copy(e, 0);
