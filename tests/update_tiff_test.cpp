@@ -265,4 +265,30 @@ TEST_F(UpdateTiff, EmptyPageIndexFileGainsPages) {
     expect_pages(path, {wt::pattern(4, 1), wt::pattern(9, 1000)});
 }
 
+// A damaged chain whose last directory starts inside the one before it, so
+// that its next-IFD field is the other's too: appending would relink the
+// other page and lose this one. The update is refused (297) before anything
+// is written; the file still reads as before.
+TEST_F(UpdateTiff, OverlappingDirectoriesRefuseTheUpdate) {
+    std::vector<uint8_t> f(66, 0);
+    auto put = [&](uint32_t at, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) f[at + i] = uint8_t(v >> (8 * i));
+    };
+    put(0, 0x4949, 2), put(2, 42, 2), put(4, 8, 4);
+    put(8, 4, 2);  // four entries; the last value's high half is page 2's entry count (0)
+    const uint32_t entries[4][4] = {{256, 3, 1, 16}, {257, 3, 1, 2}, {273, 4, 1, 62}, {279, 4, 1, 4}};
+    for (int i = 0; i < 4; ++i)
+        put(10 + 12 * i, entries[i][0], 2), put(12 + 12 * i, entries[i][1], 2), put(14 + 12 * i, entries[i][2], 4),
+            put(18 + 12 * i, entries[i][3], 4);
+    put(58, 56, 4);  // page 1's next-IFD field, and page 2's (at 56, no entries)
+    std::string path = dir.file("overlap.tif");
+    write_file(path, f);
+    ASSERT_EQ(2u, page_count(path));
+    uint32_t type = 0, pages = 0, err = 0;
+    PathBuf p(path);
+    EXPECT_LT(xtavopen(nullptr, p, TAV_OPEN_UPDATE | TAV_OPEN_READWRITE, &type, &pages, &err), 0);
+    EXPECT_EQ(uint32_t(TAV_E_DIRECTORY), err);
+    EXPECT_TRUE(read_file(path) == f);
+}
+
 }  // namespace

@@ -60,14 +60,7 @@ int previous_link(FctEntry* e, uint32_t* pos, uint32_t* raw) {
         return -1;
     }
     uint32_t prev = 0;
-    if (tiff_work_entry(e, e->curPage - 1, &prev) < 0) return -1;
-    uint8_t c[2];
-    if (prev < kTiffHeaderSize || tiff_pread(int(e->fd), prev, c, 2) < 0) {
-        if (errno == 0 || prev < kTiffHeaderSize) errno = TAV_E_DIRECTORY;
-        return -1;
-    }
-    uint32_t n = tiff_get16(c, tiff_order(e));
-    *pos = prev + 2 + 12 * n;
+    if (tiff_work_entry(e, e->curPage - 1, &prev) < 0 || tiff_link_field(e, prev, pos) < 0) return -1;
     uint8_t b[4];
     if (tiff_pread(int(e->fd), *pos, b, 4) < 0) return -1;
     std::memcpy(raw, b, 4);

@@ -67,14 +67,7 @@ int apply_patches(FctEntry* e, std::span<const Patch> patches) {
     return 0;
 }
 
-// The next-IFD field of the directory at ifd.
-int link_of(FctEntry* e, uint32_t ifd, uint32_t* link) {
-    uint8_t b[2];
-    if (read_at(e, ifd, b, 2) < 0) return -1;
-    uint16_t n = tiff_get16(b, tiff_order(e));
-    *link = ifd + 2 + 12 * uint32_t(n);
-    return 0;
-}
+constexpr uint32_t kHeaderLink = 4;  // the header's first-IFD field
 
 // Entries to .. from of a page table (16 header bytes, then 4 bytes a page)
 // as they are, and as they become when the entry at `from` moves to `to`.
@@ -122,15 +115,16 @@ int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
     const uint32_t t = to - 1, f = from - 1;  // from 0
 
     // M: the moved directory, N: its successor, T: the target's directory.
-    uint32_t m = 0, target = 0, n = 0, linkM = 0, linkToTarget = 4, linkToM = 0;
+    // Every link to be written is checked first: in a damaged file it may
+    // lie inside another page's directory.
+    uint32_t m = 0, target = 0, n = 0, linkM = 0, linkToTarget = kHeaderLink, linkToM = 0;
+    uint32_t before = 0, prev = 0;
     if (tiff_work_entry(e, f, &m) < 0 || tiff_work_entry(e, t, &target) < 0) return -1;
-    if (link_of(e, m, &linkM) < 0 || read_u32(e, linkM, &n) < 0) return -1;
-    if (t > 0) {
-        uint32_t before = 0;
-        if (tiff_work_entry(e, t - 1, &before) < 0 || link_of(e, before, &linkToTarget) < 0) return -1;
-    }
-    uint32_t prev = 0;
-    if (tiff_work_entry(e, f - 1, &prev) < 0 || link_of(e, prev, &linkToM) < 0) return -1;
+    if (tiff_link_field(e, m, &linkM) < 0 || read_u32(e, linkM, &n) < 0) return -1;
+    if (t > 0 ? tiff_work_entry(e, t - 1, &before) < 0 || tiff_link_field(e, before, &linkToTarget) < 0
+              : tiff_check_link(e, kNoDirectory, kHeaderLink) < 0)
+        return -1;
+    if (tiff_work_entry(e, f - 1, &prev) < 0 || tiff_link_field(e, prev, &linkToM) < 0) return -1;
 
     // The work file takes the new order first; then the chain: ... -> M ->
     // T -> ... -> page from-2 -> N, and the file's table, when it has one.

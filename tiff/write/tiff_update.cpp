@@ -391,5 +391,10 @@ int tiff_prepare_update(FctEntry* e) {
     }
     if (rc < 0) return -1;
     ts.realFirstIfd = ts.firstIfdOffset;
-    return 0;
+    // A page appended is linked behind the last page: a link that cannot be
+    // rewritten safely refuses the update before anything is written.
+    uint32_t last = 0, link = 0;
+    if (e->pageCount == 0) return 0;
+    if (tiff_work_entry(e, e->pageCount - 1u, &last) < 0) return -1;
+    return tiff_link_field(e, last, &link);
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "fileio/byteorder.h"
 #include "fileio/fio.h"
@@ -85,6 +86,36 @@ int tiff_work_entry(FctEntry* e, uint32_t page, uint32_t* ifdOffset) {
     if (tiff_pread(ts.temp2Desc, kPageTableHeader + 4 * page, b, 4) < 0) return -1;
     std::memcpy(ifdOffset, b, 4);
     return 0;
+}
+
+int tiff_check_link(FctEntry* e, uint32_t owner, uint32_t link) {
+    // The most a directory can span: its count, 65535 entries, its link.
+    constexpr uint64_t kMaxDirSpan = 2 + 12ull * 0xFFFF + 4;
+    const TiffState& ts = tiff_of(e);
+    std::vector<uint32_t> dirs(e->pageCount);
+    if (!dirs.empty() && tiff_pread(ts.temp2Desc, kPageTableHeader, dirs.data(), uint32_t(4 * dirs.size())) < 0)
+        return -1;
+    const uint16_t order = tiff_order(e);
+    for (uint32_t d : dirs) {
+        if (d == owner || d > uint64_t(link) + 3 || uint64_t(d) + kMaxDirSpan <= link) continue;
+        uint8_t c[2];
+        if (tiff_pread(int(e->fd), d, c, 2) < 0) return -1;
+        if (uint64_t(d) + 2 + 12ull * tiff_get16(c, order) + 4 > link) {
+            errno = TAV_E_DIRECTORY;
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int tiff_link_field(FctEntry* e, uint32_t ifd, uint32_t* link) {
+    uint8_t c[2];
+    if (ifd < kTiffHeaderSize || tiff_pread(int(e->fd), ifd, c, 2) < 0) {
+        if (errno == 0 || ifd < kTiffHeaderSize) errno = TAV_E_DIRECTORY;
+        return -1;
+    }
+    *link = ifd + 2 + 12 * uint32_t(tiff_get16(c, tiff_order(e)));
+    return tiff_check_link(e, ifd, *link);
 }
 
 void tiff_free_strip_lists(FctEntry* e) {

@@ -52,6 +52,15 @@ int tiff_write_table_entry(int fd, uint32_t ifd, uint32_t slot, uint32_t pages, 
                            uint16_t order);
 // IFD offset of a page from the page offset table work file.
 int tiff_work_entry(FctEntry* e, uint32_t page, uint32_t* ifdOffset);
+// Before a next-IFD field of the file is rewritten: the four bytes at link
+// (the field of the directory at owner, or the header's with owner
+// kNoDirectory) must not lie inside another page's directory, as they can in
+// a damaged file, where the write would damage that page's directory. 0, or
+// -1 with 297.
+constexpr uint32_t kNoDirectory = 0xFFFFFFFFu;
+int tiff_check_link(FctEntry* e, uint32_t owner, uint32_t link);
+// The next-IFD field of the page directory at ifd, checked as above.
+int tiff_link_field(FctEntry* e, uint32_t ifd, uint32_t* link);
 
 // ---- update preparation ----
 int tiff_table_copy(FctEntry* e, int newFile);
