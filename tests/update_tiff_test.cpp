@@ -291,4 +291,100 @@ TEST_F(UpdateTiff, OverlappingDirectoriesRefuseTheUpdate) {
     EXPECT_TRUE(read_file(path) == f);
 }
 
+// A page index file of page 1 and `more` index entries that lead to page
+// streams at the given bases; the streams' bytes lie in `body`, which
+// follows page 1's stream at the offset returned in *bodyAt.
+std::vector<uint8_t> index_file(const std::vector<uint32_t>& bases, const std::vector<uint8_t>& body,
+                                uint32_t* bodyAt) {
+    TiffBuilder first;
+    uint32_t s = first.add_data(wt::pattern(4, 1));
+    first.add_ifd().shorts(256, {16}).shorts(257, {2}).longs(273, {s}).longs(279, {4}).longs(32935, {0});
+    std::vector<uint8_t> f = first.build();
+    auto put = [&](uint32_t at, uint32_t v) {
+        if (f.size() < at + 4) f.resize(at + 4);
+        for (int i = 0; i < 4; ++i) f[at + i] = uint8_t(v >> (8 * i));
+    };
+    f.resize((f.size() + 3) & ~size_t(3));
+    const uint32_t indexAt = uint32_t(f.size()), pages = uint32_t(bases.size()) + 1, chunkAt = indexAt + 64;
+    put(indexAt, 1), put(indexAt + 36, pages), put(indexAt + 40, 1), put(indexAt + 44, 32);
+    put(indexAt + 52, chunkAt), put(indexAt + 56, pages);
+    put(chunkAt, 0), put(chunkAt + 4, 8);
+    for (uint32_t i = 0; i < bases.size(); ++i) put(chunkAt + 8 + 8 * i, bases[i]), put(chunkAt + 12 + 8 * i, 8);
+    *bodyAt = uint32_t(f.size());
+    f.insert(f.end(), body.begin(), body.end());
+    put(first.ifd_offset(0) + 2 + 12 * 4 + 8, indexAt);  // the index tag: page 1's fifth entry
+    return f;
+}
+
+// Many index entries that lead to one page stream, whose directory holds
+// an offset array of 200 strips: the update open rebases the array once
+// (it used to write a copy for every entry, growing the file with the
+// square of its size), and every page reads its strips.
+TEST_F(UpdateTiff, PageIndexEntriesSharingAnArrayRebaseItOnce) {
+    constexpr uint32_t kStrips = 200, kSharing = 100;
+    TiffBuilder page;
+    uint32_t data = page.add_data(wt::pattern(kStrips, 2));
+    std::vector<uint32_t> offsets(kStrips), counts(kStrips, 1);
+    for (uint32_t k = 0; k < kStrips; ++k) offsets[k] = data + k;
+    page.add_ifd().shorts(256, {8}).shorts(257, {uint16_t(kStrips)}).shorts(278, {1}).longs(273, offsets)
+        .longs(279, counts);
+    uint32_t base = 0;
+    const std::vector<uint8_t> stream = page.build();
+    std::vector<uint8_t> file = index_file({}, stream, &base);  // learns where the stream lands
+    file = index_file(std::vector<uint32_t>(kSharing, base + 8 * kSharing), stream, &base);
+    std::string path = dir.file("shared.tif");
+    write_file(path, file);
+
+    uint32_t pages = 0, err = 0;
+    int32_t h = wt::open_update(path, &pages);
+    ASSERT_EQ(kSharing + 1, pages);
+    EXPECT_EQ(0, xtavclose(&h, &err)) << err;
+    const size_t grown = read_file(path).size() - file.size();
+    EXPECT_LT(grown, kSharing * 128 + 4 * kStrips + 4096);  // a directory per page, the array once
+    std::vector<std::vector<uint8_t>> want(kSharing + 1, wt::pattern(kStrips, 2));
+    want[0] = wt::pattern(4, 1);
+    expect_pages(path, want);
+}
+
+// Index entries at different bases whose pages' offset arrays overlap in
+// the file: rebased copies would claim more bytes than the file holds. The
+// update open is refused (297); the file still reads as before.
+TEST_F(UpdateTiff, PageIndexArraysOverlappingUnderDifferentBasesAreRefused) {
+    constexpr uint32_t kStrips = 200, kPages = 40;
+    // At body offset 0: kPages TIFF headers 8 bytes apart, all naming one
+    // directory (offsets relative to each header); behind them the
+    // directory and a region the headers' offset arrays fall into.
+    uint32_t bodyAt = 0;
+    std::vector<uint8_t> probe = index_file(std::vector<uint32_t>(kPages, 0), {}, &bodyAt);
+    const uint32_t dirAt = 8 * kPages, arraysAt = dirAt + 2 + 12 * 5 + 4;
+    std::vector<uint8_t> body(arraysAt + 4 * kStrips + 8 * kPages, 0x01);
+    auto put = [&](uint32_t at, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) body[at + i] = uint8_t(v >> (8 * i));
+    };
+    std::vector<uint32_t> bases;
+    for (uint32_t i = 0; i < kPages; ++i) {
+        put(8 * i, 0x002A4949, 4), put(8 * i + 4, dirAt - 8 * i, 4);
+        bases.push_back(bodyAt + 8 * i);
+    }
+    put(dirAt, 5, 2);
+    const uint32_t entries[5][4] = {{256, 3, 1, 8}, {257, 3, 1, kStrips}, {273, 4, kStrips, arraysAt},
+                                    {278, 3, 1, 1}, {279, 4, 1, 1}};
+    for (uint32_t k = 0; k < 5; ++k)
+        for (int j = 0; j < 4; ++j) put(dirAt + 2 + 12 * k + (j < 2 ? 2 * j : 4 * j - 4), entries[k][j], j < 2 ? 2 : 4);
+    put(dirAt + 2 + 60, 0, 4);
+    std::vector<uint8_t> file = index_file(bases, body, &bodyAt);
+    std::string path = dir.file("overlap_index.tif");
+    write_file(path, file);
+    ASSERT_EQ(kPages + 1, page_count(path));
+
+    uint32_t type = 0, pages = 0, err = 0;
+    PathBuf p(path);
+    EXPECT_LT(xtavopen(nullptr, p, TAV_OPEN_UPDATE | TAV_OPEN_READWRITE, &type, &pages, &err), 0);
+    EXPECT_EQ(uint32_t(TAV_E_DIRECTORY), err);
+    auto after = read_file(path);
+    EXPECT_LE(after.size(), 3 * file.size());
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), after.begin()));
+    EXPECT_EQ(kPages + 1, page_count(path));
+}
+
 }  // namespace

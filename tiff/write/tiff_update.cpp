@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <tuple>
 #include <vector>
 
 #include "fileio/fio.h"
@@ -121,45 +123,88 @@ int64_t append_aligned(int fd, const void* data, uint32_t bytes) {
     return at;
 }
 
-// Rewrites one page's directory with absolute offsets and the table tag.
-// The rebased directory stays in place only when it keeps its size;
-// otherwise it goes to the aligned end of the file, so the bytes behind the
-// old one are never overwritten. Rebased strip offset arrays go to the end
-// as LONG arrays. Returns the directory's new offset.
-int64_t tiff_rebase_dir(FctEntry* e, TiffDir* dir, uint32_t ifd, uint32_t base, uint32_t next) {
+// Offset arrays rebased during one conversion. Directories that share an
+// array (several index entries may lead to one page stream) get one rebased
+// copy of it. Arrays of distinct pages lie in distinct bytes of the file, so
+// all of them together cannot claim more bytes than the file holds: a file
+// whose pages' arrays overlap under different bases would grow with the
+// square of its size, and is refused.
+class RebasedArrays {
+public:
+    // The offset of the copy already made for this array, or 0.
+    uint32_t find(uint32_t base, const TiffDirEntry& d) const {
+        auto it = placed_.find(key(base, d));
+        return it == placed_.end() ? 0 : it->second;
+    }
+    // Counts an array about to be copied: -1 (297) when the copies would
+    // claim more bytes than the file holds.
+    int claim(uint64_t bytes, uint32_t fileSize) {
+        sourceBytes_ += bytes;
+        if (sourceBytes_ <= fileSize) return 0;
+        errno = TAV_E_DIRECTORY;
+        return -1;
+    }
+    void remember(uint32_t base, const TiffDirEntry& d, uint32_t at) { placed_[key(base, d)] = at; }
+
+private:
+    using Key = std::tuple<uint32_t, uint32_t, uint32_t, uint16_t>;
+    static Key key(uint32_t base, const TiffDirEntry& d) { return {base, d.value, d.count, d.type}; }
+    std::map<Key, uint32_t> placed_;
+    uint64_t sourceBytes_ = 0;
+};
+
+// Rebases one offset array (StripOffsets, the JPEG tables) of the page at
+// base: a LONG copy at the end of the file, made once per array.
+int rebase_array(FctEntry* e, TiffDirEntry& d, uint32_t base, RebasedArrays& arrays) {
     int fd = int(e->fd);
     uint16_t order = tiff_order(e);
+    uint32_t size = tiff_type_size(d.type);
+    uint64_t bytes = uint64_t(size) * d.count;
+    if (uint32_t copy = arrays.find(base, d)) {
+        d.type = kTiffLong;
+        d.value = copy;
+        return 0;
+    }
+    if (bytes > e->origSize || uint64_t(base) + d.value + bytes > e->origSize) {
+        errno = TAV_E_DIRECTORY;
+        return -1;
+    }
+    if (arrays.claim(bytes, e->origSize) < 0) return -1;
+    std::vector<uint8_t> raw(bytes);
+    if (tiff_pread(fd, base + d.value, raw.data(), uint32_t(bytes)) < 0) return -1;
+    std::vector<uint8_t> out(size_t(d.count) * 4);
+    for (uint32_t k = 0; k < d.count; ++k) {
+        uint32_t v = d.type == kTiffShort ? tiff_get16(&raw[2 * k], order) : tiff_get32(&raw[4 * k], order);
+        tiff_put32(&out[4 * k], v + base, order);
+    }
+    int64_t at = append_aligned(fd, out.data(), uint32_t(out.size()));
+    if (at < 0) return -1;
+    arrays.remember(base, d, uint32_t(at));
+    d.type = kTiffLong;
+    d.value = uint32_t(at);
+    return 0;
+}
+
+// Rewrites one page's directory with absolute offsets and the table tag, at
+// the aligned end of the file: the original bytes stay as they are, so a
+// directory that several index entries share is read unchanged each time,
+// and every page gets a directory (and next-IFD field) of its own. Returns
+// the directory's new offset.
+int64_t tiff_rebase_dir(FctEntry* e, TiffDir* dir, uint32_t base, uint32_t next, RebasedArrays& arrays) {
     for (int i = 0; i < dir->entryCount; ++i) {
         TiffDirEntry& d = dir->entries[i];
-        uint32_t size = tiff_type_size(d.type);
-        uint64_t bytes = uint64_t(size) * d.count;
+        uint64_t bytes = uint64_t(tiff_type_size(d.type)) * d.count;
         if (is_offset_tag(d.tag) && (d.type == kTiffShort || d.type == kTiffLong)) {
             if (d.count == 1) {
                 d.value += base;
                 d.type = kTiffLong;
-                continue;
-            }
-            if (bytes > e->origSize || uint64_t(base) + d.value + bytes > e->origSize) {
-                errno = TAV_E_DIRECTORY;
+            } else if (rebase_array(e, d, base, arrays) < 0) {
                 return -1;
             }
-            std::vector<uint8_t> raw(bytes);
-            if (tiff_pread(fd, base + d.value, raw.data(), uint32_t(bytes)) < 0) return -1;
-            std::vector<uint8_t> out(size_t(d.count) * 4);
-            for (uint32_t k = 0; k < d.count; ++k) {
-                uint32_t v = d.type == kTiffShort ? tiff_get16(&raw[2 * k], order)
-                                                  : tiff_get32(&raw[4 * k], order);
-                tiff_put32(&out[4 * k], v + base, order);
-            }
-            int64_t at = append_aligned(fd, out.data(), uint32_t(out.size()));
-            if (at < 0) return -1;
-            d.type = kTiffLong;
-            d.value = uint32_t(at);
         } else if (bytes > 4) {
             d.value += base;
         }
     }
-    bool grows = false;
     int last = dir->entryCount - 1;
     if (last >= 0 && dir->entries[last].tag == kTagPageIndex) {
         dir->entries[last].tag = kTagPageTable;
@@ -175,16 +220,11 @@ int64_t tiff_rebase_dir(FctEntry* e, TiffDir* dir, uint32_t ifd, uint32_t base, 
         }
         dir->entries[i] = TiffDirEntry{kTagPageTable, kTiffLong, 1, 0};
         ++dir->entryCount;
-        grows = true;
     }
     dir->nextIfd = next;
     uint8_t image[kIfdReadSize];
-    uint32_t n = tiff_encode_dir(*dir, order, image);
-    if (!grows) {
-        if (tiff_pwrite(fd, base + ifd, image, n) < 0) return -1;
-        return int64_t(base) + ifd;
-    }
-    return append_aligned(fd, image, n);
+    uint32_t n = tiff_encode_dir(*dir, tiff_order(e), image);
+    return append_aligned(int(e->fd), image, n);
 }
 
 // An empty page index (tag 32935 with value 0) stands for a file of one
@@ -321,11 +361,12 @@ int tiff_convert_index(FctEntry* e) {
     // From the last page back, so each directory learns where the next one
     // finally lies.
     uint32_t next = 0;
+    RebasedArrays arrays;
     for (uint32_t k = count - 1; k >= 1; --k) {
         TiffDir dir;
         uint32_t at = pages[k].base + pages[k].ifd;
         if (tiff_read_raw_dir(fd, at, order, e->origSize, &dir) < 0) return -1;
-        int64_t placed = tiff_rebase_dir(e, &dir, pages[k].ifd, pages[k].base, next);
+        int64_t placed = tiff_rebase_dir(e, &dir, pages[k].base, next, arrays);
         if (placed < 0) return -1;
         absolute[k] = uint32_t(placed);
         next = uint32_t(placed);
