@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 #include "fileio/fio.h"
@@ -29,9 +30,17 @@ constexpr uint32_t kMaxBytesRead = 1u << 20; // per page stream and per strip
 constexpr uint32_t kMaxTableBytes = 1u << 20;  // larger tables get no buffer
 constexpr uint32_t kTextTags = TAV_TEXT_TAG_COUNT;
 
-// The file names the harnesses use; anything else in the working directory
-// at the end of a run was left there by the library.
+// The file names the harnesses use. The working directory is also the
+// library's temporary directory, so anything else in it at the end of a run
+// was left there by the library, except the lock files of its named
+// mutexes (made there when /dev/shm cannot be used), which last by design.
 constexpr std::array<const char*, 1> kOwnNames = {"doc.tif"};
+constexpr std::string_view kLockPrefix = "qvtav.", kLockSuffix = ".lock";
+
+bool lock_file(const std::string& name) {
+    return name.size() > kLockPrefix.size() + kLockSuffix.size() && name.starts_with(kLockPrefix) &&
+           name.ends_with(kLockSuffix);
+}
 
 // Growth that no edit can need: a copy of the file's own bytes and values,
 // and for each page a directory of its own (at most 55 entries) and its
@@ -176,6 +185,7 @@ const std::string& work_dir() {
     static const std::string* dir = [] {
         g_baselineBlocks = mem_live_blocks();
         auto* d = new std::string(make_work_dir());
+        setenv("TMPDIR", d->c_str(), 1);  // the library's work files come here too
         std::atexit(remove_work_dir);
         return d;
     }();
@@ -276,6 +286,7 @@ void end_run() {
     while (dirent* ent = readdir(d)) {
         std::string name = ent->d_name;
         if (name == "." || name == "..") continue;
+        if (lock_file(name)) continue;
         if (std::find(kOwnNames.begin(), kOwnNames.end(), name) == kOwnNames.end()) stray = name;
         unlink((work_dir() + "/" + name).c_str());
     }
