@@ -32,15 +32,12 @@ constexpr uint32_t kTextTags = TAV_TEXT_TAG_COUNT;
 
 // The file names the harnesses use. The working directory is also the
 // library's temporary directory, so anything else in it at the end of a run
-// was left there by the library, except the lock files of its named
-// mutexes (made there when /dev/shm cannot be used), which last by design.
+// was left there by the library, except the file that holds its named
+// mutexes when shared memory cannot be had, which lasts by design.
 constexpr std::array<const char*, 1> kOwnNames = {"doc.tif"};
-constexpr std::string_view kLockPrefix = "qvtav.", kLockSuffix = ".lock";
+constexpr std::string_view kMutexFilePrefix = "qvtav400.locks.";
 
-bool lock_file(const std::string& name) {
-    return name.size() > kLockPrefix.size() + kLockSuffix.size() && name.starts_with(kLockPrefix) &&
-           name.ends_with(kLockSuffix);
-}
+bool mutex_file(const std::string& name) { return name.starts_with(kMutexFilePrefix); }
 
 // Growth that no edit can need: a copy of the file's own bytes and values,
 // and for each page a directory of its own (at most 55 entries) and its
@@ -286,7 +283,7 @@ void end_run() {
     while (dirent* ent = readdir(d)) {
         std::string name = ent->d_name;
         if (name == "." || name == "..") continue;
-        if (lock_file(name)) continue;
+        if (mutex_file(name)) continue;
         if (std::find(kOwnNames.begin(), kOwnNames.end(), name) == kOwnNames.end()) stray = name;
         unlink((work_dir() + "/" + name).c_str());
     }
