@@ -265,30 +265,67 @@ TEST_F(UpdateTiff, EmptyPageIndexFileGainsPages) {
     expect_pages(path, {wt::pattern(4, 1), wt::pattern(9, 1000)});
 }
 
-// A damaged chain whose last directory starts inside the one before it, so
-// that its next-IFD field is the other's too: appending would relink the
-// other page and lose this one. The update is refused (297) before anything
-// is written; the file still reads as before.
-TEST_F(UpdateTiff, OverlappingDirectoriesRefuseTheUpdate) {
-    std::vector<uint8_t> f(66, 0);
-    auto put = [&](uint32_t at, uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) f[at + i] = uint8_t(v >> (8 * i));
-    };
-    put(0, 0x4949, 2), put(2, 42, 2), put(4, 8, 4);
-    put(8, 4, 2);  // four entries; the last value's high half is page 2's entry count (0)
-    const uint32_t entries[4][4] = {{256, 3, 1, 16}, {257, 3, 1, 2}, {273, 4, 1, 62}, {279, 4, 1, 4}};
-    for (int i = 0; i < 4; ++i)
-        put(10 + 12 * i, entries[i][0], 2), put(12 + 12 * i, entries[i][1], 2), put(14 + 12 * i, entries[i][2], 4),
-            put(18 + 12 * i, entries[i][3], 4);
-    put(58, 56, 4);  // page 1's next-IFD field, and page 2's (at 56, no entries)
-    std::string path = dir.file("overlap.tif");
-    write_file(path, f);
-    ASSERT_EQ(2u, page_count(path));
-    uint32_t type = 0, pages = 0, err = 0;
+// An update open refused with 297: the file stays as it was and reads as
+// before.
+void expect_update_refused(const std::string& path, uint32_t pages) {
+    const auto before = read_file(path);
+    ASSERT_EQ(pages, UpdateTiff::page_count(path));
+    uint32_t type = 0, count = 0, err = 0;
     PathBuf p(path);
-    EXPECT_LT(xtavopen(nullptr, p, TAV_OPEN_UPDATE | TAV_OPEN_READWRITE, &type, &pages, &err), 0);
+    EXPECT_LT(xtavopen(nullptr, p, TAV_OPEN_UPDATE | TAV_OPEN_READWRITE, &type, &count, &err), 0);
     EXPECT_EQ(uint32_t(TAV_E_DIRECTORY), err);
-    EXPECT_TRUE(read_file(path) == f);
+    EXPECT_TRUE(read_file(path) == before);
+    EXPECT_EQ(pages, UpdateTiff::page_count(path));
+}
+
+// Little-endian bytes of a hand-made file.
+struct Bytes {
+    std::vector<uint8_t> b;
+    explicit Bytes(size_t n) : b(n, 0) {}
+    void put(uint32_t at, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) b[at + i] = uint8_t(v >> (8 * i));
+    }
+    void entry(uint32_t at, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        put(at, tag, 2), put(at + 2, type, 2), put(at + 4, count, 4), put(at + 8, value, 4);
+    }
+};
+
+// Damaged files whose update would damage them further: an appended page
+// is linked by rewriting the last page's next-IFD field, and in them that
+// field lies inside another page's directory, or where the property block's
+// length is read; or the first directory names a page index twice, so that
+// its conversion would leave readers one index tag to find.
+TEST_F(UpdateTiff, DamagedFilesRefuseTheUpdate) {
+    // Page 2's directory starts inside page 1's (its entry count is the high
+    // half of page 1's last value), so both share one next-IFD field.
+    Bytes overlap(66);
+    overlap.put(0, 0x4949, 2), overlap.put(2, 42, 2), overlap.put(4, 8, 4), overlap.put(8, 4, 2);
+    overlap.entry(10, 256, 3, 1, 16), overlap.entry(22, 257, 3, 1, 2);
+    overlap.entry(34, 273, 4, 1, 62), overlap.entry(46, 279, 4, 1, 4);
+    overlap.put(58, 56, 4);
+    write_file(dir.file("overlap.tif"), overlap.b);
+    expect_update_refused(dir.file("overlap.tif"), 2);
+
+    // A property block mark of length 0 (no block), and the only directory at
+    // 20 (no entries): its next-IFD field is the block's length.
+    Bytes block(40);
+    block.put(0, 0x4949, 2), block.put(2, 42, 2), block.put(4, 20, 4);
+    std::memcpy(&block.b[8], "TEXO TIFF \x01\x00", 12);
+    write_file(dir.file("block.tif"), block.b);
+    expect_update_refused(dir.file("block.tif"), 1);
+
+    // Two page index tags in a page index file's first directory.
+    TiffBuilder p1, p2;
+    uint32_t s1 = p1.add_data(wt::pattern(4, 1)), s2 = p2.add_data(wt::pattern(4, 2));
+    p1.add_ifd().shorts(256, {16}).shorts(257, {2}).longs(273, {s1}).longs(279, {4}).longs(32935, {0});
+    p2.add_ifd().shorts(256, {16}).shorts(257, {2}).longs(273, {s2}).longs(279, {4});
+    PageIndexFile idx = page_index_file(p1.build(), true, {p2.build()});
+    const uint32_t first = p1.ifd_offset(0);
+    Bytes twice(idx.bytes.size());
+    twice.b = idx.bytes;
+    twice.entry(first + 2 + 12 * 3, 32935, 4, 1, idx.indexAt);  // 279 becomes a second index tag
+    write_file(dir.file("twice.tif"), twice.b);
+    expect_update_refused(dir.file("twice.tif"), 2);
 }
 
 // A page index file of page 1 and `more` index entries that lead to page

@@ -227,6 +227,24 @@ int64_t tiff_rebase_dir(FctEntry* e, TiffDir* dir, uint32_t base, uint32_t next,
     return append_aligned(int(e->fd), image, n);
 }
 
+// The entry of the page index tag in a directory as the file holds it. A
+// directory that carries the tag twice is damaged (297): only one entry
+// could become the table tag, and readers would go on finding the other.
+int index_tag_slot(const TiffDir& dir) {
+    int slot = tiff_dir_find(dir, kTagPageIndex);
+    if (slot < 0) {
+        errno = TAV_E_INDEX_KIND;
+        return -1;
+    }
+    for (int i = 0; i < slot; ++i) {
+        if (dir.entries[i].tag == kTagPageIndex) {
+            errno = TAV_E_DIRECTORY;
+            return -1;
+        }
+    }
+    return slot;
+}
+
 // An empty page index (tag 32935 with value 0) stands for a file of one
 // page. Before pages are appended it becomes what the writer makes of a
 // first page: the table tag (no table yet) in a directory that ends the
@@ -238,13 +256,8 @@ int convert_empty_index(FctEntry* e) {
     uint16_t order = tiff_order(e);
     TiffDir first;
     if (tiff_read_raw_dir(fd, ts.firstIfdOffset, order, e->origSize, &first) < 0) return -1;
-    int slot = -1;
-    for (int i = 0; i < first.entryCount; ++i)
-        if (first.entries[i].tag == kTagPageIndex) slot = i;
-    if (slot < 0) {
-        errno = TAV_E_INDEX_KIND;
-        return -1;
-    }
+    int slot = index_tag_slot(first);
+    if (slot < 0) return -1;
     uint8_t tag[2], end[4];
     tiff_put16(tag, kTagPageTable, order);
     tiff_put32(end, 0, order);
@@ -358,6 +371,12 @@ int tiff_convert_index(FctEntry* e) {
     uint32_t count = uint32_t(pages.size());
     std::vector<uint32_t> absolute(count);
     absolute[0] = pages[0].ifd;
+    // The first directory is read before anything is written, so that a
+    // damaged one leaves the file as it was.
+    TiffDir first;
+    if (tiff_read_raw_dir(fd, absolute[0], order, e->origSize, &first) < 0) return -1;
+    int slot = index_tag_slot(first);
+    if (slot < 0) return -1;
     // From the last page back, so each directory learns where the next one
     // finally lies.
     uint32_t next = 0;
@@ -370,13 +389,6 @@ int tiff_convert_index(FctEntry* e) {
         if (placed < 0) return -1;
         absolute[k] = uint32_t(placed);
         next = uint32_t(placed);
-    }
-    TiffDir first;
-    if (tiff_read_raw_dir(fd, absolute[0], order, e->origSize, &first) < 0) return -1;
-    int slot = tiff_dir_find(first, kTagPageIndex);
-    if (slot < 0) {
-        errno = TAV_E_INDEX_KIND;
-        return -1;
     }
     // The table stands where the index stood when it fits there.
     uint32_t tableBytes = kPageTableHeader + 4 * count;

@@ -92,6 +92,14 @@ int tiff_check_link(FctEntry* e, uint32_t owner, uint32_t link) {
     // The most a directory can span: its count, 65535 entries, its link.
     constexpr uint64_t kMaxDirSpan = 2 + 12ull * 0xFFFF + 4;
     const TiffState& ts = tiff_of(e);
+    // Nor inside the header or the property block's place behind it: a
+    // write there could give the file a property block, or change its
+    // length. (A page directory that has its link there holds one entry at
+    // most: no page can be read from it.)
+    if (owner != kNoDirectory && link < uint64_t(kPropertyText) + ts.hdrBlockLen) {
+        errno = TAV_E_DIRECTORY;
+        return -1;
+    }
     std::vector<uint32_t> dirs(e->pageCount);
     if (!dirs.empty() && tiff_pread(ts.temp2Desc, kPageTableHeader, dirs.data(), uint32_t(4 * dirs.size())) < 0)
         return -1;

@@ -54,9 +54,9 @@ int tiff_write_table_entry(int fd, uint32_t ifd, uint32_t slot, uint32_t pages, 
 int tiff_work_entry(FctEntry* e, uint32_t page, uint32_t* ifdOffset);
 // Before a next-IFD field of the file is rewritten: the four bytes at link
 // (the field of the directory at owner, or the header's with owner
-// kNoDirectory) must not lie inside another page's directory, as they can in
-// a damaged file, where the write would damage that page's directory. 0, or
-// -1 with 297.
+// kNoDirectory) must not lie inside another page's directory, the header or
+// the property block, as they can in a damaged file, where the write would
+// damage them. 0, or -1 with 297.
 constexpr uint32_t kNoDirectory = 0xFFFFFFFFu;
 int tiff_check_link(FctEntry* e, uint32_t owner, uint32_t link);
 // The next-IFD field of the page directory at ifd, checked as above.
