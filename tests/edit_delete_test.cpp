@@ -246,6 +246,30 @@ TEST(EditHostile, ValueBeyondTheEndRefusesTheCopy) {
     EXPECT_EQ(files_in(d), 1u);
 }
 
+// A damaged property block whose length runs over the first directory: new
+// texts that would fit it are not written over it (that would wipe the
+// page out); the document is copied with a new block instead.
+TEST(EditHostile, PropertyBlockOverTheFirstDirectoryIsNotOverwritten) {
+    TiffBuilder b;
+    std::string text = std::string("Title:old") + '\0' + "Author:" + '\0' + "Subject:" + '\0' + "Keywords:" + '\0' +
+                       "Comments:" + '\0' + std::string(40, '\0');
+    b.add_property_block(text);
+    uint32_t s = b.add_data(std::vector<uint8_t>(16, 0x11));
+    b.add_ifd().shorts(256, {16}).shorts(257, {8}).longs(273, {s}).longs(279, {16});
+    std::vector<uint8_t> file = b.build();
+    const uint32_t runsOver = b.ifd_offset(0) + 30 - 24;  // to the middle of the directory
+    for (int i = 0; i < 4; ++i) file[20 + i] = uint8_t(runsOver >> (8 * i));
+    TempDir d;
+    std::string path = d.file("doc.tif");
+    write_file(path, file);
+    ASSERT_EQ(put_props(path, "T"), 0) << errno;
+    Reader r(read_file(path));
+    auto c = r.chain();
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(r.strips(c[0]), std::vector<uint8_t>(16, 0x11));
+    EXPECT_EQ(0, std::memcmp(r.bytes.data() + 24, "Title:T", 8));
+}
+
 namespace {
 // Opens for update, moves page `from` before page `to`, closes.
 int move_page(const std::string& path, uint32_t to, uint32_t from) {

@@ -142,8 +142,11 @@ int tiff_set_properties(FctEntry* e, const PageInfo* props, PropertyPatch* patch
     // document with its old properties and report success.
     if (!block) return -1;
     fill_block(block.get(), props);
-    if (ts.hdrBlock && ts.hdrBlockLen >= needed) {
-        // The new texts fit the old block: written over it, for its length.
+    // The new texts fit the old block: written over it, for its length, as
+    // long as the block ends before the first directory (in a damaged file
+    // it may run over it, and the write would destroy the page).
+    if (ts.hdrBlock && ts.hdrBlockLen >= needed &&
+        uint64_t(kPropertyText) + ts.hdrBlockLen <= ts.firstIfdOffset) {
         patch->offset = kPropertyText;
         patch->length = ts.hdrBlockLen;
         patch->bytes = block.release();
