@@ -328,6 +328,68 @@ TEST_F(UpdateTiff, DamagedFilesRefuseTheUpdate) {
     expect_update_refused(dir.file("twice.tif"), 2);
 }
 
+// A file the library wrote whose chain is broken behind page 1 (its
+// next-IFD field points nowhere) reads through its table. A page moved to
+// the front carries the table, and the table written at close goes to the
+// chain's first directory, so the pages stay readable after moves, with or
+// without an appended page. A damaged directory that names a page index is
+// not brought to the front (readers would take the file for a page index
+// file): 297, and nothing changes.
+TEST_F(UpdateTiff, TableKeepsThePagesOfABrokenChainThroughMoves) {
+    std::string path = dir.file("broken.tif");
+    for (bool appending : {false, true}) {
+        int32_t h = wt::create(path);
+        std::vector<std::vector<uint8_t>> pages;
+        for (uint16_t p = 1; p <= 3; ++p) {
+            PageInfo info = wt::bilevel(32, 1);
+            pages.push_back(wt::pattern(4, p));
+            ASSERT_EQ(0u, wt::put_page(h, p, info, pages.back()));
+        }
+        wt::close(h);
+        File f(path);
+        const uint32_t link = f.chain()[0] + 2 + 12 * f.u16(f.chain()[0]);
+        Bytes broken(f.bytes.size());
+        broken.b = f.bytes;
+        broken.put(link, 0x7FFFFF00, 4);
+        write_file(path, broken.b);
+        ASSERT_EQ(3u, page_count(path));
+
+        uint32_t count = 0, err = 0;
+        h = wt::open_update(path, &count);
+        TavPageMove move{1, 3};
+        ASSERT_EQ(0, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err)) << err;
+        std::rotate(pages.begin(), pages.begin() + 2, pages.end());
+        if (appending) {
+            PageInfo info = wt::bilevel(24, 3);
+            pages.push_back(wt::pattern(9, 50));
+            ASSERT_EQ(0u, wt::put_page(h, 4, info, pages.back()));
+        }
+        ASSERT_EQ(0, xtavclose(&h, &err)) << err;
+        expect_pages(path, pages);
+        std::remove(path.c_str());
+    }
+
+    // Page 2's table entry turned into a page index tag.
+    int32_t h = wt::create(path);
+    for (uint16_t p = 1; p <= 2; ++p) {
+        PageInfo info = wt::bilevel(32, 1);
+        ASSERT_EQ(0u, wt::put_page(h, p, info, wt::pattern(4, p)));
+    }
+    wt::close(h);
+    File f(path);
+    Bytes misplaced(f.bytes.size());
+    misplaced.b = f.bytes;
+    misplaced.put(f.at(f.chain()[1], 32934).pos, 32935, 2);
+    write_file(path, misplaced.b);
+    uint32_t count = 0, err = 0;
+    h = wt::open_update(path, &count);
+    TavPageMove move{1, 2};
+    EXPECT_EQ(-1, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err));
+    EXPECT_EQ(uint32_t(TAV_E_DIRECTORY), err);
+    EXPECT_EQ(0, xtavclose(&h, &err)) << err;
+    EXPECT_TRUE(read_file(path) == misplaced.b);
+}
+
 // A page index file of page 1 and `more` index entries that lead to page
 // streams at the given bases; the streams' bytes lie in `body`, which
 // follows page 1's stream at the offset returned in *bodyAt.

@@ -105,6 +105,29 @@ void directory_done(FctEntry* e) {
     e->editFlags &= uint8_t(~(kEditStripOpen | kEditTiffState));
 }
 
+// The directory that carries the table tag (its page, offset and the
+// entry's slot): the chain's first directory when it has a table entry, as
+// readers look there first and then trust the table over the chain;
+// otherwise page 0's in our own files (wherever moves took it), or the first
+// appended page's in a file that had no table. limit: the file's end.
+int table_carrier(FctEntry* e, uint32_t limit, uint32_t* page, uint32_t* ifd, int* slot) {
+    const TiffState& ts = tiff_of(e);
+    const uint32_t designated = ts.tableFromChain ? ts.firstNewPage : ts.tableIfdIndex;
+    for (uint32_t candidate : {0u, designated}) {
+        TiffDir dir;
+        if (candidate >= e->pageCount || tiff_work_entry(e, candidate, ifd) < 0 ||
+            tiff_read_raw_dir(int(e->fd), *ifd, tiff_order(e), limit, &dir) < 0)
+            continue;
+        *slot = tiff_dir_find(dir, kTagPageTable);
+        if (*slot >= 0) {
+            *page = candidate;
+            return 0;
+        }
+    }
+    errno = TAV_E_MISSING_ENTRY;
+    return -1;
+}
+
 }  // namespace
 
 int tiff_write_strip_tables(FctEntry* e) {
@@ -245,21 +268,9 @@ int tiff_write_table(FctEntry* e) {
     if (tiff_write_items_at(fd, t + kPageTableHeader, entries.data(), pages, kTiffLong, order) < 0)
         return -1;
 
-    // The directory that carries the table tag: page 0's in our own files,
-    // the first appended page's in a file that had no table.
-    uint32_t carrier = ts.tableFromChain ? ts.firstNewPage : ts.tableIfdIndex;
-    uint32_t ifd = 0;
-    if (carrier >= pages || tiff_work_entry(e, carrier, &ifd) < 0) {
-        errno = TAV_E_MISSING_ENTRY;
-        return -1;
-    }
-    TiffDir dir;
-    if (tiff_read_raw_dir(fd, ifd, order, t, &dir) < 0) return -1;
-    int slot = tiff_dir_find(dir, kTagPageTable);
-    if (slot < 0) {
-        errno = TAV_E_MISSING_ENTRY;
-        return -1;
-    }
+    uint32_t carrier = 0, ifd = 0;
+    int slot = -1;
+    if (table_carrier(e, t, &carrier, &ifd, &slot) < 0) return -1;
     if (tiff_write_table_entry(fd, ifd, uint32_t(slot), pages, t, order) < 0) return -1;
     ts.tableIfdIndex = carrier;
     ts.privateTagSlot = uint32_t(slot);

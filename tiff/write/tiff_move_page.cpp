@@ -87,6 +87,33 @@ int table_span(int fd, uint32_t table, uint32_t to, uint32_t from, std::span<con
     return 0;
 }
 
+// The table entry of the directory that comes to the front: as it lies in
+// the file, and as it reads when it carries the file's table (slot -1: the
+// directory has none, or the file has no table).
+struct CarrierEntry {
+    uint32_t pos = 0;
+    int slot = -1;
+    std::array<uint8_t, 12> now{}, before{};
+};
+
+// Checks the directory at ifd that comes to the front. A page index tag
+// there would make readers take the file for a page index file: such a
+// directory (damaged, as only a first directory has the tag) is refused
+// with 297. When the file has a table, *out gets the table entry.
+int front_directory(FctEntry* e, uint32_t ifd, CarrierEntry* out) {
+    const TiffState& ts = tiff_of(e);
+    TiffDir dir;
+    if (tiff_read_raw_dir(int(e->fd), ifd, tiff_order(e), e->origSize, &dir) < 0) return -1;
+    if (tiff_dir_find(dir, kTagPageIndex) >= 0) return fail(TAV_E_DIRECTORY);
+    if (!ts.pageTableOffset || (out->slot = tiff_dir_find(dir, kTagPageTable)) < 0) return 0;
+    out->pos = ifd + 2 + 12 * uint32_t(out->slot);
+    if (read_at(e, out->pos, out->before.data(), 12) < 0) return -1;
+    uint32_t words = e->pageCount + kPageTableExtraWords;
+    tiff_encode_entry(out->now.data(), TiffDirEntry{kTagPageTable, kTiffLong, words, ts.pageTableOffset},
+                      tiff_order(e));
+    return 0;
+}
+
 // Where page i (from 0) stands once page `from` has moved before page `to`.
 uint32_t index_after_move(uint32_t i, uint32_t to, uint32_t from) {
     if (i == from) return to;
@@ -140,6 +167,11 @@ int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
         if (table_span(int(e->fd), ts.pageTableOffset, t, f, mBytes, &table) < 0) return -1;
         patches.push_back({table.at, table.after.data(), table.before.data(), uint32_t(table.after.size())});
     }
+    // A page that comes to the front carries the table when it has a table
+    // entry: readers look there first, and then trust the table.
+    CarrierEntry carrier;
+    if (t == 0 && front_directory(e, m, &carrier) < 0) return -1;
+    if (carrier.slot >= 0) patches.push_back({carrier.pos, carrier.now.data(), carrier.before.data(), 12});
     std::array<uint8_t, 4> mHost;
     std::memcpy(mHost.data(), &m, 4);
     if (table_span(ts.temp2Desc, 0, t, f, mHost, &work) < 0) return -1;
@@ -153,7 +185,7 @@ int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
     // Pages counted by index follow their directories. The chain's links
     // changed: the reader's memo of it is void, and the next page appended
     // finds its predecessor through the work file.
-    ts.tableIfdIndex = index_after_move(ts.tableIfdIndex, t, f);
+    ts.tableIfdIndex = carrier.slot >= 0 ? 0 : index_after_move(ts.tableIfdIndex, t, f);
     if (ts.firstNewPage != kNoPage) ts.firstNewPage = index_after_move(ts.firstNewPage, t, f);
     if (t == 0) ts.realFirstIfd = m;
     ts.ifdMemoCount = 0;
