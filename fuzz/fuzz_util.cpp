@@ -1,10 +1,12 @@
 #include "fuzz_util.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -48,14 +50,32 @@ constexpr uint64_t kGrowthSlack = 64u << 10;
 
 int g_baselineBlocks = 0;
 
+// Working directories are named after their process. A process that
+// crashed, or that libFuzzer's fork mode ended, never removed its own: each
+// start removes those whose process is gone.
+constexpr std::string_view kWorkDirPrefix = "qvtav-fuzz-";
+
+void remove_orphans(const std::string& base) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
+        std::string name = entry.path().filename().string();
+        std::string number = name.substr(std::min(name.size(), kWorkDirPrefix.size()));
+        if (!name.starts_with(kWorkDirPrefix) || number.empty() || number.size() > 9 ||
+            number.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        if (kill(pid_t(std::stol(number)), 0) != 0 && errno == ESRCH) std::filesystem::remove_all(entry.path(), ec);
+    }
+}
+
 std::string make_work_dir() {
     struct stat st {};
     std::string base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
-    std::string templ = base + "/qvtav-fuzz-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back(0);
-    if (!mkdtemp(buf.data())) fault("cannot make the working directory under " + base);
-    return buf.data();
+    remove_orphans(base);
+    std::string dir = base + "/" + std::string(kWorkDirPrefix) + std::to_string(getpid());
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);  // a process of the same number that is gone
+    if (mkdir(dir.c_str(), 0700) != 0) fault("cannot make the working directory " + dir);
+    return dir;
 }
 
 void remove_work_dir() {
