@@ -50,6 +50,15 @@ int fio_read_exact_at(int fd, uint32_t pos, void* buf, uint32_t n, int shortCode
 // All n bytes at pos: 0, or -1 with errno (the write's code, else 5).
 int fio_write_at(int fd, uint32_t pos, const void* buf, uint32_t n);
 
+// The undo journal of a descriptor (a file opened for update): from
+// fio_journal_start on, every write through fd first saves the original
+// bytes below `length` it replaces (each once); a new start forgets the
+// saved bytes (the file's new original). fio_journal_restore writes them
+// back, which an abort does before cutting the file to its length at open.
+// 0, or -1 with errno.
+int fio_journal_start(int fd, uint32_t length);
+int fio_journal_restore(int fd);
+
 // Additions of this implementation.
 // Copies n bytes between two descriptors at the given offsets; both
 // positions end behind the bytes copied, as a read and a write of them would

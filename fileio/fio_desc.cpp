@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "fileio/fio_internal.h"
+#include "fileio/fio_journal.h"
 #include "fileio/mem.h"
 #include "platform/plat_file.h"
 #include "platform/plat_memory.h"
@@ -34,6 +36,7 @@ struct Slot {
     bool cached = false;          // local read-only: reads go through the cache
     int64_t pos = 0;              // cached descriptors keep their own position
     LocalCache cache;
+    FioJournal* journal = nullptr;  // original bytes an abort puts back
 };
 
 Slot g_slots[kFioSlots + 1];  // slot 0 is never used
@@ -56,6 +59,7 @@ int take_slot() {
 
 void free_slot(int fd) {
     Slot& s = g_slots[fd];
+    delete s.journal;
     plat_free(s.rec);
     plat_free(s.cache.buf);
     s = Slot{};
@@ -328,6 +332,79 @@ int fio_creat(FileLocation* loc, char* path, uint32_t attribute) {
     return creat_one(loc, path, attribute);
 }
 
+namespace {
+
+// The position the next write of a descriptor goes to.
+int64_t current_pos(Slot& s) {
+    if (s.remote) return s.rec->pos;
+    return plat_lseek(s.rec->result, 0, kFioSeekCur);
+}
+
+// n bytes at pos through the slot, leaving its position alone; bytes past
+// the end of the file read as zeros.
+int slot_read_at(Slot& s, uint32_t pos, uint8_t* buf, uint32_t n) {
+    std::memset(buf, 0, n);
+    if (!s.remote) {
+        for (uint32_t got = 0; got < n;) {
+            int32_t r = plat_pread(s.rec->result, buf + got, n - got, int64_t(pos) + got);
+            if (r < 0) return -1;
+            if (r == 0) break;
+            got += uint32_t(r);
+        }
+        return 0;
+    }
+    int32_t kept = remote_lseek(s.rec, 0, kFioSeekCur);
+    if (kept < 0 || remote_lseek(s.rec, int32_t(pos), kFioSeekSet) < 0) return -1;
+    for (uint32_t got = 0; got < n;) {
+        int32_t r = remote_read(s.rec, buf + got, n - got);
+        if (r < 0) return -1;
+        if (r == 0) break;
+        got += uint32_t(r);
+    }
+    return remote_lseek(s.rec, kept, kFioSeekSet) < 0 ? -1 : 0;
+}
+
+int slot_write_at(Slot& s, uint32_t pos, uint8_t* buf, uint32_t n) {
+    if (!s.remote) {
+        fio_local_content_changed();
+        return plat_pwrite(s.rec->result, buf, n, pos) == int32_t(n) ? 0 : -1;
+    }
+    if (remote_lseek(s.rec, int32_t(pos), kFioSeekSet) < 0) return -1;
+    return remote_write(s.rec, buf, n) == int32_t(n) ? 0 : -1;
+}
+
+// Saves the original bytes a write of n bytes at pos replaces.
+int journal_save(Slot& s, int64_t pos, uint32_t n) {
+    if (pos < 0) return -1;
+    if (pos > int64_t(kFioMaxOffset)) return 0;  // the write itself is refused
+    return s.journal->save(uint32_t(pos), n, [&s](uint32_t at, uint8_t* buf, uint32_t len) {
+        return slot_read_at(s, at, buf, len);
+    });
+}
+
+}  // namespace
+
+int fio_journal_start(int fd, uint32_t length) {
+    Slot* s = slot_of(fd);
+    if (!s) return -1;
+    delete s->journal;
+    s->journal = new (std::nothrow) FioJournal(length);
+    if (!s->journal) {
+        errno = TAV_ENOMEM;
+        return -1;
+    }
+    return 0;
+}
+
+int fio_journal_restore(int fd) {
+    Slot* s = slot_of(fd);
+    if (!s) return -1;
+    if (!s->journal) return 0;
+    return s->journal->restore([s](uint32_t at, uint8_t* buf, uint32_t len) {
+        return slot_write_at(*s, at, buf, len);
+    });
+}
+
 int fio_close(int fd) {
     Slot* s = slot_of(fd);
     if (!s) return -1;
@@ -378,11 +455,12 @@ int32_t fio_write(int fd, const void* buf, uint32_t count) {
         errno = TAV_EINVAL;
         return -1;
     }
-    if (s->remote) return remote_write(s->rec, buf, count);
     if (s->cached) {
         errno = TAV_EACCES;  // opened read only
         return -1;
     }
+    if (s->journal && journal_save(*s, current_pos(*s), count) < 0) return -1;
+    if (s->remote) return remote_write(s->rec, buf, count);
     fio_local_content_changed();
     return plat_write(s->rec->result, buf, count);
 }
@@ -446,6 +524,7 @@ int32_t fio_copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset,
         errno = TAV_E_SEEK;
         return -1;
     }
+    if (b->journal && journal_save(*b, dstOffset, n) < 0) return -1;
     if (!a->remote && !b->remote && !b->cached) {
         int64_t r = plat_copy_range(a->rec->result, srcOffset, b->rec->result, dstOffset, n);
         if (r == -1) return -1;

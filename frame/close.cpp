@@ -29,10 +29,18 @@ int close_descriptor(FctEntry* e, int flush) {
     errno = 0;
     bool writable = e->can_write() || (e->openFlags & TAV_OPEN_UPDATE);
     int r;
-    if (flush || e->origSize == 0 || !writable)
+    if (flush || e->origSize == 0 || !writable) {
         r = fio_close(int(e->fd));
-    else
+    } else {
+        // The bytes the handle replaced go back before the cut.
+        int restored = fio_journal_restore(int(e->fd));
+        int code = errno;
         r = fio_truncate_close(int(e->fd), e->origSize);
+        if (restored < 0 && r == 0) {
+            errno = code;
+            r = -1;
+        }
+    }
     e->fd = -1;
     return r;
 }

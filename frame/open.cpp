@@ -82,6 +82,11 @@ int open_descriptor(FctEntry* e, int h, const FormatRequest& req) {
         // handle would be left without a descriptor, so it is a failure.
         return open_fail_close(e, h, errno_or(TAV_E_NOT_SUPPORTED));
     }
+    // A handle that may write keeps the bytes it replaces in the file as it
+    // stands now (after any conversion the format's set-up made), so that
+    // an abort gives the file back exactly.
+    if (req.mode == kFioModeReadWrite && fio_journal_start(fd, e->origSize) < 0)
+        return open_fail_close(e, h, errno_or(TAV_ENOMEM));
     return h;
 }
 

@@ -190,7 +190,8 @@ void expect_table_matches_chain(const File& f) {
 // Two moves and an appended page in one session, in every order, on a file
 // the library wrote (with a page offset table) and on plain chains in both
 // byte orders: the pages end up in the order the calls asked for, in the
-// chain, in the table when there is one, and for libtiff.
+// chain, in the table when there is one, and for libtiff; an abort instead
+// gives the file back exactly.
 TEST_F(UpdateTiff, MovesAndAppendsComposeInAnyOrder) {
     enum Step { kMoveThirdFirst, kMoveLastSecond, kAppend };
     const std::vector<std::vector<Step>> orders = {{kMoveThirdFirst, kAppend, kMoveLastSecond},
@@ -215,23 +216,35 @@ TEST_F(UpdateTiff, MovesAndAppendsComposeInAnyOrder) {
                 for (const auto& pg : numbered) pages.push_back(pg.strips[0]);
                 write_file(path, edit_test::build_tiff(numbered, kind == 2, 0, false));
             }
-            uint32_t count = 0, err = 0;
-            int32_t h = wt::open_update(path, &count);
-            ASSERT_EQ(3u, count);
-            for (Step step : order) {
-                if (step == kAppend) {
-                    PageInfo info = wt::bilevel(24, 3);
-                    pages.push_back(wt::pattern(9, 50));
-                    ASSERT_EQ(0u, wt::put_page(h, uint16_t(pages.size()), info, pages.back()));
-                    continue;
+            // The session, ended by an abort (which gives the file back byte
+            // for byte) and then by a close.
+            const std::vector<uint8_t> original = read_file(path);
+            const std::vector<std::vector<uint8_t>> pagesAtOpen = pages;
+            for (bool abort : {true, false}) {
+                pages = pagesAtOpen;
+                uint32_t count = 0, err = 0;
+                int32_t h = wt::open_update(path, &count);
+                ASSERT_EQ(3u, count);
+                for (Step step : order) {
+                    if (step == kAppend) {
+                        PageInfo info = wt::bilevel(24, 3);
+                        pages.push_back(wt::pattern(9, 50));
+                        ASSERT_EQ(0u, wt::put_page(h, uint16_t(pages.size()), info, pages.back()));
+                        continue;
+                    }
+                    TavPageMove move{step == kMoveThirdFirst ? 1u : 2u,
+                                     step == kMoveThirdFirst ? 3u : uint32_t(pages.size())};
+                    ASSERT_EQ(0, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err)) << err;
+                    auto first = pages.begin() + (move.targetPage - 1), moved = pages.begin() + (move.movedPage - 1);
+                    std::rotate(first, moved, moved + 1);
                 }
-                TavPageMove move{step == kMoveThirdFirst ? 1u : 2u,
-                                 step == kMoveThirdFirst ? 3u : uint32_t(pages.size())};
-                ASSERT_EQ(0, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err)) << err;
-                auto first = pages.begin() + (move.targetPage - 1), moved = pages.begin() + (move.movedPage - 1);
-                std::rotate(first, moved, moved + 1);
+                if (abort) {
+                    ASSERT_EQ(0, xtavabort(&h, &err)) << err;
+                    EXPECT_TRUE(read_file(path) == original) << "abort did not give the file back";
+                } else {
+                    ASSERT_EQ(0, xtavclose(&h, &err)) << err;
+                }
             }
-            ASSERT_EQ(0, xtavclose(&h, &err)) << err;
 
             expect_pages(path, pages);
             File f(path);

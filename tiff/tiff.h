@@ -76,8 +76,6 @@ int tiff_create_setup(FctEntry* e);
 int tiff_prepare_update(FctEntry* e);
 // Close with flush: finishing the last directory and the page offset table.
 int tiff_close_finish(FctEntry* e);
-// Abort: restores the first patched link of an appended file.
-void tiff_abort_restore(FctEntry* e);
 // Frees the writer state and deletes its work file.
 void tiff_release_writer(FctEntry* e);
 

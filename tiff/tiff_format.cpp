@@ -53,7 +53,7 @@ uint16_t tiff_probe(const FileHead& head) {
 const FormatOps kTiffFormat = {
     .fileType = FILETYPE_TIFF, .name = "TIFF", .traits = 0, .can_create = format_creatable,
     .open = tiff_open, .create = tiff_create, .finish = tiff_close_finish,
-    .abort = tiff_abort_restore, .release = tiff_release,
+    .release = tiff_release,
     .page_info = tiff_page_info, .page_read = tiff_read_strips, .page_data = tiff_page_data,
     .put_info = tiff_put_info, .page_write = tiff_write_strip,
     .strip_counts = tiff_strip_counts, .image_length = tiff_image_length,

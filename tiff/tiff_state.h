@@ -92,9 +92,6 @@ struct TiffState {
     uint8_t rewriteNeeded;
     uint8_t tableFromChain;
     uint32_t realFirstIfd;       // the file's first IFD while firstIfdOffset holds the slot
-    uint32_t firstLinkPos;       // first patched next-IFD link (abort restores it)
-    uint32_t firstLinkValue;
-    uint8_t firstLinkSaved;
     // A directory has been built in workDir and not yet written to the file.
     uint8_t dirPending;
     // Next-IFD field of the last directory written by this handle and the

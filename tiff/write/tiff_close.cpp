@@ -1,6 +1,7 @@
-// The TIFF writer at close and abort: finishing the last directory and the
-// page offset table, putting back the original link after an abort, and
-// releasing the writer's state and work file.
+// The TIFF writer at close: finishing the last directory and the page offset
+// table; and, at close and abort, releasing the writer's state and work
+// file. (What an aborted update changed inside the file is put back by the
+// descriptor's journal.)
 #include <cerrno>
 
 #include "fileio/fio.h"
@@ -31,17 +32,6 @@ int tiff_close_finish(FctEntry* e) {
         }
     }
     return rc;
-}
-
-void tiff_abort_restore(FctEntry* e) {
-    TiffState& ts = tiff_of(e);
-    // Appending wrote nothing inside the original file but the first link it
-    // patched; putting that back makes the cut file the original again.
-    if (!ts.firstLinkSaved || e->origSize == 0 || !e->can_write() || e->fd <= 0) return;
-    if (ts.firstLinkPos + 4 > e->origSize) return;
-    KeepErrno keep;
-    tiff_pwrite(int(e->fd), ts.firstLinkPos, &ts.firstLinkValue, 4);
-    ts.firstLinkSaved = 0;
 }
 
 void tiff_drop_work_file(FctEntry* e) {

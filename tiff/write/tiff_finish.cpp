@@ -73,11 +73,6 @@ int link_previous(FctEntry* e) {
     if (previous_link(e, &pos, &raw) < 0) return -1;
     ts.prevLinkPos = pos;
     ts.prevLinkValue = raw;
-    if (!ts.firstLinkSaved) {
-        ts.firstLinkPos = pos;
-        ts.firstLinkValue = raw;
-        ts.firstLinkSaved = 1;
-    }
     uint8_t b[4];
     tiff_put32(b, ts.firstIfdOffset, tiff_order(e));
     return tiff_pwrite(int(e->fd), pos, b, 4);

@@ -425,7 +425,6 @@ int tiff_prepare_update(FctEntry* e) {
     if (tiff_alloc_work(e) < 0) return -1;
     ts.dirPending = 0;
     ts.chainLinkPos = 0;
-    ts.firstLinkSaved = 0;
     ts.firstNewPage = kNoPage;
     ts.rewriteNeeded = 0;
     ts.tableFromChain = 0;
