@@ -151,9 +151,11 @@ uint32_t bytes_held(const FctEntry* e, uint64_t src, uint64_t n) {
 }
 
 // Copies the bytes of n at src that the source holds to the output end and
-// advances the end past them, aligned to 4: the copy places exactly the bytes
-// it copies. *placed gets their number.
-int copy_held(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos, uint32_t* placed) {
+// advances the end past them (aligned to 4 for a value; strips follow one
+// another): the copy places exactly the bytes it copies. *placed gets their
+// number.
+int copy_held(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos, uint32_t* placed,
+              bool align = true) {
     uint64_t at = s.end;
     uint32_t have = bytes_held(s.e, src, n);
     if (at + have > kMaxFilePos) {
@@ -163,7 +165,7 @@ int copy_held(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos, uint3
     if (have && s.copy(src, at, have) < 0) return -1;
     *newPos = uint32_t(at);
     *placed = have;
-    s.end = align4(at + have);
+    s.end = align ? align4(at + have) : at + have;
     return 0;
 }
 
@@ -275,54 +277,54 @@ int write_strip_array(RewriteState& s, TiffDirEntry& d, const uint32_t* v, uint3
     return 0;
 }
 
-// Copies one kept page whose source directory is src, writing its directory
-// at dirPos. nextIfd is the output position of the following page's
-// directory, or 0; it is filled in here when `linkNext` asks for one.
-int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKept, bool linkNext,
-              uint32_t* nextDirPos) {
-    FctEntry* e = s.e;
-    const uint32_t base = tiff_of(e).hasPrivateIndex ? tiff_of(e).tiffBase : 0;
-    TiffDir dir{};
-    uint32_t n = 0;
-    s.end = align4(uint64_t(dirPos) + 12u * (src.entryCount + 1u) + 6);
+// One kept page being copied: its output directory, built entry by entry
+// as the source's values move, then its strips, strip arrays and the
+// directory itself at dirPos.
+struct PageCopy {
+    PageCopy(RewriteState& state, uint32_t at, uint32_t sourceBase, bool placesTable)
+        : s(state), dirPos(at), base(sourceBase), placing(placesTable) {}
 
+    RewriteState& s;
+    uint32_t dirPos;
+    uint32_t base;    // the source page's base (page index scheme), else 0
+    bool placing;     // this directory takes the page offset table's entry
+    TiffDir dir{};
+    uint32_t n = 0;   // entries so far
     OwnedStripList offsets, counts;
     int offsetsEntry = -1, countsEntry = -1;
     JpegBlock jpeg;
-    bool placing = firstKept && !s.tagPlaced;
 
-    auto place_table_entry = [&]() -> int {
-        if (n >= kTiffMaxEntries + 1) {
-            errno = TAV_E_DIRECTORY;
-            return -1;
-        }
-        dir.entries[n] = TiffDirEntry{kTagPageTable, kTiffLong, 0, 0};
-        tiff_of(e).privateTagSlot = n;
-        s.tableEntryPos = dirPos + 2 + 12 * n;
+    int full() const {
+        errno = TAV_E_DIRECTORY;
+        return -1;
+    }
+
+    int append(const TiffDirEntry& d) {
+        if (n >= kTiffMaxEntries + 1) return full();
+        dir.entries[n++] = d;
+        return 0;
+    }
+
+    // The page offset table's entry, patched once the table is written.
+    int place_table_entry() {
+        if (append(TiffDirEntry{kTagPageTable, kTiffLong, 0, 0}) < 0) return -1;
+        tiff_of(s.e).privateTagSlot = n - 1;
+        s.tableEntryPos = dirPos + 2 + 12 * (n - 1);
         s.tagPlaced = true;
         placing = false;
-        ++n;
         return 0;
-    };
+    }
 
-    for (uint32_t j = 0; j < src.entryCount; ++j) {
-        TiffDirEntry d = src.entries[j];
-        bool last = j + 1 == src.entryCount;
-        if (placing && (d.tag == kTagPageTable || d.tag == kTagPageIndex)) {
-            if (place_table_entry() < 0) return -1;
-            continue;  // the old table or index entry becomes the new table entry
-        }
-        if (placing && d.tag > kTagPageIndex && place_table_entry() < 0) return -1;
-
+    // Moves the value an entry points at (strip arrays are loaded and
+    // written with the strips).
+    int move_value(TiffDirEntry& d) {
         uint64_t size = uint64_t(d.count) * tiff_type_size(d.type);
-        if (d.tag == kTagStripOffsets) {
-            if (offsets.list) strip_list_free(offsets.list);
-            if (tiff_load_strip_list(e, d, &offsets.list, 0) < 0) return -1;
-            offsetsEntry = int(n);
-        } else if (d.tag == kTagStripByteCounts) {
-            if (counts.list) strip_list_free(counts.list);
-            if (tiff_load_strip_list(e, d, &counts.list, 0) < 0) return -1;
-            countsEntry = int(n);
+        if (d.tag == kTagStripOffsets || d.tag == kTagStripByteCounts) {
+            bool isOffsets = d.tag == kTagStripOffsets;
+            OwnedStripList& list = isOffsets ? offsets : counts;
+            strip_list_free(list.list);
+            if (tiff_load_strip_list(s.e, d, &list.list, 0) < 0) return -1;
+            (isOffsets ? offsetsEntry : countsEntry) = int(n);
         } else if (d.tag == kTagJpegInterchangeFormat) {
             jpeg.entry = int(n);
             jpeg.oldPos = d.value + base;
@@ -336,93 +338,108 @@ int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKe
             }
         } else if (d.tag >= kTagJpegQTables && d.tag <= kTagJpegACTables && d.type == kTiffLong &&
                    d.count <= kMaxJpegTables) {
-            if (relocate_jpeg_tables(s, d, jpeg, base) < 0) return -1;
+            return relocate_jpeg_tables(s, d, jpeg, base);
         } else if (size > 4 && d.tag != kTagPageTable) {
             uint32_t at = 0;
             if (copy_value(s, uint64_t(d.value) + base, size, &at) < 0) return -1;
             d.value = at;
         }
-        if (n >= kTiffMaxEntries + 1) {
-            errno = TAV_E_DIRECTORY;
-            return -1;
-        }
-        dir.entries[n++] = d;
-        if (placing && last && place_table_entry() < 0) return -1;
+        return 0;
     }
 
-    if (offsetsEntry < 0 || countsEntry < 0 || !offsets.list || !counts.list) {
-        errno = offsetsEntry < 0 ? TAV_E_NO_OFFSETS : TAV_E_NO_BYTE_COUNTS;
-        return -1;
-    }
-    uint32_t strips = offsets.list->count;
-    if (counts.list->count < strips) {
-        errno = TAV_E_NO_BYTE_COUNTS;
-        return -1;
+    int copy_entries(const TiffDir& src) {
+        for (uint32_t j = 0; j < src.entryCount; ++j) {
+            TiffDirEntry d = src.entries[j];
+            if (placing && (d.tag == kTagPageTable || d.tag == kTagPageIndex)) {
+                // The old table or index entry becomes the new table entry.
+                if (place_table_entry() < 0) return -1;
+                continue;
+            }
+            if (placing && d.tag > kTagPageIndex && place_table_entry() < 0) return -1;
+            if (move_value(d) < 0 || append(d) < 0) return -1;
+        }
+        if (placing) return place_table_entry();
+        return 0;
     }
 
     // A JPEG block without its length, on a one-strip page whose strip lies
     // behind it: the block runs to the strip's end and carries the strip.
-    if (jpeg.entry >= 0 && !jpeg.copied && strips == 1) {
+    int copy_jpeg_with_strip() {
         uint64_t off = uint64_t(strip_list_get(offsets.list, 0)) + base;
         uint64_t cnt = strip_list_get(counts.list, 0);
-        if (off >= jpeg.oldPos && off + cnt <= e->origSize) {
-            jpeg.length = uint32_t(off + cnt - jpeg.oldPos);
-            if (copy_value(s, jpeg.oldPos, jpeg.length, &jpeg.newPos) < 0) return -1;
-            jpeg.copied = true;
-            dir.entries[jpeg.entry].value = jpeg.newPos;
-        }
+        if (off < jpeg.oldPos || off + cnt > s.e->origSize) return 0;
+        jpeg.length = uint32_t(off + cnt - jpeg.oldPos);
+        if (copy_value(s, jpeg.oldPos, jpeg.length, &jpeg.newPos) < 0) return -1;
+        jpeg.copied = true;
+        dir.entries[jpeg.entry].value = jpeg.newPos;
+        return 0;
     }
 
-    MemBlock<uint32_t> newOffsets(strips ? strips : 1, 4);
-    MemBlock<uint32_t> byteCounts(strips ? strips : 1, 4);
-    if (!newOffsets || !byteCounts) return -1;
-    // A strip that reaches beyond the end of the source is cut to it.
-    for (uint32_t k = 0; k < strips; ++k) {
-        uint64_t off = uint64_t(strip_list_get(offsets.list, k)) + base;
-        uint32_t cnt = strip_list_get(counts.list, k);
-        if (strips == 1 && jpeg.inside(off, cnt)) {
-            newOffsets[k] = jpeg.newPos + uint32_t(off - jpeg.oldPos);
-            byteCounts[k] = cnt;
-            continue;
-        }
-        uint64_t at = s.end;
-        uint32_t have = bytes_held(e, off, cnt);
-        if (at + have > kMaxFilePos) {
-            errno = TAV_E_SEEK;
+    // The strips, one after another without padding; a strip that reaches
+    // beyond the end of the source is cut to it.
+    int copy_strips() {
+        if (offsetsEntry < 0 || countsEntry < 0 || !offsets.list || !counts.list) {
+            errno = offsetsEntry < 0 ? TAV_E_NO_OFFSETS : TAV_E_NO_BYTE_COUNTS;
             return -1;
         }
-        if (have && s.copy(off, at, have) < 0) return -1;
-        newOffsets[k] = uint32_t(at);
-        byteCounts[k] = have;
-        s.end = at + have;  // strips follow each other without padding
-    }
-
-    TiffDirEntry& countsDir = dir.entries[countsEntry];
-    TiffDirEntry& offsetsDir = dir.entries[offsetsEntry];
-    if (write_strip_array(s, countsDir, byteCounts.get(), strips, counts.list->type) < 0) return -1;
-    if (write_strip_array(s, offsetsDir, newOffsets.get(), strips, offsets.list->type) < 0)
-        return -1;
-
-    if (n > kTiffMaxEntries) {
-        errno = TAV_E_DIRECTORY;
-        return -1;
-    }
-    dir.entryCount = uint16_t(n);
-    dir.nextIfd = 0;
-    if (linkNext) {
-        s.end = align4(s.end);
-        if (s.end > kMaxFilePos) {
-            errno = TAV_E_SEEK;
+        uint32_t strips = offsets.list->count;
+        if (counts.list->count < strips) {
+            errno = TAV_E_NO_BYTE_COUNTS;
             return -1;
         }
-        dir.nextIfd = uint32_t(s.end);
-        *nextDirPos = dir.nextIfd;
+        if (jpeg.entry >= 0 && !jpeg.copied && strips == 1 && copy_jpeg_with_strip() < 0) return -1;
+        MemBlock<uint32_t> newOffsets(strips ? strips : 1, 4);
+        MemBlock<uint32_t> byteCounts(strips ? strips : 1, 4);
+        if (!newOffsets || !byteCounts) return -1;
+        for (uint32_t k = 0; k < strips; ++k) {
+            uint64_t off = uint64_t(strip_list_get(offsets.list, k)) + base;
+            uint32_t cnt = strip_list_get(counts.list, k);
+            if (strips == 1 && jpeg.inside(off, cnt)) {
+                newOffsets[k] = jpeg.newPos + uint32_t(off - jpeg.oldPos);
+                byteCounts[k] = cnt;
+                continue;
+            }
+            if (copy_held(s, off, cnt, &newOffsets[k], &byteCounts[k], false) < 0) return -1;
+        }
+        if (write_strip_array(s, dir.entries[countsEntry], byteCounts.get(), strips,
+                              counts.list->type) < 0)
+            return -1;
+        return write_strip_array(s, dir.entries[offsetsEntry], newOffsets.get(), strips,
+                                 offsets.list->type);
     }
 
-    if (s.flush() < 0) return -1;
-    uint8_t image[6 + 12 * 55];
-    tiff_encode_dir(dir, s.out.order, image);
-    return s.out.write_at(dirPos, image, 6 + 12 * n);
+    // The directory at dirPos, linked to the next page's at the aligned end
+    // when linkNext asks for it.
+    int write_dir(bool linkNext, uint32_t* nextDirPos) {
+        if (n > kTiffMaxEntries) return full();
+        dir.entryCount = uint16_t(n);
+        dir.nextIfd = 0;
+        if (linkNext) {
+            s.end = align4(s.end);
+            if (s.end > kMaxFilePos) {
+                errno = TAV_E_SEEK;
+                return -1;
+            }
+            dir.nextIfd = uint32_t(s.end);
+            *nextDirPos = dir.nextIfd;
+        }
+        if (s.flush() < 0) return -1;
+        uint8_t image[kIfdReadSize];
+        uint32_t bytes = tiff_encode_dir(dir, s.out.order, image);
+        return s.out.write_at(dirPos, image, bytes);
+    }
+};
+
+// Copies one kept page whose source directory is src, writing its directory
+// at dirPos; *nextDirPos gets the next page's directory position when
+// `linkNext` asks for one.
+int copy_page(RewriteState& s, const TiffDir& src, uint32_t dirPos, bool firstKept, bool linkNext,
+              uint32_t* nextDirPos) {
+    const TiffState& ts = tiff_of(s.e);
+    PageCopy page(s, dirPos, ts.hasPrivateIndex ? ts.tiffBase : 0, firstKept && !s.tagPlaced);
+    s.end = align4(uint64_t(dirPos) + 12u * (src.entryCount + 1u) + 6);
+    if (page.copy_entries(src) < 0 || page.copy_strips() < 0) return -1;
+    return page.write_dir(linkNext, nextDirPos);
 }
 
 // The header of the output file, and the property block behind it.
