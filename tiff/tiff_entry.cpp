@@ -18,20 +18,6 @@ bool value_halves(const TiffDirEntry& d) {
 
 }  // namespace
 
-TiffDirEntry tiff_decode_entry(const uint8_t* p, uint16_t order) {
-    TiffDirEntry d;
-    d.tag = tiff_get16(p, order);
-    d.type = tiff_get16(p + 2, order);
-    d.count = tiff_get32(p + 4, order);
-    if (value_halves(d))
-        d.value = uint32_t(tiff_get16(p + 8, order)) | uint32_t(tiff_get16(p + 10, order)) << 16;
-    else if (value_inline_bytes(d))
-        d.value = get_le32(p + 8);
-    else
-        d.value = tiff_get32(p + 8, order);
-    return d;
-}
-
 void tiff_encode_entry(uint8_t* p, const TiffDirEntry& d, uint16_t order) {
     tiff_put16(p, d.tag, order);
     tiff_put16(p + 2, d.type, order);

@@ -12,7 +12,19 @@
 // u16 halves (the first in the low half), the bytes of a value of one-byte
 // items that fits the field as they lie in the file (loaded little-endian),
 // anything else as one u32. Tag, type and count in host order.
-TiffDirEntry tiff_decode_entry(const uint8_t* p, uint16_t order);
+inline TiffDirEntry tiff_decode_entry(const uint8_t* p, uint16_t order) {
+    TiffDirEntry d;
+    d.tag = tiff_get16(p, order);
+    d.type = tiff_get16(p + 2, order);
+    d.count = tiff_get32(p + 4, order);
+    if (d.type == kTiffShort && (d.count == 1 || d.count == 2))
+        d.value = uint32_t(tiff_get16(p + 8, order)) | uint32_t(tiff_get16(p + 10, order)) << 16;
+    else if (tiff_is_byte_type(d.type) && d.count <= 4)
+        d.value = get_le32(p + 8);
+    else
+        d.value = tiff_get32(p + 8, order);
+    return d;
+}
 void tiff_encode_entry(uint8_t* p, const TiffDirEntry& d, uint16_t order);
 
 // The index of the last entry with the tag, or -1.

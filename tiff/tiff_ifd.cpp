@@ -83,8 +83,10 @@ int tiff_read_ifd(IfdSource& src, uint16_t order, uint32_t pos, uint32_t limit, 
         return fail(TAV_E_DIRECTORY);  // cut off before the end
     }
     out->nextIfd = next;
-    if (flags & kIfdSorted)
-        std::stable_sort(out->entries, out->entries + count,
-                         [](const TiffDirEntry& a, const TiffDirEntry& b) { return a.tag < b.tag; });
+    // TIFF writers keep their entries in tag order; only a directory that
+    // is not is sorted.
+    auto byTag = [](const TiffDirEntry& x, const TiffDirEntry& y) { return x.tag < y.tag; };
+    if ((flags & kIfdSorted) && !std::is_sorted(out->entries, out->entries + count, byTag))
+        std::stable_sort(out->entries, out->entries + count, byTag);
     return 0;
 }

@@ -2,7 +2,10 @@
 // conversions between a file's byte order and the host's.
 #pragma once
 
+#include <array>
 #include <cstdint>
+
+#include "fileio/byteorder.h"
 
 // Field types (TIFF 6.0, and the IFD type of its later supplement).
 enum TiffType : uint16_t {
@@ -11,11 +14,16 @@ enum TiffType : uint16_t {
     kTiffSRational = 10, kTiffFloat = 11, kTiffDouble = 12, kTiffIfd = 13,
 };
 
+// Bytes of one item, by type code.
+inline constexpr std::array<uint8_t, 14> kTiffTypeSize = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+
 // Bytes of one item of a field type; 0 for a type TIFF does not define.
-uint32_t tiff_type_size(uint16_t type);
+inline uint32_t tiff_type_size(uint16_t type) {
+    return type < kTiffTypeSize.size() ? kTiffTypeSize[type] : 0;
+}
 
 // Items of one byte: stored as they are in either byte order.
-bool tiff_is_byte_type(uint16_t type);
+inline bool tiff_is_byte_type(uint16_t type) { return tiff_type_size(type) == 1; }
 
 // Byte-order marks.
 constexpr uint16_t kByteOrderII = 0x4949;  // little-endian
@@ -28,10 +36,20 @@ inline uint16_t tiff_order_of_mark(uint16_t mark) {
 }
 
 // A u16 or u32 at p, in a file's byte order.
-uint16_t tiff_get16(const uint8_t* p, uint16_t order);
-uint32_t tiff_get32(const uint8_t* p, uint16_t order);
-void tiff_put16(uint8_t* p, uint16_t v, uint16_t order);
-void tiff_put32(uint8_t* p, uint32_t v, uint16_t order);
+inline uint16_t tiff_get16(const uint8_t* p, uint16_t order) {
+    uint16_t v = get_le16(p);
+    return order == kByteOrderMM ? bswap16(v) : v;
+}
+inline uint32_t tiff_get32(const uint8_t* p, uint16_t order) {
+    uint32_t v = get_le32(p);
+    return order == kByteOrderMM ? bswap32(v) : v;
+}
+inline void tiff_put16(uint8_t* p, uint16_t v, uint16_t order) {
+    put_le16(p, order == kByteOrderMM ? bswap16(v) : v);
+}
+inline void tiff_put32(uint8_t* p, uint32_t v, uint16_t order) {
+    put_le32(p, order == kByteOrderMM ? bswap32(v) : v);
+}
 
 // Converts the items of a field type in a buffer between the file's byte
 // order and the host's (the same swap both ways); at most `bytes` bytes are
