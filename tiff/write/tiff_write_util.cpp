@@ -89,8 +89,10 @@ int tiff_work_entry(FctEntry* e, uint32_t page, uint32_t* ifdOffset) {
 }
 
 int tiff_check_link(FctEntry* e, uint32_t owner, uint32_t link) {
-    // The most a directory can span: its count, 65535 entries, its link.
-    constexpr uint64_t kMaxDirSpan = 2 + 12ull * 0xFFFF + 4;
+    // The most a directory of a readable page can span: its count, the
+    // entries the reader takes, its link. (A page whose directory is larger
+    // is refused when it is read, so no write can damage it further.)
+    constexpr uint64_t kMaxDirSpan = kIfdReadSize;
     const TiffState& ts = tiff_of(e);
     // Nor inside the header or the property block's place behind it: a
     // write there could give the file a property block, or change its
