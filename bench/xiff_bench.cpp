@@ -24,16 +24,16 @@ namespace {
 
 using namespace bench;
 
-XiffPageSpec fax_page() {
-    XiffPageSpec p;
+XiffPagePlan fax_page() {
+    XiffPagePlan p;
     p.width = 2550;
     p.length = 3300;
     p.compression = COMPRESSION_CCITTFAX4;
     return p;
 }
 
-XiffPageSpec rgb_page() {
-    XiffPageSpec p;
+XiffPagePlan rgb_page() {
+    XiffPagePlan p;
     p.width = 1200;
     p.length = 1600;
     p.bits = 8;

@@ -10,10 +10,10 @@ namespace {
 
 std::vector<uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
 
-uint32_t row_bytes(const XiffPageSpec& p) { return (p.width * p.samples * p.bits + 7) / 8; }
+uint32_t row_bytes(const XiffPagePlan& p) { return (p.width * p.samples * p.bits + 7) / 8; }
 
 // A pattern with edges in both directions, different for every layout.
-std::vector<uint8_t> pixels(const XiffPageSpec& p) {
+std::vector<uint8_t> pixels(const XiffPagePlan& p) {
     std::vector<uint8_t> out(size_t(row_bytes(p)) * p.length, 0);
     const uint32_t max = (1u << p.bits) - 1;
     for (uint32_t y = 0; y < p.length; ++y) {
@@ -41,7 +41,7 @@ std::vector<uint16_t> colour_map(uint16_t bits) {
 }
 
 // The strip of a compressed page, as libtiff encodes it.
-std::vector<uint8_t> encoded_strip(const XiffPageSpec& p, const std::vector<uint8_t>& raw) {
+std::vector<uint8_t> encoded_strip(const XiffPagePlan& p, const std::vector<uint8_t>& raw) {
     TempDir dir;
     std::string path = dir.file("strip.tif");
     TIFF* t = TIFFOpen(path.c_str(), "w");
@@ -75,18 +75,18 @@ const std::vector<uint8_t> kXeroxMark = [] {
 }();
 const std::vector<uint8_t> kExtendedMark = bytes_of(" eXtended");
 
-std::vector<uint8_t> xiff_file(const std::vector<XiffPageSpec>& pages, const std::vector<uint8_t>& mark) {
+std::vector<uint8_t> xiff_file(const std::vector<XiffPagePlan>& pages, const std::vector<uint8_t>& mark) {
     TiffBuilder b;
     b.add_data(mark, 1);
     std::vector<uint32_t> offsets, counts;
-    for (const XiffPageSpec& p : pages) {
+    for (const XiffPagePlan& p : pages) {
         std::vector<uint8_t> strip = pixels(p);
         if (p.compression != COMPRESSION_NONE) strip = encoded_strip(p, strip);
         offsets.push_back(b.add_data(strip));
         counts.push_back(uint32_t(strip.size()));
     }
     for (size_t i = 0; i < pages.size(); ++i) {
-        const XiffPageSpec& p = pages[i];
+        const XiffPagePlan& p = pages[i];
         auto& d = b.add_ifd();
         d.longs(256, {p.width}).longs(257, {p.length});
         d.shorts(258, std::vector<uint16_t>(p.samples, p.bits)).shorts(259, {p.compression});

@@ -16,7 +16,7 @@
 extern const std::vector<uint8_t> kXeroxMark;     // "XEROX DIFF", version 1
 extern const std::vector<uint8_t> kExtendedMark;  // " eXtended"
 
-struct XiffPageSpec {
+struct XiffPagePlan {
     uint32_t width = 64;
     uint32_t length = 32;
     uint16_t bits = 1;
@@ -30,7 +30,7 @@ struct XiffPageSpec {
 };
 
 // A file of these pages behind the mark.
-std::vector<uint8_t> xiff_file(const std::vector<XiffPageSpec>& pages,
+std::vector<uint8_t> xiff_file(const std::vector<XiffPagePlan>& pages,
                                const std::vector<uint8_t>& mark = kXeroxMark);
 
 // The decoded rows of page (from 0) of the file at path as the library

@@ -16,8 +16,8 @@
 
 namespace {
 
-XiffPageSpec bilevel(uint32_t w, uint32_t l, uint32_t dpi, uint16_t compression = COMPRESSION_NONE) {
-    XiffPageSpec p;
+XiffPagePlan bilevel(uint32_t w, uint32_t l, uint32_t dpi, uint16_t compression = COMPRESSION_NONE) {
+    XiffPagePlan p;
     p.width = w;
     p.length = l;
     p.compression = compression;
@@ -25,9 +25,9 @@ XiffPageSpec bilevel(uint32_t w, uint32_t l, uint32_t dpi, uint16_t compression 
     return p;
 }
 
-XiffPageSpec layout(uint16_t photometric, uint16_t bits, uint16_t samples, uint32_t dpi,
+XiffPagePlan layout(uint16_t photometric, uint16_t bits, uint16_t samples, uint32_t dpi,
                     uint16_t compression = COMPRESSION_NONE) {
-    XiffPageSpec p = bilevel(301, 203, dpi, compression);
+    XiffPagePlan p = bilevel(301, 203, dpi, compression);
     p.photometric = photometric;
     p.bits = bits;
     p.samples = samples;
@@ -101,7 +101,7 @@ TEST_F(Xiff, PageInformationAtNoMoreThan150Dpi) {
 // Each layout's output form: bits, samples, photometric and palette size.
 TEST_F(Xiff, EachLayoutInItsForm) {
     struct Case {
-        XiffPageSpec spec;
+        XiffPagePlan plan;
         uint32_t bits, samples, photometric, palette;
     } cases[] = {
         {layout(PHOTOMETRIC_RGB, 8, 3, 150), 8, 3, TAV_PHOTO_RGB, 0},
@@ -112,7 +112,7 @@ TEST_F(Xiff, EachLayoutInItsForm) {
         {layout(PHOTOMETRIC_MINISWHITE, 1, 1, 150), 1, 1, TAV_PHOTO_BILEVEL_BLACK, 0},
     };
     for (const Case& c : cases) {
-        OpenedFile f(save(xiff_file({c.spec})));
+        OpenedFile f(save(xiff_file({c.plan})));
         ASSERT_TRUE(f.ok()) << f.error;
         ASSERT_EQ(f.info(1), 0u) << c.photometric;
         EXPECT_EQ(f.pi.imageWidth, 301u);
@@ -127,7 +127,7 @@ TEST_F(Xiff, EachLayoutInItsForm) {
 }
 
 TEST_F(Xiff, RowsEqualLibtiffDecodingResampled) {
-    const std::vector<XiffPageSpec> pages = {
+    const std::vector<XiffPagePlan> pages = {
         bilevel(2550, 3300, 300, COMPRESSION_CCITTFAX4),
         layout(PHOTOMETRIC_MINISBLACK, 4, 1, 300),
         layout(PHOTOMETRIC_MINISBLACK, 8, 1, 300, COMPRESSION_LZW),
@@ -184,10 +184,10 @@ TEST_F(Xiff, PalettesAreTheColourMapsHighBytes) {
 // The output set-up belongs to its page: each page of different size comes
 // at its own geometry, in any order, read again or not.
 TEST_F(Xiff, PagesOfDifferentSizesAtTheirOwnGeometry) {
-    XiffPageSpec big = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 300);
+    XiffPagePlan big = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 300);
     big.width = 640;
     big.length = 480;
-    XiffPageSpec small = layout(PHOTOMETRIC_PALETTE, 8, 1, 150, COMPRESSION_LZW);
+    XiffPagePlan small = layout(PHOTOMETRIC_PALETTE, 8, 1, 150, COMPRESSION_LZW);
     small.width = 97;
     small.length = 55;
     std::string path = save(xiff_file({big, small}));
@@ -206,14 +206,14 @@ TEST_F(Xiff, PagesOfDifferentSizesAtTheirOwnGeometry) {
 }
 
 TEST_F(Xiff, ResolutionsInCentimetresMissingOrZero) {
-    XiffPageSpec cm = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 0);
+    XiffPagePlan cm = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 0);
     cm.xRes = {11811, 100};  // 118.11 per centimetre: 300 per inch
     cm.yRes = {4724, 100};   // 47.24 per centimetre: 120 per inch
     cm.unit = RESUNIT_CENTIMETER;
-    XiffPageSpec none = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 0);
+    XiffPagePlan none = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 0);
     none.unit = 0;
-    XiffPageSpec zero = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 0);
-    XiffPageSpec wide = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 600);
+    XiffPagePlan zero = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 0);
+    XiffPagePlan wide = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 600);
     wide.yRes = {200, 1};
     std::string path = save(xiff_file({cm, none, zero, wide}));
     OpenedFile f(path);
@@ -350,7 +350,7 @@ TEST_F(Xiff, DamagedFilesGiveCodes) {
     std::vector<std::vector<uint8_t>> files;
     for (size_t cut = 0; cut < whole.size(); cut += 1 + cut / 16)
         files.emplace_back(whole.begin(), whole.begin() + long(cut));
-    auto patched = [](XiffPageSpec p, uint16_t tag, uint32_t value) {
+    auto patched = [](XiffPagePlan p, uint16_t tag, uint32_t value) {
         TiffBuilder b;
         b.add_data(kXeroxMark, 1);
         uint32_t strip = b.add_data(std::vector<uint8_t>(256, 0xA5));
@@ -361,7 +361,7 @@ TEST_F(Xiff, DamagedFilesGiveCodes) {
         d.remove(tag).longs(tag, {value});
         return b.build();
     };
-    XiffPageSpec grey = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 150);
+    XiffPagePlan grey = layout(PHOTOMETRIC_MINISBLACK, 8, 1, 150);
     for (auto [tag, value] : std::vector<std::pair<uint16_t, uint32_t>>{
              {256, 0xFFFFFFFF}, {257, 0xFFFFFFFF}, {256, 0}, {257, 0}, {256, 2000000}, {273, 0x7FFFFF00},
              {279, 0xFFFFFFF0}, {278, 0}, {258, 16}, {258, 0}, {262, 6}, {259, 7}, {259, 4}, {322, 16}})

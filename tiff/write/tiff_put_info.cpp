@@ -61,7 +61,7 @@ int tiff_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* 
     if (ts.dirPending) e->editFlags |= kEditPageComplete;
 
     if (e->editFlags & kEditPageComplete) {
-        if (samePage && e->pageInfo.subfileType == 0 && info->subfileType == 0)
+        if (samePage && !e->pageInfo.subfileType && !info->subfileType)
             return fail(TAV_E_WRITTEN);
         bool newPage = !samePage;
         ts.closeFlags &= uint8_t(~kCloseDirectoryDone);
