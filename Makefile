@@ -4,6 +4,9 @@
 # and for fuzzing:
 #   make fuzz   builds the libFuzzer harnesses (clang, sanitizers) and runs each
 #               for FUZZ_SECONDS; findings go to build-fuzz/artifacts/
+# and:
+#   make install [PREFIX=/usr/local] [DESTDIR=...]   the library, tool, headers, pkg-config
+#               file, CMake package, man pages and Python module
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= $(if $(CI),ON,OFF)
@@ -11,6 +14,7 @@ WERROR ?= $(if $(CI),ON,OFF)
 # is missing fails instead of skipping.
 REQUIRE_ORACLES ?= $(if $(CI),ON,OFF)
 BUILD_TYPE ?= RelWithDebInfo
+PREFIX ?= /usr/local
 
 # Debian packages the build, the tests and the demo need.
 DEB_PACKAGES = build-essential cmake ninja-build g++-multilib libgtest-dev libgmock-dev \
@@ -24,7 +28,7 @@ FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_HARNESSES = read append edit
 
-.PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds
+.PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install
 
 all: build
 
@@ -86,6 +90,9 @@ fuzz-seeds: fuzz-deps
 	$(MAKE) build-fuzz
 	mkdir -p fuzz/seeds && rm -f fuzz/seeds/*
 	build-fuzz/out/make_seeds fuzz/seeds
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build build-asan build-fuzz

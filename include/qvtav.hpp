@@ -103,7 +103,6 @@ inline const char* error_meaning(uint32_t code) {
         {TAV_E_NO_IMAGE, "the file's structure holds no image"},
         {TAV_E_TRUNCATED, "a header cut short, or inconsistent with the file's size"},
         {TAV_E_FAIL, "the XIFF reader failed"},
-        {TAV_S_FALSE, "storage: nothing more to enumerate"},
         {TAV_STG_E_FILENOTFOUND, "storage: file not found"},
         {TAV_STG_E_PATHNOTFOUND, "storage: path not found"},
         {TAV_STG_E_ACCESSDENIED, "storage: access denied"},
