@@ -7,6 +7,7 @@
 # and:
 #   make install [PREFIX=/usr/local] [DESTDIR=...]   the library, tool, headers, pkg-config
 #               file, CMake package, man pages and Python module
+#   make bench  every benchmark beside its peer, then a table of the ratios
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= $(if $(CI),ON,OFF)
@@ -28,7 +29,7 @@ FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_HARNESSES = read append edit
 
-.PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install
+.PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
 
 all: build
 
@@ -93,6 +94,10 @@ fuzz-seeds: fuzz-deps
 
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+bench: deps
+	$(MAKE) build
+	/usr/bin/python3 tools/bench_table.py build/out
 
 clean:
 	rm -rf build build-asan build-fuzz

@@ -195,7 +195,8 @@ class File:
         self._pages = page_count
         self._writing = writing
         self._written = page_count
-        self._current = 0
+        self._current = 0  # the page the library holds current, 0 for none
+        self._loaded = None  # the current page's (PageInfo, Properties)
         self._info = R.PageInfo()  # one record for every page-information call
         self._sizes = R.PageSizes()
         self._texts = (R.TextTagBuf * R.TEXT_TAG_COUNT)()  # the same to xtavgeti and xtavgtdata
@@ -268,20 +269,20 @@ class File:
         err = ctypes.c_uint32()
         if lib.xtavgeti(self._h(), number, ctypes.byref(rec), ctypes.byref(self._sizes), ctypes.byref(err)) < 0:
             raise QvtavError("xtavgeti", err.value)
-        self._current = number
         props = [rec.title, rec.author, rec.subject, rec.keywords, rec.comments]
         properties = Properties(*(_text(p) or "" for p in props)) if any(props) else None
-        return PageInfo._from_record(rec, self._sizes), properties
+        self._loaded = PageInfo._from_record(rec, self._sizes), properties
+        self._current = number
+        return self._loaded
 
     def _select(self, number):
         """Makes the page current; its information and properties."""
         if not 1 <= number <= LOW16:
             raise QvtavError(f"page {number}", C.ERRORS["TAV_E_PAGE"][0])
-        return self._load(number)
+        return self._loaded if self._current == number else self._load(number)
 
     def _ensure_current(self, number):
-        if self._current != number:
-            self._select(number)
+        self._select(number)
 
     def _get_data(self):
         err = ctypes.c_uint32()
@@ -405,6 +406,7 @@ class File:
         Properties) goes with the first page of a new file; `palette` is the
         colour map of a palette page."""
         number = self._written + 1
+        self._current = 0
         rec = info._to_record()
         keep = []  # the buffers the record points to, alive for the call
         if texts:
