@@ -115,6 +115,11 @@ inline const char* error_meaning(uint32_t code) {
         {TAV_STG_E_FILEALREADYEXISTS, "storage: file already exists"},
         {TAV_STG_E_INVALIDNAME, "storage: invalid name"},
         {TAV_STG_E_INVALIDHEADER, "storage: invalid header"},
+        {TAV_STG_E_INVALIDFUNCTION, "storage: invalid function"},
+        {TAV_STG_E_INVALIDPARAMETER, "storage: invalid parameter"},
+        {TAV_STG_E_MEDIUMFULL, "storage: disk full"},
+        {TAV_STG_E_INVALIDFLAG, "storage: invalid access mode"},
+        {TAV_STG_E_DOCFILECORRUPT, "storage: compound file corrupt"},
     };
     for (const Meaning& m : kMeanings)
         if (m.code == code) return m.text;

@@ -122,6 +122,11 @@ ERRORS = {
     "TAV_STG_E_FILEALREADYEXISTS": (0x80030050, "storage: file already exists"),
     "TAV_STG_E_INVALIDNAME": (0x800300FC, "storage: invalid name"),
     "TAV_STG_E_INVALIDHEADER": (0x800300FB, "storage: invalid header"),
+    "TAV_STG_E_INVALIDFUNCTION": (0x80030001, "storage: invalid function"),
+    "TAV_STG_E_INVALIDPARAMETER": (0x80030057, "storage: invalid parameter"),
+    "TAV_STG_E_MEDIUMFULL": (0x80030070, "storage: disk full"),
+    "TAV_STG_E_INVALIDFLAG": (0x800300FF, "storage: invalid access mode"),
+    "TAV_STG_E_DOCFILECORRUPT": (0x80030109, "storage: compound file corrupt"),
 }
 MEANINGS = dict(ERRORS.values())
 
