@@ -4,6 +4,10 @@
 # and for fuzzing:
 #   make fuzz   builds the libFuzzer harnesses (clang, sanitizers) and runs each
 #               for FUZZ_SECONDS; findings go to build-fuzz/artifacts/
+# and:
+#   make install [PREFIX=/usr/local] [DESTDIR=...]   the library, tool, headers, pkg-config
+#               file, CMake package, man pages and Python module
+#   make bench  every benchmark beside its peer, then a table of the ratios
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= $(if $(CI),ON,OFF)
@@ -11,11 +15,13 @@ WERROR ?= $(if $(CI),ON,OFF)
 # is missing fails instead of skipping.
 REQUIRE_ORACLES ?= $(if $(CI),ON,OFF)
 BUILD_TYPE ?= RelWithDebInfo
+PREFIX ?= /usr/local
 
 # Debian packages the build, the tests and the demo need.
 DEB_PACKAGES = build-essential cmake ninja-build g++-multilib libgtest-dev libgmock-dev \
   libbenchmark-dev libtiff-dev libtiff-tools python3 python3-pil imagemagick netpbm \
-  libjpeg-turbo-progs python3-olefile libgsf-bin libolecf-utils file
+  libjpeg-turbo-progs python3-olefile libgsf-bin libolecf-utils file python3-pytest \
+  man-db groff-base pkg-config
 # ... and those of the fuzz build (libFuzzer comes with clang's runtime).
 FUZZ_PACKAGES = build-essential cmake ninja-build clang-14 libclang-rt-14-dev
 FUZZ_CC ?= clang-14
@@ -23,7 +29,7 @@ FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_HARNESSES = read append edit
 
-.PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds
+.PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
 
 all: build
 
@@ -85,6 +91,13 @@ fuzz-seeds: fuzz-deps
 	$(MAKE) build-fuzz
 	mkdir -p fuzz/seeds && rm -f fuzz/seeds/*
 	build-fuzz/out/make_seeds fuzz/seeds
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+bench: deps
+	$(MAKE) build
+	/usr/bin/python3 tools/bench_table.py build/out
 
 clean:
 	rm -rf build build-asan build-fuzz
