@@ -4,6 +4,9 @@
 # and for fuzzing:
 #   make fuzz   builds the libFuzzer harnesses (clang, sanitizers) and runs each
 #               for FUZZ_SECONDS; findings go to build-fuzz/artifacts/
+#   make fuzz FUZZ_RUNS=N   the same, but each harness runs exactly N inputs
+#               from a fixed seed on the committed seeds only: the same commit
+#               always runs the same inputs (what CI runs)
 # and:
 #   make install [PREFIX=/usr/local] [DESTDIR=...]   the library, tool, headers, pkg-config
 #               file, CMake package, man pages and Python module
@@ -27,6 +30,7 @@ FUZZ_PACKAGES = build-essential cmake ninja-build clang-14 libclang-rt-14-dev
 FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?=
 FUZZ_HARNESSES = read append edit
 
 .PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
@@ -77,11 +81,17 @@ build-fuzz: build-fuzz/build.ninja
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz
 	@for h in $(FUZZ_HARNESSES); do \
-	  mkdir -p build-fuzz/corpus/$$h build-fuzz/artifacts || exit 1; \
-	  echo "fuzzing: $$h for $(FUZZ_SECONDS) s"; \
-	  build-fuzz/out/$${h}_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=10 -malloc_limit_mb=512 \
+	  if [ -n "$(FUZZ_RUNS)" ]; then \
+	    corpus=build-fuzz/fixed-corpus/$$h; rm -rf $$corpus; \
+	    limit="-seed=1 -runs=$(FUZZ_RUNS)"; echo "fuzzing: $$h, $(FUZZ_RUNS) inputs from seed 1"; \
+	  else \
+	    corpus=build-fuzz/corpus/$$h; \
+	    limit="-max_total_time=$(FUZZ_SECONDS)"; echo "fuzzing: $$h for $(FUZZ_SECONDS) s"; \
+	  fi; \
+	  mkdir -p $$corpus build-fuzz/artifacts || exit 1; \
+	  build-fuzz/out/$${h}_fuzzer $$limit -timeout=10 -malloc_limit_mb=512 \
 	    -dict=fuzz/tiff.dict -artifact_prefix=build-fuzz/artifacts/$$h- -print_final_stats=1 \
-	    build-fuzz/corpus/$$h fuzz/seeds 2>build-fuzz/$$h.log || \
+	    $$corpus fuzz/seeds 2>build-fuzz/$$h.log || \
 	    { tail -n 60 build-fuzz/$$h.log; exit 1; }; \
 	  grep -h -e "^stat::number_of_executed_units" -e "^#.*DONE" build-fuzz/$$h.log; \
 	done

@@ -401,6 +401,29 @@ TEST_F(UpdateTiff, TableKeepsThePagesOfABrokenChainThroughMoves) {
     EXPECT_EQ(uint32_t(TAV_E_DIRECTORY), err);
     EXPECT_EQ(0, xtavclose(&h, &err)) << err;
     EXPECT_TRUE(read_file(path) == misplaced.b);
+
+    // Page 2's entry count claims far more entries than the file holds: its
+    // next-IFD field would lie 700 KB beyond the end, and moving page 3 (which
+    // rewrites that field) is refused instead of growing the file there.
+    std::remove(path.c_str());
+    h = wt::create(path);
+    for (uint16_t p = 1; p <= 3; ++p) {
+        PageInfo info = wt::bilevel(32, 1);
+        ASSERT_EQ(0u, wt::put_page(h, p, info, wt::pattern(4, p)));
+    }
+    wt::close(h);
+    File g(path);
+    Bytes huge(g.bytes.size());
+    huge.b = g.bytes;
+    huge.put(g.chain()[1], 0xF000, 2);
+    write_file(path, huge.b);
+    h = wt::open_update(path, &count);
+    ASSERT_EQ(3u, count);
+    move = TavPageMove{1, 3};
+    EXPECT_EQ(-1, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err));
+    EXPECT_EQ(uint32_t(TAV_E_DIRECTORY), err);
+    EXPECT_EQ(0, xtavclose(&h, &err)) << err;
+    EXPECT_TRUE(read_file(path) == huge.b);
 }
 
 // A page index file of page 1 and `more` index entries that lead to page

@@ -124,7 +124,16 @@ int tiff_link_field(FctEntry* e, uint32_t ifd, uint32_t* link) {
         if (errno == 0 || ifd < kTiffHeaderSize) errno = TAV_E_DIRECTORY;
         return -1;
     }
-    *link = ifd + 2 + 12 * uint32_t(tiff_get16(c, tiff_order(e)));
+    const uint64_t at = uint64_t(ifd) + 2 + 12 * uint64_t(tiff_get16(c, tiff_order(e)));
+    if (at + 4 > UINT32_MAX) {
+        errno = TAV_E_DIRECTORY;
+        return -1;
+    }
+    *link = uint32_t(at);
+    // The link must be in the file: a directory whose count runs past the
+    // end would have its link written far beyond it, growing the file.
+    uint8_t held[4];
+    if (tiff_pread(int(e->fd), *link, held, 4) < 0) return -1;
     return tiff_check_link(e, ifd, *link);
 }
 

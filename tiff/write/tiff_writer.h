@@ -59,7 +59,8 @@ int tiff_work_entry(FctEntry* e, uint32_t page, uint32_t* ifdOffset);
 // damage them. 0, or -1 with 297.
 constexpr uint32_t kNoDirectory = 0xFFFFFFFFu;
 int tiff_check_link(FctEntry* e, uint32_t owner, uint32_t link);
-// The next-IFD field of the page directory at ifd, checked as above.
+// The next-IFD field of the page directory at ifd, checked as above; a
+// field that lies beyond the end of the file gives 297.
 int tiff_link_field(FctEntry* e, uint32_t ifd, uint32_t* link);
 
 // ---- update preparation ----
