@@ -13,8 +13,6 @@
 namespace {
 
 using bt::kBlock;
-using bt::put_be16;
-using bt::put_be32;
 using Bytes = std::vector<uint8_t>;
 
 // Page p of the file holds data(size(p), p), in chunks of chunkSize.
@@ -60,36 +58,37 @@ TEST(BlockHostile, DamagedFilesAreRefusedWithACode) {
     const Damage cases[] = {
         {"the other byte order", two_pages, [](Bytes& b) { b[0] = 0x45, b[1] = 0x80; }, 0, TAV_E_NOT_SUPPORTED},
         {"header cut short", two_pages, [](Bytes& b) { b.resize(4000); }, 0, TAV_E_TRUNCATED},
-        {"blocks in use beyond the file", two_pages, [](Bytes& b) { put_be32(b, 12, 97); }, 0, TAV_E_TRUNCATED},
-        {"last block 2^32 - 1", two_pages, [](Bytes& b) { put_be32(b, 12, 0xFFFFFFFF); }, 0, TAV_E_SIZE},
-        {"directory capacity 128", two_pages, [](Bytes& b) { put_be16(b, 1026, 128); }, 0, TAV_E_SIZE},
-        {"directory entries above capacity", two_pages, [](Bytes& b) { put_be16(b, 1024, 128); }, 0, TAV_E_SIZE},
-        {"directory chain past the end", long_directory, [](Bytes& b) { put_be32(b, 1028, 1281); }, 0, TAV_E_SIZE},
-        {"directory chain loops", long_directory, [](Bytes& b) { put_be32(b, kDir1 + 4, 1279); }, 0,
+        {"blocks in use beyond the file", two_pages, [](Bytes& b) { bt::put_be(b, 12, 97, 4); }, 0, TAV_E_TRUNCATED},
+        {"last block 2^32 - 1", two_pages, [](Bytes& b) { bt::put_be(b, 12, 0xFFFFFFFF, 4); }, 0, TAV_E_SIZE},
+        {"more pages than blocks", two_pages, [](Bytes& b) { bt::put_be(b, 8, 97, 2); }, 0, TAV_E_TRUNCATED},
+        {"directory capacity 128", two_pages, [](Bytes& b) { bt::put_be(b, 1026, 128, 2); }, 0, TAV_E_SIZE},
+        {"directory entries above capacity", two_pages, [](Bytes& b) { bt::put_be(b, 1024, 128, 2); }, 0, TAV_E_SIZE},
+        {"directory chain past the end", long_directory, [](Bytes& b) { bt::put_be(b, 1028, 1281, 4); }, 0, TAV_E_SIZE},
+        {"directory chain loops", long_directory, [](Bytes& b) { bt::put_be(b, kDir1 + 4, 1279, 4); }, 0,
          TAV_E_TRUNCATED},
-        {"directory chain ends early", long_directory, [](Bytes& b) { put_be32(b, kDir1 + 4, 0); }, 639,
+        {"directory chain ends early", long_directory, [](Bytes& b) { bt::put_be(b, kDir1 + 4, 0, 4); }, 639,
          TAV_E_PAGE_RANGE},
-        {"continuation capacity 512", long_directory, [](Bytes& b) { put_be16(b, kDir1 + 2, 512); }, 0, TAV_E_SIZE},
-        {"record past the end", two_pages, [](Bytes& b) { put_be32(b, 1032, 97); }, 1, TAV_E_SIZE},
-        {"no record", two_pages, [](Bytes& b) { put_be32(b, 1032, 0); }, 1, TAV_E_PAGE_RANGE},
-        {"coding code 99", two_pages, [](Bytes& b) { put_be16(b, kRecord1 + 2, 99); }, 1, TAV_E_COMPRESSION},
-        {"rotation code 4", two_pages, [](Bytes& b) { put_be16(b, kRecord1 + 20, 4); }, 1, TAV_E_ROTATION},
-        {"chunk size 0", two_pages, [](Bytes& b) { put_be32(b, kRecord1 + 4, 0); }, 1, TAV_E_SIZE},
-        {"chunk size 6000", two_pages, [](Bytes& b) { put_be32(b, kRecord1 + 4, 6000); }, 1, TAV_E_SIZE},
-        {"chunk size 32 MiB", two_pages, [](Bytes& b) { put_be32(b, kRecord1 + 4, 32u << 20); }, 1, TAV_E_SIZE},
-        {"stored bytes above the chunk size", two_pages, [](Bytes& b) { put_be32(b, kChunk1 + 4, 8192); }, 1,
+        {"continuation capacity 512", long_directory, [](Bytes& b) { bt::put_be(b, kDir1 + 2, 512, 2); }, 0, TAV_E_SIZE},
+        {"record past the end", two_pages, [](Bytes& b) { bt::put_be(b, 1032, 97, 4); }, 1, TAV_E_SIZE},
+        {"no record", two_pages, [](Bytes& b) { bt::put_be(b, 1032, 0, 4); }, 1, TAV_E_PAGE_RANGE},
+        {"coding code 99", two_pages, [](Bytes& b) { bt::put_be(b, kRecord1 + 2, 99, 2); }, 1, TAV_E_COMPRESSION},
+        {"rotation code 4", two_pages, [](Bytes& b) { bt::put_be(b, kRecord1 + 20, 4, 2); }, 1, TAV_E_ROTATION},
+        {"chunk size 0", two_pages, [](Bytes& b) { bt::put_be(b, kRecord1 + 4, 0, 4); }, 1, TAV_E_SIZE},
+        {"chunk size 6000", two_pages, [](Bytes& b) { bt::put_be(b, kRecord1 + 4, 6000, 4); }, 1, TAV_E_SIZE},
+        {"chunk size 32 MiB", two_pages, [](Bytes& b) { bt::put_be(b, kRecord1 + 4, 32u << 20, 4); }, 1, TAV_E_SIZE},
+        {"stored bytes above the chunk size", two_pages, [](Bytes& b) { bt::put_be(b, kChunk1 + 4, 8192, 4); }, 1,
          TAV_E_SIZE},
-        {"data bytes above the stored bytes", two_pages, [](Bytes& b) { put_be32(b, kChunk1 + 8, 4097); }, 1,
+        {"data bytes above the stored bytes", two_pages, [](Bytes& b) { bt::put_be(b, kChunk1 + 8, 4097, 4); }, 1,
          TAV_E_SIZE},
-        {"chunk past the end", two_pages, [](Bytes& b) { put_be32(b, kChunk1, 97); }, 1, TAV_E_SIZE},
-        {"chunk in the header block", two_pages, [](Bytes& b) { put_be32(b, kChunk1, 0); }, 1, TAV_E_SIZE},
-        {"chunk list capacity 85", two_pages, [](Bytes& b) { put_be16(b, kRecord1 + 2050, 85); }, 1, TAV_E_SIZE},
-        {"chunk list chain loops", two_pages, [](Bytes& b) { put_be32(b, kList2 + 8, 95); }, 2, TAV_E_TRUNCATED},
-        {"chunk list chain points at itself", two_pages, [](Bytes& b) { put_be32(b, kList2 + 8, 96); }, 2,
+        {"chunk past the end", two_pages, [](Bytes& b) { bt::put_be(b, kChunk1, 97, 4); }, 1, TAV_E_SIZE},
+        {"chunk in the header block", two_pages, [](Bytes& b) { bt::put_be(b, kChunk1, 0, 4); }, 1, TAV_E_SIZE},
+        {"chunk list capacity 85", two_pages, [](Bytes& b) { bt::put_be(b, kRecord1 + 2050, 85, 2); }, 1, TAV_E_SIZE},
+        {"chunk list chain loops", two_pages, [](Bytes& b) { bt::put_be(b, kList2 + 8, 95, 4); }, 2, TAV_E_TRUNCATED},
+        {"chunk list chain points at itself", two_pages, [](Bytes& b) { bt::put_be(b, kList2 + 8, 96, 4); }, 2,
          TAV_E_TRUNCATED},
-        {"chunk list chain past the end", two_pages, [](Bytes& b) { put_be32(b, kRecord2 + 2056, 97); }, 2,
+        {"chunk list chain past the end", two_pages, [](Bytes& b) { bt::put_be(b, kRecord2 + 2056, 97, 4); }, 2,
          TAV_E_SIZE},
-        {"chunk list block counts 169", two_pages, [](Bytes& b) { put_be16(b, kList2 + 2, 169); }, 2, TAV_E_SIZE},
+        {"chunk list block counts 169", two_pages, [](Bytes& b) { bt::put_be(b, kList2 + 2, 169, 2); }, 2, TAV_E_SIZE},
     };
     TempDir dir;
     const int blocks = mem_live_blocks();

@@ -1,15 +1,13 @@
-// Helpers of the block file tests: pages written and read through the
-// exports (locally or through a remote location), and the file's big-endian
-// fields read and patched by offset.
+// Helpers of the block file tests: one handle through the exports (local,
+// or remote through the stand-in server), pages to write, and the file's
+// big-endian fields read and patched by offset.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
-#include <string>
 #include <vector>
 
 #include "qvtav.h"
@@ -21,24 +19,16 @@ constexpr uint32_t kBlock = 4096;
 
 inline uint32_t be16(const std::vector<uint8_t>& b, size_t at) { return uint32_t(b[at] << 8 | b[at + 1]); }
 inline uint32_t be32(const std::vector<uint8_t>& b, size_t at) { return be16(b, at) << 16 | be16(b, at + 2); }
-inline void put_be16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    b[at] = uint8_t(v >> 8);
-    b[at + 1] = uint8_t(v);
-}
-inline void put_be32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    put_be16(b, at, v >> 16);
-    put_be16(b, at + 2, v & 0xFFFF);
+// Sets the big-endian field of `bytes` bytes at `at`.
+inline void put_be(std::vector<uint8_t>& b, size_t at, uint32_t v, int bytes) {
+    for (int k = bytes - 1; k >= 0; --k, v >>= 8) b[at + size_t(k)] = uint8_t(v);
 }
 
 // A bilevel T.6 page of width x length at 200 x 100 dpi.
 inline PageInfo page(uint32_t width = 1728, uint32_t length = 2200) {
     PageInfo i{};
-    i.xResNum = 200;
-    i.yResNum = 100;
-    i.xResDen = i.yResDen = 1;
-    i.resolutionUnit = 2;
-    i.imageWidth = width;
-    i.imageLength = length;
+    i.xResNum = 200, i.yResNum = 100, i.xResDen = i.yResDen = 1, i.resolutionUnit = 2;
+    i.imageWidth = width, i.imageLength = length;
     i.bitsPerSample[0] = i.samplesPerPixel = i.fillOrder = 1;
     i.compression = TAV_COMP_CCITT_T6;
     i.photometric = TAV_PHOTO_BILEVEL_WHITE;
@@ -52,89 +42,68 @@ inline std::vector<uint8_t> data(size_t n, uint32_t seed) {
     return v;
 }
 
-// One handle through the exports; every call gives its error code (0 when
-// it succeeded).
+// One handle; every call gives its error code (0 when it succeeded). The
+// handle is aborted unless it was closed.
 struct Handle {
     int32_t h = 0;
-    uint32_t type = 0, pages = 0;
+    uint32_t type = 0, pages = 0, err = 0;
     FileLocation loc{};
-    bool remote = false;
 
     Handle() = default;
-    // Files served from directory `server` through the remote-access library.
-    explicit Handle(const std::string& server) : remote(true) {
+    explicit Handle(const std::string& server) {
         loc.isRemote = 1;
         std::snprintf(loc.server, sizeof loc.server, "%s", server.c_str());
     }
-    ~Handle() { abort(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
+    ~Handle() {
+        if (h > 0) xtavabort(&h, &err);
+    }
+    FileLocation* where() { return loc.isRemote ? &loc : nullptr; }
+    uint32_t code(int32_t r) { return r < 0 ? (err ? err : ~0u) : 0; }
 
-    FileLocation* where() { return remote ? &loc : nullptr; }
     uint32_t create(const std::string& path) {
-        PathBuf p(path);
-        uint32_t err = 0;
         type = FILETYPE_BLOCK;
-        h = xtavcreat(where(), p, &type, &err);
-        return h > 0 ? 0 : err;
+        return code(h = xtavcreat(where(), PathBuf(path), &type, &err));
     }
     uint32_t open(const std::string& path, uint32_t flags = TAV_OPEN_READ) {
-        PathBuf p(path);
-        uint32_t err = 0;
-        h = xtavopen(where(), p, flags, &type, &pages, &err);
-        return h > 0 ? 0 : err;
+        return code(h = xtavopen(where(), PathBuf(path), flags, &type, &pages, &err));
     }
-    uint32_t close() {
-        uint32_t err = 0;
+    uint32_t close() {  // the code of a failed close is in errno
         int32_t r = xtavclose(&h, &err);
         h = 0;
         return r < 0 ? uint32_t(errno) : 0;
     }
-    void abort() {
-        uint32_t err = 0;
-        if (h > 0) xtavabort(&h, &err);
-        h = 0;
-    }
     uint32_t put(uint16_t p, PageInfo& info, PutOptions* options = nullptr) {
-        uint32_t err = 0;
-        return xtavputi(&h, p, &info, options, &err) < 0 ? err : 0;
+        return code(xtavputi(&h, p, &info, options, &err));
     }
     uint32_t write(uint16_t p, const std::vector<uint8_t>& bytes, uint8_t flag = 1) {
-        uint32_t err = 0;
         int32_t r = xtavwrite(&h, const_cast<uint8_t*>(bytes.data()), uint32_t(bytes.size()), p, flag, &err);
-        if (r < 0) return err;
-        return r == int32_t(bytes.size()) ? 0 : ~0u;
+        return r == int32_t(bytes.size()) ? 0 : code(-1);
     }
     // xtavputi and one xtavwrite with the last-data flag.
     uint32_t add(uint16_t p, PageInfo info, const std::vector<uint8_t>& bytes) {
-        uint32_t err = put(p, info);
-        return err ? err : write(p, bytes);
+        uint32_t e = put(p, info);
+        return e ? e : write(p, bytes);
     }
     uint32_t info(uint16_t p, PageInfo& i, PageSizes& s) {
-        uint32_t err = 0;
-        i = PageInfo{};
-        s = PageSizes{};
-        return xtavgeti(&h, p, &i, &s, &err) < 0 ? err : 0;
+        i = PageInfo{}, s = PageSizes{};
+        return code(xtavgeti(&h, p, &i, &s, &err));
     }
     uint32_t option(uint32_t opt, void* value) {
-        uint32_t err = 0;
-        return xtavopts(&h, 1, opt, static_cast<uint32_t*>(value), &err) < 0 ? err : 0;
+        return code(xtavopts(&h, 1, opt, static_cast<uint32_t*>(value), &err));
     }
-    // The page's data read in pieces; *err gets the first failure.
-    std::vector<uint8_t> read(uint16_t p, uint32_t piece, uint32_t* err) {
+    // The page's data, read in pieces, each with the right bytes left;
+    // empty with `err` set on a failure.
+    std::vector<uint8_t> read(uint16_t p, uint32_t piece) {
         PageInfo i;
         PageSizes s;
-        std::vector<uint8_t> out;
-        if ((*err = info(p, i, s)) != 0) return out;
-        out.resize(s.dataBytes);
-        for (uint32_t at = 0; at < s.dataBytes;) {
-            uint32_t n = std::min(piece, s.dataBytes - at), left = 0;
-            int32_t r = xtavread(&h, out.data() + at, at, n, &left, p, err);
-            if (r != int32_t(n) || left != s.dataBytes - at - n) {
-                if (!*err) *err = ~0u;
+        if (info(p, i, s)) return {};
+        std::vector<uint8_t> out(s.dataBytes);
+        for (uint32_t at = 0, n = 0, left = 0; at < s.dataBytes; at += n) {
+            n = std::min(piece, s.dataBytes - at);
+            if (xtavread(&h, out.data() + at, at, n, &left, p, &err) != int32_t(n) || left != s.dataBytes - at - n) {
+                err = err ? err : ~0u;
                 return {};
             }
-            at += n;
         }
         return out;
     }

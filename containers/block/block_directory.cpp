@@ -41,6 +41,8 @@ int read_header(FctEntry* e, BlockState& s, uint8_t* b, uint32_t* dirNext) {
     const uint64_t inUse = uint64_t(h.lastBlock) + 1;
     if (inUse > kMaxBlocks) return fail(TAV_E_SIZE);
     if (inUse * kBlockSize > e->origSize) return fail(TAV_E_TRUNCATED);
+    // Every page has a record block of its own.
+    if (h.pageCount >= inUse) return fail(TAV_E_TRUNCATED);
     s.nextBlock = uint32_t(inUse);
     // New blocks of a file opened for writing go behind every byte it holds,
     // so that an abort gives the file back as it was.

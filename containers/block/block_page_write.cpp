@@ -163,7 +163,7 @@ int put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* optio
     BlockState& s = state_of(e);
     if (settle_chunk_size(info, options) < 0) return -1;
     if (!fits_16_bits(*info) || s.directory.size() >= kMaxField16) return fail(TAV_E_SIZE);
-    s.chunkBuffer.reset();
+    s.chunkBuffer.reset();  // the previous page's, before the new one is taken
     s.chunkBuffer.reset(static_cast<uint8_t*>(mem_calloc(info->maxStripSize, 1)));
     if (!s.chunkBuffer) return -1;
     s.chunkSize = info->maxStripSize;
