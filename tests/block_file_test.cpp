@@ -167,6 +167,19 @@ TEST_F(BlockFile, PageWithMoreChunksThanTheRecordHolds) {
     expect_page(r, 1, size, 7777);
 }
 
+// The bitmap covers the first 16 384 blocks (64 MiB): a larger file marks
+// them all in use and reads back beyond them.
+TEST_F(BlockFile, FilesGrowPastTheBitmap) {
+    const uint32_t chunk = 16u << 20, size = 4 * chunk + 10;
+    write_pages(path(), 1, [&](uint32_t) { return size; }, chunk);
+    auto b = read_file(path());
+    ASSERT_EQ(b.size(), (1 + 5 * chunk / kBlock + 1) * size_t(kBlock));
+    EXPECT_TRUE(std::all_of(b.begin() + 2048, b.begin() + 4096, [](uint8_t v) { return v == 0; }));
+    bt::Handle r;
+    ASSERT_EQ(r.open(path()), 0u);
+    expect_page(r, 1, size, chunk);
+}
+
 // Every call's remainder is a chunk of its own: 100-byte calls read back
 // whole. Data after the last call needs new page information.
 TEST_F(BlockFile, PageWrittenInSmallCalls) {
