@@ -189,8 +189,6 @@ std::vector<uint32_t> pages_of(const SourcePages& s, const Document& in) {
     return *pages;
 }
 
-}  // namespace
-
 // An existing destination: its type, and its byte order (a TIFF file's
 // first page's; little-endian for a file without pages).
 struct Destination {
@@ -212,6 +210,8 @@ Destination existing_destination(const Location& where, const std::string& path)
     doc.close();
     return d;
 }
+
+}  // namespace
 
 uint32_t copy_pages(const Location& where, const CopyRequest& request) {
     // First learn how many pages there are, and refuse what cannot be
