@@ -31,7 +31,7 @@ FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
-FUZZ_HARNESSES = read append edit
+FUZZ_HARNESSES = read append edit block
 
 .PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
 

@@ -3,7 +3,8 @@
 // itself (page offset table, property block, texts, strips written one by
 // one, palette and grey response tables), hand-made files in both byte
 // orders (plain chains, SHORT strip tables, private data areas, ICC
-// profile, old-style JPEG), a page index file, and the first bytes of the
+// profile, old-style JPEG), a page index file, block files (written by the
+// library, and one whose chunk list continues), and the first bytes of the
 // other formats the open call recognises.
 #include <cstdio>
 #include <cstring>
@@ -201,6 +202,76 @@ void hand_made_files(const std::string& dir) {
     save(dir + "/page_index.tif", page_index());
 }
 
+// ---- block files ----
+
+constexpr uint32_t kBlock = 4096;
+
+void put_be(Bytes& b, size_t at, uint32_t v, int bytes) {
+    for (int k = bytes - 1; k >= 0; --k, v >>= 8) b[at + size_t(k)] = uint8_t(v);
+}
+
+// Two T.4 pages the library writes in chunks of one block: one page in one
+// call, one in two calls (a padded chunk each).
+void block_pages(const std::string& path) {
+    std::remove(path.c_str());
+    std::vector<char> name(path.begin(), path.end());
+    name.resize(TAV_PATH_SIZE, '\0');
+    uint32_t type = FILETYPE_BLOCK, err = 0;
+    int32_t h = xtavcreat(nullptr, name.data(), &type, &err);
+    if (h < 0) throw Failure{"cannot create " + path, err};
+    const std::vector<std::vector<Bytes>> pages = {{pattern(100, 6)}, {pattern(50, 7), pattern(30, 8)}};
+    for (size_t n = 0; n < pages.size(); ++n) {
+        PageInfo info = base_info(64, 8, 1, TAV_PHOTO_BILEVEL_WHITE);
+        info.compression = TAV_COMP_CCITT_T4;
+        info.compressionInfo.value = TAV_CODING_T4;
+        info.fillOrder = 2;
+        info.rotation = 90;
+        info.maxStripSize = kBlock;
+        uint16_t page = uint16_t(n + 1);
+        if (xtavputi(&h, page, &info, nullptr, &err) < 0) throw Failure{path + ": xtavputi", err};
+        for (size_t k = 0; k < pages[n].size(); ++k) {
+            uint8_t last = k + 1 == pages[n].size() ? 1 : 0;
+            Bytes data = pages[n][k];
+            if (xtavwrite(&h, data.data(), uint32_t(data.size()), page, last, &err) < 0)
+                throw Failure{path + ": xtavwrite", err};
+        }
+    }
+    if (xtavclose(&h, &err) < 0) throw Failure{"cannot close " + path, err};
+}
+
+// One PackBits page whose chunk list continues in a block of its own: 86
+// entries sharing data block 1, the record in block 2, the list's second
+// part in block 3.
+Bytes block_lists() {
+    constexpr uint32_t kRecord = 2 * kBlock, kList = 3 * kBlock, kInRecord = 84, kInList = 2;
+    Bytes b(4 * kBlock, 0);
+    put_be(b, 0, 0x8045, 2), put_be(b, 2, 1, 2), put_be(b, 6, 4, 2), put_be(b, 8, 1, 2), put_be(b, 12, 3, 4);
+    put_be(b, 1024, 1, 2), put_be(b, 1026, 127, 2), put_be(b, 1032, 2, 4);
+    std::memset(b.data() + 2048, 0xFF, 2048);
+    b[2048] = 0x0F;  // blocks 0 to 3 in use
+    Bytes data = pattern(kBlock, 9);
+    std::memcpy(b.data() + kBlock, data.data(), kBlock);
+    put_be(b, kRecord, 1, 2), put_be(b, kRecord + 2, 64, 2), put_be(b, kRecord + 4, kBlock, 4);
+    put_be(b, kRecord + 8, 200, 2), put_be(b, kRecord + 10, 200, 2), put_be(b, kRecord + 12, 64, 2);
+    put_be(b, kRecord + 14, 8, 2), put_be(b, kRecord + 16, 1, 2);
+    auto list = [&](size_t head, uint32_t used, uint32_t capacity, uint32_t prev, uint32_t next) {
+        put_be(b, head, used, 2), put_be(b, head + 2, capacity, 2), put_be(b, head + 4, prev, 4);
+        put_be(b, head + 8, next, 4);
+        for (uint32_t e = 0; e < used; ++e) {
+            size_t at = head + 16 + 24 * e;
+            put_be(b, at, 1, 4), put_be(b, at + 4, kBlock, 4), put_be(b, at + 8, 10 + e, 4), put_be(b, at + 14, 64, 2);
+        }
+    };
+    list(kRecord + 2048, kInRecord, kInRecord, 0, 3);
+    list(kList, kInList, 168, 2, 0);
+    return b;
+}
+
+void block_files(const std::string& dir) {
+    block_pages(dir + "/block_pages.blk");
+    save(dir + "/block_lists.blk", block_lists());
+}
+
 // ---- the other formats' first bytes ----
 
 void other_formats(const std::string& dir) {
@@ -228,6 +299,7 @@ int main(int argc, char** argv) {
     try {
         library_files(argv[1]);
         hand_made_files(argv[1]);
+        block_files(argv[1]);
         other_formats(argv[1]);
     } catch (const Failure& f) {
         std::fprintf(stderr, "make_seeds: %s (error %u)\n", f.what.c_str(), f.code);

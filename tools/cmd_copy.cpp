@@ -1,5 +1,5 @@
-// qvtav copy: pages of TIFF files into a new TIFF file, or appended to an
-// existing one.
+// qvtav copy: pages of TIFF and block files into a new TIFF or block file,
+// or appended to an existing one.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,13 +14,20 @@ namespace qvtool {
 namespace {
 
 const char kHelp[] =
-    "usage: qvtav copy SRC[:PAGES]... -o DEST.tif [--append]\n"
+    "usage: qvtav copy SRC[:PAGES]... -o DEST [--append | --block]\n"
     "\n"
     "Copies pages with their stored data and page information into a new\n"
-    "TIFF file DEST.tif, or with --append adds them to the end of an existing\n"
-    "one. PAGES lists pages and ranges, e.g. 1-3,7 or 5- (to the last page);\n"
-    "without it every page is copied. Pages come in the order given. A new\n"
-    "file takes the document properties of the first page's file.\n";
+    "TIFF file DEST, or with --block a new block file, or with --append adds\n"
+    "them to the end of an existing TIFF or block file. PAGES lists pages and\n"
+    "ranges, e.g. 1-3,7 or 5- (to the last page); without it every page is\n"
+    "copied. Pages come in the order given. A new TIFF file takes the\n"
+    "document properties of the first page's file.\n"
+    "\n"
+    "Sources are TIFF and block files. A block file holds bilevel,\n"
+    "min-is-white pages, uncompressed, PackBits, CCITT modified Huffman, T.4\n"
+    "1-D or T.6 (one strip), without texts or document properties; other\n"
+    "pages are refused before anything is written. Block file pages become\n"
+    "bilevel, min-is-white TIFF pages of one strip.\n";
 
 bool same_file(const std::string& a, const std::string& b) {
     struct stat sa, sb;
@@ -31,19 +38,23 @@ bool same_file(const std::string& a, const std::string& b) {
 }  // namespace
 
 int cmd_copy(const Location& where, const Args& args) {
-    ParsedArgs a = parse_args(args, {"--help", "-h", "--append"}, {"-o", "--output"});
+    ParsedArgs a = parse_args(args, {"--help", "-h", "--append", "--block"}, {"-o", "--output"});
     if (a.has("--help") || a.has("-h")) {
         std::cout << kHelp;
         return kExitOk;
     }
     const std::string* dest = a.value("-o");
     if (dest == nullptr) dest = a.value("--output");
-    if (dest == nullptr) throw UsageError("copy: give the destination with -o DEST.tif");
+    if (dest == nullptr) throw UsageError("copy: give the destination with -o DEST");
     if (a.operands.empty()) throw UsageError("copy: no source given");
 
     CopyRequest req;
     req.destination = *dest;
     req.append = a.has("--append");
+    if (a.has("--block")) {
+        if (req.append) throw UsageError("copy: --block makes a new file; --append adds to one as it is");
+        req.newType = FILETYPE_BLOCK;
+    }
     for (const std::string& arg : a.operands) {
         bool exists = !where.remote() && access(arg.c_str(), F_OK) == 0;
         std::string why;

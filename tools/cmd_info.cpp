@@ -19,7 +19,8 @@ const char kHelp[] =
     "Shows each file's type and page count, its document properties, and per\n"
     "page: size in pixels, resolution, bits per sample, samples per pixel,\n"
     "compression, photometric interpretation, strips, stored and decoded\n"
-    "bytes, and the page's texts.\n"
+    "bytes, and the page's texts. Block file pages show their coding code and\n"
+    "chunk size instead of a photometric interpretation and strips.\n"
     "\n"
     "  --json   one JSON object per file, each on a line of its own\n";
 
@@ -97,6 +98,10 @@ std::string plural(uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// Block file pages carry photometric 1 and their coding code in stripCount;
+// their data is one stream, stored in chunks of maxStripSize bytes.
+bool block_pages(const FileReport& f) { return f.type == FILETYPE_BLOCK; }
+
 void print_text(const FileReport& f) {
     if (!f.opened) return;
     std::cout << f.path << ": " << file_type_name(f.type) << ", " << plural(f.pages, "page", "pages")
@@ -121,11 +126,17 @@ void print_text(const FileReport& f) {
             std::cout << ", " << rational_text(i.xResNum, i.xResDen) << " x "
                       << rational_text(i.yResNum, i.yResDen) << (unit.empty() ? " (no unit)" : " ")
                       << unit << "\n";
-        std::cout << "    compression " << compression_name(i.compression) << ", "
-                  << photometric_name(i.photometric);
+        std::cout << "    compression " << compression_name(i.compression) << ", ";
+        if (block_pages(f))
+            std::cout << "block file coding " << i.stripCount;
+        else
+            std::cout << photometric_name(i.photometric);
         if (i.subfileType != 0) std::cout << ", subfile type " << i.subfileType;
         std::cout << "\n";
-        if (i.stripCount == 0 && r.sizes.dataBytes == r.sizes.rawBytes && i.imageLength != 0) {
+        if (block_pages(f)) {
+            std::cout << "    chunks of " << i.maxStripSize << " bytes, " << r.stored << " bytes stored, "
+                      << r.sizes.rawBytes << " bytes decoded\n";
+        } else if (i.stripCount == 0 && r.sizes.dataBytes == r.sizes.rawBytes && i.imageLength != 0) {
             // Delivered decoded by the format's reader, not as stored.
             std::cout << "    delivered decoded: " << r.sizes.rawBytes << " bytes in rows of "
                       << r.sizes.rawBytes / i.imageLength << " bytes\n";
@@ -203,9 +214,15 @@ void print_json(const FileReport& f) {
             j.member("rotation", i.rotation);
             j.member("mirrored", i.mirrored != 0);
             j.key("rowsPerStrip");
-            if (i.rowsPerStrip == 0xFFFFFFFFu) j.null();
+            if (i.rowsPerStrip == 0xFFFFFFFFu || block_pages(f)) j.null();
             else j.value(i.rowsPerStrip);
-            j.member("strips", i.stripCount);
+            if (block_pages(f)) {
+                j.member("strips", 1u);
+                j.member("codingCode", i.stripCount);
+                j.member("chunkBytes", i.maxStripSize);
+            } else {
+                j.member("strips", i.stripCount);
+            }
             if (!r.strips.empty()) {
                 j.key("stripBytes");
                 j.begin_array();

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The demo: writes the sample documents through the library, shows what
 # qvtav reports about them, then copies pages, deletes one and changes the
-# document properties, showing the result after each step.
+# document properties, showing the result after each step; last, bilevel
+# pages go into a block file and back.
 # Usage: bash tools/demo.sh BUILD_OUTPUT_DIR   (make demo passes build/out)
 set -e
 out="$(cd "${1:-build/out}" && pwd)"
@@ -48,6 +49,12 @@ show "$qvtav" info album.tif
 
 step "6. the example program examples/pageinfo.c on the same file"
 show "$out/pageinfo" album.tif
+
+step "7. block files: letter.tif's bilevel pages into a block file, and back into TIFF"
+show "$qvtav" copy letter.tif:1-2 -o letter.blk --block
+show "$qvtav" info letter.blk
+show "$qvtav" copy letter.blk -o from-block.tif
+show "$qvtav" info from-block.tif
 
 echo
 echo "The files are in $demo; 'qvtav --help' lists every command."

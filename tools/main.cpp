@@ -19,6 +19,7 @@ const char kUsage[] =
     "  info [--json] FILE...                   file type, pages and their information\n"
     "  dump FILE PAGE [-o OUT]                 a page's stored data (XIFF: an image file)\n"
     "  copy SRC[:PAGES]... -o DEST [--append]  copy pages into a new or existing TIFF\n"
+    "       [--block]                          (or block) file\n"
     "  delete FILE FIRST [LAST]                remove pages\n"
     "  move FILE PAGE --before TARGET          move a page before another\n"
     "  props FILE [--title T ...]              show or change the document properties\n"

@@ -1,6 +1,7 @@
 // The page copy: page information, texts, colour tables, ICC profile and
 // annotation areas of each source page are read and put on the new page;
 // then its strips follow one by one at the lengths the source file records.
+// Pages into and out of block files go through block_pages.cpp.
 #include "page_copier.h"
 
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "block_pages.h"
 #include "names.h"
 #include "progress.h"
 #include "tool_error.h"
@@ -17,6 +19,8 @@ namespace qvtool {
 namespace {
 
 constexpr uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
+constexpr uint32_t kLittleEndian = 0x4949;
+constexpr uint32_t kBigEndian = 0x4D4D;
 // Write flags of xtavwrite in strip-wise writing.
 constexpr uint8_t kEndOfStrip = 2;
 constexpr uint8_t kLastData = 1;
@@ -129,7 +133,7 @@ void check_copyable(const PageReader& rd, uint32_t destOrder) {
     if (swap_for(i, destOrder) == Swap::impossible)
         throw ToolError(rd.path(), src + ": " + std::to_string(i.bitsPerSample[0]) +
                                        "-bit compressed samples cannot change byte order (the destination is " +
-                                       (destOrder == 0x4D4D ? "big" : "little") + "-endian)");
+                                       (destOrder == kBigEndian ? "big" : "little") + "-endian)");
     // The writer records no Predictor: differenced LZW data would decode
     // to a different image.
     if (i.compression == TAV_COMP_LZW && i.compressionInfo.value > 1)
@@ -142,13 +146,35 @@ void check_copyable(const PageReader& rd, uint32_t destOrder) {
         throw ToolError(rd.path(), src + ": more than 65535 strips cannot be copied one by one");
 }
 
+bool copyable_type(uint32_t type) { return type == FILETYPE_TIFF || type == FILETYPE_BLOCK; }
+
 // Opens a source for reading and checks that its pages can be copied.
 void open_source(Document& in) {
     in.open(TAV_OPEN_READ);
-    if (in.file_type() != FILETYPE_TIFF)
+    if (!copyable_type(in.file_type()))
         throw ToolError(in.path(),
                         "cannot copy pages from a " + std::string(file_type_name(in.file_type())) + " file",
                         TAV_E_NOT_SUPPORTED);
+}
+
+// Refuses pages that the destination cannot hold unchanged.
+void check_page(const PageReader& rd, uint32_t sourceType, uint32_t destType, uint32_t destOrder) {
+    if (destType == FILETYPE_BLOCK)
+        check_for_block(rd, sourceType);
+    else if (sourceType == FILETYPE_BLOCK)
+        check_block_for_tiff(rd);
+    else
+        check_copyable(rd, destOrder);
+}
+
+void put_page(Document& out, uint32_t page, PageReader& rd, uint32_t sourceType, bool withProperties,
+              uint32_t destOrder) {
+    if (out.file_type() == FILETYPE_BLOCK)
+        write_to_block(out, page, rd, sourceType);
+    else if (sourceType == FILETYPE_BLOCK)
+        write_block_to_tiff(out, page, rd, destOrder);
+    else
+        write_page(out, page, rd, withProperties, destOrder);
 }
 
 std::vector<uint32_t> pages_of(const SourcePages& s, const Document& in) {
@@ -163,55 +189,68 @@ std::vector<uint32_t> pages_of(const SourcePages& s, const Document& in) {
     return *pages;
 }
 
-}  // namespace
+// An existing destination: its type, and its byte order (a TIFF file's
+// first page's; little-endian for a file without pages).
+struct Destination {
+    uint32_t type;
+    uint32_t order;
+};
 
-// The byte order of an existing file: that of its first page.
-uint32_t byte_order_of(const Location& where, const std::string& path) {
+Destination existing_destination(const Location& where, const std::string& path) {
     Document doc(where, path);
     doc.open(TAV_OPEN_READ);
-    uint32_t order = 0x4949;
-    if (doc.file_type() == FILETYPE_TIFF && doc.page_count() > 0) {
+    Destination d{doc.file_type(), kLittleEndian};
+    if (!copyable_type(d.type))
+        throw ToolError(path, "cannot append: not a TIFF or block file", TAV_E_NOT_SUPPORTED);
+    if (d.type == FILETYPE_TIFF && doc.page_count() > 0) {
         PageReader rd(doc);
         rd.load(1, false);
-        order = rd.info().byteOrder;
+        d.order = rd.info().byteOrder;
     }
     doc.close();
-    return order;
+    return d;
 }
+
+}  // namespace
 
 uint32_t copy_pages(const Location& where, const CopyRequest& request) {
     // First learn how many pages there are, and refuse what cannot be
-    // copied before the destination is touched. A new file takes the byte
-    // order of its first page.
+    // copied before the destination is touched. A new TIFF file takes the
+    // byte order of its first TIFF page (the bilevel pages of block files
+    // have none to keep).
     uint32_t total = 0;
-    uint32_t destOrder = request.append ? byte_order_of(where, request.destination) : 0;
+    Destination dest{request.newType, 0};
+    if (request.append) dest = existing_destination(where, request.destination);
     for (const SourcePages& s : request.sources) {
         Document in(where, s.path);
         open_source(in);
         PageReader rd(in);
         for (uint32_t p : pages_of(s, in)) {
             rd.load(p, false);
-            if (destOrder == 0) destOrder = rd.info().byteOrder == 0x4D4D ? 0x4D4D : 0x4949;
-            check_copyable(rd, destOrder);
+            if (dest.order == 0 && in.file_type() == FILETYPE_TIFF)
+                dest.order = rd.info().byteOrder == kBigEndian ? kBigEndian : kLittleEndian;
+            check_page(rd, in.file_type(), dest.type, dest.order);
             ++total;
         }
         in.close();
     }
+    const uint32_t destOrder = dest.order ? dest.order : kLittleEndian;
 
     Document out(where, request.destination);
     bool created = false;
     try {
         if (request.append) {
             out.open(TAV_OPEN_READWRITE | TAV_OPEN_UPDATE);
-            if (out.file_type() != FILETYPE_TIFF)
-                throw ToolError(out.path(), "cannot append: not a TIFF file", TAV_E_NOT_SUPPORTED);
+            if (out.file_type() != dest.type)
+                throw ToolError(out.path(), "cannot append: the file changed", TAV_E_NOT_SUPPORTED);
         } else {
-            out.create(FILETYPE_TIFF);
+            out.create(dest.type);
             created = true;
         }
         if (out.page_count() + total > kMaxPage)
             throw ToolError(out.path(), "a file cannot hold more than 65535 pages");
-        out.set_option(TAV_OPT_STRIP_WRITE, nullptr, "cannot write strip by strip");
+        if (dest.type == FILETYPE_TIFF)
+            out.set_option(TAV_OPT_STRIP_WRITE, nullptr, "cannot write strip by strip");
 
         Progress progress(request.append ? "appending" : "copying", total);
         uint32_t next = out.page_count() + 1;
@@ -224,11 +263,11 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
             for (uint32_t p : pages_of(s, in)) {
                 if (request.withProgress) progress.show(done + 1);
                 rd.load(p, true);
-                if (first && destOrder == 0x4D4D) {
+                if (first && dest.type == FILETYPE_TIFF && destOrder == kBigEndian) {
                     uint32_t order = destOrder;
                     out.set_option(TAV_OPT_BYTE_ORDER, &order, "cannot set the byte order");
                 }
-                write_page(out, next, rd, first, destOrder);
+                put_page(out, next, rd, in.file_type(), first, destOrder);
                 first = false;
                 ++next;
                 ++done;

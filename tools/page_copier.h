@@ -1,6 +1,7 @@
-// Copies TIFF pages, their stored data and page information, into a new or
-// an existing TIFF file through the library. Strips are read and written
-// one by one, so compressed data stays exactly as stored.
+// Copies pages of TIFF and block files, their stored data and page
+// information, into a new or an existing TIFF or block file through the
+// library. Stored data is read and written piece by piece, so compressed
+// data stays exactly as stored.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@ struct CopyRequest {
     std::vector<SourcePages> sources;
     std::string destination;
     bool append = false;       // add to an existing file instead of making a new one
+    uint32_t newType = FILETYPE_TIFF;  // the type of a new file: TIFF or block file
     bool withProgress = true;  // show a progress line on a terminal
 };
 
