@@ -6,6 +6,7 @@
 
 #include "cli_args.h"
 #include "commands.h"
+#include "format_view.h"
 #include "json_writer.h"
 #include "names.h"
 #include "tool_error.h"
@@ -19,7 +20,9 @@ const char kHelp[] =
     "Shows each file's type and page count, its document properties, and per\n"
     "page: size in pixels, resolution, bits per sample, samples per pixel,\n"
     "compression, photometric interpretation, strips, stored and decoded\n"
-    "bytes, and the page's texts.\n"
+    "bytes, and the page's texts. Pages of GIF, PCX, DCX, BMP, Targa and\n"
+    "JPEG files show their format's own fields (where the data and the\n"
+    "palette lie, and how they are coded) and their palette.\n"
     "\n"
     "  --json   one JSON object per file, each on a line of its own\n";
 
@@ -31,6 +34,8 @@ struct PageReport {
     std::vector<uint32_t> strips;  // stored byte counts (TIFF)
     uint64_t stored = 0;
     std::vector<std::pair<int, std::string>> texts;
+    std::vector<ViewField> view;  // single-image formats
+    std::vector<uint8_t> palette;
     std::optional<ToolError> error;
 };
 
@@ -48,8 +53,14 @@ PageReport read_page(Document& doc, PageReader& rd, uint32_t page, Properties* p
     PageReport r;
     r.page = page;
     try {
-        rd.load(page, false);
+        const bool single = has_format_view(doc.file_type());
+        rd.load(page, single);
         r.info = rd.info();
+        if (single) {
+            r.view = format_view(doc.file_type(), r.info);
+            std::span<const uint8_t> map = rd.colour_map();
+            r.palette.assign(map.begin(), map.end());
+        }
         r.sizes = rd.sizes();
         if (page == 1) *props = rd.properties();
         r.stored = r.sizes.dataBytes;
@@ -97,6 +108,36 @@ std::string plural(uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+std::string field_text(const ViewField& f) {
+    if (!f.hex) return std::to_string(f.value);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%X", f.value);
+    return buf;
+}
+
+std::string hex_bytes(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (uint8_t b : bytes) {
+        s += digits[b >> 4];
+        s += digits[b & 15];
+    }
+    return s;
+}
+
+// The format view in words, and where the palette comes from.
+void print_view(const FileReport& f, const PageReport& r) {
+    std::cout << "    " << r.stored << " bytes stored, " << r.sizes.rawBytes << " bytes decoded\n    ";
+    for (size_t k = 0; k < r.view.size(); ++k)
+        std::cout << (k ? ", " : "") << r.view[k].words << " " << field_text(r.view[k]);
+    std::cout << "\n";
+    std::string layout = palette_layout(f.type, r.info);
+    if (layout.empty()) return;
+    std::string source = palette_source(f.type, r.info);
+    std::cout << "    palette: " << r.palette.size() << " bytes (" << layout << ")"
+              << (source.empty() ? "" : ", " + source) << "\n";
+}
+
 void print_text(const FileReport& f) {
     if (!f.opened) return;
     std::cout << f.path << ": " << file_type_name(f.type) << ", " << plural(f.pages, "page", "pages")
@@ -125,7 +166,9 @@ void print_text(const FileReport& f) {
                   << photometric_name(i.photometric);
         if (i.subfileType != 0) std::cout << ", subfile type " << i.subfileType;
         std::cout << "\n";
-        if (i.stripCount == 0 && r.sizes.dataBytes == r.sizes.rawBytes && i.imageLength != 0) {
+        if (has_format_view(f.type)) {
+            print_view(f, r);
+        } else if (i.stripCount == 0 && r.sizes.dataBytes == r.sizes.rawBytes && i.imageLength != 0) {
             // Delivered decoded by the format's reader, not as stored.
             std::cout << "    delivered decoded: " << r.sizes.rawBytes << " bytes in rows of "
                       << r.sizes.rawBytes / i.imageLength << " bytes\n";
@@ -153,6 +196,28 @@ void json_rational(JsonWriter& j, std::string_view name, uint32_t num, uint32_t 
     j.begin_object();
     j.member("numerator", num);
     j.member("denominator", den);
+    j.end_object();
+}
+
+// The format view and the palette as delivered.
+void json_view(JsonWriter& j, const FileReport& f, const PageReport& r) {
+    j.key("format");
+    j.begin_object();
+    for (const ViewField& v : r.view) j.member(v.key, v.value);
+    j.end_object();
+    std::string layout = palette_layout(f.type, r.info);
+    j.key("palette");
+    if (layout.empty()) {
+        j.null();
+        return;
+    }
+    j.begin_object();
+    j.member("layout", layout);
+    std::string source = palette_source(f.type, r.info);
+    j.key("source");
+    if (source.empty()) j.value("file");
+    else j.value(source);
+    j.member("bytes", hex_bytes(r.palette));
     j.end_object();
 }
 
@@ -202,10 +267,14 @@ void print_json(const FileReport& f) {
             j.member("byteOrder", i.byteOrder == 0x4D4D ? "MM" : "II");
             j.member("rotation", i.rotation);
             j.member("mirrored", i.mirrored != 0);
-            j.key("rowsPerStrip");
-            if (i.rowsPerStrip == 0xFFFFFFFFu) j.null();
-            else j.value(i.rowsPerStrip);
-            j.member("strips", i.stripCount);
+            if (has_format_view(f.type)) {
+                json_view(j, f, r);
+            } else {
+                j.key("rowsPerStrip");
+                if (i.rowsPerStrip == 0xFFFFFFFFu) j.null();
+                else j.value(i.rowsPerStrip);
+                j.member("strips", i.stripCount);
+            }
             if (!r.strips.empty()) {
                 j.key("stripBytes");
                 j.begin_array();
