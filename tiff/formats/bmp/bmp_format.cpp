@@ -86,18 +86,26 @@ struct BmpHeader {
     uint64_t palette_offset() const { return uint64_t(kFileHeaderSize) + size; }
 };
 
+// The header kinds by the size the file states: the first whose size it
+// reaches, and the bytes read of it.
+struct HeaderKindSize {
+    uint32_t size;
+    BmpHeaderKind kind;
+};
+constexpr HeaderKindSize kHeaderKinds[] = {
+    {kV5Size, kBmpV5Header}, {kV4Size, kBmpV4Header}, {kInfoSize, kBmpInfoHeader}, {kCoreSize, kBmpCoreHeader}};
+
 int read_header(FctEntry* e, uint32_t fileLength, BmpHeader* h) {
     std::array<uint8_t, kLeadSize> lead;
     if (format_read_at(e, 0, lead, fileLength) < 0) return -1;
     h->dataOffset = get_le32(&lead[kDataOffsetAt]);
     h->size = get_le32(&lead[kFileHeaderSize]);
-    uint32_t take;
-    if (h->size >= kV5Size) h->kind = kBmpV5Header, take = kV5Size;
-    else if (h->size >= kV4Size) h->kind = kBmpV4Header, take = kV4Size;
-    else if (h->size >= kInfoSize) h->kind = kBmpInfoHeader, take = kInfoSize;
-    else h->kind = kBmpCoreHeader, take = kCoreSize;
+    // Anything smaller than a 40-byte header is taken for a core header.
+    const HeaderKindSize* k = std::find_if(std::begin(kHeaderKinds), std::end(kHeaderKinds) - 1,
+                                           [&](const HeaderKindSize& s) { return h->size >= s.size; });
+    h->kind = k->kind;
     std::array<uint8_t, kV5Size> raw{};
-    if (format_read_at(e, kFileHeaderSize, std::span(raw).first(take), fileLength) < 0) return -1;
+    if (format_read_at(e, kFileHeaderSize, std::span(raw).first(k->size), fileLength) < 0) return -1;
     if (h->kind != kBmpCoreHeader) {
         h->bytes = raw;
         return 0;
