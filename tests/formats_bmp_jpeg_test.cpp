@@ -49,58 +49,51 @@ struct BmpJpeg : ::testing::Test {
         return path;
     }
     uint32_t row_bytes(const PageInfo& i) { return i.rowsPerStrip & 0xFFFF; }
+    // The page summary of a BMP and its row word (row bytes, header kind,
+    // run-length coding), or the code the page is refused with.
+    std::vector<uint32_t> bmp(const Bmp& b) {
+        OpenedFile f(save(b.build()));
+        if (uint32_t code = f.info(1)) return {code};
+        std::vector<uint32_t> s = page_summary(f);
+        s.push_back(f.pi.rowsPerStrip);
+        return s;
+    }
 };
 
 // ---- BMP ----
 
-TEST_F(BmpJpeg, HeaderKindsPalettesAndResolution) {
-    // header size: kind, palette bytes, palette offset.
-    const std::pair<uint32_t, std::vector<uint32_t>> kinds[] = {
-        {40, {0, 1024, 54}}, {12, {1, 768, 26}}, {108, {2, 1024, 122}}, {124, {3, 1024, 138}}};
-    for (const auto& [size, want] : kinds) {
-        Bmp b;
-        b.headerSize = size, b.bits = 8;
-        b.between.assign(want[1], 0);
-        for (uint32_t k = 0; k < want[1]; ++k) b.between[k] = uint8_t(k);
-        b.pixels.assign(8, 1);
-        OpenedFile f(save(b.build()));
-        ASSERT_EQ(f.info(1), 0u) << size;
-        const PageInfo& i = f.pi;
-        EXPECT_EQ(std::vector<uint32_t>({(i.rowsPerStrip >> 16) & 0xFF, i.maxStripSize & 0xFFFF, i.maxStripSize >> 16}),
-                  want);
-        EXPECT_EQ(std::vector<uint32_t>({i.photometric, i.bitsPerSample[0], i.area.palette.colorMapSize, row_bytes(i),
-                                         i.stripCount, f.ps.dataBytes, i.compression}),
-                  std::vector<uint32_t>({TAV_PHOTO_PALETTE, 8, want[1], 4, want[2] + want[1], 8, TAV_COMP_NONE}));
-        // 3780 pixels per metre is 96 per inch (the core header has none).
-        EXPECT_EQ(i.xResNum, size == 12 ? 0u : 96u);
-        EXPECT_EQ(delivered_palette(f), b.between);  // as stored
-    }
-    // Colours used, as a 16-bit count.
-    Bmp used;
-    used.bits = 4, used.coloursUsed = 0x10003;
-    used.between.assign(12, 7);
-    OpenedFile f(save(used.build()));
-    ASSERT_EQ(f.info(1), 0u);
-    EXPECT_EQ(f.pi.maxStripSize & 0xFFFF, 12u);
+// An 8-bit page 3 x 2 with a palette of `bytes` bytes (byte k is k).
+Bmp palette_page(uint32_t headerSize, uint32_t bytes) {
+    Bmp b;
+    b.headerSize = headerSize, b.bits = 8, b.pixels.assign(8, 1);
+    for (uint32_t k = 0; k < bytes; ++k) b.between.push_back(uint8_t(k));
+    return b;
 }
 
-TEST_F(BmpJpeg, TwoColourAndTrueColourPages) {
-    for (uint8_t blue : {0, 255}) {
-        Bmp b;
-        b.bits = 1;
-        b.between = {blue, blue, blue, 0, 9, 9, 9, 0};
+TEST_F(BmpJpeg, HeaderKindsPalettesAndPixelLayouts) {
+    Bmp used = palette_page(40, 12), white, black, rgb;
+    used.bits = 4, used.coloursUsed = 0x10003;  // colours used, as a 16-bit count
+    white.bits = black.bits = 1, white.between = {255, 0, 0, 0}, black.between = {0, 0, 0, 0};
+    rgb.pixels.assign(24, 5);                   // 24 bits, 3 pixels wide
+    const std::pair<Bmp, std::vector<uint32_t>> cases[] = {
+        {palette_page(40, 1024), {3, 8, TAV_PHOTO_PALETTE, 1024, 54, 1078, 0, 8, 4}},
+        {palette_page(12, 768), {3, 8, TAV_PHOTO_PALETTE, 768, 26, 794, 0, 8, 4 | 1 << 16}},
+        {palette_page(108, 1024), {3, 8, TAV_PHOTO_PALETTE, 1024, 122, 1146, 0, 8, 4 | 2 << 16}},
+        {palette_page(124, 1024), {3, 8, TAV_PHOTO_PALETTE, 1024, 138, 1162, 0, 8, 4 | 3 << 16}},
+        {used, {3, 4, TAV_PHOTO_PALETTE, 12, 54, 66, 0, 8, 4}},
+        {white, {3, 1, TAV_PHOTO_BILEVEL_WHITE, 0, 0, 58, 0, 0, 4}},
+        {black, {3, 1, TAV_PHOTO_BILEVEL_BLACK, 0, 0, 58, 0, 0, 4}},
+        {rgb, {3, 8, TAV_PHOTO_RGB, 0, 0, 54, 0, 24, 12}}};
+    for (const auto& [b, want] : cases) EXPECT_EQ(bmp(b), want);
+    for (uint32_t size : {40, 12}) {
+        Bmp b = palette_page(size, size == 12 ? 768 : 1024);
         OpenedFile f(save(b.build()));
         ASSERT_EQ(f.info(1), 0u);
-        EXPECT_EQ(std::vector<uint32_t>({f.pi.photometric, f.pi.bitsPerSample[0], f.pi.area.palette.colorMapSize}),
-                  std::vector<uint32_t>({blue ? TAV_PHOTO_BILEVEL_WHITE : TAV_PHOTO_BILEVEL_BLACK, 1, 0}));
+        EXPECT_EQ(delivered_palette(f), b.between);  // as stored
+        // 3780 pixels per metre is 96 per inch (the core header has none).
+        EXPECT_EQ(std::vector<uint32_t>({f.pi.xResNum, f.pi.compression}),
+                  std::vector<uint32_t>({size == 12 ? 0u : 96u, TAV_COMP_NONE}));
     }
-    Bmp b;
-    b.pixels.assign(24, 5);
-    OpenedFile f(save(b.build()));
-    ASSERT_EQ(f.info(1), 0u);
-    EXPECT_EQ(std::vector<uint32_t>({row_bytes(f.pi), f.pi.bmpBytesPerPixel, f.pi.photometric, f.pi.samplesPerPixel,
-                                     f.ps.dataBytes}),
-              std::vector<uint32_t>({12, 3, TAV_PHOTO_RGB, 3, 24}));
 }
 
 // The 24-bit rows a 16- or 32-bit page gives, from its stored rows (each
@@ -219,10 +212,6 @@ TEST_F(BmpJpeg, EmbeddedAndLinkedProfiles) {
 }
 
 TEST_F(BmpJpeg, BmpRefusals) {
-    auto code = [&](Bmp b) {
-        OpenedFile f(save(b.build()));
-        return f.info(1);
-    };
     Bmp topDown, narrowLimit, wide, late, farPalette, rle, bits, profileFirst, cut;
     topDown.height = -2;
     narrowLimit.width = 10921;
@@ -235,10 +224,11 @@ TEST_F(BmpJpeg, BmpRefusals) {
     profileFirst.profileData = 100, profileFirst.profileSize = 4, profileFirst.pixels.assign(24, 0);
     cut.dataOffset = 1000;
     const std::pair<Bmp*, uint32_t> cases[] = {
-        {&topDown, TAV_E_PAGE},          {&narrowLimit, 0},         {&wide, TAV_E_SIZE},
-        {&late, TAV_E_SIZE},             {&farPalette, TAV_E_SIZE}, {&rle, TAV_E_COMPRESSION},
-        {&bits, TAV_E_FIELD_TYPE},       {&profileFirst, TAV_E_TRUNCATED}, {&cut, TAV_E_TRUNCATED}};
-    for (auto [b, want] : cases) EXPECT_EQ(code(*b), want);
+        {&topDown, TAV_E_PAGE},    {&wide, TAV_E_SIZE},         {&late, TAV_E_SIZE},
+        {&farPalette, TAV_E_SIZE}, {&rle, TAV_E_COMPRESSION},   {&bits, TAV_E_FIELD_TYPE},
+        {&profileFirst, TAV_E_TRUNCATED}, {&cut, TAV_E_TRUNCATED}};
+    for (auto [b, want] : cases) EXPECT_EQ(bmp(*b), std::vector<uint32_t>({want}));
+    EXPECT_EQ(bmp(narrowLimit).size(), 9u);  // 10921 pixels of 24 bits still fit
 }
 
 // ---- JPEG ----

@@ -14,223 +14,145 @@ struct FormatFiles : ::testing::Test {
         write_file(path, bytes.b);
         return path;
     }
-    // The page's information, or the code it is refused with.
-    uint32_t info(OpenedFile& f) { return f.info(1); }
+    // Each file's page summary, or the code its page is refused with.
+    void expect_pages(const std::vector<std::pair<Bytes, std::vector<uint32_t>>>& cases, const char* ext) {
+        for (size_t k = 0; k < cases.size(); ++k) {
+            OpenedFile f(save(cases[k].first, ext));
+            uint32_t code = f.info(1);
+            EXPECT_EQ(code ? std::vector<uint32_t>({code}) : page_summary(f), cases[k].second) << ext << " case " << k;
+        }
+    }
 };
 
 // ---- GIF ----
 
-// Signature and screen descriptor 40 x 30 with a global table of 2^bits
-// entries (none when bits is 0); entry k is k, 2k, 3k (entry 0 black).
+// Signature and screen descriptor with a global table of 2^bits entries
+// (none when bits is 0); entry k is k, 2k, 3k, entry 0 firstRed, 0, 0.
 Bytes gif_head(uint32_t bits, uint8_t firstRed = 0) {
     Bytes g;
-    g.text("GIF89a").le16(40).le16(30);
-    g.u8({uint8_t(bits ? 0x80 | (bits - 1) : 0x07), 0, 0});
-    for (uint32_t k = 0; bits && k < (1u << bits); ++k)
-        g.u8({uint8_t(k == 0 ? firstRed : k), uint8_t(2 * k), uint8_t(3 * k)});
+    g.text("GIF89a").le16(40).le16(30).u8({uint8_t(bits ? 0x80 | (bits - 1) : 0x07), 0, 0});
+    for (uint32_t k = 0; bits && k < (1u << bits); ++k) g.u8({uint8_t(k ? k : firstRed), uint8_t(2 * k), uint8_t(3 * k)});
     return g;
 }
-Bytes& gif_image(Bytes& g, uint16_t w, uint16_t h, uint8_t flags, uint8_t codeSize) {
-    g.u8({0x2C}).le16(0).le16(0).le16(w).le16(h).u8({flags});
+// An image (with a local table of entries 200 + k, 1, 2 when its flags say
+// so), 6 bytes of data and the trailer.
+Bytes gif_image(Bytes g, uint16_t w, uint8_t flags, uint8_t codeSize) {
+    g.u8({0x2C}).le16(0).le16(0).le16(w).le16(4).u8({flags});
     for (uint32_t k = 0; (flags & 0x80) && k < (2u << (flags & 7)); ++k) g.u8({uint8_t(200 + k), 1, 2});
     return g.u8({codeSize, 3, 0x11, 0x22, 0x33, 0, 0x3B});
 }
 
-TEST_F(FormatFiles, GifGlobalTableAfterExtensions) {
-    Bytes g = gif_head(8);
-    g.u8({0x21, 0xF9, 4, 0, 0, 0, 0, 0});                                  // graphic control
-    g.u8({0x21, 0xFF, 11}).text("NETSCAPE2.0").u8({3, 1, 0, 0, 0});         // application
-    g.u8({0x21, 0xFE, 2, 'h', 'i', 0});                                     // comment
-    g.u8({0x21, 0x01, 12}).fill(12).u8({1, 'x', 0});                        // plain text
-    const uint32_t descriptor = uint32_t(g.size());
-    gif_image(g, 17, 9, 0, 8);
-    OpenedFile f(save(g, ".gif"));
-    ASSERT_EQ(info(f), 0u);
-    const PageInfo& p = f.pi;
-    EXPECT_EQ(std::vector<uint32_t>({p.imageWidth, p.imageLength, p.bitsPerSample[0], p.photometric, p.compression,
-                                     p.xResNum, p.yResNum, p.resolutionUnit, p.area.palette.colorMapSize}),
-              std::vector<uint32_t>({17, 9, 8, TAV_PHOTO_PALETTE, TAV_COMP_LZW, 100, 100, 2, 768}));
-    // Palette bytes, palette offset, data offset; bits, code size, flags.
-    EXPECT_EQ(std::vector<uint32_t>({p.maxStripSize, p.stripCount, p.rowsPerStrip, p.privateTagFlags,
-                                     p.formatBytes[0], p.formatBytes[1], p.formatBytes[2]}),
-              std::vector<uint32_t>({768, 13, descriptor + 11, 8, 8, 0, 0}));
-    EXPECT_EQ(f.ps.dataBytes, 6u);
+TEST_F(FormatFiles, GifTablesExtensionsAndTwoColours) {
+    Bytes extensions = gif_head(8);
+    extensions.u8({0x21, 0xF9, 4, 0, 0, 0, 0, 0});                             // graphic control
+    extensions.u8({0x21, 0xFF, 11}).text("NETSCAPE2.0").u8({3, 1, 0, 0, 0});   // application
+    extensions.u8({0x21, 0xFE, 2, 'h', 'i', 0});                               // comment
+    extensions.u8({0x21, 0x01, 12}).fill(12).u8({1, 'x', 0});                  // plain text
+    const uint32_t image = uint32_t(extensions.size()), local = 13 + 768 + 10;
+    // A second image is never reached.
+    Bytes two = gif_image(gif_head(8), 5, 0x83, 4);
+    two.b.pop_back();
+    two = gif_image(two, 99, 0, 8);
+    // width, bits, photometric, palette bytes and offset, data offset, flags word, stored bytes
+    expect_pages({{gif_image(extensions, 17, 0, 8), {17, 8, TAV_PHOTO_PALETTE, 768, 13, image + 11, 0x0808, 6}},
+                  {two, {5, 4, TAV_PHOTO_PALETTE, 48, local, local + 49, 0x830404, 5 + 10 + 7}},
+                  {gif_image(gif_head(1, 0), 8, 0, 2), {8, 1, TAV_PHOTO_BILEVEL_BLACK, 0, 0, 30, 0x0201, 6}},
+                  {gif_image(gif_head(1, 255), 8, 0, 2), {8, 1, TAV_PHOTO_BILEVEL_WHITE, 0, 0, 30, 0x0201, 6}},
+                  {gif_image(gif_head(0), 8, 0, 8), {8, 8, TAV_PHOTO_PALETTE, 768, 0, 24, 0x0808, 6}}},
+                 ".gif");
+    OpenedFile f(save(gif_image(extensions, 17, 0, 8), ".gif"));
+    ASSERT_EQ(f.info(1), 0u);
+    EXPECT_EQ(std::vector<uint32_t>({f.pi.compression, f.pi.xResNum, f.pi.yResNum, f.pi.resolutionUnit}),
+              std::vector<uint32_t>({TAV_COMP_LZW, 100, 100, 2}));
     std::vector<uint8_t> pal = delivered_palette(f);
     EXPECT_EQ(std::vector<uint8_t>(pal.begin() + 3, pal.begin() + 6), std::vector<uint8_t>({1, 2, 3}));
-}
-
-TEST_F(FormatFiles, GifLocalTableComesBeforeTheCodeSize) {
-    Bytes g = gif_head(8);
-    gif_image(g, 5, 4, 0x83, 4);  // a local table of 16 entries, interlaced bit clear
-    // A second image is never reached.
-    g.b.pop_back();
-    gif_image(g, 99, 99, 0, 8);
-    OpenedFile f(save(g, ".gif"));
-    ASSERT_EQ(info(f), 0u);
-    const uint32_t local = 13 + 768 + 10;
-    EXPECT_EQ(std::vector<uint32_t>({f.pi.imageWidth, f.pi.maxStripSize, f.pi.stripCount, f.pi.rowsPerStrip,
-                                     f.pi.bitsPerSample[0], f.pi.formatBytes[0], f.pi.formatBytes[1]}),
-              std::vector<uint32_t>({5, 48, local, local + 48 + 1, 4, 4, 0x83}));
-    EXPECT_EQ(delivered_palette(f)[0], 200);
-}
-
-TEST_F(FormatFiles, GifTwoColoursAndNoTable) {
-    for (uint8_t red : {0, 255}) {
-        Bytes g = gif_head(1, red);
-        OpenedFile f(save(gif_image(g, 8, 8, 0, 2), ".gif"));
-        ASSERT_EQ(info(f), 0u);
-        EXPECT_EQ(std::vector<uint32_t>({f.pi.photometric, f.pi.bitsPerSample[0], f.pi.maxStripSize, f.pi.stripCount,
-                                         f.pi.area.palette.colorMapSize}),
-                  std::vector<uint32_t>({red ? TAV_PHOTO_BILEVEL_WHITE : TAV_PHOTO_BILEVEL_BLACK, 1, 0, 0, 0}));
-    }
-    // Without any table: the screen's size counts, the palette is a ramp.
-    Bytes g = gif_head(0);
-    OpenedFile f(save(gif_image(g, 8, 8, 0, 8), ".gif"));
-    ASSERT_EQ(info(f), 0u);
-    EXPECT_EQ(std::vector<uint32_t>({f.pi.maxStripSize, f.pi.stripCount, f.pi.rowsPerStrip}),
-              std::vector<uint32_t>({768, 0, 13 + 11}));
-    std::vector<uint8_t> pal = delivered_palette(f, 3);
-    EXPECT_EQ(std::vector<uint8_t>(pal.begin() + 765, pal.end()), std::vector<uint8_t>({255, 255, 255, 0xEE, 0xEE, 0xEE}));
-}
-
-TEST_F(FormatFiles, GifWithoutImageOrCutShortIsRefused) {
-    Bytes trailer = gif_head(2);
-    trailer.u8({0x3B});
-    Bytes endsInExtension = gif_head(2);
-    endsInExtension.u8({0x21, 0xFE, 200, 'x'});
-    Bytes cut = gif_head(2);
-    cut.u8({0x2C}).le16(0).le16(0).le16(4).le16(4).u8({0x87});  // local table missing
-    const std::pair<Bytes*, uint32_t> cases[] = {
-        {&trailer, TAV_E_NO_IMAGE}, {&endsInExtension, TAV_E_NO_IMAGE}, {&cut, TAV_E_TRUNCATED}};
-    for (auto [bytes, code] : cases) {
-        OpenedFile f(save(*bytes, ".gif"));
-        EXPECT_EQ(info(f), code);
-    }
+    OpenedFile l(save(two, ".gif"));
+    ASSERT_EQ(l.info(1), 0u);
+    EXPECT_EQ(delivered_palette(l)[0], 200);
+    // Without any table the palette is a ramp; the caller's larger buffer
+    // keeps its bytes beyond the page's palette.
+    OpenedFile r(save(gif_image(gif_head(0), 8, 0, 8), ".gif"));
+    ASSERT_EQ(r.info(1), 0u);
+    std::vector<uint8_t> ramp = delivered_palette(r, 771, 0);
+    EXPECT_EQ(std::vector<uint8_t>(ramp.begin() + 765, ramp.end()), std::vector<uint8_t>({255, 255, 255, 0xEE, 0xEE, 0xEE}));
 }
 
 // ---- Targa ----
 
-// Header with a colour map of `entries` entries from index `first`.
-Bytes tga(uint8_t type, uint8_t depth, uint8_t mapBits, uint16_t first, uint16_t entries, uint8_t idLength = 0) {
+// A header with a colour map of `entries` entries from index `first`, and a
+// three-byte ID field.
+Bytes tga(uint8_t type, uint8_t depth, uint8_t mapBits, uint16_t first, uint16_t entries) {
     Bytes t;
-    t.u8({idLength, uint8_t(mapBits ? 1 : 0), type}).le16(first).le16(entries).u8({mapBits});
-    t.le16(0).le16(0).le16(6).le16(5).u8({depth, 0x20}).fill(idLength, 'i');
-    return t;
+    t.u8({3, uint8_t(mapBits ? 1 : 0), type}).le16(first).le16(entries).u8({mapBits});
+    return t.le16(0).le16(0).le16(6).le16(5).u8({depth, 0x20}).text("id.");
 }
 
-TEST_F(FormatFiles, TargaColourMapsByEntrySize) {
-    // entry bits, bytes of the map.
-    const std::pair<uint8_t, uint32_t> sizes[] = {{15, 2 * 14}, {16, 2 * 14}, {24, 3 * 14}, {32, 4 * 14}};
-    for (auto [bits, mapBytes] : sizes) {
-        Bytes t = tga(1, 8, bits, 2, 16, 3);
-        t.fill(mapBytes, 0x40).fill(30, 7);
-        OpenedFile f(save(t, ".tga"));
-        ASSERT_EQ(info(f), 0u) << int(bits);
-        EXPECT_EQ(std::vector<uint32_t>({f.pi.maxStripSize, f.pi.stripCount, f.pi.rowsPerStrip, f.pi.photometric,
-                                         f.pi.area.palette.colorMapSize, f.pi.formatBytes[0], f.ps.dataBytes}),
-                  std::vector<uint32_t>({mapBytes, 21, 21 + mapBytes, TAV_PHOTO_PALETTE, mapBytes, bits, 30}));
-        EXPECT_EQ(delivered_palette(f), std::vector<uint8_t>(mapBytes, 0x40));
-    }
-    Bytes odd = tga(1, 8, 8, 0, 16);
-    Bytes firstAbove = tga(1, 8, 24, 17, 16);
-    Bytes cut = tga(1, 8, 24, 0, 16);  // the map runs beyond the file
-    const std::pair<Bytes*, uint32_t> refused[] = {
-        {&odd, TAV_E_COMPRESSION}, {&firstAbove, TAV_E_TRUNCATED}, {&cut, TAV_E_TRUNCATED}};
-    for (auto [bytes, code] : refused) {
-        OpenedFile f(save(*bytes, ".tga"));
-        EXPECT_EQ(info(f), code);
-    }
-}
-
-TEST_F(FormatFiles, TargaWithoutColourMap) {
-    // image type, depth: photometric, bits, samples, ramp palette.
-    const std::pair<std::pair<uint8_t, uint8_t>, std::vector<uint32_t>> cases[] = {
-        {{3, 8}, {TAV_PHOTO_PALETTE, 8, 1, 1, 768}},
-        {{10, 24}, {TAV_PHOTO_RGB, 8, 3, 0, 0}},
-        {{2, 32}, {TAV_PHOTO_RGB, 8, 3, 0, 0}},
-        {{3, 1}, {TAV_PHOTO_BILEVEL_WHITE, 1, 1, 0, 0}}};
-    for (const auto& [hdr, want] : cases) {
-        Bytes t = tga(hdr.first, hdr.second, 0, 0, 0);
-        OpenedFile f(save(t.fill(9), ".tga"));
-        ASSERT_EQ(info(f), 0u);
-        EXPECT_EQ(std::vector<uint32_t>({f.pi.photometric, f.pi.bitsPerSample[0], f.pi.samplesPerPixel,
-                                         f.pi.compressionInfo.value, f.pi.area.palette.colorMapSize}),
-                  want);
-        EXPECT_EQ(std::vector<uint32_t>({f.pi.compression, f.pi.privateTagFlags, f.pi.rowsPerStrip, f.ps.dataBytes}),
-                  std::vector<uint32_t>({TAV_COMP_NONE, hdr.first, 18, 9}));
-        if (want[3]) {
-            std::vector<uint8_t> ramp = delivered_palette(f);
-            EXPECT_EQ(std::vector<uint8_t>(ramp.begin() + 384, ramp.begin() + 387), std::vector<uint8_t>(3, 128));
-        }
-    }
+TEST_F(FormatFiles, TargaColourMapsAndRamps) {
+    auto mapped = [](uint8_t bits, uint32_t bytes) { return tga(1, 8, bits, 2, 16).fill(bytes, 0x40).fill(30, 7); };
+    // Entries 2 to 15 of 2, 2, 3 and 4 bytes; then pages without a map.
+    expect_pages({{mapped(15, 28), {6, 8, TAV_PHOTO_PALETTE, 28, 21, 21 + 28, 0x20080F01, 30}},
+                  {mapped(16, 28), {6, 8, TAV_PHOTO_PALETTE, 28, 21, 21 + 28, 0x20081001, 30}},
+                  {mapped(24, 42), {6, 8, TAV_PHOTO_PALETTE, 42, 21, 21 + 42, 0x20081801, 30}},
+                  {mapped(32, 56), {6, 8, TAV_PHOTO_PALETTE, 56, 21, 21 + 56, 0x20082001, 30}},
+                  {tga(3, 8, 0, 0, 0).fill(9), {6, 8, TAV_PHOTO_PALETTE, 0, 0, 21, 0x20080003, 9}},
+                  {tga(10, 24, 0, 0, 0).fill(9), {6, 8, TAV_PHOTO_RGB, 0, 0, 21, 0x2018000A, 9}},
+                  {tga(3, 1, 0, 0, 0).fill(9), {6, 1, TAV_PHOTO_BILEVEL_WHITE, 0, 0, 21, 0x20010003, 9}}},
+                 ".tga");
+    OpenedFile m(save(mapped(32, 56), ".tga"));
+    ASSERT_EQ(m.info(1), 0u);
+    EXPECT_EQ(delivered_palette(m), std::vector<uint8_t>(56, 0x40));
+    // An 8-bit page without a map: a 768-byte grey ramp.
+    OpenedFile g(save(tga(3, 8, 0, 0, 0).fill(9), ".tga"));
+    ASSERT_EQ(g.info(1), 0u);
+    EXPECT_EQ(std::vector<uint32_t>({g.pi.compressionInfo.value, g.pi.area.palette.colorMapSize, g.pi.compression}),
+              std::vector<uint32_t>({1, 768, TAV_COMP_NONE}));
+    std::vector<uint8_t> ramp = delivered_palette(g);
+    EXPECT_EQ(std::vector<uint8_t>(ramp.begin() + 384, ramp.begin() + 387), std::vector<uint8_t>(3, 128));
 }
 
 // ---- PCX and DCX ----
 
-// A PCX header: bits per plane, planes, dpi, version; the 16-colour
-// palette entry k is k, k, 16 + k.
+// A 40 x 20 PCX header: bits per plane, planes, dpi, version; the
+// 16-colour palette entry k is k, k, 16 + k.
 Bytes pcx(uint8_t bits, uint8_t planes, uint16_t hDpi, uint16_t vDpi, uint8_t version = 5) {
     Bytes p;
     p.u8({0x0A, version, 1, bits}).le16(2).le16(3).le16(41).le16(22).le16(hDpi).le16(vDpi);
     for (uint8_t k = 0; k < 16; ++k) p.u8({k, k, uint8_t(16 + k)});
-    p.u8({0, planes}).le16(20).fill(60);
-    return p;
+    return p.u8({0, planes}).le16(20).fill(60);
 }
 
 TEST_F(FormatFiles, PcxHeaderResolutionAndPalettes) {
-    struct Case {
-        uint8_t bits, planes;
-        uint16_t hDpi, vDpi;
-        std::vector<uint32_t> want;  // bits, photometric, palette bytes, palette offset, x, y res, row bytes
-    };
     const uint32_t end = 128 + 1000;
-    const Case cases[] = {
-        {1, 4, 200, 100, {4, TAV_PHOTO_PALETTE, 48, 16, 200, 100, 80}},
-        {1, 4, 300, 300, {4, TAV_PHOTO_PALETTE, 48, 16, 100, 100, 80}},
-        {8, 1, 72, 72, {8, TAV_PHOTO_PALETTE, 768, end - 768, 100, 100, 20}},
-        {1, 1, 200, 200, {1, TAV_PHOTO_BILEVEL_BLACK, 0, end, 200, 200, 20}},
-        {8, 3, 96, 96, {8, TAV_PHOTO_RGB, 0, end, 100, 100, 60}}};
-    for (const Case& c : cases) {
-        Bytes p = pcx(c.bits, c.planes, c.hDpi, c.vDpi);
-        OpenedFile f(save(p.fill(1000, 0x5A), ".pcx"));
-        ASSERT_EQ(info(f), 0u);
-        const PageInfo& i = f.pi;
-        EXPECT_EQ(std::vector<uint32_t>({i.bitsPerSample[0], i.photometric, i.maxStripSize, i.stripCount, i.xResNum,
-                                         i.yResNum, uint32_t(i.privateTagFlags | i.formatBytes[0] << 8)}),
-                  c.want);
-        EXPECT_EQ(std::vector<uint32_t>({i.imageWidth, i.imageLength, i.rowsPerStrip, f.ps.dataBytes}),
-                  std::vector<uint32_t>({40, 20, 128u | uint32_t(c.planes) << 16, 1000}));
+    auto page = [](uint8_t bits, uint8_t planes, uint16_t h, uint16_t v) { return pcx(bits, planes, h, v).fill(1000); };
+    // The flags word holds the row bytes of all planes.
+    expect_pages({{page(1, 4, 200, 100), {40, 4, TAV_PHOTO_PALETTE, 48, 16, 128, 80, 1000}},
+                  {page(8, 1, 72, 72), {40, 8, TAV_PHOTO_PALETTE, 768, end - 768, 128, 20, 1000}},
+                  {page(1, 1, 200, 200), {40, 1, TAV_PHOTO_BILEVEL_BLACK, 0, end, 128, 20, 1000}},
+                  {page(8, 3, 96, 96), {40, 8, TAV_PHOTO_RGB, 0, end, 128, 60, 1000}}},
+                 ".pcx");
+    // 200 dpi across keeps the vertical dpi; anything else is 100 by 100.
+    for (auto [h, v, x, y] : {std::array<uint32_t, 4>{200, 100, 200, 100}, {300, 300, 100, 100}}) {
+        OpenedFile f(save(page(1, 4, uint16_t(h), uint16_t(v)), ".pcx"));
+        ASSERT_EQ(f.info(1), 0u);
+        EXPECT_EQ(std::vector<uint32_t>({f.pi.xResNum, f.pi.yResNum, f.pi.rowsPerStrip >> 16}),
+                  std::vector<uint32_t>({x, y, 4}));
+        EXPECT_EQ(delivered_palette(f)[47], 31);
     }
-    OpenedFile f(save(pcx(1, 4, 0, 0).fill(10), ".pcx"));
-    ASSERT_EQ(info(f), 0u);
-    EXPECT_EQ(delivered_palette(f)[47], 31);
-}
-
-TEST_F(FormatFiles, PcxVersion3TakesPaletteWOrE) {
+    // Version 3: palette W for three planes, E for four (entry 1 dark red
+    // or dark blue); a caller's smaller buffer gets the bytes it states.
     for (uint8_t planes : {3, 4}) {
         OpenedFile f(save(pcx(1, planes, 0, 0, 3).fill(10), ".pcx"));
-        ASSERT_EQ(info(f), 0u);
+        ASSERT_EQ(f.info(1), 0u);
         EXPECT_EQ(f.pi.stripCount, 0u);
         std::vector<uint8_t> pal = delivered_palette(f);
-        // Entry 1 is dark red in palette W, dark blue in palette E.
         EXPECT_EQ(std::vector<uint8_t>(pal.begin() + 3, pal.begin() + 6),
                   planes == 3 ? std::vector<uint8_t>({128, 0, 0}) : std::vector<uint8_t>({0, 0, 128}));
-        // A caller's smaller buffer gets as many bytes as it states.
-        std::vector<uint8_t> part(48, 0xEE);
-        PageInfo q = f.pi;
-        q.area.palette.colorMapBuffer = part.data();
-        q.area.palette.colorMapSize = 4;
-        ASSERT_EQ(f.data(q), 0u);
-        EXPECT_EQ(std::vector<uint8_t>(part.begin(), part.begin() + 5), std::vector<uint8_t>({0, 0, 0, pal[3], 0xEE}));
+        EXPECT_EQ(delivered_palette(f, 4, 1), std::vector<uint8_t>({0, 0, 0, pal[3], 0xEE}));
     }
-    Bytes backwards = pcx(1, 1, 0, 0);
-    backwards.b[8] = 1;  // xmax below xmin
-    OpenedFile f(save(backwards, ".pcx"));
-    EXPECT_EQ(info(f), uint32_t(TAV_E_TRUNCATED));
 }
 
-// A DCX file of pages with `data` bytes each behind their headers; table
-// entries may be given instead.
+// A DCX file of pages with `data` bytes each (filled with the page number)
+// behind their headers; table entries may be given instead.
 Bytes dcx(const std::vector<uint32_t>& data, std::vector<uint32_t> entries = {}) {
     Bytes d;
     d.le32(987654321);
@@ -242,10 +164,12 @@ Bytes dcx(const std::vector<uint32_t>& data, std::vector<uint32_t> entries = {})
     return d;
 }
 
-TEST_F(FormatFiles, DcxThirdPageRangeAndHeaderPalette) {
+TEST_F(FormatFiles, DcxPageRanges) {
     OpenedFile f(save(dcx({100, 200, 300, 400}), ".dcx"));
     ASSERT_EQ(f.pages, 4u);
     ASSERT_EQ(f.info(3), 0u);
+    // The third page: data from its entry + 128 to the fourth entry, its
+    // 16-colour palette 16 bytes after its own start.
     const uint32_t third = 24 + (128 + 100) + (128 + 200);
     EXPECT_EQ(std::vector<uint32_t>({f.pi.compressionInfo.value, f.pi.stripCount, f.pi.rowsPerStrip, f.ps.dataBytes}),
               std::vector<uint32_t>({third + 128, third + 16, 4u << 16, 300}));
@@ -258,25 +182,15 @@ TEST_F(FormatFiles, DcxThirdPageRangeAndHeaderPalette) {
     EXPECT_EQ(delivered_palette(f)[47], 31);
     ASSERT_EQ(f.info(4), 0u);
     EXPECT_EQ(f.ps.dataBytes, 400u);
-}
-
-TEST_F(FormatFiles, DcxEntriesOutOfOrderOrBeyondTheFile) {
-    Bytes d = dcx({50, 50, 50});
-    const uint32_t first = 20, second = first + 178, third = second + 178;
     // Page 2 ends before its own header does; page 3 starts beyond the file.
-    Bytes bad = dcx({50, 50, 50}, {first, second, second + 10});
-    bad.b[12] = uint8_t(0xF0), bad.b[13] = 0xFF;
-    OpenedFile f(save(bad, ".dcx"));
-    ASSERT_EQ(f.pages, 3u);
-    EXPECT_EQ(f.info(1), 0u);
-    EXPECT_EQ(f.info(2), uint32_t(TAV_E_TRUNCATED));
-    EXPECT_EQ(f.info(3), uint32_t(TAV_E_TRUNCATED));
-    OpenedFile good(save(d, ".dcx"));
-    EXPECT_EQ(good.info(3), 0u);
-    EXPECT_EQ(good.pi.compressionInfo.value, third + 128);
+    Bytes bad = dcx({50, 50, 50}, {20, 198, 208});
+    bad.b[12] = 0xF0, bad.b[13] = 0xFF;
+    OpenedFile b(save(bad, ".dcx"));
+    EXPECT_EQ(std::vector<uint32_t>({b.info(1), b.info(2), b.info(3)}),
+              std::vector<uint32_t>({0, TAV_E_TRUNCATED, TAV_E_TRUNCATED}));
 }
 
-// ---- reading ----
+// ---- reading and refusals ----
 
 TEST_F(FormatFiles, ReadsStayOnTheCurrentPage) {
     OpenedFile f(save(dcx({60, 70}), ".dcx"));
@@ -285,14 +199,29 @@ TEST_F(FormatFiles, ReadsStayOnTheCurrentPage) {
     uint32_t remaining = 0, err = 0;
     EXPECT_EQ(f.read(buf.data(), 70, 10, &remaining, 2, &err), 0);  // at the end: nothing left
     EXPECT_EQ(remaining, 0u);
-    EXPECT_EQ(f.read(buf.data(), 0, 10, &remaining, 1, &err), -1);
-    EXPECT_EQ(err, uint32_t(TAV_E_PAGE));
     // By-strip reading names any page, but the offsets are the current one's.
-    ASSERT_EQ(f.option(1, TAV_OPT_STRIP_READ, nullptr), 0u);
-    EXPECT_EQ(f.read(buf.data(), 0, 10, &remaining, 1, &err), -1);
-    EXPECT_EQ(err, uint32_t(TAV_E_PAGE));
+    for (uint32_t action : {0u, 1u}) {
+        ASSERT_EQ(f.option(action, TAV_OPT_STRIP_READ, nullptr), 0u);
+        EXPECT_EQ(f.read(buf.data(), 0, 10, &remaining, 1, &err), -1);
+        EXPECT_EQ(err, uint32_t(TAV_E_PAGE));
+    }
     EXPECT_EQ(f.read(buf.data(), 5, 10, &remaining, 2, &err), 10);
     EXPECT_EQ(std::vector<uint32_t>({remaining, buf[0]}), std::vector<uint32_t>({55, 2}));
+}
+
+TEST_F(FormatFiles, FilesThatLeadNowhereAreRefused) {
+    Bytes trailer = gif_head(2), endsInExtension = gif_head(2), cutGif = gif_head(2), backwards = pcx(1, 1, 0, 0);
+    trailer.u8({0x3B});
+    endsInExtension.u8({0x21, 0xFE, 200, 'x'});
+    cutGif.u8({0x2C}).le16(0).le16(0).le16(4).le16(4).u8({0x87});  // its local table is missing
+    backwards.b[8] = 1;                                            // xmax below xmin
+    expect_pages({{trailer, {TAV_E_NO_IMAGE}}, {endsInExtension, {TAV_E_NO_IMAGE}}, {cutGif, {TAV_E_TRUNCATED}}},
+                 ".gif");
+    expect_pages({{tga(1, 8, 8, 0, 16), {TAV_E_COMPRESSION}},  // 8-bit map entries
+                  {tga(1, 8, 24, 17, 16), {TAV_E_TRUNCATED}},  // first index above the length
+                  {tga(1, 8, 24, 0, 16), {TAV_E_TRUNCATED}}},  // the map runs beyond the file
+                 ".tga");
+    expect_pages({{backwards, {TAV_E_TRUNCATED}}}, ".pcx");
 }
 
 }  // namespace
