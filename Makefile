@@ -31,7 +31,7 @@ FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
-FUZZ_HARNESSES = read append edit block
+FUZZ_HARNESSES = read append edit block gif tga pcx bmp jpeg storage
 
 .PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
 
@@ -75,8 +75,9 @@ build-fuzz/build.ninja:
 build-fuzz: build-fuzz/build.ninja
 	cmake --build build-fuzz -j $(JOBS)
 
-# Each harness grows its own corpus in build-fuzz/corpus/ from the seeds in
-# fuzz/seeds/; an input that crashes, leaks, hangs (10 s) or allocates
+# Each harness grows its own corpus in build-fuzz/corpus/ from its seeds
+# (fuzz/seeds/ for the TIFF and block file harnesses, fuzz/format_seeds/ for
+# the single-image formats, fuzz/storage_seeds/ for compound files); an input that crashes, leaks, hangs (10 s) or allocates
 # absurdly is kept in build-fuzz/artifacts/ and fails the target.
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz
@@ -88,10 +89,15 @@ fuzz: fuzz-deps
 	    corpus=build-fuzz/corpus/$$h; \
 	    limit="-max_total_time=$(FUZZ_SECONDS)"; echo "fuzzing: $$h for $(FUZZ_SECONDS) s"; \
 	  fi; \
+	  case $$h in \
+	    gif|tga|pcx|bmp|jpeg) seeds="-dict=fuzz/formats.dict $$corpus fuzz/format_seeds/$$h";; \
+	    storage) seeds="$$corpus fuzz/storage_seeds";; \
+	    *) seeds="-dict=fuzz/tiff.dict $$corpus fuzz/seeds";; \
+	  esac; \
 	  mkdir -p $$corpus build-fuzz/artifacts || exit 1; \
 	  build-fuzz/out/$${h}_fuzzer $$limit -timeout=10 -malloc_limit_mb=512 \
-	    -dict=fuzz/tiff.dict -artifact_prefix=build-fuzz/artifacts/$$h- -print_final_stats=1 \
-	    $$corpus fuzz/seeds 2>build-fuzz/$$h.log || \
+	    -artifact_prefix=build-fuzz/artifacts/$$h- -print_final_stats=1 \
+	    $$seeds 2>build-fuzz/$$h.log || \
 	    { tail -n 60 build-fuzz/$$h.log; exit 1; }; \
 	  grep -h -e "^stat::number_of_executed_units" -e "^#.*DONE" build-fuzz/$$h.log; \
 	done

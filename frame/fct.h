@@ -100,6 +100,10 @@ const FormatOps& fct_format(const FctEntry* e);
 
 // Frees a JpegInfo block and its header buffer (frame/page_info.cpp).
 void jpeg_info_free(JpegInfo*& info);
+// Whether j is, or copies, the JpegInfo that a page reader of a format with
+// kTraitDataStartJpeg handed out and a handle still holds: its
+// restartInterval word is then a data offset, never a restart interval.
+bool jpeg_info_holds_data_start(const JpegInfo* j);
 
 // The format's own state of a handle.
 template <typename State>

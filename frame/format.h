@@ -31,6 +31,10 @@ enum FormatTrait : uint32_t {
     kTraitRowsOf32Bits = 1u << 3,
     // A page write of zero bytes is meaningful (it ends a page).
     kTraitEmptyWrites = 1u << 4,
+    // The JpegInfo the page reader hands out holds, in its restartInterval
+    // word, the file offset where the page's data starts, not a restart
+    // interval (JPEG files).
+    kTraitDataStartJpeg = 1u << 5,
 };
 
 // The kind of data a caller announces in the record's fileType when it

@@ -111,6 +111,17 @@ void jpeg_info_free(JpegInfo*& info) {
     info = nullptr;
 }
 
+bool jpeg_info_holds_data_start(const JpegInfo* j) {
+    if (!j) return false;
+    for (int h = 1; h <= kFctSize; ++h) {
+        const FctEntry* e = fct_entry_at(h);
+        const JpegInfo* held = e->fd != 0 ? e->readerJpeg : nullptr;
+        if (!held || !(fct_format(e).traits & kTraitDataStartJpeg)) continue;
+        if (held == j || (j->header && held->header == j->header)) return true;
+    }
+    return false;
+}
+
 int page_get_info(int handle, uint16_t page, PageInfo* info, PageSizes* sizes) {
     errno = 0;
     FctEntry* e = fct_lookup(handle);

@@ -393,6 +393,94 @@ typedef struct PageInfo {
     uint32_t bmpMasks[3];
 } PageInfo;
 
+/*
+ * Pages of GIF, PCX, DCX, BMP, Targa and JPEG files
+ *
+ * The five PageInfo words from compressionInfo through the flags word
+ * (privateTagFlags and formatBytes[3]) carry the format's own fields, its
+ * "format view". A word holds one u32, two u16 (the low half first) or
+ * four u8 (privateTagFlags first):
+ *
+ *   word             GIF                    Targa
+ *   compressionInfo  0                      u8 greyRamp, 3 zero bytes
+ *   maxStripSize     u16 paletteBytes, 0    paletteBytes
+ *   stripCount       paletteOffset          paletteOffset
+ *   rowsPerStrip     dataOffset             dataOffset
+ *   flags word       u8 tableBits,          u8 imageType, u8 mapEntryBits,
+ *                    u8 lzwMinimumCodeSize, u8 pixelDepth, u8 descriptor
+ *                    u8 imageFlags, 0
+ *
+ *   word             PCX                        DCX
+ *   compressionInfo  0                          dataOffset
+ *   maxStripSize     u16 paletteBytes, 0        u16 paletteBytes, 0
+ *   stripCount       paletteOffset              paletteOffset
+ *   rowsPerStrip     u16 dataOffset, u16 planes u16 0, u16 planes
+ *   flags word       u16 rowBytes (all planes), 0
+ *
+ *   BMP: compressionInfo 0; maxStripSize u16 paletteBytes, u16
+ *   paletteOffset; stripCount u16 dataOffset, 0; rowsPerStrip u16 rowBytes
+ *   (of the delivered rows), u8 headerKind (0 the 40-byte header, 1 the
+ *   12-byte core header, 2 version 4, 3 version 5), u8 runLength (1 RLE8,
+ *   2 RLE4, 0 none); flags word 0. bmpBytesPerPixel and bmpMasks describe
+ *   16-, 24- and 32-bit pages; the colour-space fields come from version 4
+ *   and 5 headers.
+ *
+ *   JPEG: compressionInfo.jpeg the page's JpegInfo; maxStripSize the
+ *   stored bytes; stripCount 1; rowsPerStrip imageLength; flags word 0.
+ *   The JpegInfo's header holds the file up to the SOS marker (a JFXX
+ *   thumbnail segment left out) and its restartInterval word the file
+ *   offset of the SOS marker, where xtavread's data starts: it is no
+ *   restart interval, and the TIFF writer records none from it.
+ *
+ * dataOffset is where xtavread's data starts; the data is delivered as
+ * stored (GIF LZW data from the byte after the code size, PCX run-length
+ * rows, Targa data of every image type, JPEG scans), except 16- and 32-bit
+ * BMP pages (below). paletteOffset 0 means the file holds no palette:
+ * xtavgtdata then gives a grey ramp (GIF; 8-bit Targa pages with greyRamp
+ * 1, 768 bytes) or, for 16-colour PCX and DCX pages of version 3, the
+ * built-in palette W (pages of 3 planes) or E (any other plane count).
+ * Palettes are delivered as stored: GIF, PCX, DCX red, green, blue; BMP
+ * blue, green, red, 0 (core header: blue, green, red); Targa colour-map
+ * entries of 2 (15 and 16 bits), 3 or 4 bytes. xtavgtdata writes at most
+ * colorMapSize bytes, and a BMP profile of at most profileSize bytes.
+ *
+ * BMP pages of 16 and 32 bits are delivered as 24-bit rows: blue, green,
+ * red, each component the top bits of its mask's bits, so the 5-bit value
+ * 31 gives 0xF8; every row is rowBytes long, padded with zeros to a
+ * multiple of 4 bytes. When 3 x imageWidth is a multiple of 4 the rows need
+ * no padding and dataBytes is the stored pixel bytes / bytes per pixel x 3;
+ * otherwise dataBytes is imageLength x rowBytes, and each stored row keeps
+ * its own padding. Any start and count may be read: xtavread returns the
+ * bytes placed and the remaining count is the delivered bytes left.
+ *
+ * Refusals (xtavgeti):
+ *   401  a GIF whose blocks lead to no image descriptor; a JPEG file that
+ *        ends before its baseline frame header or its scan header;
+ *   402  a file that ends before its page data starts; a Targa first
+ *        colour-map index above the map's length; a PCX xmax or ymax below
+ *        xmin or ymin; a DCX page whose table entry lies beyond the file
+ *        or whose next entry comes before the end of its header; a BMP
+ *        profile that starts below the pixel data; a JPEG segment length
+ *        below 2, or a JFXX segment that runs beyond the file;
+ *   267  BMP pixel data or palette at or beyond offset 32768, a palette of
+ *        more than 65535 bytes, rows wider than the 16-bit row field holds
+ *        (24-bit rows of more than 10921 pixels); PCX rows of all planes
+ *        over 65535 bytes; a JPEG frame header longer than 773 bytes;
+ *   274  a JPEG frame other than baseline; a BMP compression the bit count
+ *        does not allow; Targa colour-map entries of other than 15, 16, 24
+ *        or 32 bits;
+ *   289  a BMP with a negative width or height (top-down bitmaps);
+ *   290  a BMP bit count other than 1, 4, 8, 16, 24, 32.
+ * Header bytes beyond the end of a file read as zeros. Only the first image
+ * of a GIF file is reachable. With option 3 (by-strip reading) xtavread
+ * still refuses, with 289, any page but the current one: the offsets it
+ * reads from are the current page's. A BMP's linked profile is looked for
+ * on this machine, also for a remote file (a name with a '/' is a path,
+ * any other is looked for in /usr/share/color/icc); only a regular,
+ * non-empty file counts, otherwise the page reports colorSpaceType 1 and
+ * no profile.
+ */
+
 /* Sizes that accompany xtavgeti (20 bytes on 32-bit). */
 typedef struct PageSizes {
     uint32_t dataBytes;    /* out: stored bytes of the page */

@@ -19,9 +19,9 @@ struct OpenedFile {
     PageInfo pi{};   // the records of info(page)
     PageSizes ps{};
 
-    explicit OpenedFile(const std::string& path, uint32_t flags = 0) {
+    explicit OpenedFile(const std::string& path, uint32_t flags = 0, FileLocation* where = nullptr) {
         PathBuf p(path);
-        handle = xtavopen(nullptr, p, flags, &type, &pages, &error);
+        handle = xtavopen(where, p, flags, &type, &pages, &error);
     }
     ~OpenedFile() {
         if (handle > 0) xtavclose(&handle, &error);

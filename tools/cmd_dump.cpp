@@ -24,7 +24,10 @@ const char kHelp[] =
     "standard output (never to a terminal).\n"
     "\n"
     "Pages of XIFF files, which the library delivers decoded, are written as\n"
-    "an image: PBM for bilevel pages, PGM for grey, PPM for palette and RGB.\n";
+    "an image: PBM for bilevel pages, PGM for grey, PPM for palette and RGB.\n"
+    "GIF, PCX, DCX, BMP, Targa and JPEG pages give their data as the library\n"
+    "delivers it: a JPEG page its scan (the header before it stays out), a\n"
+    "BMP page of 16 or 32 bits its 24-bit rows.\n";
 
 // The place the data goes; a file that is removed again when the dump fails.
 class Output {

@@ -6,6 +6,7 @@
 
 #include "cli_args.h"
 #include "commands.h"
+#include "format_view.h"
 #include "json_writer.h"
 #include "names.h"
 #include "tool_error.h"
@@ -20,7 +21,10 @@ const char kHelp[] =
     "page: size in pixels, resolution, bits per sample, samples per pixel,\n"
     "compression, photometric interpretation, strips, stored and decoded\n"
     "bytes, and the page's texts. Block file pages show their coding code and\n"
-    "chunk size instead of a photometric interpretation and strips.\n"
+    "chunk size instead of a photometric interpretation and strips. Pages of\n"
+    "GIF, PCX, DCX, BMP, Targa and JPEG files show their format's own fields\n"
+    "(where the data and the palette lie, and how they are coded) and their\n"
+    "palette.\n"
     "\n"
     "  --json   one JSON object per file, each on a line of its own\n";
 
@@ -32,6 +36,8 @@ struct PageReport {
     std::vector<uint32_t> strips;  // stored byte counts (TIFF)
     uint64_t stored = 0;
     std::vector<std::pair<int, std::string>> texts;
+    std::vector<ViewField> view;  // single-image formats
+    std::vector<uint8_t> palette;
     std::optional<ToolError> error;
 };
 
@@ -49,8 +55,14 @@ PageReport read_page(Document& doc, PageReader& rd, uint32_t page, Properties* p
     PageReport r;
     r.page = page;
     try {
-        rd.load(page, false);
+        const bool single = has_format_view(doc.file_type());
+        rd.load(page, single);
         r.info = rd.info();
+        if (single) {
+            r.view = format_view(doc.file_type(), r.info);
+            std::span<const uint8_t> map = rd.colour_map();
+            r.palette.assign(map.begin(), map.end());
+        }
         r.sizes = rd.sizes();
         if (page == 1) *props = rd.properties();
         r.stored = r.sizes.dataBytes;
@@ -102,6 +114,36 @@ std::string plural(uint64_t n, const char* one, const char* many) {
 // their data is one stream, stored in chunks of maxStripSize bytes.
 bool block_pages(const FileReport& f) { return f.type == FILETYPE_BLOCK; }
 
+std::string field_text(const ViewField& f) {
+    if (!f.hex) return std::to_string(f.value);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%X", f.value);
+    return buf;
+}
+
+std::string hex_bytes(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (uint8_t b : bytes) {
+        s += digits[b >> 4];
+        s += digits[b & 15];
+    }
+    return s;
+}
+
+// The format view in words, and where the palette comes from.
+void print_view(const FileReport& f, const PageReport& r) {
+    std::cout << "    " << r.stored << " bytes stored, " << r.sizes.rawBytes << " bytes decoded\n    ";
+    for (size_t k = 0; k < r.view.size(); ++k)
+        std::cout << (k ? ", " : "") << r.view[k].words << " " << field_text(r.view[k]);
+    std::cout << "\n";
+    std::string layout = palette_layout(f.type, r.info);
+    if (layout.empty()) return;
+    std::string source = palette_source(f.type, r.info);
+    std::cout << "    palette: " << r.palette.size() << " bytes (" << layout << ")"
+              << (source.empty() ? "" : ", " + source) << "\n";
+}
+
 void print_text(const FileReport& f) {
     if (!f.opened) return;
     std::cout << f.path << ": " << file_type_name(f.type) << ", " << plural(f.pages, "page", "pages")
@@ -136,6 +178,8 @@ void print_text(const FileReport& f) {
         if (block_pages(f)) {
             std::cout << "    chunks of " << i.maxStripSize << " bytes, " << r.stored << " bytes stored, "
                       << r.sizes.rawBytes << " bytes decoded\n";
+        } else if (has_format_view(f.type)) {
+            print_view(f, r);
         } else if (i.stripCount == 0 && r.sizes.dataBytes == r.sizes.rawBytes && i.imageLength != 0) {
             // Delivered decoded by the format's reader, not as stored.
             std::cout << "    delivered decoded: " << r.sizes.rawBytes << " bytes in rows of "
@@ -164,6 +208,28 @@ void json_rational(JsonWriter& j, std::string_view name, uint32_t num, uint32_t 
     j.begin_object();
     j.member("numerator", num);
     j.member("denominator", den);
+    j.end_object();
+}
+
+// The format view and the palette as delivered.
+void json_view(JsonWriter& j, const FileReport& f, const PageReport& r) {
+    j.key("format");
+    j.begin_object();
+    for (const ViewField& v : r.view) j.member(v.key, v.value);
+    j.end_object();
+    std::string layout = palette_layout(f.type, r.info);
+    j.key("palette");
+    if (layout.empty()) {
+        j.null();
+        return;
+    }
+    j.begin_object();
+    j.member("layout", layout);
+    std::string source = palette_source(f.type, r.info);
+    j.key("source");
+    if (source.empty()) j.value("file");
+    else j.value(source);
+    j.member("bytes", hex_bytes(r.palette));
     j.end_object();
 }
 
@@ -213,14 +279,18 @@ void print_json(const FileReport& f) {
             j.member("byteOrder", i.byteOrder == 0x4D4D ? "MM" : "II");
             j.member("rotation", i.rotation);
             j.member("mirrored", i.mirrored != 0);
-            j.key("rowsPerStrip");
-            if (i.rowsPerStrip == 0xFFFFFFFFu || block_pages(f)) j.null();
-            else j.value(i.rowsPerStrip);
             if (block_pages(f)) {
+                j.key("rowsPerStrip");
+                j.null();
                 j.member("strips", 1u);
                 j.member("codingCode", i.stripCount);
                 j.member("chunkBytes", i.maxStripSize);
+            } else if (has_format_view(f.type)) {
+                json_view(j, f, r);
             } else {
+                j.key("rowsPerStrip");
+                if (i.rowsPerStrip == 0xFFFFFFFFu) j.null();
+                else j.value(i.rowsPerStrip);
                 j.member("strips", i.stripCount);
             }
             if (!r.strips.empty()) {

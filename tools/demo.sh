@@ -55,6 +55,30 @@ show "$qvtav" copy letter.tif:1-2 -o letter.blk --block
 show "$qvtav" info letter.blk
 show "$qvtav" copy letter.blk -o from-block.tif
 show "$qvtav" info from-block.tif
+step "8. one page of each other format, made by ImageMagick, netpbm and libjpeg-turbo"
+{
+    convert -seed 5 -size 120x80 plasma:fractal photo.ppm
+    convert photo.ppm -colors 64 photo.gif
+    pnmquant 256 photo.ppm | ppmtopcx >photo.pcx
+    pnmquant 16 photo.ppm | ppmtopcx >photo16.pcx
+    convert photo.ppm -alpha on photo.bmp
+    ppmtotga -rgb photo.ppm >photo.tga
+    cjpeg -quality 80 photo.ppm >photo.jpg
+    # A DCX file: its mark, the table of page offsets, then the PCX pages.
+    python3 - photo.pcx photo16.pcx >pages.dcx <<'PY'
+import struct, sys
+pages = [open(p, "rb").read() for p in sys.argv[1:]]
+offsets, at = [], 4 + 4 * (len(pages) + 1)
+for p in pages:
+    offsets.append(at)
+    at += len(p)
+sys.stdout.buffer.write(struct.pack("<%dI" % (len(pages) + 2), 987654321, *offsets, 0) + b"".join(pages))
+PY
+} 2>/dev/null
+show "$qvtav" info photo.gif pages.dcx photo.bmp photo.tga photo.jpg
+show "$qvtav" info --json photo.jpg
+show "$qvtav" dump photo.bmp 1 -o photo.bgr
+echo "photo.bgr: $(stat -c %s photo.bgr) bytes, 80 rows of 360 bytes (blue, green, red) from the 32-bit BMP"
 
 echo
 echo "The files are in $demo; 'qvtav --help' lists every command."

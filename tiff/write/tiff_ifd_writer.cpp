@@ -162,7 +162,9 @@ int add_jpeg(Builder& b, PageInfo* info) {
     if (j->headerLength) h = b.values.add(j->header, j->headerLength, kTiffByte);
     if (b.add(kTagJpegInterchangeFormat, kTiffLong, 1, h) < 0) return -1;
     if (b.add(kTagJpegInterchangeLength, kTiffLong, 1, j->headerLength) < 0) return -1;
-    if (b.add(kTagJpegRestartInterval, kTiffShort, 1, j->restartInterval & 0xFFFF) < 0) return -1;
+    // A JPEG file's description holds its data offset in that word.
+    const uint32_t restart = jpeg_info_holds_data_start(j) ? 0 : j->restartInterval & 0xFFFF;
+    if (b.add(kTagJpegRestartInterval, kTiffShort, 1, restart) < 0) return -1;
     if (add_jpeg_tables(b, kTagJpegQTables, &j->unused[0], info->samplesPerPixel, h) < 0) return -1;
     if (add_jpeg_tables(b, kTagJpegDCTables, &j->unused[4], info->samplesPerPixel, h) < 0) return -1;
     if (add_jpeg_tables(b, kTagJpegACTables, &j->unused[8], info->samplesPerPixel, h) < 0) return -1;

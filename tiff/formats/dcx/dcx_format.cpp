@@ -1,6 +1,11 @@
 // DCX files: the page table behind the mark is read at open and written
-// (empty) at create. Reading and writing the PCX pages is not built yet
-// (293).
+// (empty) at create; each page is a PCX image, read by the PCX reader
+// between its table entry and the next one (the file's end for the last
+// page). Writing the PCX pages is not built yet (293).
+//
+// Choices: a page whose table entry lies beyond the file, or whose next
+// entry comes before the end of its 128-byte header (entries out of order),
+// is refused with 402; the other pages stay readable.
 #include "tiff/formats/dcx/dcx_format.h"
 
 #include <cerrno>
@@ -9,6 +14,8 @@
 #include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "frame/fct.h"
+#include "tiff/formats/format_io.h"
+#include "tiff/formats/pcx/pcx_format.h"
 
 namespace {
 
@@ -49,6 +56,48 @@ int dcx_create(FctEntry* e, const FormatRequest&) {
     return fio_write_at(int(e->fd), 0, header.get(), kDcxHeaderSize);
 }
 
+// The DCX format view: the page's data offset; u16 palette bytes; palette
+// offset; u16 0 and u16 planes; u16 row bytes of all planes.
+void put_view(PageInfo& c, const PcxPage& p) {
+    c.compressionInfo.value = p.dataOffset;
+    c.maxStripSize = view_halves(p.paletteBytes, 0);
+    c.stripCount = p.paletteOffset;
+    c.rowsPerStrip = view_halves(0, p.planes);
+    view_set_flag_bytes(c, {uint8_t(p.lineBytes), uint8_t(p.lineBytes >> 8), 0, 0});
+}
+
+PcxPage view_of(const PageInfo& c) {
+    PcxPage p;
+    p.dataOffset = c.compressionInfo.value;
+    p.paletteBytes = view_low(c.maxStripSize);
+    p.paletteOffset = c.stripCount;
+    p.planes = view_high(c.rowsPerStrip);
+    auto b = view_flag_bytes(c);
+    p.lineBytes = uint32_t(b[0]) | uint32_t(b[1]) << 8;
+    return p;
+}
+
+int dcx_page_info(FctEntry* e, uint32_t page, PageInfo& c, PageSizes* sizes) {
+    int64_t length = format_file_length(e);
+    if (length < 0) return -1;
+    const uint32_t* offsets = format_state<DcxState>(e).pageOffsets;
+    const uint32_t start = offsets[page];
+    const uint32_t end = page + 1 < e->pageCount ? offsets[page + 1] : uint32_t(length);
+    if (end > length || uint64_t(start) + kPcxHeaderSize > end) return format_fail(TAV_E_TRUNCATED);
+    PcxPage p;
+    if (pcx_read_page(e, {start, end}, c, &p, sizes) < 0) return -1;
+    put_view(c, p);
+    return 0;
+}
+
+int dcx_page_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
+                  uint32_t* remaining, uint32_t page) {
+    return format_read_stored(e, view_of(e->pageInfo).dataOffset, buffer, start, length, remaining,
+                              page);
+}
+
+int dcx_page_data(FctEntry* e, PageInfo* info) { return pcx_deliver_palette(e, info, view_of(e->pageInfo)); }
+
 void dcx_release(FctEntry* e) {
     if (!e->formatState) return;
     mem_free_field(format_state<DcxState>(e).pageOffsets);
@@ -64,4 +113,5 @@ Probe dcx_probe(const FileHead& head) {
 const FormatOps kDcxFormat = {
     .fileType = FILETYPE_DCX, .name = "DCX", .traits = 0, .can_create = format_creatable,
     .open = dcx_open, .create = dcx_create, .release = dcx_release,
+    .page_info = dcx_page_info, .page_read = dcx_page_read, .page_data = dcx_page_data,
 };

@@ -1,12 +1,7 @@
 // libFuzzer harness for the compound-file engine: each input is written to
 // a file, opened read-only, its whole tree walked and every stream read to
 // its end. A finding is a crash, a sanitizer report, a leak or a hang.
-//
-// Build and run (from the source tree):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. -Iinclude \
-//     fuzz/storage_fuzz.cpp platform/storage/*.cpp platform/plat_file.cpp \
-//     platform/plat_memory.cpp platform/plat_fault.cpp platform/plat_text.cpp -o storage_fuzz
-//   ./storage_fuzz -max_len=65536 -max_total_time=1800 CORPUS_DIR
+
 #include <unistd.h>
 
 #include <cstdint>
