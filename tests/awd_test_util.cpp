@@ -33,7 +33,8 @@ PageInfo awd_new_page(uint32_t width, uint32_t dpi) {
 }
 
 namespace {
-uint32_t code(int32_t r, uint32_t err) { return r < 0 ? (err ? err : ~0u) : 0; }
+// (err is read after the call: it goes by pointer.)
+uint32_t code(int32_t r, const uint32_t* err) { return r < 0 ? (*err ? *err : ~0u) : 0; }
 }  // namespace
 
 uint32_t AwdHandle::create(const std::string& path) {
@@ -42,7 +43,7 @@ uint32_t AwdHandle::create(const std::string& path) {
     uint32_t t = FILETYPE_AWD, err = 0;
     int32_t r = xtavcreat(nullptr, p, &t, &err);
     if (r > 0) h = r;
-    return code(r, err);
+    return code(r, &err);
 }
 
 uint32_t AwdHandle::open(const std::string& path, uint32_t flags) {
@@ -51,7 +52,7 @@ uint32_t AwdHandle::open(const std::string& path, uint32_t flags) {
     uint32_t err = 0;
     int32_t r = xtavopen(nullptr, p, flags, &type, &pages, &err);
     if (r > 0) h = r;
-    return code(r, err);
+    return code(r, &err);
 }
 
 uint32_t AwdHandle::close() {
@@ -73,7 +74,7 @@ uint32_t AwdHandle::abort() {
 
 uint32_t AwdHandle::put(uint16_t page, PageInfo info) {
     uint32_t err = 0;
-    return code(xtavputi(&h, page, &info, nullptr, &err), err);
+    return code(xtavputi(&h, page, &info, nullptr, &err), &err);
 }
 
 uint32_t AwdHandle::write_rows(uint16_t page, const BitPage& p, uint32_t rows) {
@@ -81,11 +82,11 @@ uint32_t AwdHandle::write_rows(uint16_t page, const BitPage& p, uint32_t rows) {
     for (uint32_t y = 0; y < p.height; y += rows) {
         uint32_t n = std::min(rows, p.height - y) * p.row_bytes();
         int32_t r = xtavwrite(&h, const_cast<uint8_t*>(p.row(y)), n, page, 0, &err);
-        if (r < 0) return code(r, err);
+        if (r < 0) return code(r, &err);
         if (uint32_t(r) != n) return ~0u;
     }
     uint8_t none = 0;
-    return code(xtavwrite(&h, &none, 0, page, 0, &err), err);
+    return code(xtavwrite(&h, &none, 0, page, 0, &err), &err);
 }
 
 uint32_t AwdHandle::write_page(uint16_t page, const BitPage& p, uint32_t dpi) {
@@ -98,7 +99,7 @@ uint32_t AwdHandle::info(uint16_t page, uint16_t bandBytes) {
     ps = PageSizes{};
     pi.maxStripSize = TAV_AWD_PAIR(bandBytes, 0);
     uint32_t err = 0;
-    return code(xtavgeti(&h, page, &pi, &ps, &err), err);
+    return code(xtavgeti(&h, page, &pi, &ps, &err), &err);
 }
 
 uint32_t AwdHandle::read_bands(uint16_t page, BitPage* out, uint32_t* bands) {
@@ -111,7 +112,7 @@ uint32_t AwdHandle::read_bands(uint16_t page, BitPage* out, uint32_t* bands) {
     for (uint32_t start = 0;; start += band) {
         uint32_t remaining = 7, err = 0;
         int32_t r = xtavread(&h, buf.data(), std::min(start, ps.dataBytes), band, &remaining, page, &err);
-        if (r < 0) return code(r, err);
+        if (r < 0) return code(r, &err);
         if (r == 0) break;
         out->bits.insert(out->bits.end(), buf.begin(), buf.begin() + r);
         if (bands) ++*bands;
@@ -127,7 +128,39 @@ uint32_t AwdHandle::read_page(uint16_t page, BitPage* out) {
 
 uint32_t AwdHandle::option(uint32_t opt, void* value) {
     uint32_t err = 0;
-    return code(xtavopts(&h, 1, opt, static_cast<uint32_t*>(value), &err), err);
+    return code(xtavopts(&h, 1, opt, static_cast<uint32_t*>(value), &err), &err);
+}
+
+uint32_t make_awd_documents(const std::string& path, const std::vector<std::vector<BitPage>>& docs,
+                            uint32_t dpi) {
+    void* lib = plat_load_library(kAwdEncoderLibrary);
+    if (!lib) return 1;
+    auto create = reinterpret_cast<AwdCreateFn>(plat_symbol(lib, "AWDCreate"));
+    auto add = reinterpret_cast<AwdAddImageFn>(plat_symbol(lib, "AWDAddImage"));
+    auto close = reinterpret_cast<AwdCloseFn>(plat_symbol(lib, "AWDClose"));
+    auto image = reinterpret_cast<ImageCreateFn>(plat_symbol(lib, "ImageCreate"));
+    auto band = reinterpret_cast<ImageSetBandFn>(plat_symbol(lib, "ImageSetBand"));
+    auto finish = reinterpret_cast<ImageCloseFn>(plat_symbol(lib, "ImageClose"));
+    void* awd = create(path.c_str(), 0);
+    if (!awd) return 1;
+    bool ok = true;
+    TempDir images;
+    for (size_t d = 0; ok && d < docs.size(); ++d) {
+        std::string file = images.file("DOC" + std::to_string(d));
+        ImageParams params{kImageParamsKind, kImageParamsLineUnit, uint16_t(dpi), uint16_t(dpi)};
+        void* im = image(file.c_str(), &params);
+        ok = im != nullptr;
+        for (const BitPage& p : docs[d]) {
+            AwdBand b{0, int32_t(p.width), int32_t(p.height), int32_t(p.row_bytes()), 1, 1,
+                      const_cast<uint8_t*>(p.bits.data())};
+            ok = ok && band(im, &b);
+            b.bmHeight = 0;
+            ok = ok && band(im, &b);
+        }
+        ok = im && finish(im) && ok && add(awd, file.c_str());
+    }
+    close(awd);
+    return ok ? 0 : 1;
 }
 
 uint32_t write_awd(const std::string& path, const std::vector<BitPage>& pages) {

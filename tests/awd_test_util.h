@@ -61,6 +61,11 @@ public:
     PageSizes ps{};
 };
 
+// Writes an AWD file whose documents hold the pages given, through the
+// encoder's own entry points (each document an image file added with
+// AWDAddImage, named DOCn); 0, or 1 when a step failed.
+uint32_t make_awd_documents(const std::string& path, const std::vector<std::vector<BitPage>>& docs,
+                            uint32_t dpi = 200);
 // Writes a new AWD file with the pages, one call each.
 uint32_t write_awd(const std::string& path, const std::vector<BitPage>& pages);
 // Every page of the file read with one row per band; empty when the file
