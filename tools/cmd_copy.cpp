@@ -1,5 +1,5 @@
-// qvtav copy: pages of TIFF files into a new TIFF file, or appended to an
-// existing one.
+// qvtav copy: pages of TIFF and AWD files into a new TIFF or AWD file, or
+// appended to an existing one.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,13 +14,20 @@ namespace qvtool {
 namespace {
 
 const char kHelp[] =
-    "usage: qvtav copy SRC[:PAGES]... -o DEST.tif [--append]\n"
+    "usage: qvtav copy SRC[:PAGES]... -o DEST [--append]\n"
     "\n"
-    "Copies pages with their stored data and page information into a new\n"
-    "TIFF file DEST.tif, or with --append adds them to the end of an existing\n"
-    "one. PAGES lists pages and ranges, e.g. 1-3,7 or 5- (to the last page);\n"
-    "without it every page is copied. Pages come in the order given. A new\n"
-    "file takes the document properties of the first page's file.\n";
+    "Copies pages into a new file DEST, or with --append adds them to the end\n"
+    "of an existing one. PAGES lists pages and ranges, e.g. 1-3,7 or 5- (to\n"
+    "the last page); without it every page is copied. Pages come in the order\n"
+    "given. Sources are TIFF or AWD files.\n"
+    "\n"
+    "DEST is a TIFF file, or an AWD fax document when its name ends in .awd.\n"
+    "TIFF pages go into a TIFF file with their stored data and page\n"
+    "information; a new file takes the document properties of the first\n"
+    "page's file. AWD pages go into a TIFF file as the rows the AWD viewer\n"
+    "delivers, CCITT T.6 coded. An AWD file takes bilevel pages only, as rows\n"
+    "(TIFF pages decoded, min-is-black pages inverted); each becomes a\n"
+    "document of its own. Resolutions become whole dots per inch.\n";
 
 bool same_file(const std::string& a, const std::string& b) {
     struct stat sa, sb;
@@ -38,7 +45,7 @@ int cmd_copy(const Location& where, const Args& args) {
     }
     const std::string* dest = a.value("-o");
     if (dest == nullptr) dest = a.value("--output");
-    if (dest == nullptr) throw UsageError("copy: give the destination with -o DEST.tif");
+    if (dest == nullptr) throw UsageError("copy: give the destination with -o DEST");
     if (a.operands.empty()) throw UsageError("copy: no source given");
 
     CopyRequest req;

@@ -1,14 +1,17 @@
 // The page copy: page information, texts, colour tables, ICC profile and
-// annotation areas of each source page are read and put on the new page;
-// then its strips follow one by one at the lengths the source file records.
+// annotation areas of each source TIFF page are read and put on the new
+// page; then its strips follow one by one at the lengths the source file
+// records. Pages going into or coming out of AWD files go as rows.
 #include "page_copier.h"
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "awd_copy.h"
 #include "names.h"
 #include "progress.h"
 #include "tool_error.h"
@@ -145,10 +148,43 @@ void check_copyable(const PageReader& rd, uint32_t destOrder) {
 // Opens a source for reading and checks that its pages can be copied.
 void open_source(Document& in) {
     in.open(TAV_OPEN_READ);
-    if (in.file_type() != FILETYPE_TIFF)
+    if (in.file_type() != FILETYPE_TIFF && in.file_type() != FILETYPE_AWD)
         throw ToolError(in.path(),
                         "cannot copy pages from a " + std::string(file_type_name(in.file_type())) + " file",
                         TAV_E_NOT_SUPPORTED);
+}
+
+// Whether a new destination is an AWD file: its name ends in ".awd".
+bool named_awd(const std::string& path) {
+    const std::string suffix = ".awd";
+    if (path.size() < suffix.size()) return false;
+    std::string end = path.substr(path.size() - suffix.size());
+    for (char& c : end) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return end == suffix;
+}
+
+// Refuses a source page the destination cannot take, before anything is
+// written.
+void check_page(const PageReader& rd, uint32_t sourceType, bool toAwd, uint32_t destOrder) {
+    if (toAwd) {
+        std::string why = awd_copy_refusal(rd, sourceType);
+        if (!why.empty())
+            throw ToolError(rd.path(), "page " + std::to_string(rd.page()) + ": " + why, TAV_E_UNSUPPORTED);
+    } else if (sourceType == FILETYPE_TIFF) {
+        check_copyable(rd, destOrder);
+    }
+}
+
+// Writes the current page of rd as page `page` of out: TIFF pages into a
+// TIFF file strip by strip as stored, anything else as rows.
+void copy_one(Document& out, bool toAwd, uint32_t page, PageReader& rd, uint32_t sourceType, bool first,
+              uint32_t destOrder) {
+    if (toAwd)
+        write_awd_page(out, page, page_rows(rd, sourceType), page_dpi(rd.info()));
+    else if (sourceType == FILETYPE_AWD)
+        write_t6_page(out, page, page_rows(rd, sourceType), page_dpi(rd.info()), destOrder);
+    else
+        write_page(out, page, rd, first, destOrder);
 }
 
 std::vector<uint32_t> pages_of(const SourcePages& s, const Document& in) {
@@ -162,8 +198,6 @@ std::vector<uint32_t> pages_of(const SourcePages& s, const Document& in) {
     if (!pages) throw ToolError(in.path(), why, TAV_E_PAGE_RANGE);
     return *pages;
 }
-
-}  // namespace
 
 // The byte order of an existing file: that of its first page.
 uint32_t byte_order_of(const Location& where, const std::string& path) {
@@ -179,12 +213,29 @@ uint32_t byte_order_of(const Location& where, const std::string& path) {
     return order;
 }
 
+// The type of the destination: an existing file's own, or a new file's by
+// its name.
+uint32_t destination_type(const Location& where, const CopyRequest& request) {
+    if (!request.append) return named_awd(request.destination) ? FILETYPE_AWD : FILETYPE_TIFF;
+    Document doc(where, request.destination);
+    doc.open(TAV_OPEN_READ);
+    uint32_t type = doc.file_type();
+    doc.close();
+    if (type != FILETYPE_TIFF && type != FILETYPE_AWD)
+        throw ToolError(request.destination, "cannot append: not a TIFF or AWD file", TAV_E_NOT_SUPPORTED);
+    return type;
+}
+
+}  // namespace
+
 uint32_t copy_pages(const Location& where, const CopyRequest& request) {
     // First learn how many pages there are, and refuse what cannot be
     // copied before the destination is touched. A new file takes the byte
     // order of its first page.
+    const uint32_t destType = destination_type(where, request);
+    const bool toAwd = destType == FILETYPE_AWD;
     uint32_t total = 0;
-    uint32_t destOrder = request.append ? byte_order_of(where, request.destination) : 0;
+    uint32_t destOrder = request.append && !toAwd ? byte_order_of(where, request.destination) : 0;
     for (const SourcePages& s : request.sources) {
         Document in(where, s.path);
         open_source(in);
@@ -192,7 +243,7 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
         for (uint32_t p : pages_of(s, in)) {
             rd.load(p, false);
             if (destOrder == 0) destOrder = rd.info().byteOrder == 0x4D4D ? 0x4D4D : 0x4949;
-            check_copyable(rd, destOrder);
+            check_page(rd, in.file_type(), toAwd, destOrder);
             ++total;
         }
         in.close();
@@ -203,15 +254,13 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
     try {
         if (request.append) {
             out.open(TAV_OPEN_READWRITE | TAV_OPEN_UPDATE);
-            if (out.file_type() != FILETYPE_TIFF)
-                throw ToolError(out.path(), "cannot append: not a TIFF file", TAV_E_NOT_SUPPORTED);
         } else {
-            out.create(FILETYPE_TIFF);
+            out.create(destType);
             created = true;
         }
         if (out.page_count() + total > kMaxPage)
             throw ToolError(out.path(), "a file cannot hold more than 65535 pages");
-        out.set_option(TAV_OPT_STRIP_WRITE, nullptr, "cannot write strip by strip");
+        if (!toAwd) out.set_option(TAV_OPT_STRIP_WRITE, nullptr, "cannot write strip by strip");
 
         Progress progress(request.append ? "appending" : "copying", total);
         uint32_t next = out.page_count() + 1;
@@ -223,12 +272,12 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
             PageReader rd(in);
             for (uint32_t p : pages_of(s, in)) {
                 if (request.withProgress) progress.show(done + 1);
-                rd.load(p, true);
-                if (first && destOrder == 0x4D4D) {
+                rd.load(p, in.file_type() == FILETYPE_TIFF);
+                if (first && destOrder == 0x4D4D && !toAwd) {
                     uint32_t order = destOrder;
                     out.set_option(TAV_OPT_BYTE_ORDER, &order, "cannot set the byte order");
                 }
-                write_page(out, next, rd, first, destOrder);
+                copy_one(out, toAwd, next, rd, in.file_type(), first, destOrder);
                 first = false;
                 ++next;
                 ++done;

@@ -1,6 +1,8 @@
-// Copies TIFF pages, their stored data and page information, into a new or
-// an existing TIFF file through the library. Strips are read and written
-// one by one, so compressed data stays exactly as stored.
+// Copies pages into a new or an existing TIFF or AWD file through the
+// library. TIFF pages into a TIFF file keep their stored data, page
+// information and strips exactly (read and written strip by strip); pages
+// into an AWD file, and AWD pages into a TIFF file, cross over as bilevel
+// rows (awd_copy.h).
 #pragma once
 
 #include <cstdint>
