@@ -19,7 +19,8 @@ const char kHelp[] =
     "Shows each file's type and page count, its document properties, and per\n"
     "page: size in pixels, resolution, bits per sample, samples per pixel,\n"
     "compression, photometric interpretation, strips, stored and decoded\n"
-    "bytes, and the page's texts.\n"
+    "bytes, and the page's texts; for AWD pages their display rotation,\n"
+    "scales and whether they have been viewed.\n"
     "\n"
     "  --json   one JSON object per file, each on a line of its own\n";
 
@@ -97,6 +98,27 @@ std::string plural(uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// An AWD page: delivered decoded, and its display settings.
+void print_awd_display(const PageReport& r) {
+    const PageInfo& i = r.info;
+    std::cout << "    delivered decoded: " << r.sizes.rawBytes << " bytes in rows of "
+              << (i.imageLength ? r.sizes.rawBytes / i.imageLength : 0) << " bytes\n";
+    std::cout << "    display: rotation " << TAV_AWD_HIGH(i.maxStripSize) << ", scale " << TAV_AWD_LOW(i.stripCount)
+              << "% x " << TAV_AWD_HIGH(i.stripCount) << "%"
+              << ((i.rowsPerStrip & TAV_AWD_FLAG_VIEWED) ? ", viewed" : ", not viewed") << "\n";
+}
+
+void json_awd_display(JsonWriter& j, const PageInfo& i) {
+    j.key("display");
+    j.begin_object();
+    j.member("rotation", uint32_t(TAV_AWD_HIGH(i.maxStripSize)));
+    j.member("xScale", uint32_t(TAV_AWD_LOW(i.stripCount)));
+    j.member("yScale", uint32_t(TAV_AWD_HIGH(i.stripCount)));
+    j.member("flags", i.rowsPerStrip);
+    j.member("viewed", (i.rowsPerStrip & TAV_AWD_FLAG_VIEWED) != 0);
+    j.end_object();
+}
+
 void print_text(const FileReport& f) {
     if (!f.opened) return;
     std::cout << f.path << ": " << file_type_name(f.type) << ", " << plural(f.pages, "page", "pages")
@@ -125,7 +147,9 @@ void print_text(const FileReport& f) {
                   << photometric_name(i.photometric);
         if (i.subfileType != 0) std::cout << ", subfile type " << i.subfileType;
         std::cout << "\n";
-        if (i.stripCount == 0 && r.sizes.dataBytes == r.sizes.rawBytes && i.imageLength != 0) {
+        if (f.type == FILETYPE_AWD) {
+            print_awd_display(r);
+        } else if (i.stripCount == 0 && r.sizes.dataBytes == r.sizes.rawBytes && i.imageLength != 0) {
             // Delivered decoded by the format's reader, not as stored.
             std::cout << "    delivered decoded: " << r.sizes.rawBytes << " bytes in rows of "
                       << r.sizes.rawBytes / i.imageLength << " bytes\n";
@@ -202,10 +226,15 @@ void print_json(const FileReport& f) {
             j.member("byteOrder", i.byteOrder == 0x4D4D ? "MM" : "II");
             j.member("rotation", i.rotation);
             j.member("mirrored", i.mirrored != 0);
-            j.key("rowsPerStrip");
-            if (i.rowsPerStrip == 0xFFFFFFFFu) j.null();
-            else j.value(i.rowsPerStrip);
-            j.member("strips", i.stripCount);
+            if (f.type == FILETYPE_AWD) {
+                // These words carry the page's display settings.
+                json_awd_display(j, i);
+            } else {
+                j.key("rowsPerStrip");
+                if (i.rowsPerStrip == 0xFFFFFFFFu) j.null();
+                else j.value(i.rowsPerStrip);
+                j.member("strips", i.stripCount);
+            }
             if (!r.strips.empty()) {
                 j.key("stripBytes");
                 j.begin_array();
