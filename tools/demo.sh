@@ -1,7 +1,8 @@
 #!/bin/bash
 # The demo: writes the sample documents through the library, shows what
 # qvtav reports about them, then copies pages, deletes one and changes the
-# document properties, showing the result after each step.
+# document properties, showing the result after each step; last, makes an
+# AWD fax document and edits it.
 # Usage: bash tools/demo.sh BUILD_OUTPUT_DIR   (make demo passes build/out)
 set -e
 out="$(cd "${1:-build/out}" && pwd)"
@@ -48,6 +49,16 @@ show "$qvtav" info album.tif
 
 step "6. the example program examples/pageinfo.c on the same file"
 show "$out/pageinfo" album.tif
+
+step "7. an AWD fax document: letter.tif's two bilevel pages, twice, then edited"
+show "$qvtav" copy letter.tif:1-2 letter.tif:2 -o fax.awd
+show "$qvtav" info fax.awd
+show "$qvtav" delete fax.awd 2
+show "$qvtav" move fax.awd 2 --before 1
+show "$qvtav" info fax.awd
+show "$qvtav" copy fax.awd -o fax.tif
+show "$qvtav" info fax.tif
+show "$qvtav" storage fax.awd
 
 echo
 echo "The files are in $demo; 'qvtav --help' lists every command."
