@@ -27,17 +27,19 @@ uint32_t write_all(StgStream* s, const uint8_t* bytes, uint32_t n) {
     return done == n ? 0 : TAV_STG_E_WRITEFAULT;
 }
 
-// Copies the display order into "TexoBackupDO" (replacing an old copy).
+// Copies the display order into "TexoBackupDO" (replacing an old copy); a
+// missing order is backed up as an empty one.
 uint32_t back_up(StgStorage* global) {
     StgHold<StgStream> order, backup;
     uint32_t rc = stg_open_stream(global, kAwdDisplayOrder, kStgModeRead, order.put());
-    if (rc) return rc;
+    if (rc && rc != TAV_STG_E_FILENOTFOUND) return rc;
     uint8_t* bytes = nullptr;
     uint32_t size = 0;
-    if ((rc = awd_read_stream(order.get(), &bytes, &size))) return rc;
+    if (order && (rc = awd_read_stream(order.get(), &bytes, &size))) return rc;
     MemBlock<uint8_t> held(bytes);
     // An empty stream reads as one NUL byte; its copy stays empty.
-    bool empty = size == 1 && bytes[0] == 0;
+    bool empty = !order || (size == 1 && bytes[0] == 0);
+    order.reset();
     if ((rc = stg_create_stream(global, kAwdOrderBackup, kStgModeCreate, backup.put()))) return rc;
     rc = empty ? 0 : write_all(backup.get(), bytes, size);
     backup.reset();
