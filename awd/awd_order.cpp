@@ -21,12 +21,6 @@ constexpr uint32_t kNamePiece = kAwdNameMax + 1;
 // A display order longer than this is taken for damage.
 constexpr uint64_t kMaxOrderBytes = 64u << 20;
 
-uint32_t write_all(StgStream* s, const uint8_t* bytes, uint32_t n) {
-    uint32_t done = 0;
-    if (uint32_t rc = s->ops->Write(s, bytes, n, &done)) return rc;
-    return done == n ? 0 : TAV_STG_E_WRITEFAULT;
-}
-
 // Copies the display order into "TexoBackupDO" (replacing an old copy); a
 // missing order is backed up as an empty one.
 uint32_t back_up(StgStorage* global) {
@@ -41,7 +35,7 @@ uint32_t back_up(StgStorage* global) {
     bool empty = !order || (size == 1 && bytes[0] == 0);
     order.reset();
     if ((rc = stg_create_stream(global, kAwdOrderBackup, kStgModeCreate, backup.put()))) return rc;
-    rc = empty ? 0 : write_all(backup.get(), bytes, size);
+    rc = empty ? 0 : awd_write_all(backup.get(), bytes, size);
     backup.reset();
     if (rc) stg_destroy(global, kAwdOrderBackup);
     return rc;
@@ -121,7 +115,7 @@ uint32_t awd_write_display_order(StgStorage* root, const AwdDocEntry* names, uin
     if (rc) return rc;
     StgHold<StgStream> order;
     rc = stg_create_stream(global.get(), kAwdDisplayOrder, kStgModeCreate, order.put());
-    if (rc == 0 && size) rc = write_all(order.get(), bytes.get(), size);
+    if (rc == 0 && size) rc = awd_write_all(order.get(), bytes.get(), size);
     order.reset();
     if (rc) {
         // The old order comes back from its copy.

@@ -36,12 +36,6 @@ uint32_t read_record(StgStream* s, uint8_t* out, uint32_t n) {
     return got == n ? 0 : TAV_E_AWD_ABSENT;
 }
 
-uint32_t write_all(StgStream* s, const uint8_t* bytes, uint32_t n) {
-    uint32_t done = 0;
-    if (uint32_t rc = s->ops->Write(s, bytes, n, &done)) return rc;
-    return done == n ? 0 : TAV_STG_E_WRITEFAULT;
-}
-
 // Opens the storage name in parent read-write, making it when it is missing.
 uint32_t open_or_make(StgStorage* parent, const char* name, StgHold<StgStorage>& out) {
     uint32_t rc = stg_open_storage(parent, name, kStgModeWrite, out.put());
@@ -53,7 +47,7 @@ uint32_t open_or_make(StgStorage* parent, const char* name, StgHold<StgStorage>&
 uint32_t put_stream(StgStorage* parent, const char* name, const uint8_t* bytes, uint32_t n) {
     StgHold<StgStream> s;
     if (uint32_t rc = stg_create_stream(parent, name, kStgModeCreate, s.put())) return rc;
-    return write_all(s.get(), bytes, n);
+    return awd_write_all(s.get(), bytes, n);
 }
 
 }  // namespace

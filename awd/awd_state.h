@@ -78,6 +78,13 @@ inline int awd_fail(int code) {
 // A platform status as the result of a step: 0, or -1 with errno.
 inline int awd_status(uint32_t status) { return status ? awd_fail(int(status)) : 0; }
 
+// Writes all n bytes at the stream's position: a status.
+inline uint32_t awd_write_all(StgStream* s, const uint8_t* bytes, uint32_t n) {
+    uint32_t done = 0;
+    if (uint32_t rc = s->ops->Write(s, bytes, n, &done)) return rc;
+    return done == n ? 0 : TAV_STG_E_WRITEFAULT;
+}
+
 // ---- reading (awd/awd_read.cpp) ----
 // Opens the root: a storage reference path's object (borrowed), else the
 // file read-only, or read-write when flags carry write access. The root, or

@@ -45,12 +45,6 @@ constexpr uint32_t kTempNumbers = 0x10000;
 
 uint32_t row_bytes(uint32_t width) { return (width + 7) / 8; }
 
-uint32_t write_all(StgStream* s, const uint8_t* bytes, uint32_t n) {
-    uint32_t done = 0;
-    if (uint32_t rc = s->ops->Write(s, bytes, n, &done)) return rc;
-    return done == n ? 0 : TAV_STG_E_WRITEFAULT;
-}
-
 // Turns every document by `by` degrees and counts every page as viewed.
 int rotate_all(FctEntry* e, uint16_t by) {
     AwdState& s = awd_state(e);
@@ -229,7 +223,7 @@ uint32_t awd_import_file(StgStorage* root, const char* path) {
         int32_t n = fio_read(fd, piece.get(), kImportPiece);
         if (n < 0) rc = uint32_t(errno_or(TAV_EIO));
         if (n <= 0) break;
-        if ((rc = write_all(doc.get(), piece.get(), uint32_t(n)))) break;
+        if ((rc = awd_write_all(doc.get(), piece.get(), uint32_t(n)))) break;
     }
     KeepErrno keep;
     fio_close(fd);
