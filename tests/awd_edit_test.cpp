@@ -349,10 +349,10 @@ TEST_F(AwdEditTest, StorageFailuresDuringDeleteAndMoveNeverLoseAPage) {
     }
 }
 
-// A refusal of the encoder or the viewer while a deletion re-encodes the
-// pages that stay: the deletion fails and the file keeps every page, its
-// documents and their order.
-TEST_F(AwdEditTest, EncoderOrViewerFailuresDuringADeleteChangeNothing) {
+// A refusal of the encoder or the viewer while a deletion or a move
+// re-encodes the pages that stay: the edit fails and the file keeps every
+// page, its documents and their order.
+TEST_F(AwdEditTest, EncoderOrViewerFailuresDuringDeleteAndMoveChangeNothing) {
     std::string path = make({{0, 1, 2, 3}, {4}});
     const std::vector<std::string> order = display_order(path);
     struct Fault {
@@ -366,18 +366,19 @@ TEST_F(AwdEditTest, EncoderOrViewerFailuresDuringADeleteChangeNothing) {
         {true, "ImageSetBand", 5, TAV_E_AWD_ENCODER}, {true, "ImageClose", 1, TAV_E_AWD_ENCODER},
         {false, "ViewerGetBand", 0, TAV_E_AWD_VIEWER}, {false, "ViewerSetPage", 1, TAV_E_AWD_VIEWER},
     };
-    for (const Fault& f : faults) {
-        SCOPED_TRACE(std::string(f.entry) + " after " + std::to_string(f.after));
-        (f.encoder ? encoder_fault : viewer_fault)(f.entry, f.after);
-        EXPECT_EQ(delete_pages(path, 3, 3), f.code);
-        (f.encoder ? encoder_fault : viewer_fault)("", 0);
-        EXPECT_EQ(ids_in(path), (std::vector<uint32_t>{0, 1, 2, 3, 4}));
-        EXPECT_EQ(display_order(path), order);
-        EXPECT_EQ(document_streams(path), (std::vector<std::string>{"DOC0", "DOC1"}));
-        EXPECT_FALSE(awd_element_exists(path, {"Persistent Information", "Global Information", "TexoBackupDO"}));
-    }
-    EXPECT_EQ(delete_pages(path, 3, 3), 0u);
-    EXPECT_EQ(ids_in(path), (std::vector<uint32_t>{0, 1, 3, 4}));
+    for (bool move : {false, true})
+        for (const Fault& f : faults) {
+            SCOPED_TRACE(std::string(move ? "move, " : "delete, ") + f.entry + " after " + std::to_string(f.after));
+            (f.encoder ? encoder_fault : viewer_fault)(f.entry, f.after);
+            EXPECT_EQ(move ? move_last(path, 5, 3) : delete_pages(path, 3, 3), f.code);
+            (f.encoder ? encoder_fault : viewer_fault)("", 0);
+            EXPECT_EQ(ids_in(path), (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+            EXPECT_EQ(display_order(path), order);
+            EXPECT_EQ(document_streams(path), (std::vector<std::string>{"DOC0", "DOC1"}));
+            EXPECT_FALSE(awd_element_exists(path, {"Persistent Information", "Global Information", "TexoBackupDO"}));
+        }
+    EXPECT_EQ(move_last(path, 5, 3), 0u);
+    EXPECT_EQ(ids_in(path), (std::vector<uint32_t>{0, 1, 4, 2, 3}));
 }
 
 }  // namespace

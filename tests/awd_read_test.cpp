@@ -228,6 +228,8 @@ TEST_F(AwdReadTest, BandsHoldWholeRowsAndEndWithAnEmptyOne) {
     ASSERT_EQ(make_awd_documents(path, {{tall, pattern_page(1728, 100, 5)}}), 0u);
     AwdHandle f;
     ASSERT_EQ(f.open(path), 0u);
+    // A page need not be read to its end before the next is asked for.
+    ASSERT_EQ(f.info(2, 8192), 0u);
     ASSERT_EQ(f.info(1, 8192), 0u);
     EXPECT_EQ(TAV_AWD_LOW(f.pi.maxStripSize), 37u * 216);
     EXPECT_EQ(f.pi.imageLength, 2220u);

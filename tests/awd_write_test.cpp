@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "awd_test_util.h"
 #include "storage_test_util.h"
@@ -12,9 +13,22 @@
 namespace {
 
 struct AwdWriteTest : ::testing::Test {
-    void SetUp() override { blocks = mem_live_blocks(); }
-    void TearDown() override { EXPECT_EQ(mem_live_blocks(), blocks) << "memory blocks leaked"; }
-    TempDir dir;
+    void SetUp() override {
+        blocks = mem_live_blocks();
+        // The image files of the pages written go to a directory of the test's.
+        oldTmp = getenv("TMPDIR") ? getenv("TMPDIR") : "";
+        setenv("TMPDIR", tmp.path().c_str(), 1);
+    }
+    void TearDown() override {
+        if (oldTmp.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", oldTmp.c_str(), 1);
+        EXPECT_EQ(mem_live_blocks(), blocks) << "memory blocks leaked";
+        EXPECT_TRUE(std::filesystem::is_empty(tmp.path())) << "temporary files left";
+    }
+    TempDir dir, tmp;
+    std::string oldTmp;
     int blocks = 0;
 };
 
@@ -143,6 +157,13 @@ TEST_F(AwdWriteTest, ReplacingAPageCutsItsDocumentAroundTheNewOne) {
     std::vector<std::string> order = display_order(path);
     ASSERT_EQ(order.size(), 4u);
     EXPECT_EQ(order[3], "DOC1");
+    // Nor does it stand in the way of a move.
+    ASSERT_EQ(f.open(path, TAV_OPEN_READWRITE | TAV_OPEN_UPDATE), 0u);
+    ASSERT_EQ(f.info(4, 0), 0u);
+    TavPageMove m{1, 4};
+    EXPECT_EQ(f.option(TAV_OPT_MOVE_PAGE, &m), 0u);
+    f.close();
+    EXPECT_EQ(display_order(path)[0], "DOC1");
     EXPECT_EQ(document_streams(path).size(), 4u);
 }
 
@@ -224,6 +245,26 @@ TEST_F(AwdWriteTest, OlefileReadsTheTree) {
         EXPECT_TRUE(has("/Persistent Information/Page Information/" + name + "/Page0 stream 22 ")) << name;
         EXPECT_TRUE(has("/Persistent Information/PagesStatus/" + name + "/Page0 stream 0 ")) << name;
     }
+}
+
+// A temporary image path longer than the handle keeps (255 bytes) is
+// refused, never cut: the page is not written.
+TEST_F(AwdWriteTest, OverlongTemporaryNamesAreRefused) {
+    std::string path = dir.file("l.awd");
+    ASSERT_EQ(write_awd(path, {pattern_page(64, 8, 0)}), 0u);
+    // The directory with its final '/' and "WWWnnnn.TMP" make 256 bytes.
+    std::string deep = tmp.path();
+    while (deep.size() < 244) deep += "/" + std::string(std::min<size_t>(60, 243 - deep.size()), 'd');
+    ASSERT_EQ(deep.size(), 244u);
+    std::filesystem::create_directories(deep);
+    setenv("TMPDIR", deep.c_str(), 1);
+    AwdHandle f;
+    ASSERT_EQ(f.open(path, TAV_OPEN_READWRITE | TAV_OPEN_UPDATE), 0u);
+    EXPECT_EQ(f.write_page(2, pattern_page(64, 8, 1)), uint32_t(TAV_EINVAL));
+    f.close();
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    std::filesystem::remove_all(tmp.path() + "/" + deep.substr(tmp.path().size() + 1, 60));
+    EXPECT_EQ(read_awd(path).size(), 1u);
 }
 
 }  // namespace
