@@ -27,7 +27,7 @@ FUZZ_PACKAGES = build-essential cmake ninja-build clang-14 libclang-rt-14-dev
 FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
-FUZZ_HARNESSES = read append edit
+FUZZ_HARNESSES = read append edit awd
 
 .PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
 

@@ -3,8 +3,8 @@
 // itself (page offset table, property block, texts, strips written one by
 // one, palette and grey response tables), hand-made files in both byte
 // orders (plain chains, SHORT strip tables, private data areas, ICC
-// profile, old-style JPEG), a page index file, and the first bytes of the
-// other formats the open call recognises.
+// profile, old-style JPEG), a page index file, the first bytes of the
+// other formats the open call recognises, and AWD files.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -220,6 +220,9 @@ void other_formats(const std::string& dir) {
 
 }  // namespace
 
+// AWD files (fuzz/awd_seeds.cpp): an empty text, or what failed.
+std::string awd_seed_files(const std::string& dir);
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: make_seeds DIR\n");
@@ -229,6 +232,8 @@ int main(int argc, char** argv) {
         library_files(argv[1]);
         hand_made_files(argv[1]);
         other_formats(argv[1]);
+        std::string awd = awd_seed_files(argv[1]);
+        if (!awd.empty()) throw Failure{awd, 0};
     } catch (const Failure& f) {
         std::fprintf(stderr, "make_seeds: %s (error %u)\n", f.what.c_str(), f.code);
         return 1;
