@@ -100,7 +100,6 @@ void preset_page(PageInfo& c) {
     c.byteOrder = kLittleEndian;
     c.fillOrder = 1;
     c.compression = TAV_COMP_NONE;
-    c.fileType = FILETYPE_AWD;
     c.photometric = TAV_PHOTO_BILEVEL_WHITE;
     c.rotation = 0;
     c.compressionInfo.value = 0;
