@@ -1,14 +1,12 @@
 // The AWD test: a storage reference path is an AWD document; otherwise a
 // compound file holding both "Persistent Information" and the summary
 // stream at its root is one.
+#include "awd/awd_tree.h"
 #include "awd/stg_utils.h"
 #include "fileio/keep_errno.h"
 #include "frame/ops.h"
 
 namespace {
-
-constexpr char kPersistentInformation[] = "Persistent Information";
-constexpr char kSummaryInformation[] = "\x05SummaryInformation";
 
 uint32_t awd_test(const char* path, uint32_t* isAwd) {
     uintptr_t value = 0;
@@ -23,8 +21,8 @@ uint32_t awd_test(const char* path, uint32_t* isAwd) {
     if ((rc = stg_open_root(path, kStgModeRead, &root))) return rc;
     StgStorage* persistent = nullptr;
     StgStream* summary = nullptr;
-    rc = stg_open_storage(root, kPersistentInformation, kStgModeRead, &persistent);
-    if (rc == 0) rc = stg_open_stream(root, kSummaryInformation, kStgModeRead, &summary);
+    rc = stg_open_storage(root, kAwdPersistent, kStgModeRead, &persistent);
+    if (rc == 0) rc = stg_open_stream(root, kAwdSummary, kStgModeRead, &summary);
     if (rc == 0) *isAwd = 1;
     if (rc == TAV_STG_E_FILENOTFOUND) rc = 0;
     if (persistent) persistent->ops->Release(persistent);

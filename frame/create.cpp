@@ -47,6 +47,10 @@ int tav_create(FileLocation* loc, char* path, uint32_t* fileType, bool* noEntry)
     if (!f || !f->can_create || !f->can_create(local)) return create_fail(e, h, TAV_EINVAL);
     e->format = f;
     e->fileType = f->fileType;
+    e->pageCount = 0;
+    e->openFlags |= kCreatedFlag;
+    e->byteOrder = kByteOrderII;
+    e->origSize = 0;
     FormatRequest req{loc, path, kFioModeReadWrite};
     if (f->traits & kTraitOwnStorage) {
         // The format makes its document itself.
@@ -62,10 +66,6 @@ int tav_create(FileLocation* loc, char* path, uint32_t* fileType, bool* noEntry)
         return create_fail(e, h, errno_or(TAV_EEXIST));
     }
     e->fd = fd;
-    e->pageCount = 0;
-    e->openFlags |= kCreatedFlag;
-    e->byteOrder = kByteOrderII;
-    e->origSize = 0;
     errno = 0;
     if (f->create && f->create(e, req) < 0)
         return create_fail_remove(e, h, errno_or(TAV_E_NOT_SUPPORTED), req);

@@ -132,6 +132,13 @@ struct FormatOps {
     // handle (kTraitOwnStorage formats). Null: 293.
     int (*edit_by_path)(FileLocation* loc, const char* path, int32_t first, int32_t last,
                         const PageInfo* props) = nullptr;
+
+    // ---- pages, continued ----
+    // Page information for a format that reads a value of the caller's
+    // record (AWD: the band size it will read with); used instead of
+    // page_info when set.
+    int (*page_info_with)(FctEntry* e, uint32_t page, PageInfo& copy, const PageInfo& caller,
+                          PageSizes* sizes) = nullptr;
 };
 
 // The row of a file type (1 to 13), or null for codes outside the table.

@@ -153,7 +153,9 @@ int page_get_info(int handle, uint16_t page, PageInfo* info, PageSizes* sizes) {
     c.colorSpaceType = kColorSpacePlain;
 
     int r;
-    if (!f.page_info) {
+    if (f.page_info_with) {
+        r = f.page_info_with(e, p, c, *info, sizes);
+    } else if (!f.page_info) {
         sizes->dataBytes = sizes->rawBytes = 0;
         r = -1;
         errno = TAV_E_NOT_SUPPORTED;

@@ -29,8 +29,15 @@ int page_put_info(int handle, uint16_t page, PageInfo* info, PutOptions* options
     if (options && options->typeGiven == 0) info->fileType = e->fileType;
 
     if (!f.put_info) return fct_fail(e, TAV_E_NOT_SUPPORTED);
-    if (f.put_info(e, page, info, options) < 0) return fct_fail(e, errno_or(TAV_EIO));
+    // The format may record that the page needs no data (AWD: the
+    // information of an existing page is stored at once).
+    const uint8_t before = state;
+    state = uint8_t(before & ~kPageDataWritten);
+    if (f.put_info(e, page, info, options) < 0) {
+        state = before;
+        return fct_fail(e, errno_or(TAV_EIO));
+    }
     std::memcpy(&e->pageInfo, info, sizeof(PageInfo));
-    state = kPageInfoGiven;
+    state = uint8_t((state & kPageDataWritten) | kPageInfoGiven);
     return 0;
 }

@@ -36,7 +36,7 @@ constexpr uint32_t kTextTags = TAV_TEXT_TAG_COUNT;
 // library's temporary directory, so anything else in it at the end of a run
 // was left there by the library, except the file that holds its named
 // mutexes when shared memory cannot be had, which lasts by design.
-constexpr std::array<const char*, 1> kOwnNames = {"doc.tif"};
+constexpr std::array<const char*, 2> kOwnNames = {"doc.tif", "doc.awd"};
 constexpr std::string_view kMutexFilePrefix = "qvtav400.locks.";
 
 bool mutex_file(const std::string& name) { return name.starts_with(kMutexFilePrefix); }

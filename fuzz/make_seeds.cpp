@@ -5,7 +5,7 @@
 // orders (plain chains, SHORT strip tables, private data areas, ICC
 // profile, old-style JPEG), a page index file, block files (written by the
 // library, and one whose chunk list continues), and the first bytes of the
-// other formats the open call recognises.
+// other formats the open call recognises; AWD files.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -291,6 +291,9 @@ void other_formats(const std::string& dir) {
 
 }  // namespace
 
+// AWD files (fuzz/awd_seeds.cpp): an empty text, or what failed.
+std::string awd_seed_files(const std::string& dir);
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: make_seeds DIR\n");
@@ -301,6 +304,8 @@ int main(int argc, char** argv) {
         hand_made_files(argv[1]);
         block_files(argv[1]);
         other_formats(argv[1]);
+        std::string awd = awd_seed_files(argv[1]);
+        if (!awd.empty()) throw Failure{awd, 0};
     } catch (const Failure& f) {
         std::fprintf(stderr, "make_seeds: %s (error %u)\n", f.what.c_str(), f.code);
         return 1;

@@ -141,6 +141,8 @@ extern "C" {
 #define TAV_E_NO_IMAGE 401        /* the file's structure holds no image (a GIF without an image
                                      descriptor, a JPEG without its frame or scan header) */
 #define TAV_E_TRUNCATED 402       /* a header cut short, or inconsistent with the file's size */
+#define TAV_E_AWD_CREATE 403      /* the AWD encoder could not make a new AWD file */
+#define TAV_E_AWD_ENCODER 404     /* the AWD encoder refused a page: its image file, a band or its end */
 
 /* The system's general failure status: the XIFF reader failed to set up,
  * deliver rows or deliver the palette of a page (or to open the file, or
@@ -480,6 +482,25 @@ typedef struct PageInfo {
  * non-empty file counts, otherwise the page reports colorSpaceType 1 and
  * no profile.
  */
+
+/*
+ * AWD pages (file type 12) carry their display settings in three words of
+ * PageInfo, two of them as pairs of 16-bit halves:
+ *   maxStripSize  low half: the band size in bytes (xtavgeti in: the size
+ *                 of the buffers xtavread will fill, 0 for one row; out:
+ *                 whole rows, as the viewer settled it); high half: the
+ *                 display rotation (0, 90, 180, 270);
+ *   stripCount    low half: horizontal, high half: vertical display scale
+ *                 in percent (2 to 6500);
+ *   rowsPerStrip  the display flags (TAV_AWD_FLAG_*).
+ */
+#define TAV_AWD_LOW(word) ((uint16_t)((uint32_t)(word) & 0xFFFFu))
+#define TAV_AWD_HIGH(word) ((uint16_t)((uint32_t)(word) >> 16))
+#define TAV_AWD_PAIR(low, high) ((uint32_t)(uint16_t)(low) | ((uint32_t)(uint16_t)(high) << 16))
+#define TAV_AWD_FLAG_DOCUMENT 0x10u         /* folded in from the document's flags */
+#define TAV_AWD_FLAG_VIEWED 0x20000000u     /* the page has been viewed */
+#define TAV_AWD_FLAG_ROTATE_ALL 0x40000000u /* xtavputi: turn every document by the rotation
+                                               given and count every page as viewed */
 
 /* Sizes that accompany xtavgeti (20 bytes on 32-bit). */
 typedef struct PageSizes {

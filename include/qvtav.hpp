@@ -102,6 +102,8 @@ inline const char* error_meaning(uint32_t code) {
         {TAV_E_TARGET_ASIDE, "replace failed and could not be undone"},
         {TAV_E_NO_IMAGE, "the file's structure holds no image"},
         {TAV_E_TRUNCATED, "a header cut short, or inconsistent with the file's size"},
+        {TAV_E_AWD_CREATE, "the AWD encoder could not make a new AWD file"},
+        {TAV_E_AWD_ENCODER, "the AWD encoder refused a page: its image file, a band or its end"},
         {TAV_E_FAIL, "the XIFF reader failed"},
         {TAV_STG_E_FILENOTFOUND, "storage: file not found"},
         {TAV_STG_E_PATHNOTFOUND, "storage: path not found"},

@@ -12,6 +12,23 @@ uint32_t plat_tick_count() {
     return uint32_t(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
 }
 
+namespace {
+// 100-ns units from 1601-01-01 to 1970-01-01.
+constexpr uint64_t kFiletimeAt1970 = 116444736000000000ull;
+constexpr uint64_t kUnitsPerSecond = 10000000ull;
+constexpr uint64_t kNanosPerUnit = 100;
+}  // namespace
+
+uint64_t plat_local_filetime() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    struct tm local {};
+    time_t now = ts.tv_sec;
+    localtime_r(&now, &local);
+    int64_t seconds = int64_t(ts.tv_sec) + local.tm_gmtoff;
+    return kFiletimeAt1970 + uint64_t(seconds) * kUnitsPerSecond + uint64_t(ts.tv_nsec) / kNanosPerUnit;
+}
+
 uint32_t plat_main_module_name(char* buf, uint32_t size) {
     if (!buf || size == 0) return 0;
     ssize_t n = readlink("/proc/self/exe", buf, size - 1);

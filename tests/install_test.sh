@@ -24,7 +24,8 @@ check "cmake --install with DESTDIR" test $? -eq 0
 P="$T/dest/opt/qvtav"
 check "the library with its SONAME links" eval '[ "$(readlink "$P/lib/libqvtav400.so")" = libqvtav400.so.4 ] &&
     [ "$(readlink "$P/lib/libqvtav400.so.4")" = libqvtav400.so.4.0.0 ] && [ -f "$P/lib/libqvtav400.so.4.0.0" ]'
-check "the outside stand-ins beside it" test -f "$P/lib/libqvrpc400.so" -a -f "$P/lib/libxiffr3_0.so"
+check "the outside stand-ins beside it" test -f "$P/lib/libqvrpc400.so" -a -f "$P/lib/libxiffr3_0.so" \
+    -a -f "$P/lib/libawview32.so" -a -f "$P/lib/libawdenc32.so"
 check "headers, tool, pkg-config file, CMake package, man pages, Python module" eval '
     for f in include/qvtav.h include/qvtav.hpp bin/qvtav lib/pkgconfig/qvtav.pc lib/cmake/qvtav/qvtavConfig.cmake \
              lib/cmake/qvtav/qvtavConfigVersion.cmake share/man/man1/qvtav.1 share/man/man3/qvtav.3 \
@@ -34,6 +35,8 @@ check "nothing of the build tree named in the installed files" eval '! grep -rlq
 mkdir samples
 "$P/bin/qvtav_samples" samples >/dev/null
 check "the installed tool reads the samples" eval '"$P/bin/qvtav" info samples/letter.tif | grep -q "letter.tif: TIFF, 3 pages"'
+check "the installed tool makes and reads an AWD file" eval '"$P/bin/qvtav" copy samples/letter.tif:1-2 -o samples/fax.awd >/dev/null &&
+    "$P/bin/qvtav" info samples/fax.awd | grep -q "fax.awd: AWD, 2 pages"'
 /usr/bin/python3 - "$SRC/python/tests" samples/page.xif <<'PY'
 import pathlib, sys
 sys.path.insert(0, sys.argv[1])

@@ -1,5 +1,5 @@
-// qvtav copy: pages of TIFF and block files into a new TIFF or block file,
-// or appended to an existing one.
+// qvtav copy: pages of TIFF, block and AWD files into a new TIFF, block or
+// AWD file, or appended to an existing one.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,18 +16,26 @@ namespace {
 const char kHelp[] =
     "usage: qvtav copy SRC[:PAGES]... -o DEST [--append | --block]\n"
     "\n"
-    "Copies pages with their stored data and page information into a new\n"
-    "TIFF file DEST, or with --block a new block file, or with --append adds\n"
-    "them to the end of an existing TIFF or block file. PAGES lists pages and\n"
-    "ranges, e.g. 1-3,7 or 5- (to the last page); without it every page is\n"
-    "copied. Pages come in the order given. A new TIFF file takes the\n"
-    "document properties of the first page's file.\n"
+    "Copies pages into a new file DEST, or with --append adds them to the end\n"
+    "of an existing TIFF, block or AWD file. PAGES lists pages and ranges,\n"
+    "e.g. 1-3,7 or 5- (to the last page); without it every page is copied.\n"
+    "Pages come in the order given. Sources are TIFF, block or AWD files.\n"
     "\n"
-    "Sources are TIFF and block files. A block file holds bilevel,\n"
-    "min-is-white pages, uncompressed, PackBits, CCITT modified Huffman, T.4\n"
-    "1-D or T.6 (one strip), without texts or document properties; other\n"
-    "pages are refused before anything is written. Block file pages become\n"
-    "bilevel, min-is-white TIFF pages of one strip.\n";
+    "A new DEST is a TIFF file; with --block a block file; an AWD fax\n"
+    "document when its name ends in .awd. TIFF pages go into a TIFF file with\n"
+    "their stored data and page information; a new file takes the document\n"
+    "properties of the first page's file.\n"
+    "\n"
+    "A block file holds bilevel, min-is-white pages, uncompressed, PackBits,\n"
+    "CCITT modified Huffman, T.4 1-D or T.6 (one strip), without texts or\n"
+    "document properties; other pages are refused before anything is\n"
+    "written. Block file pages become bilevel, min-is-white TIFF pages of one\n"
+    "strip.\n"
+    "\n"
+    "AWD pages go into a TIFF file as the rows the AWD viewer delivers, CCITT\n"
+    "T.6 coded. An AWD file takes bilevel TIFF and AWD pages only, as rows\n"
+    "(TIFF pages decoded, min-is-black pages inverted); each becomes a\n"
+    "document of its own. Resolutions become whole dots per inch.\n";
 
 bool same_file(const std::string& a, const std::string& b) {
     struct stat sa, sb;

@@ -1,6 +1,6 @@
 // qvtav dump: a page's stored data, strip after strip, each strip as long
-// as the file records it; a page the library delivers decoded (XIFF) as a
-// netpbm image.
+// as the file records it; a page the library delivers decoded (XIFF, AWD)
+// as a netpbm image.
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,11 +23,11 @@ const char kHelp[] =
     "after strip, each strip as long as the file records it, to OUT or to\n"
     "standard output (never to a terminal).\n"
     "\n"
-    "Pages of XIFF files, which the library delivers decoded, are written as\n"
-    "an image: PBM for bilevel pages, PGM for grey, PPM for palette and RGB.\n"
-    "GIF, PCX, DCX, BMP, Targa and JPEG pages give their data as the library\n"
-    "delivers it: a JPEG page its scan (the header before it stays out), a\n"
-    "BMP page of 16 or 32 bits its 24-bit rows.\n";
+    "Pages of XIFF and AWD files, which the library delivers decoded, are\n"
+    "written as an image: PBM for bilevel pages, PGM for grey, PPM for\n"
+    "palette and RGB. GIF, PCX, DCX, BMP, Targa and JPEG pages give their\n"
+    "data as the library delivers it: a JPEG page its scan (the header before\n"
+    "it stays out), a BMP page of 16 or 32 bits its 24-bit rows.\n";
 
 // The place the data goes; a file that is removed again when the dump fails.
 class Output {
@@ -114,7 +114,7 @@ int cmd_dump(const Location& where, const Args& args) {
     doc.open(TAV_OPEN_READ);
     if (doc.file_type() == FILETYPE_RAW)
         throw ToolError(doc.path(), "not an image file", TAV_E_RAW_FILE);
-    const bool decoded = doc.file_type() == FILETYPE_XIFF;
+    const bool decoded = doc.file_type() == FILETYPE_XIFF || doc.file_type() == FILETYPE_AWD;
     PageReader rd(doc);
     rd.load(*page, decoded);
 

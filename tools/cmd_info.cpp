@@ -24,7 +24,8 @@ const char kHelp[] =
     "chunk size instead of a photometric interpretation and strips. Pages of\n"
     "GIF, PCX, DCX, BMP, Targa and JPEG files show their format's own fields\n"
     "(where the data and the palette lie, and how they are coded) and their\n"
-    "palette.\n"
+    "palette. AWD pages show their display rotation, scales and whether they\n"
+    "have been viewed.\n"
     "\n"
     "  --json   one JSON object per file, each on a line of its own\n";
 
@@ -144,6 +145,27 @@ void print_view(const FileReport& f, const PageReport& r) {
               << (source.empty() ? "" : ", " + source) << "\n";
 }
 
+// An AWD page: delivered decoded, and its display settings.
+void print_awd_display(const PageReport& r) {
+    const PageInfo& i = r.info;
+    std::cout << "    delivered decoded: " << r.sizes.rawBytes << " bytes in rows of "
+              << (i.imageLength ? r.sizes.rawBytes / i.imageLength : 0) << " bytes\n";
+    std::cout << "    display: rotation " << TAV_AWD_HIGH(i.maxStripSize) << ", scale " << TAV_AWD_LOW(i.stripCount)
+              << "% x " << TAV_AWD_HIGH(i.stripCount) << "%"
+              << ((i.rowsPerStrip & TAV_AWD_FLAG_VIEWED) ? ", viewed" : ", not viewed") << "\n";
+}
+
+void json_awd_display(JsonWriter& j, const PageInfo& i) {
+    j.key("display");
+    j.begin_object();
+    j.member("rotation", uint32_t(TAV_AWD_HIGH(i.maxStripSize)));
+    j.member("xScale", uint32_t(TAV_AWD_LOW(i.stripCount)));
+    j.member("yScale", uint32_t(TAV_AWD_HIGH(i.stripCount)));
+    j.member("flags", i.rowsPerStrip);
+    j.member("viewed", (i.rowsPerStrip & TAV_AWD_FLAG_VIEWED) != 0);
+    j.end_object();
+}
+
 void print_text(const FileReport& f) {
     if (!f.opened) return;
     std::cout << f.path << ": " << file_type_name(f.type) << ", " << plural(f.pages, "page", "pages")
@@ -180,6 +202,8 @@ void print_text(const FileReport& f) {
                       << r.sizes.rawBytes << " bytes decoded\n";
         } else if (has_format_view(f.type)) {
             print_view(f, r);
+        } else if (f.type == FILETYPE_AWD) {
+            print_awd_display(r);
         } else if (i.stripCount == 0 && r.sizes.dataBytes == r.sizes.rawBytes && i.imageLength != 0) {
             // Delivered decoded by the format's reader, not as stored.
             std::cout << "    delivered decoded: " << r.sizes.rawBytes << " bytes in rows of "
@@ -287,6 +311,9 @@ void print_json(const FileReport& f) {
                 j.member("chunkBytes", i.maxStripSize);
             } else if (has_format_view(f.type)) {
                 json_view(j, f, r);
+            } else if (f.type == FILETYPE_AWD) {
+                // These words carry the page's display settings.
+                json_awd_display(j, i);
             } else {
                 j.key("rowsPerStrip");
                 if (i.rowsPerStrip == 0xFFFFFFFFu) j.null();

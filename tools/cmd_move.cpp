@@ -1,6 +1,7 @@
 // qvtav move: puts a page before another one, in place: the library
 // relinks the page's directory and updates the page offset table, if the
-// file has one.
+// file has one. In AWD files the last document moves to the front of a
+// page, and nothing else can.
 #include <iostream>
 
 #include "cli_args.h"
@@ -14,7 +15,11 @@ namespace {
 const char kHelp[] =
     "usage: qvtav move FILE PAGE --before TARGET\n"
     "\n"
-    "Moves page PAGE of FILE so that it stands before page TARGET, in place.\n";
+    "Moves page PAGE of FILE so that it stands before page TARGET, in place.\n"
+    "\n"
+    "In an AWD file only the last page can be named: the last document, with\n"
+    "every page it holds, moves before page TARGET (a document that holds\n"
+    "TARGET is cut there).\n";
 
 // Asks the library to move one page before another: 0 or the library's code.
 uint32_t library_move(Document& doc, uint32_t moved, uint32_t target) {
@@ -35,6 +40,23 @@ std::vector<TavPageMove> plan_moves(uint32_t moved, uint32_t target) {
     return steps;
 }
 
+// In an AWD file the library moves the last document (with every page it
+// holds) to the front of a page; any other move is refused.
+int move_awd(Document& doc, uint32_t moved, uint32_t target) {
+    const std::string& path = doc.path();
+    uint32_t pages = doc.page_count();
+    if (moved != pages || target >= moved)
+        throw ToolError(path, "in an AWD file only the last document moves, towards the front: give PAGE " +
+                                  std::to_string(pages) + " (the last page) and a TARGET before it",
+                        TAV_E_PAGE);
+    uint32_t code = library_move(doc, moved, target);
+    if (code != 0) throw ToolError(path, "cannot move page " + std::to_string(moved), code);
+    doc.close();
+    std::cout << path << ": moved the last document (holding page " << moved << ") before page " << target
+              << "\n";
+    return kExitOk;
+}
+
 }  // namespace
 
 int cmd_move(const Location& where, const Args& args) {
@@ -52,8 +74,9 @@ int cmd_move(const Location& where, const Args& args) {
 
     Document doc(where, path);
     doc.open(TAV_OPEN_READWRITE | TAV_OPEN_UPDATE);
+    if (doc.file_type() == FILETYPE_AWD) return move_awd(doc, *moved, *target);
     if (doc.file_type() != FILETYPE_TIFF)
-        throw ToolError(path, "pages can be moved only in TIFF files", TAV_E_NOT_SUPPORTED);
+        throw ToolError(path, "pages can be moved only in TIFF and AWD files", TAV_E_NOT_SUPPORTED);
     uint32_t pages = doc.page_count();
     if (*moved > pages || *target > pages)
         throw ToolError(path,

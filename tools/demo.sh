@@ -1,8 +1,9 @@
 #!/bin/bash
 # The demo: writes the sample documents through the library, shows what
 # qvtav reports about them, then copies pages, deletes one and changes the
-# document properties, showing the result after each step; last, bilevel
-# pages go into a block file and back.
+# document properties, showing the result after each step; then bilevel
+# pages go into a block file and back, pages of other formats are shown,
+# and last an AWD fax document is made and edited.
 # Usage: bash tools/demo.sh BUILD_OUTPUT_DIR   (make demo passes build/out)
 set -e
 out="$(cd "${1:-build/out}" && pwd)"
@@ -79,6 +80,15 @@ show "$qvtav" info photo.gif pages.dcx photo.bmp photo.tga photo.jpg
 show "$qvtav" info --json photo.jpg
 show "$qvtav" dump photo.bmp 1 -o photo.bgr
 echo "photo.bgr: $(stat -c %s photo.bgr) bytes, 80 rows of 360 bytes (blue, green, red) from the 32-bit BMP"
+step "9. an AWD fax document: letter.tif's two bilevel pages, twice, then edited"
+show "$qvtav" copy letter.tif:1-2 letter.tif:2 -o fax.awd
+show "$qvtav" info fax.awd
+show "$qvtav" delete fax.awd 2
+show "$qvtav" move fax.awd 2 --before 1
+show "$qvtav" info fax.awd
+show "$qvtav" copy fax.awd -o fax.tif
+show "$qvtav" info fax.tif
+show "$qvtav" storage fax.awd
 
 echo
 echo "The files are in $demo; 'qvtav --help' lists every command."

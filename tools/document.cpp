@@ -266,7 +266,25 @@ void PageReader::read_stream(uint32_t bytes, const Sink& sink) {
     }
 }
 
+std::vector<uint8_t> PageReader::read_bands() {
+    const uint32_t band = TAV_AWD_LOW(info_.maxStripSize);
+    if (band == 0) throw ToolError(doc_.path(), where() + ": the viewer settled on no band size");
+    std::vector<uint8_t> page;
+    std::vector<uint8_t> buf(band);
+    // Bands come until one of no rows; never more than the page holds.
+    for (uint32_t start = 0; start < sizes_.dataBytes; start += band) {
+        uint32_t remaining = 0, err = 0;
+        int32_t got = xtavread(doc_.handle(), buf.data(), start, band, &remaining,
+                               static_cast<uint16_t>(page_), &err);
+        if (got < 0) throw ToolError(doc_.path(), where() + ": cannot read a band", err);
+        if (got == 0) break;
+        page.insert(page.end(), buf.begin(), buf.begin() + std::min<uint32_t>(uint32_t(got), band));
+    }
+    return page;
+}
+
 std::vector<uint8_t> PageReader::read_page() {
+    if (doc_.file_type() == FILETYPE_AWD) return read_bands();
     const uint32_t bytes = sizes_.dataBytes;
     if (bytes >= kMaxRead)
         throw ToolError(doc_.path(), where() + ": " + std::to_string(bytes) +

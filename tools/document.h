@@ -118,8 +118,8 @@ public:
     // Reads the first bytes of the current page's stored data as one
     // stream (formats without strips).
     void read_stream(uint32_t bytes, const Sink& sink);
-    // The whole page in one read, as formats that deliver pages decoded
-    // give it. Throws ToolError.
+    // The whole page as formats that deliver pages decoded give it: in one
+    // read, or for AWD pages band by band. Throws ToolError.
     std::vector<uint8_t> read_page();
     // The colour map xtavgtdata delivered with the auxiliary data (palette
     // pages loaded with auxiliary set), or empty.
@@ -131,6 +131,7 @@ public:
 private:
     std::string where() const;
     void read_auxiliary();
+    std::vector<uint8_t> read_bands();
 
     Document& doc_;
     uint32_t page_ = 0;

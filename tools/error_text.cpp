@@ -72,6 +72,8 @@ constexpr Message kMessages[] = {
     {TAV_E_TARGET_ASIDE, "replace failed and could not be undone: the file lies under a backup name beside its path"},
     {TAV_E_NO_IMAGE, "the file holds no image"},
     {TAV_E_TRUNCATED, "header cut short or inconsistent with the file's size"},
+    {TAV_E_AWD_CREATE, "the AWD encoder could not make the AWD file"},
+    {TAV_E_AWD_ENCODER, "the AWD encoder refused the page"},
     {TAV_E_FAIL, "the XIFF reader failed"},
     {TAV_S_FALSE, "storage: nothing more to enumerate"},
     {TAV_STG_S_CONVERTED, "storage: an existing file was replaced"},

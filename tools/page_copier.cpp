@@ -1,15 +1,18 @@
 // The page copy: page information, texts, colour tables, ICC profile and
-// annotation areas of each source page are read and put on the new page;
-// then its strips follow one by one at the lengths the source file records.
-// Pages into and out of block files go through block_pages.cpp.
+// annotation areas of each source TIFF page are read and put on the new
+// page; then its strips follow one by one at the lengths the source file
+// records. Pages into and out of block files go through block_pages.cpp;
+// pages going into or coming out of AWD files go as rows (awd_copy.cpp).
 #include "page_copier.h"
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "awd_copy.h"
 #include "block_pages.h"
 #include "names.h"
 #include "progress.h"
@@ -146,7 +149,9 @@ void check_copyable(const PageReader& rd, uint32_t destOrder) {
         throw ToolError(rd.path(), src + ": more than 65535 strips cannot be copied one by one");
 }
 
-bool copyable_type(uint32_t type) { return type == FILETYPE_TIFF || type == FILETYPE_BLOCK; }
+bool copyable_type(uint32_t type) {
+    return type == FILETYPE_TIFF || type == FILETYPE_BLOCK || type == FILETYPE_AWD;
+}
 
 // Opens a source for reading and checks that its pages can be copied.
 void open_source(Document& in) {
@@ -157,19 +162,43 @@ void open_source(Document& in) {
                         TAV_E_NOT_SUPPORTED);
 }
 
-// Refuses pages that the destination cannot hold unchanged.
-void check_page(const PageReader& rd, uint32_t sourceType, uint32_t destType, uint32_t destOrder) {
-    if (destType == FILETYPE_BLOCK)
-        check_for_block(rd, sourceType);
-    else if (sourceType == FILETYPE_BLOCK)
-        check_block_for_tiff(rd);
-    else
-        check_copyable(rd, destOrder);
+// Whether a new destination is an AWD file: its name ends in ".awd".
+bool named_awd(const std::string& path) {
+    const std::string suffix = ".awd";
+    if (path.size() < suffix.size()) return false;
+    std::string end = path.substr(path.size() - suffix.size());
+    for (char& c : end) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return end == suffix;
 }
 
+// Refuses a source page the destination cannot take, before anything is
+// written.
+void check_page(const PageReader& rd, uint32_t sourceType, uint32_t destType, uint32_t destOrder) {
+    if (destType == FILETYPE_AWD) {
+        std::string why = awd_copy_refusal(rd, sourceType);
+        if (!why.empty())
+            throw ToolError(rd.path(), "page " + std::to_string(rd.page()) + ": " + why, TAV_E_UNSUPPORTED);
+    } else if (sourceType == FILETYPE_AWD && destType == FILETYPE_BLOCK) {
+        throw ToolError(rd.path(), "pages of AWD files cannot go into a block file", TAV_E_UNSUPPORTED);
+    } else if (destType == FILETYPE_BLOCK) {
+        check_for_block(rd, sourceType);
+    } else if (sourceType == FILETYPE_BLOCK) {
+        check_block_for_tiff(rd);
+    } else if (sourceType == FILETYPE_TIFF) {
+        check_copyable(rd, destOrder);
+    }
+}
+
+// Writes the current page of rd as page `page` of out: TIFF pages into a
+// TIFF file strip by strip as stored, block file pages as their stream,
+// pages into or out of AWD files as rows.
 void put_page(Document& out, uint32_t page, PageReader& rd, uint32_t sourceType, bool withProperties,
               uint32_t destOrder) {
-    if (out.file_type() == FILETYPE_BLOCK)
+    if (out.file_type() == FILETYPE_AWD)
+        write_awd_page(out, page, page_rows(rd, sourceType), page_dpi(rd.info()));
+    else if (sourceType == FILETYPE_AWD)
+        write_t6_page(out, page, page_rows(rd, sourceType), page_dpi(rd.info()), destOrder);
+    else if (out.file_type() == FILETYPE_BLOCK)
         write_to_block(out, page, rd, sourceType);
     else if (sourceType == FILETYPE_BLOCK)
         write_block_to_tiff(out, page, rd, destOrder);
@@ -201,7 +230,7 @@ Destination existing_destination(const Location& where, const std::string& path)
     doc.open(TAV_OPEN_READ);
     Destination d{doc.file_type(), kLittleEndian};
     if (!copyable_type(d.type))
-        throw ToolError(path, "cannot append: not a TIFF or block file", TAV_E_NOT_SUPPORTED);
+        throw ToolError(path, "cannot append: not a TIFF, block or AWD file", TAV_E_NOT_SUPPORTED);
     if (d.type == FILETYPE_TIFF && doc.page_count() > 0) {
         PageReader rd(doc);
         rd.load(1, false);
@@ -217,10 +246,13 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
     // First learn how many pages there are, and refuse what cannot be
     // copied before the destination is touched. A new TIFF file takes the
     // byte order of its first TIFF page (the bilevel pages of block files
-    // have none to keep).
+    // have none to keep); a new file named *.awd is an AWD file.
     uint32_t total = 0;
     Destination dest{request.newType, 0};
-    if (request.append) dest = existing_destination(where, request.destination);
+    if (request.append)
+        dest = existing_destination(where, request.destination);
+    else if (request.newType == FILETYPE_TIFF && named_awd(request.destination))
+        dest.type = FILETYPE_AWD;
     for (const SourcePages& s : request.sources) {
         Document in(where, s.path);
         open_source(in);
@@ -262,7 +294,7 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
             PageReader rd(in);
             for (uint32_t p : pages_of(s, in)) {
                 if (request.withProgress) progress.show(done + 1);
-                rd.load(p, true);
+                rd.load(p, in.file_type() != FILETYPE_AWD);
                 if (first && dest.type == FILETYPE_TIFF && destOrder == kBigEndian) {
                     uint32_t order = destOrder;
                     out.set_option(TAV_OPT_BYTE_ORDER, &order, "cannot set the byte order");

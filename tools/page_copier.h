@@ -1,7 +1,9 @@
-// Copies pages of TIFF and block files, their stored data and page
-// information, into a new or an existing TIFF or block file through the
-// library. Stored data is read and written piece by piece, so compressed
-// data stays exactly as stored.
+// Copies pages into a new or an existing TIFF, block or AWD file through
+// the library. TIFF pages into a TIFF file keep their stored data, page
+// information and strips exactly (read and written strip by strip); block
+// file pages go as their stored stream (block_pages.h); pages into an AWD
+// file, and AWD pages into a TIFF file, cross over as bilevel rows
+// (awd_copy.h).
 #pragma once
 
 #include <cstdint>

@@ -109,6 +109,8 @@ ERRORS = {
     "TAV_E_TARGET_ASIDE": (400, "replace failed and could not be undone"),
     "TAV_E_NO_IMAGE": (401, "the file's structure holds no image"),
     "TAV_E_TRUNCATED": (402, "a header cut short, or inconsistent with the file's size"),
+    "TAV_E_AWD_CREATE": (403, "the AWD encoder could not make a new AWD file"),
+    "TAV_E_AWD_ENCODER": (404, "the AWD encoder refused a page: its image file, a band or its end"),
     "TAV_E_FAIL": (0x80004005, "the XIFF reader failed"),
     "TAV_STG_E_FILENOTFOUND": (0x80030002, "storage: file not found"),
     "TAV_STG_E_PATHNOTFOUND": (0x80030003, "storage: path not found"),

@@ -1,0 +1,49 @@
+// AWD documents: the input as a file that may be an AWD file (a compound
+// file of fax documents), opened for reading; every page's information,
+// with a band size of one row and one of 8192 bytes, and its bands until
+// the page ends. The AWD viewer the library loads decodes the documents.
+#include <algorithm>
+#include <vector>
+
+#include "fuzz_util.h"
+
+namespace {
+
+constexpr uint32_t kMaxPagesVisited = 16;  // plus one beyond the last
+constexpr uint32_t kMaxBands = 1u << 16;   // a page has at most 65535 rows
+constexpr uint16_t kBandSizes[] = {0, 8192};
+
+void read_bands(int32_t h, uint16_t page, uint16_t bandBytes) {
+    PageInfo info{};
+    info.maxStripSize = TAV_AWD_PAIR(bandBytes, 0);
+    PageSizes sizes{};
+    uint32_t err = 0;
+    if (xtavgeti(&h, page, &info, &sizes, &err) < 0) return;
+    const uint32_t band = TAV_AWD_LOW(info.maxStripSize);
+    if (info.fileType == FILETYPE_AWD && band == 0) fuzz::fault("an AWD page came with no band size");
+    std::vector<uint8_t> buf(std::max<uint32_t>(band, 1));
+    for (uint32_t n = 0; n < kMaxBands; ++n) {
+        uint32_t remaining = 0;
+        int32_t got = xtavread(&h, buf.data(), 0, uint32_t(buf.size()), &remaining, page, &err);
+        if (got <= 0) break;
+        if (uint32_t(got) > buf.size()) fuzz::fault("a band of more bytes than the band size");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string path = fuzz::work_file("doc.awd");
+    fuzz::save(path, data, size);
+    fuzz::PathBuf p(path);
+    uint32_t type = 0, pages = 0, err = 0;
+    int32_t h = xtavopen(nullptr, p, TAV_OPEN_READ, &type, &pages, &err);
+    if (h >= 0) {
+        uint32_t visited = std::min(pages + 1, kMaxPagesVisited + 1);
+        for (uint32_t page = 1; page <= visited && page <= 0xFFFF; ++page)
+            for (uint16_t band : kBandSizes) read_bands(h, uint16_t(page), band);
+        xtavclose(&h, &err);
+    }
+    fuzz::end_run();
+    return 0;
+}
