@@ -2,6 +2,7 @@
 // xtavputprops, option 22): the layout of the result and the refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -17,6 +18,14 @@ namespace {
 size_t files_in(const TempDir& d) {
     auto it = std::filesystem::directory_iterator(d.path());
     return size_t(std::distance(begin(it), end(it)));
+}
+
+uint32_t page_count(const std::string& path) {
+    uint32_t type = 0, pages = 0, err = 0;
+    int32_t h = xtavopen(nullptr, PathBuf(path), TAV_OPEN_READ, &type, &pages, &err);
+    if (h < 0) return 0;
+    xtavclose(&h, &err);
+    return pages;
 }
 
 int delete_pages(const std::string& path, int first, uint32_t last) {
@@ -224,6 +233,40 @@ TEST(EditHostile, ClaimedStripBytesAreCutToTheEndOfTheFile) {
         page2.insert(page2.end(), original.begin() + s3, original.end());
         EXPECT_EQ(r.strips(c[1]), page2);
         EXPECT_EQ(files_in(d), 1u);
+    }
+}
+
+// The old file's page index and page table entries point into the old
+// file: a copy keeps none of them, only the new table entry. A first
+// directory that names its index twice used to keep the second name, and
+// the result of a deletion then failed to open (265).
+TEST(EditHostile, OldIndexAndTableEntriesAreNotCopied) {
+    std::vector<std::vector<uint8_t>> streams;
+    for (uint8_t p = 2; p <= 3; ++p) {
+        TiffBuilder b;
+        uint32_t s = b.add_data(std::vector<uint8_t>(4, p));
+        b.add_ifd().shorts(256, {16}).shorts(257, {2}).longs(273, {s}).longs(279, {4}).longs(32934, {8});
+        streams.push_back(b.build());
+    }
+    TiffBuilder first;
+    uint32_t s = first.add_data(std::vector<uint8_t>(4, 1));
+    first.add_ifd().shorts(256, {16}).shorts(257, {2}).longs(273, {s}).longs(279, {4}).longs(32935, {0}).longs(
+        32935, {0});
+    const PageIndexFile original = page_index_file(first.build(), true, streams);
+    for (bool deleting : {false, true}) {
+        TempDir d;
+        std::string path = d.file("doc.tif");
+        write_file(path, original.bytes);
+        ASSERT_EQ(page_count(path), 3u);
+        ASSERT_EQ(deleting ? delete_pages(path, 2, 2) : put_props(path, std::string(300, 'T').c_str()), 0) << errno;
+        ASSERT_EQ(page_count(path), deleting ? 2u : 3u);
+        Reader r(read_file(path));
+        for (const auto& dir : r.chain()) {
+            EXPECT_EQ(dir.find(32935), nullptr);
+            EXPECT_LE(std::count_if(dir.entries.begin(), dir.entries.end(), [](const Entry& e) { return e.tag == 32934; }),
+                      1);
+        }
+        EXPECT_EQ(r.strips(r.chain().back()), std::vector<uint8_t>(4, 3));
     }
 }
 

@@ -339,7 +339,7 @@ struct PageCopy {
         } else if (d.tag >= kTagJpegQTables && d.tag <= kTagJpegACTables && d.type == kTiffLong &&
                    d.count <= kMaxJpegTables) {
             return relocate_jpeg_tables(s, d, jpeg, base);
-        } else if (size > 4 && d.tag != kTagPageTable) {
+        } else if (size > 4) {
             uint32_t at = 0;
             if (copy_value(s, uint64_t(d.value) + base, size, &at) < 0) return -1;
             d.value = at;
@@ -350,9 +350,11 @@ struct PageCopy {
     int copy_entries(const TiffDir& src) {
         for (uint32_t j = 0; j < src.entryCount; ++j) {
             TiffDirEntry d = src.entries[j];
-            if (placing && (d.tag == kTagPageTable || d.tag == kTagPageIndex)) {
-                // The old table or index entry becomes the new table entry.
-                if (place_table_entry() < 0) return -1;
+            if (d.tag == kTagPageTable || d.tag == kTagPageIndex) {
+                // The old file's table and index entries point into the old
+                // file: none is copied. The first on the directory that
+                // carries the new table becomes the new table entry.
+                if (placing && place_table_entry() < 0) return -1;
                 continue;
             }
             if (placing && d.tag > kTagPageIndex && place_table_entry() < 0) return -1;
