@@ -14,9 +14,9 @@
 //     one): the change is made;
 //  3. only then are the documents that left removed, and the backup
 //     dropped.
-// A failure before step 2 takes the new elements out again; one after it
-// leaves elements that nothing names. The handle's document table is built
-// afresh before and after a splice.
+// A failure before the display order is rewritten takes the new elements
+// out again; one after it leaves elements that nothing names. The handle's
+// document table is built afresh before and after a splice.
 #include <algorithm>
 #include <cstring>
 

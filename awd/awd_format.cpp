@@ -23,6 +23,7 @@
 #include "fileio/fio.h"
 #include "fileio/keep_errno.h"
 #include "frame/fct.h"
+#include "frame/handle_guard.h"
 #include "frame/ops.h"
 #include "frame/startup.h"
 
@@ -84,29 +85,6 @@ int awd_move_op(FctEntry* e, uint32_t to, uint32_t from) {
     return awd_move_last_document(e, to - 1, from - 1);
 }
 
-// An AWD handle of its own for an edit by path, closed at the end of the
-// scope unless closed on purpose.
-class EditHandle {
-public:
-    explicit EditHandle(int h) : h_(h) {}
-    ~EditHandle() {
-        if (h_ > 0) {
-            KeepErrno keep;
-            tav_close(h_, 1);
-        }
-    }
-    EditHandle(const EditHandle&) = delete;
-    EditHandle& operator=(const EditHandle&) = delete;
-    int close() {
-        int h = h_;
-        h_ = 0;
-        return tav_close(h, 1);
-    }
-
-private:
-    int h_;
-};
-
 int awd_edit_op(FileLocation*, const char* path, int32_t first, int32_t last, const PageInfo* props) {
     if (!awd_supported() || props) return awd_fail(TAV_E_NOT_SUPPORTED);
     char buf[TAV_PATH_SIZE];
@@ -120,7 +98,7 @@ int awd_edit_op(FileLocation*, const char* path, int32_t first, int32_t last, co
         if (!noEntry) fct_fetch_error(-h, &code);
         return awd_fail(noEntry ? errno_or(TAV_ENFILE) : int(code));
     }
-    EditHandle doc(h);
+    HandleGuard doc(h);
     if (first < 1 || last < first || uint32_t(last) > pages) return awd_fail(TAV_E_PAGE);
     if (first == 1 && uint32_t(last) == pages && !stg_is_storage(path)) {
         // No page is left: the file goes.

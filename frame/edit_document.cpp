@@ -21,34 +21,11 @@
 #include "fileio/mem.h"
 #include "frame/format.h"
 #include "frame/lifecycle.h"
+#include "frame/handle_guard.h"
 #include "frame/ops.h"
 #include "platform/plat_file.h"  // plat_temp_path
 
 namespace {
-
-// The read handle of the edited document; closed when it goes out of scope
-// unless closed on purpose.
-class DocHandle {
-public:
-    explicit DocHandle(int h) : h_(h) {}
-    ~DocHandle() {
-        if (h_ > 0) {
-            KeepErrno keep;
-            tav_close(h_, 1);
-        }
-    }
-    DocHandle(const DocHandle&) = delete;
-    DocHandle& operator=(const DocHandle&) = delete;
-    int get() const { return h_; }
-    int close() {
-        int h = h_;
-        h_ = 0;
-        return tav_close(h, 1);
-    }
-
-private:
-    int h_;
-};
 
 // A descriptor of the file layer, closed at the end of the scope.
 class FioDesc {
@@ -141,7 +118,7 @@ int work_pattern(const FileLocation* loc, const char* path, char* out) {
 // The property step: 1 when the new properties were written in place (the
 // handle is then closed), 0 when the handle holds them for the rewrite, -1
 // on failure.
-int put_properties(FileLocation* loc, const char* path, DocHandle& doc, FctEntry* e,
+int put_properties(FileLocation* loc, const char* path, HandleGuard& doc, FctEntry* e,
                    FioDesc& writer, const PageInfo* props) {
     PropertyPatch patch;
     int r = e->format->set_properties(e, props, &patch);
@@ -163,7 +140,7 @@ int put_properties(FileLocation* loc, const char* path, DocHandle& doc, FctEntry
 // takes the document's writer lock itself (and gives the copy the
 // document's permission bits and makes it durable), so the edit's own hold
 // on the document ends just before it.
-int rewrite_document(FileLocation* loc, const char* path, DocHandle& doc, FctEntry* e,
+int rewrite_document(FileLocation* loc, const char* path, HandleGuard& doc, FctEntry* e,
                      FioDesc& writer, WorkFile& work, int32_t first, int32_t last) {
     if (e->format->rewrite(e, work.fd(), first, last) < 0) return -1;
     if (work.close() < 0) return -1;
@@ -194,7 +171,7 @@ int open_document(FileLocation* loc, char* path, uint32_t* pageCount) {
 
 // What remains once the document is open and the work file made: deleting
 // the whole document, or the format's copy without the pages.
-int delete_or_rewrite(FileLocation* loc, const char* path, DocHandle& doc, FctEntry* e,
+int delete_or_rewrite(FileLocation* loc, const char* path, HandleGuard& doc, FctEntry* e,
                       FioDesc& writer, WorkFile& work, int32_t first, int32_t last,
                       bool withProps) {
     const FormatOps& f = *e->format;
@@ -260,7 +237,7 @@ int edit_document(FileLocation* loc, const char* path, int32_t first, int32_t la
     uint32_t pageCount = 0;
     int h = open_document(loc, pathBuf, &pageCount);
     if (h < 0) return -1;
-    DocHandle doc(h);
+    HandleGuard doc(h);
     FctEntry* e = fct_lookup(h);
     if (!e) return -1;
 
