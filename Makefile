@@ -31,7 +31,7 @@ FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
-FUZZ_HARNESSES = read append edit block awd gif tga pcx bmp jpeg storage
+FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx bmp jpeg storage
 
 .PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
 
