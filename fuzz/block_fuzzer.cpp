@@ -18,10 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = fuzz::work_file("doc.tif");  // the name the working directory keeps
     fuzz::save(path, data, size);
     if (fuzz::read_document(path) >= 0) {
-        uint32_t pages = 0, err = 0;
-        int32_t h = fuzz::open_update(path, &pages);
+        uint32_t pages = 0, type = 0, err = 0;
+        int32_t h = fuzz::open_update(path, &pages, &type);
         if (h >= 0) {
-            bool appended = fuzz::append_page(h, pages + 1) == 0;
+            bool appended = fuzz::append_page(h, pages + 1, type) == 0;
             bool closed = xtavclose(&h, &err) == 0;
             fuzz::check_growth(path, size, pages, "an update session appending one page");
             int now = fuzz::read_document(path);

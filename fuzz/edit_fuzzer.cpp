@@ -39,15 +39,15 @@ void delete_middle_page(const std::string& path, size_t size, int pages) {
 }
 
 void move_and_append(const std::string& path, size_t size) {
-    uint32_t pages = 0, err = 0;
-    int32_t h = fuzz::open_update(path, &pages);
+    uint32_t pages = 0, type = 0, err = 0;
+    int32_t h = fuzz::open_update(path, &pages, &type);
     if (h < 0) return;
     bool ok = true;
     if (pages >= 2) {
         TavPageMove move{1, pages};
         ok = xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err) == 0;
     }
-    ok = fuzz::append_page(h, pages + 1) == 0 && ok;
+    ok = fuzz::append_page(h, pages + 1, type) == 0 && ok;
     ok = xtavclose(&h, &err) == 0 && ok;
     fuzz::check_growth(path, size, pages, "an update session moving a page and appending one");
     if (ok) expect_pages(path, int(pages) + 1, "an update session moving a page and appending one");

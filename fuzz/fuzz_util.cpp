@@ -250,14 +250,16 @@ int count_pages(const std::string& path) {
     return int(pages);
 }
 
-int32_t open_update(const std::string& path, uint32_t* pages) {
+int32_t open_update(const std::string& path, uint32_t* pages, uint32_t* type) {
     PathBuf p(path);
-    uint32_t type = 0, err = 0;
+    uint32_t fileType = 0, err = 0;
     *pages = 0;
-    return xtavopen(nullptr, p, TAV_OPEN_UPDATE | TAV_OPEN_READWRITE, &type, pages, &err);
+    int32_t h = xtavopen(nullptr, p, TAV_OPEN_UPDATE | TAV_OPEN_READWRITE, &fileType, pages, &err);
+    if (type) *type = fileType;
+    return h;
 }
 
-int append_page(int32_t handle, uint32_t page) {
+int append_page(int32_t handle, uint32_t page, uint32_t type) {
     constexpr uint32_t kWidth = 64, kLength = 4;
     PageInfo info{};
     info.xResNum = info.yResNum = 200;
@@ -273,7 +275,9 @@ int append_page(int32_t handle, uint32_t page) {
     uint32_t err = 0;
     if (page > 0xFFFF || xtavputi(&handle, uint16_t(page), &info, nullptr, &err) < 0) return -1;
     int32_t w = xtavwrite(&handle, data.data(), uint32_t(data.size()), uint16_t(page), 1, &err);
-    return w == int32_t(data.size()) ? 0 : -1;
+    if (w != int32_t(data.size())) return -1;
+    if (type == FILETYPE_AWD && xtavwrite(&handle, data.data(), 0, uint16_t(page), 1, &err) < 0) return -1;
+    return 0;
 }
 
 void check_growth(const std::string& path, size_t inputSize, uint32_t pages, const char* what) {

@@ -35,11 +35,13 @@ int read_document(const std::string& path);
 // The page count of a document opened for reading, or -1.
 int count_pages(const std::string& path);
 
-// Opens a document for update; the handle, or -1. *pages gets the count.
-int32_t open_update(const std::string& path, uint32_t* pages);
-// Starts and writes one small bilevel page as page `page` of an open handle:
-// 0 when both calls succeed.
-int append_page(int32_t handle, uint32_t page);
+// Opens a document for update; the handle, or -1. *pages gets the count,
+// *type (when given) the file type.
+int32_t open_update(const std::string& path, uint32_t* pages, uint32_t* type = nullptr);
+// Starts and writes one small bilevel page as page `page` of an open handle
+// of a file of type `type`: 0 when every call succeeds. An AWD page, which
+// takes rows until a call of fewer bytes than a row, is ended so.
+int append_page(int32_t handle, uint32_t page, uint32_t type);
 
 // Aborts with a message when a file has grown far beyond what an edit of
 // an input of `inputSize` bytes and `pages` pages can legitimately add.

@@ -45,6 +45,11 @@ PAIRS = [
     ("xiff_bench", "XIFF page, 2550 x 3300 T.6 at 300 dpi", "BM_XiffPageQvtav/0", "BM_XiffPageLibtiff/0",
      "libtiff decoding"),
     ("xiff_bench", "XIFF page, 1200 x 1600 RGB", "BM_XiffPageQvtav/1", "BM_XiffPageLibtiff/1", "libtiff decoding"),
+    ("block_write_bench", "block file: write 1000 fax pages of 300 bytes",
+     "BM_BlockWritePages/1000/iterations:3/real_time", "BM_LibtiffWritePages/1000/iterations:3/real_time", "libtiff"),
+    ("block_write_bench", "block file: write 10 000 fax pages of 300 bytes",
+     "BM_BlockWritePages/10000/iterations:3/real_time", "BM_LibtiffWritePages/10000/iterations:3/real_time",
+     "libtiff"),
     ("awd_bench", "AWD: read 20 fax pages of 1728 x 2200, band by band", "BM_AwdRead20Pages",
      "BM_LibtiffRead20Pages", "libtiff decoding T.6"),
     ("awd_bench", "AWD: write 20 fax pages, one document each", "BM_AwdWrite20Pages", "BM_LibtiffWrite20Pages",
@@ -72,6 +77,8 @@ OWN_REPORT = [
      "cp + sync of the file", "cp + sync"),
     ("edit_bench", "delete page 1 of 200 pages (20 MB)", "delete page 1, qvtav xtavdelpgs",
      "tiffcp of the kept pages + sync", "tiffcp + sync"),
+    ("bmp_read_bench", "BMP 10 000 x 10 000, 32-bit page as 24-bit rows", "xtavread as 24-bit rows",
+     "Pillow load()", "Pillow decoding"),
 ]
 
 UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
