@@ -1,20 +1,18 @@
 // The engine against an in-memory model: thousands of random operations
 // with the file re-opened and compared after each batch; a fault walk in
 // which every write and allocation of a sequence fails in turn; and
-// processes killed at random instants of their writes. After each failure
-// the file must open, in the engine and in olefile, with every completed
-// operation intact.
-#include <signal.h>
-#include <sys/wait.h>
+// processes killed after a chosen platform step of their writes. After
+// each failure the file must open, in the engine and in olefile, with
+// every completed operation intact.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
 #include <random>
 
 #include "platform/plat_fault.h"
+#include "stepped_child.h"
 #include "storage_test_util.h"
 #include "test_util.h"
 
@@ -184,8 +182,8 @@ std::string model_listing(const Model& m) {
     return out;
 }
 
-// Opens the storage at path below root for writing (root itself for "").
-uint32_t open_path(StgStorage* root, const std::string& path, StgRef<StgStorage>& out,
+// Opens the storage at path below root in mode (root itself for "").
+uint32_t open_path(StgStorage* root, const std::string& path, uint32_t mode, StgRef<StgStorage>& out,
                    std::vector<std::unique_ptr<StgRef<StgStorage>>>& keep) {
     StgStorage* cur = root;
     size_t at = 1;
@@ -194,8 +192,7 @@ uint32_t open_path(StgStorage* root, const std::string& path, StgRef<StgStorage>
         if (end == std::string::npos) end = path.size();
         keep.push_back(std::make_unique<StgRef<StgStorage>>());
         std::u16string name = wide(path.substr(at, end - at));
-        if (uint32_t rc = cur->ops->OpenStorage(cur, name.c_str(), nullptr, kStgModeWrite, nullptr, 0,
-                                                keep.back()->put()))
+        if (uint32_t rc = cur->ops->OpenStorage(cur, name.c_str(), nullptr, mode, nullptr, 0, keep.back()->put()))
             return rc;
         cur = keep.back()->get();
         at = end + 1;
@@ -210,7 +207,7 @@ uint32_t apply_engine(StgStorage* root, const Op& op) {
     StgRef<StgStorage> parent;
     std::string where = op.kind == OpKind::CreateStream || op.kind == OpKind::CreateStorage ? op.parent
                                                                                           : parent_of(op.name);
-    if (uint32_t rc = open_path(root, where, parent, keep)) return rc;
+    if (uint32_t rc = open_path(root, where, kStgModeWrite, parent, keep)) return rc;
     StgStorage* p = parent.get();
     std::u16string name = wide(op.kind == OpKind::CreateStream || op.kind == OpKind::CreateStorage ? op.name
                                                                                                 : name_of(op.name));
@@ -302,9 +299,22 @@ std::vector<Model> prefix_models(Model m, const std::vector<Op>& ops) {
     return out;
 }
 
+// The content of the stream at path ("/a/b"), read through its storages;
+// "<error N>" when it cannot be read.
+std::string read_path(const std::string& file, const std::string& path) {
+    StgRef<StgStorage> root, parent;
+    std::vector<std::unique_ptr<StgRef<StgStorage>>> keep;
+    if (uint32_t rc = open_root(file, kStgModeRead, root)) return "<error " + std::to_string(rc) + ">";
+    if (uint32_t rc = open_path(root.get(), parent_of(path), kStgModeRead, parent, keep))
+        return "<error " + std::to_string(rc) + ">";
+    return get_stream(parent.get(), name_of(path));
+}
+
 // Whether the file holds `before` with op applied or not, or, for a write
-// cut short (its bytes go to their places directly), every other element
-// as before and the written stream changed only inside the written range.
+// cut short (its bytes go to their places directly, the size and the new
+// sectors come with the entry written last), every other element as
+// before and the written stream at its old size, each byte outside the
+// written range as before and each inside it as before or as written.
 bool intact(const std::string& path, const Model& before, const Model* after, const Op* op) {
     std::string got = engine_listing(path);
     if (got == model_listing(before) || (after && got == model_listing(*after))) return true;
@@ -325,15 +335,14 @@ bool intact(const std::string& path, const Model& before, const Model* after, co
         at = end;
     }
     if (rest != model_listing(others)) return false;
-    StgRef<StgStorage> root;
-    if (open_root(path, kStgModeRead, root)) return false;
-    std::string data = get_stream(root.get(), op->name.substr(1));
-    std::string old = before.at(op->name).data;
-    size_t newSize = std::max<size_t>(old.size(), op->offset + op->length);
-    if (data.size() != old.size() && data.size() != newSize) return false;
-    old.resize(data.size(), '\0');
-    for (size_t i = 0; i < data.size(); ++i)
-        if ((i < op->offset || i >= op->offset + op->length) && data[i] != old[i]) return false;
+    std::string data = read_path(path, op->name);
+    const std::string& old = before.at(op->name).data;
+    if (data.size() != old.size()) return false;
+    std::string written = pattern(op->length, op->seed);
+    for (size_t i = 0; i < data.size(); ++i) {
+        bool inRange = i >= op->offset && i - op->offset < op->length;
+        if (data[i] != old[i] && !(inRange && data[i] == written[i - op->offset])) return false;
+    }
     return true;
 }
 
@@ -389,7 +398,46 @@ TEST(StorageModel, EveryFailedWriteOrAllocationLeavesEarlierOperationsIntact) {
     std::printf("fault points walked: %d\n", points);
 }
 
-TEST(StorageModel, ProcessesKilledAtRandomInstantsLoseAtMostTheOperationUnderWay) {
+// Runs a sequence of operations in a child that stops after every platform
+// step, and kills it after `killAt` steps (0: lets it finish). The number
+// of operations the child completed; *steps gets the steps it took.
+size_t run_stepped(const std::string& work, const std::vector<Op>& ops, int killAt, int* steps) {
+    int report[2];
+    if (pipe(report) != 0) return 0;
+    SteppedChild child([&] {
+        close(report[0]);
+        StgStorage* root = nullptr;
+        if (StgOpenStorage(wide(work).c_str(), nullptr, kStgModeWrite, nullptr, 0, &root)) return 2;
+        for (size_t i = 0; i < ops.size(); ++i) {
+            if (apply_engine(root, ops[i])) return 3;
+            uint8_t n = uint8_t(i + 1);
+            (void)!write(report[1], &n, 1);
+        }
+        root->ops->Release(root);
+        return 0;
+    });
+    close(report[1]);
+    int taken = 0;
+    for (char c = child.next(); c != SteppedChild::kDone && c != 0; c = child.next()) {
+        if (++taken == killAt) {
+            child.kill_now();
+            break;
+        }
+        child.go_on();
+    }
+    if (taken != killAt) child.finish();
+    uint8_t completed = 0, n = 0;
+    while (read(report[0], &n, 1) == 1) completed = n;
+    close(report[0]);
+    if (steps) *steps = taken;
+    return completed;
+}
+
+// Sequences of writes killed after a chosen platform step (no clock: the
+// child reports each step and waits): every file opens, holds every
+// operation completed before the kill, and the one under way is either
+// done or not.
+TEST(StorageModel, ProcessesKilledAtAnyStepLoseAtMostTheOperationUnderWay) {
     TempDir dir;
     std::string base = dir.file("base.cfb"), work = dir.file("work.cfb");
     std::mt19937 gen(5);
@@ -397,64 +445,37 @@ TEST(StorageModel, ProcessesKilledAtRandomInstantsLoseAtMostTheOperationUnderWay
     make_base(base, model, gen);
     auto baseBytes = read_file(base);
     constexpr int kSequences = 200;
-    int checked = 0, killedMidway = 0;
-    // The time one whole sequence takes, run to its end in this process.
-    uint32_t sequenceMicros;
+    // The steps a whole sequence takes, to spread the kills over.
+    int sequenceSteps = 0;
     {
         Model m = model;
         std::mt19937 probe(1);
-        std::vector<Op> ops = fault_sequence(m, probe, 20);
         write_file(work, baseBytes);
-        auto t0 = std::chrono::steady_clock::now();
-        StgRef<StgStorage> root;
-        ASSERT_EQ(open_root(work, kStgModeWrite, root), TAV_S_OK);
-        for (const Op& op : ops) ASSERT_EQ(apply_engine(root.get(), op), TAV_S_OK);
-        root.reset();
-        sequenceMicros = uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(
-                                      std::chrono::steady_clock::now() - t0)
-                                      .count()) + 1000;
+        run_stepped(work, fault_sequence(m, probe, 20), 0, &sequenceSteps);
+        ASSERT_GT(sequenceSteps, 20);
     }
+    int killedMidway = 0;
     for (int s = 0; s < kSequences; ++s) {
         std::vector<Op> ops = fault_sequence(model, gen, 20);
         std::vector<Model> expected = prefix_models(model, ops);
         write_file(work, baseBytes);
-        int report[2];
-        ASSERT_EQ(pipe(report), 0);
-        pid_t pid = fork();
-        if (pid == 0) {
-            close(report[0]);
-            StgStorage* root = nullptr;
-            if (StgOpenStorage(wide(work).c_str(), nullptr, kStgModeWrite, nullptr, 0, &root)) _exit(2);
-            for (size_t i = 0; i < ops.size(); ++i) {
-                if (apply_engine(root, ops[i])) _exit(3);
-                uint8_t n = uint8_t(i + 1);
-                (void)!write(report[1], &n, 1);
-            }
-            root->ops->Release(root);
-            _exit(0);
-        }
-        close(report[1]);
-        // Kill somewhere within the time a whole sequence takes.
-        usleep(useconds_t(gen() % sequenceMicros));
-        kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        uint8_t completed = 0, n = 0;
-        while (read(report[0], &n, 1) == 1) completed = n;
-        close(report[0]);
-        ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) > 1) << "child failed";
+        int killAt = 1 + int(gen() % uint32_t(sequenceSteps + sequenceSteps / 10));
+        size_t completed = run_stepped(work, ops, killAt, nullptr);
         if (completed < ops.size()) ++killedMidway;
         std::string got = engine_listing(work);
         bool last = completed == ops.size();
         EXPECT_TRUE(intact(work, expected[completed], last ? nullptr : &expected[completed + 1],
                            last ? nullptr : &ops[completed]))
-            << "sequence " << s << " completed " << int(completed) << ":\n" << got;
+            << "sequence " << s << " completed " << completed << " kill " << killAt << " op "
+            << (last ? -1 : int(ops[completed].kind)) << " " << (last ? "" : ops[completed].name) << " "
+            << (last ? 0u : ops[completed].offset) << " " << (last ? 0u : ops[completed].length)
+            << ":\n" << got << "before:\n" << model_listing(expected[completed]) << "after:\n"
+            << (last ? "" : model_listing(expected[completed + 1]));
         EXPECT_EQ(olefile_listing(work, false), got) << "sequence " << s;
-        ++checked;
     }
-    std::printf("killed sequences checked: %d (killed before their end: %d)\n", checked, killedMidway);
-    // How many are cut short depends on the machine's load; some must be.
-    EXPECT_GT(killedMidway, 0);
+    std::printf("killed sequences checked: %d (killed before their end: %d)\n", kSequences,
+                killedMidway);
+    EXPECT_GT(killedMidway, kSequences / 2);
 }
 
 }  // namespace
