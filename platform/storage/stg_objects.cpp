@@ -38,6 +38,26 @@ T& registry(T*& table) {
     return *table;
 }
 
+// The locks of a copy's source and destination files (one lock when both
+// are the same file; two taken without deadlock otherwise), and the status
+// of the first of them that is broken.
+class CopyLocks {
+public:
+    CopyLocks(CfbFile* from, CfbFile* to)
+        : from_(from), to_(to), first_(from->mutex, std::defer_lock), second_(to->mutex, std::defer_lock) {
+        if (from == to)
+            first_.lock();
+        else
+            std::lock(first_, second_);
+    }
+    uint32_t broken() const { return from_->broken() ? from_->broken() : to_->broken(); }
+
+private:
+    CfbFile* from_;
+    CfbFile* to_;
+    std::unique_lock<std::mutex> first_, second_;
+};
+
 struct StorageObj {
     StgStorage iface;
     uint32_t refs;
@@ -254,14 +274,8 @@ uint32_t stream_copy_to(StgStream* self, StgStream* to, uint64_t count, uint64_t
     StreamObj* s = as_stream(self);
     StreamObj* d = as_stream(to);
     if (!writable_mode(d->mode)) return TAV_STG_E_ACCESSDENIED;
-    std::unique_lock<std::mutex> first(s->file->mutex, std::defer_lock);
-    std::unique_lock<std::mutex> second(d->file->mutex, std::defer_lock);
-    if (s->file == d->file)
-        first.lock();
-    else
-        std::lock(first, second);
-    if (s->file->broken()) return s->file->broken();
-    if (d->file->broken()) return d->file->broken();
+    CopyLocks locks(s->file, d->file);
+    if (uint32_t status = locks.broken()) return status;
     try {
         StgVector<uint8_t> buf(size_t(std::min<uint64_t>(count, kCopyChunk)));
         for (uint64_t left = count; left > 0;) {
@@ -505,14 +519,8 @@ uint32_t storage_copy_to(StgStorage* self, uint32_t excludeIidCount, const void*
     if (!dest || dest->ops != &kStorageOps) return TAV_STG_E_INVALIDPOINTER;
     StorageObj* d = as_storage(dest);
     if (!writable_mode(d->mode)) return TAV_STG_E_ACCESSDENIED;
-    std::unique_lock<std::mutex> first(s->file->mutex, std::defer_lock);
-    std::unique_lock<std::mutex> second(d->file->mutex, std::defer_lock);
-    if (s->file == d->file)
-        first.lock();
-    else
-        std::lock(first, second);
-    if (s->file->broken()) return s->file->broken();
-    if (d->file->broken()) return d->file->broken();
+    CopyLocks locks(s->file, d->file);
+    if (uint32_t status = locks.broken()) return status;
     try {
         return copy_tree(s->file, s->node, d->file, d->node);
     } catch (const std::bad_alloc&) {
