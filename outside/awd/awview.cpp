@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "awd/awd_interface.h"
+#include "outside/awd/stub_fault.h"
 
 #define AWV_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -52,25 +53,6 @@ struct Viewer {
     bool invert = false;  // the page stores 0 as black
     std::vector<uint8_t> row;
 };
-
-// Test control: the call of an entry point that comes after a number of
-// further calls fails.
-struct StubFault {
-    char entry[32] = {};
-    uint32_t after = 0;
-    bool armed = false;
-};
-StubFault g_fault;
-
-bool fault_hit(const char* entry) {
-    if (!g_fault.armed || std::strcmp(entry, g_fault.entry) != 0) return false;
-    if (g_fault.after > 0) {
-        --g_fault.after;
-        return false;
-    }
-    g_fault.armed = false;
-    return true;
-}
 
 // ---- libtiff's client I/O over the stream ----
 
@@ -287,9 +269,5 @@ AWV_EXPORT int32_t ViewerClose(void* viewer) {
 // Test control: the call of entryPoint that comes after afterCalls further
 // calls fails. An empty name disarms.
 AWV_EXPORT void AWVSTUBfail(const char* entryPoint, uint32_t afterCalls) {
-    g_fault = StubFault{};
-    if (!entryPoint || !*entryPoint) return;
-    std::strncpy(g_fault.entry, entryPoint, sizeof g_fault.entry - 1);
-    g_fault.after = afterCalls;
-    g_fault.armed = true;
+    stub_fault_arm(entryPoint, afterCalls);
 }
