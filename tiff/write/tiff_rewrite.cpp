@@ -4,7 +4,13 @@
 //
 // The copy never decodes anything: every out-of-line value, JPEG block and
 // strip is read from the source and written to the target once, and the
-// directories are rebuilt with the new positions. The target is laid out
+// directories are rebuilt with the new positions. Bytes several pages (or
+// entries) share in the source are shared in the target too: a range copied
+// before is not copied again, and a strip array that several pages share in
+// the source is written once, so the target never outgrows the source by
+// more than its new directories, however often a hostile file points at the
+// same bytes. (Files whose pages each have their own bytes keep their
+// layout.) The target is laid out
 // page after page: directory (with room for one more entry), its values, its
 // strips, its strip tables; the page offset table comes last.
 //
@@ -36,6 +42,11 @@
 //   that runs past the end cannot be copied whole; the copy is refused (292).
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <new>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "fileio/byteorder.h"
 #include "fileio/fio.h"
@@ -108,6 +119,11 @@ struct RewriteState {
     // large reads and writes.
     uint64_t runSrc = 0, runDst = 0, runLen = 0;
 
+    // Where each source range copied so far went; where each source strip
+    // array (tag, position, count, type) written so far lies, with its bytes.
+    std::map<std::pair<uint64_t, uint32_t>, uint32_t> copied{};
+    std::map<std::tuple<uint16_t, uint64_t, uint32_t, uint16_t>, std::pair<uint32_t, std::vector<uint8_t>>> arrays{};
+
     int copy(uint64_t src, uint64_t dst, uint64_t n) {
         if (runLen && src == runSrc + runLen && dst == runDst + runLen && runLen + n <= kCopyChunk) {
             runLen += n;
@@ -155,18 +171,28 @@ uint32_t bytes_held(const FctEntry* e, uint64_t src, uint64_t n) {
 // another): the copy places exactly the bytes it copies. *placed gets their
 // number.
 int copy_held(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos, uint32_t* placed,
-              bool align = true) {
+              bool align = true) try {
     uint64_t at = s.end;
     uint32_t have = bytes_held(s.e, src, n);
+    *placed = have;
+    if (have) {
+        auto [it, isNew] = s.copied.try_emplace({src, have}, uint32_t(at));
+        if (!isNew) {
+            *newPos = it->second;  // the same bytes, copied before
+            return 0;
+        }
+    }
     if (at + have > kMaxFilePos) {
         errno = TAV_E_SEEK;
         return -1;
     }
     if (have && s.copy(src, at, have) < 0) return -1;
     *newPos = uint32_t(at);
-    *placed = have;
     s.end = align ? align4(at + have) : at + have;
     return 0;
+} catch (const std::bad_alloc&) {
+    errno = TAV_ENOMEM;
+    return -1;
 }
 
 // Copies a value of n bytes at src to the output end. A value that runs past
@@ -244,11 +270,13 @@ int relocate_jpeg_tables(RewriteState& s, TiffDirEntry& d, const JpegBlock& jpeg
     return 0;
 }
 
-// Writes a strip array (counts or offsets) for the entry d: inside the entry
-// when it fits 4 bytes, else at the aligned output end. SHORT is kept when
-// every value fits 16 bits.
-int write_strip_array(RewriteState& s, TiffDirEntry& d, const uint32_t* v, uint32_t n,
-                      uint16_t sourceType) {
+// Writes a strip array (counts or offsets) for the entry d, whose source
+// array lies at base + d.value: inside the entry when it fits 4 bytes, else
+// at the aligned output end, or where the same source array's equal copy
+// went. SHORT is kept when every value fits 16 bits.
+int write_strip_array(RewriteState& s, TiffDirEntry& d, const uint32_t* v, uint32_t n, uint16_t sourceType,
+                      uint32_t base) try {
+    const auto source = std::make_tuple(d.tag, uint64_t(d.value) + base, d.count, d.type);
     uint16_t type = kTiffLong;
     if (sourceType == kTiffShort) {
         type = kTiffShort;
@@ -262,19 +290,27 @@ int write_strip_array(RewriteState& s, TiffDirEntry& d, const uint32_t* v, uint3
         d.value = n == 0 ? 0 : (type == kTiffShort && n == 2) ? (v[0] | (v[1] << 16)) : v[0];
         return 0;
     }
-    s.end = align4(s.end);
-    MemBlock<uint8_t> buf(n, width);
-    if (!buf) return -1;
+    std::vector<uint8_t> buf(size_t(n) * width);
     for (uint32_t i = 0; i < n; ++i) {
         if (width == 2)
-            tiff_put16(buf.get() + 2 * i, uint16_t(v[i]), s.out.order);
+            tiff_put16(&buf[2 * i], uint16_t(v[i]), s.out.order);
         else
-            tiff_put32(buf.get() + 4 * i, v[i], s.out.order);
+            tiff_put32(&buf[4 * i], v[i], s.out.order);
     }
-    if (s.out.write_at(s.end, buf.get(), n * width) < 0) return -1;
+    auto [it, isNew] = s.arrays.try_emplace(source);
+    if (!isNew && it->second.second == buf) {
+        d.value = it->second.first;  // pages that share an array share its copy
+        return 0;
+    }
+    s.end = align4(s.end);
+    if (s.out.write_at(s.end, buf.data(), n * width) < 0) return -1;
     d.value = uint32_t(s.end);
     s.end += uint64_t(n) * width;
+    it->second = {d.value, std::move(buf)};
     return 0;
+} catch (const std::bad_alloc&) {
+    errno = TAV_ENOMEM;
+    return -1;
 }
 
 // One kept page being copied: its output directory, built entry by entry
@@ -403,11 +439,9 @@ struct PageCopy {
             }
             if (copy_held(s, off, cnt, &newOffsets[k], &byteCounts[k], false) < 0) return -1;
         }
-        if (write_strip_array(s, dir.entries[countsEntry], byteCounts.get(), strips,
-                              counts.list->type) < 0)
+        if (write_strip_array(s, dir.entries[countsEntry], byteCounts.get(), strips, counts.list->type, base) < 0)
             return -1;
-        return write_strip_array(s, dir.entries[offsetsEntry], newOffsets.get(), strips,
-                                 offsets.list->type);
+        return write_strip_array(s, dir.entries[offsetsEntry], newOffsets.get(), strips, offsets.list->type, base);
     }
 
     // The directory at dirPos, linked to the next page's at the aligned end
