@@ -72,6 +72,8 @@ OWN_REPORT = [
      "cp + sync of the file", "cp + sync"),
     ("edit_bench", "delete page 1 of 200 pages (20 MB)", "delete page 1, qvtav xtavdelpgs",
      "tiffcp of the kept pages + sync", "tiffcp + sync"),
+    ("pcx_write_bench", "PCX: code and write a 50-megapixel 8-bit page", "pcx encode, qvtav xtavwrite",
+     "pcx encode, Pillow save", "Pillow's PCX encoder"),
 ]
 
 UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
