@@ -358,6 +358,22 @@ TEST_F(PcxTest, DcxOpenedForUpdateTakesPagesAndAbortPutsTheTableBack) {
     OpenedFile r(path);
     ASSERT_EQ(r.pages, 2u);
     for (uint16_t p = 1; p <= 2; ++p) check_read_back(path, p, all[p - 1]);
+
+    // An entry behind the table's first 0 does not become a page when a
+    // page is appended in front of it.
+    const std::string stale = next("dcx");
+    Bytes b;
+    b.le32(987654321).le32(0).le32(5000).fill(4100 - 12).fill(900, 0x11);
+    write_file(stale, b.b);
+    h = wt::open_update(stale, &count);
+    ASSERT_EQ(count, 0u);
+    info = wf::info_for(all[0]);
+    ASSERT_EQ(wf::put(h, 1, info), 0u);
+    ASSERT_EQ(wf::write_rows(h, 1, all[0], 8), 0u);
+    wt::close(h);
+    OpenedFile s(stale);
+    EXPECT_EQ(s.pages, 1u);
+    check_read_back(stale, 1, all[0]);
     if (!oracle_missing("convert")) {
         EXPECT_EQ(wf::magick_decode(path, 1).rgb, all[1].rgb);
     }

@@ -13,7 +13,8 @@
 //    already is refused (277), one beyond the next (289), and one beyond
 //    the table's 1024 entries (267).
 //  - The page's header is written before its table entry, so that a
-//    failure leaves no entry pointing beyond the file.
+//    failure leaves no entry pointing beyond the file; the entry after the
+//    new one is written 0 with it.
 #include "tiff/formats/dcx/dcx_format.h"
 
 #include <array>
@@ -126,10 +127,14 @@ int dcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) 
     if (end < 0) return -1;
     const auto at = uint32_t(end);
     if (pcx_put_header(e, info, at, s.writer) < 0) return -1;
-    std::array<uint8_t, 4> entry;
-    put_le32(entry.data(), at);
+    // The entry, and a 0 behind it: the table ends there already in a file
+    // this library made, but an entry behind a file's first 0 must not
+    // become a page.
+    std::array<uint8_t, 8> entries{};
+    put_le32(entries.data(), at);
+    const uint32_t n = page + 1u < kDcxMaxPages ? 8 : 4;
     errno = 0;
-    if (fio_write_at(int(e->fd), table_entry_at(page), entry.data(), 4) < 0) return -1;
+    if (fio_write_at(int(e->fd), table_entry_at(page), entries.data(), n) < 0) return -1;
     offsets[page] = at;
     e->pageCount = uint16_t(page + 1);
     e->curPage = page;
