@@ -31,7 +31,7 @@ FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
-FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx bmp jpeg storage
+FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage
 
 .PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
 
@@ -91,6 +91,7 @@ fuzz: fuzz-deps
 	  fi; \
 	  case $$h in \
 	    gif|tga|pcx|bmp|jpeg) seeds="-dict=fuzz/formats.dict $$corpus fuzz/format_seeds/$$h";; \
+	    dcx) seeds="-dict=fuzz/formats.dict $$corpus fuzz/format_seeds/pcx";; \
 	    storage) seeds="$$corpus fuzz/storage_seeds";; \
 	    *) seeds="-dict=fuzz/tiff.dict $$corpus fuzz/seeds";; \
 	  esac; \

@@ -481,6 +481,23 @@ typedef struct PageInfo {
  * any other is looked for in /usr/share/color/icc); only a regular,
  * non-empty file counts, otherwise the page reports colorSpaceType 1 and
  * no profile.
+ *
+ * Writing PCX, DCX and BMP pages: xtavputi writes the header and leaves
+ * the layout values in the caller's record (PCX: rowsPerStrip's low half
+ * 128, the flags word the header's bytes per line; DCX: compressionInfo
+ * the page's data offset and the same flags word; BMP: stripCount the data
+ * offset, rowsPerStrip the bytes per row and the header kind, profileBuffer
+ * the library's copy of an embedded profile, valid until close). xtavwrite
+ * takes whole raw rows, top row first. Refusals (xtavputi): 277 a second
+ * PCX or BMP page, or a page of one opened for update, or a DCX page given
+ * before; 289 a page out of order; 267 a DCX page beyond 1024, PCX sides
+ * of 0 or above 65535, BMP rows above 32764 bytes or above 65535 rows;
+ * 274 a PCX bit depth other than 1 to 8 or 24; 290 a BMP bit count other
+ * than 1, 4, 8, 16, 24, 32; 269 a colour map shorter than 3 x 2^bits (PCX)
+ * or 4 x 2^bits (BMP) bytes; 272 none. Refusals (xtavwrite): 291 fewer
+ * bytes than one row, rows beyond the page, a BMP of 0 bytes a row; 266
+ * data for a page other than the one started; 280 data after the page is
+ * complete (the last-data flag, or every BMP row placed).
  */
 
 /*

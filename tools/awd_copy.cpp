@@ -19,19 +19,6 @@ constexpr uint8_t kEndOfStripAndPage = 3;
 
 std::string page_text(uint32_t page) { return "page " + std::to_string(page); }
 
-// Every stored strip of the current TIFF page.
-std::vector<std::vector<uint8_t>> stored_strips(PageReader& rd) {
-    std::vector<uint32_t> counts = rd.stored_counts();
-    std::vector<std::vector<uint8_t>> strips(counts.size());
-    for (size_t k = 0; k < counts.size(); ++k) {
-        if (counts[k] == 0) continue;
-        rd.read_strip(uint32_t(k), counts[k], [&](const uint8_t* data, uint32_t n, bool) {
-            strips[k].insert(strips[k].end(), data, data + n);
-        });
-    }
-    return strips;
-}
-
 }  // namespace
 
 std::string awd_copy_refusal(const PageReader& rd, uint32_t fileType) {
@@ -53,7 +40,7 @@ Bilevel page_rows(PageReader& rd, uint32_t fileType) {
         return b;
     }
     try {
-        return decode_tiff_page(i, stored_strips(rd));
+        return decode_tiff_page(i, rd.read_strips());
     } catch (const std::runtime_error& e) {
         throw ToolError(rd.path(), page_text(rd.page()) + ": " + e.what());
     }

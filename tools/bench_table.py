@@ -79,6 +79,8 @@ OWN_REPORT = [
      "tiffcp of the kept pages + sync", "tiffcp + sync"),
     ("bmp_read_bench", "BMP 10 000 x 10 000, 32-bit page as 24-bit rows", "xtavread as 24-bit rows",
      "Pillow load()", "Pillow decoding"),
+    ("pcx_write_bench", "PCX: code and write a 50-megapixel 8-bit page", "pcx encode, qvtav xtavwrite",
+     "pcx encode, Pillow save", "Pillow's PCX encoder"),
 ]
 
 UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}

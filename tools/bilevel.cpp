@@ -103,15 +103,28 @@ uint16_t tiff_compression(const PageInfo& i) {
     }
 }
 
-// The page's layout and coding tags, as the page information gives them.
+// libtiff's photometric interpretation for the samples of a page: palette
+// pages are decoded as plain samples (their colours are the caller's
+// business), so they need no colour map here.
+uint16_t tiff_photometric(const PageInfo& i) {
+    switch (i.photometric) {
+    case TAV_PHOTO_RGB: return PHOTOMETRIC_RGB;
+    case TAV_PHOTO_BILEVEL_WHITE:
+    case TAV_PHOTO_GRAY_WHITE: return PHOTOMETRIC_MINISWHITE;
+    default: return PHOTOMETRIC_MINISBLACK;
+    }
+}
+
+// The page's layout and coding tags, as the page information gives them (a
+// record without a sample layout is a bilevel page).
 void set_layout(TIFF* t, const PageInfo& i, uint32_t rowsPerStrip) {
     const uint32_t coding = i.compressionInfo.value & ~(TAV_CODING_T4 | TAV_CODING_MODIFIED_HUFFMAN);
+    const uint32_t bits = std::max(i.bitsPerSample[0], 1u), samples = std::max(i.samplesPerPixel, 1u);
     check(TIFFSetField(t, TIFFTAG_IMAGEWIDTH, i.imageWidth) && TIFFSetField(t, TIFFTAG_IMAGELENGTH, i.imageLength) &&
-              TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1) && TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1) &&
+              TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits) && TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples) &&
+              TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
               TIFFSetField(t, TIFFTAG_COMPRESSION, tiff_compression(i)) &&
-              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, i.photometric == TAV_PHOTO_BILEVEL_BLACK
-                                                       ? PHOTOMETRIC_MINISBLACK
-                                                       : PHOTOMETRIC_MINISWHITE) &&
+              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, tiff_photometric(i)) &&
               TIFFSetField(t, TIFFTAG_FILLORDER, i.fillOrder == 2 ? FILLORDER_LSB2MSB : FILLORDER_MSB2LSB) &&
               TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip),
           "libtiff refuses the page's layout");
@@ -126,13 +139,18 @@ std::string bilevel_refusal(const PageInfo& i) {
     if (i.bitsPerSample[0] != 1 || i.samplesPerPixel != 1) return "not a bilevel page";
     if (i.photometric != TAV_PHOTO_BILEVEL_WHITE && i.photometric != TAV_PHOTO_BILEVEL_BLACK)
         return "not a bilevel page";
+    return decode_refusal(i);
+}
+
+std::string decode_refusal(const PageInfo& i) {
     if (tiff_compression(i) == 0) return "its compression cannot be decoded here";
     if (i.imageWidth == 0 || i.imageLength == 0) return "an empty page";
-    if (uint64_t(i.imageWidth + 7) / 8 * i.imageLength > kMaxRowBytes) return "too large a page";
+    const uint64_t rowBytes = (uint64_t(i.imageWidth) * i.bitsPerSample[0] * i.samplesPerPixel + 7) / 8;
+    if (rowBytes * i.imageLength > kMaxRowBytes) return "too large a page";
     return {};
 }
 
-Bilevel decode_tiff_page(const PageInfo& i, const std::vector<std::vector<uint8_t>>& strips) {
+Samples decode_tiff_samples(const PageInfo& i, const std::vector<std::vector<uint8_t>>& strips) {
     MemFile m;
     {
         MemTiff w(m, "w");
@@ -147,19 +165,26 @@ Bilevel decode_tiff_page(const PageInfo& i, const std::vector<std::vector<uint8_
         check(TIFFWriteDirectory(w.get()) == 1, "libtiff cannot finish the page");
     }
     MemTiff r(m, "rm");
-    Bilevel out;
-    out.width = i.imageWidth;
+    Samples out;
+    out.rowBytes = uint32_t((uint64_t(i.imageWidth) * i.bitsPerSample[0] * i.samplesPerPixel + 7) / 8);
     out.height = i.imageLength;
-    out.rows.assign(size_t(out.row_bytes()) * out.height, 0);
-    std::vector<uint8_t> line(std::max<size_t>(size_t(TIFFScanlineSize(r.get())), out.row_bytes()));
-    const bool invert = i.photometric == TAV_PHOTO_BILEVEL_BLACK;
+    out.rows.assign(size_t(out.rowBytes) * out.height, 0);
+    std::vector<uint8_t> line(std::max<size_t>(size_t(TIFFScanlineSize(r.get())), out.rowBytes));
     for (uint32_t y = 0; y < out.height; ++y) {
         check(TIFFReadScanline(r.get(), line.data(), y, 0) == 1, "libtiff cannot decode the page");
-        uint8_t* row = out.rows.data() + size_t(y) * out.row_bytes();
-        std::memcpy(row, line.data(), out.row_bytes());
-        if (invert)
-            for (uint32_t b = 0; b < out.row_bytes(); ++b) row[b] = uint8_t(~row[b]);
+        std::memcpy(out.rows.data() + size_t(y) * out.rowBytes, line.data(), out.rowBytes);
     }
+    return out;
+}
+
+Bilevel decode_tiff_page(const PageInfo& i, const std::vector<std::vector<uint8_t>>& strips) {
+    Samples s = decode_tiff_samples(i, strips);
+    Bilevel out;
+    out.width = i.imageWidth;
+    out.height = s.height;
+    out.rows = std::move(s.rows);
+    if (i.photometric == TAV_PHOTO_BILEVEL_BLACK)
+        for (uint8_t& b : out.rows) b = uint8_t(~b);
     return out;
 }
 

@@ -1,6 +1,6 @@
-// Bilevel pages in memory, decoded from and encoded to TIFF strips with
-// libtiff: how pages cross between AWD files (which deliver and take rows)
-// and TIFF files (which keep pages compressed).
+// Pages in memory, decoded from and encoded to TIFF strips with libtiff:
+// how pages cross between TIFF files (which keep pages compressed) and AWD,
+// PCX, DCX and BMP files (which take rows).
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,23 @@ struct Bilevel {
 // Why a TIFF page is not one this code can decode to bilevel rows, or an
 // empty text when it is.
 std::string bilevel_refusal(const PageInfo& info);
+
+// A decoded page's samples as the page stores them, row after row, each
+// row rowBytes long (the first pixel in the high bits).
+struct Samples {
+    uint32_t rowBytes = 0;
+    uint32_t height = 0;
+    std::vector<uint8_t> rows;
+};
+
+// Why a TIFF page cannot be decoded here (its compression, its size), or an
+// empty text when it can.
+std::string decode_refusal(const PageInfo& info);
+
+// Decodes a TIFF page of contiguous samples from its stored strips, laid
+// out as the page information describes them. Throws std::runtime_error
+// when libtiff cannot decode them.
+Samples decode_tiff_samples(const PageInfo& info, const std::vector<std::vector<uint8_t>>& strips);
 
 // Decodes a bilevel TIFF page from its stored strips, laid out as the page
 // information describes them (compression, fill order, photometric, rows

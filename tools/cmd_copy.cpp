@@ -1,5 +1,5 @@
-// qvtav copy: pages of TIFF, block and AWD files into a new TIFF, block or
-// AWD file, or appended to an existing one.
+// qvtav copy: pages of TIFF, block and AWD files into a new TIFF, block,
+// AWD, PCX, DCX or BMP file, or appended to an existing one.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,12 +17,13 @@ const char kHelp[] =
     "usage: qvtav copy SRC[:PAGES]... -o DEST [--append | --block]\n"
     "\n"
     "Copies pages into a new file DEST, or with --append adds them to the end\n"
-    "of an existing TIFF, block or AWD file. PAGES lists pages and ranges,\n"
+    "of an existing TIFF, block, AWD or DCX file. PAGES lists pages and ranges,\n"
     "e.g. 1-3,7 or 5- (to the last page); without it every page is copied.\n"
     "Pages come in the order given. Sources are TIFF, block or AWD files.\n"
     "\n"
     "A new DEST is a TIFF file; with --block a block file; an AWD fax\n"
-    "document when its name ends in .awd. TIFF pages go into a TIFF file with\n"
+    "document, a PCX, DCX or BMP file when its name ends in .awd, .pcx, .dcx\n"
+    "or .bmp. TIFF pages go into a TIFF file with\n"
     "their stored data and page information; a new file takes the document\n"
     "properties of the first page's file.\n"
     "\n"
@@ -35,7 +36,13 @@ const char kHelp[] =
     "AWD pages go into a TIFF file as the rows the AWD viewer delivers, CCITT\n"
     "T.6 coded. An AWD file takes bilevel TIFF and AWD pages only, as rows\n"
     "(TIFF pages decoded, min-is-black pages inverted); each becomes a\n"
-    "document of its own. Resolutions become whole dots per inch.\n";
+    "document of its own. Resolutions become whole dots per inch.\n"
+    "\n"
+    "A PCX or BMP file takes one page, a DCX file up to 1024: TIFF pages,\n"
+    "decoded, that are bilevel, of 4 or 8 bits (palette or grey, which gets\n"
+    "a grey palette) or 24-bit RGB; other pages are refused before anything\n"
+    "is written. PCX files keep no resolution; BMP files keep it in pixels\n"
+    "per metre.\n";
 
 bool same_file(const std::string& a, const std::string& b) {
     struct stat sa, sb;

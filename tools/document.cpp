@@ -301,6 +301,18 @@ std::vector<uint8_t> PageReader::read_page() {
     return buf;
 }
 
+std::vector<std::vector<uint8_t>> PageReader::read_strips() {
+    std::vector<uint32_t> counts = stored_counts();
+    std::vector<std::vector<uint8_t>> strips(counts.size());
+    for (size_t k = 0; k < counts.size(); ++k) {
+        if (counts[k] == 0) continue;
+        read_strip(uint32_t(k), counts[k], [&](const uint8_t* data, uint32_t n, bool) {
+            strips[k].insert(strips[k].end(), data, data + n);
+        });
+    }
+    return strips;
+}
+
 std::span<const uint8_t> PageReader::colour_map() const {
     const TavPaletteArea& a = info_.area.palette;
     if (info_.photometric != TAV_PHOTO_PALETTE || a.colorMapBuffer == nullptr) return {};

@@ -115,6 +115,8 @@ public:
     // pieces: sink(data, size, lastPiece).
     using Sink = std::function<void(const uint8_t*, uint32_t, bool)>;
     void read_strip(uint32_t index, uint32_t bytes, const Sink& sink);
+    // Every stored strip of the current TIFF page, whole. Throws ToolError.
+    std::vector<std::vector<uint8_t>> read_strips();
     // Reads the first bytes of the current page's stored data as one
     // stream (formats without strips).
     void read_stream(uint32_t bytes, const Sink& sink);

@@ -16,6 +16,7 @@
 #include "block_pages.h"
 #include "names.h"
 #include "progress.h"
+#include "raster_copy.h"
 #include "tool_error.h"
 
 namespace qvtool {
@@ -162,19 +163,32 @@ void open_source(Document& in) {
                         TAV_E_NOT_SUPPORTED);
 }
 
-// Whether a new destination is an AWD file: its name ends in ".awd".
-bool named_awd(const std::string& path) {
-    const std::string suffix = ".awd";
+// Whether a path's name ends in suffix, in any case.
+bool named(const std::string& path, const std::string& suffix) {
     if (path.size() < suffix.size()) return false;
     std::string end = path.substr(path.size() - suffix.size());
     for (char& c : end) c = char(std::tolower(static_cast<unsigned char>(c)));
     return end == suffix;
 }
 
+// The type of a new destination by its name: an AWD, PCX, DCX or BMP file
+// by its suffix, else a TIFF file.
+uint32_t type_by_name(const std::string& path) {
+    const std::pair<const char*, uint32_t> suffixes[] = {
+        {".awd", FILETYPE_AWD}, {".pcx", FILETYPE_PCX}, {".dcx", FILETYPE_DCX}, {".bmp", FILETYPE_BMP}};
+    for (const auto& [suffix, type] : suffixes)
+        if (named(path, suffix)) return type;
+    return FILETYPE_TIFF;
+}
+
 // Refuses a source page the destination cannot take, before anything is
 // written.
 void check_page(const PageReader& rd, uint32_t sourceType, uint32_t destType, uint32_t destOrder) {
-    if (destType == FILETYPE_AWD) {
+    if (raster_type(destType)) {
+        std::string why = raster_copy_refusal(rd, sourceType, destType);
+        if (!why.empty())
+            throw ToolError(rd.path(), "page " + std::to_string(rd.page()) + ": " + why, TAV_E_UNSUPPORTED);
+    } else if (destType == FILETYPE_AWD) {
         std::string why = awd_copy_refusal(rd, sourceType);
         if (!why.empty())
             throw ToolError(rd.path(), "page " + std::to_string(rd.page()) + ": " + why, TAV_E_UNSUPPORTED);
@@ -194,7 +208,9 @@ void check_page(const PageReader& rd, uint32_t sourceType, uint32_t destType, ui
 // pages into or out of AWD files as rows.
 void put_page(Document& out, uint32_t page, PageReader& rd, uint32_t sourceType, bool withProperties,
               uint32_t destOrder) {
-    if (out.file_type() == FILETYPE_AWD)
+    if (raster_type(out.file_type()))
+        write_raster_page(out, page, rd);
+    else if (out.file_type() == FILETYPE_AWD)
         write_awd_page(out, page, page_rows(rd, sourceType), page_dpi(rd.info()));
     else if (sourceType == FILETYPE_AWD)
         write_t6_page(out, page, page_rows(rd, sourceType), page_dpi(rd.info()), destOrder);
@@ -229,8 +245,8 @@ Destination existing_destination(const Location& where, const std::string& path)
     Document doc(where, path);
     doc.open(TAV_OPEN_READ);
     Destination d{doc.file_type(), kLittleEndian};
-    if (!copyable_type(d.type))
-        throw ToolError(path, "cannot append: not a TIFF, block or AWD file", TAV_E_NOT_SUPPORTED);
+    if (!copyable_type(d.type) && d.type != FILETYPE_DCX)
+        throw ToolError(path, "cannot append: not a TIFF, block, AWD or DCX file", TAV_E_NOT_SUPPORTED);
     if (d.type == FILETYPE_TIFF && doc.page_count() > 0) {
         PageReader rd(doc);
         rd.load(1, false);
@@ -251,8 +267,8 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
     Destination dest{request.newType, 0};
     if (request.append)
         dest = existing_destination(where, request.destination);
-    else if (request.newType == FILETYPE_TIFF && named_awd(request.destination))
-        dest.type = FILETYPE_AWD;
+    else if (request.newType == FILETYPE_TIFF)
+        dest.type = type_by_name(request.destination);
     for (const SourcePages& s : request.sources) {
         Document in(where, s.path);
         open_source(in);
@@ -281,6 +297,10 @@ uint32_t copy_pages(const Location& where, const CopyRequest& request) {
         }
         if (out.page_count() + total > kMaxPage)
             throw ToolError(out.path(), "a file cannot hold more than 65535 pages");
+        if (raster_type(dest.type) && out.page_count() + total > raster_page_limit(dest.type))
+            throw ToolError(out.path(), dest.type == FILETYPE_DCX ? "a DCX file holds at most 1024 pages"
+                                                                   : "a PCX or BMP file holds one page",
+                            TAV_E_PAGE_RANGE);
         if (dest.type == FILETYPE_TIFF)
             out.set_option(TAV_OPT_STRIP_WRITE, nullptr, "cannot write strip by strip");
 

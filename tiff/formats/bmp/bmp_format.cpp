@@ -2,8 +2,7 @@
 // information headers (core, 40-byte, version 4 and version 5, with the
 // colour-space block, linked and embedded profiles), the palette as stored
 // and the pixel data: as stored, except 16- and 32-bit pages, delivered as
-// 24-bit rows (bmp_convert.cpp). Opening and creating work; writing pages
-// is not built yet (293).
+// 24-bit rows (bmp_convert.cpp). Writing: bmp_write.cpp.
 //
 // Choices:
 //  - Pixel data or a palette at or beyond offset 32768, a palette larger
@@ -35,28 +34,12 @@
 
 namespace {
 
-// File header and the size word of the information header.
-constexpr uint32_t kFileHeaderSize = 14;
-constexpr uint32_t kDataOffsetAt = 10;
 constexpr uint32_t kLeadSize = kFileHeaderSize + 4;
-// Information header sizes, and the offsets inside it (from its start).
 constexpr uint32_t kCoreSize = 12;
-constexpr uint32_t kInfoSize = 40;
 constexpr uint32_t kV4Size = 108;
-constexpr uint32_t kV5Size = 124;
 constexpr uint32_t kCoreWidthAt = 4, kCoreHeightAt = 6, kCoreBitCountAt = 10;
-constexpr uint32_t kWidthAt = 4, kHeightAt = 8, kBitCountAt = 14, kCompressionAt = 16;
-constexpr uint32_t kXPixelsPerMetreAt = 24, kYPixelsPerMetreAt = 28, kColoursUsedAt = 32;
-constexpr uint32_t kRedMaskAt = 40, kGreenMaskAt = 44, kBlueMaskAt = 48, kAlphaMaskAt = 52;
-constexpr uint32_t kColourSpaceAt = 56, kEndpointsAt = 60;
-constexpr uint32_t kGammaRedAt = 96, kGammaGreenAt = 100, kGammaBlueAt = 104;
-constexpr uint32_t kIntentAt = 108, kProfileDataAt = 112, kProfileSizeAt = 116, kProfileReservedAt = 120;
 constexpr uint32_t kMaskBytes = 12;  // red, green, blue
 
-// Compression codes.
-constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitFields = 3;
-
-constexpr uint32_t kColourSpacePlain = 1;
 constexpr uint32_t kColourSpaceLinked = 0x4C494E4B;  // 'LINK'
 constexpr uint32_t kLinkedNameMax = TAV_PATH_SIZE - 1;
 
@@ -176,7 +159,7 @@ void set_colour_space(const BmpHeader& h, PageInfo& c) {
     c.blueMask = h.u32(kBlueMaskAt);
     c.alphaMask = h.u32(kAlphaMaskAt);
     c.colorSpaceType = h.u32(kColourSpaceAt);
-    for (uint32_t k = 0; k < 9; ++k) c.endpoints[k] = h.u32(kEndpointsAt + 4 * k);
+    for (uint32_t k = 0; k < kEndpointWords; ++k) c.endpoints[k] = h.u32(kEndpointsAt + 4 * k);
     c.gammaRed = h.u32(kGammaRedAt);
     c.gammaGreen = h.u32(kGammaGreenAt);
     c.gammaBlue = h.u32(kGammaBlueAt);
@@ -332,6 +315,7 @@ Probe bmp_probe(const FileHead& head) {
 
 const FormatOps kBmpFormat = {
     .fileType = FILETYPE_BMP, .name = "BMP", .traits = 0, .can_create = format_creatable,
-    .open = format_single_page, .page_info = bmp_page_info, .page_read = bmp_page_read,
-    .page_data = bmp_page_data,
+    .open = format_single_page, .create = bmp_create, .finish = bmp_finish, .release = bmp_release,
+    .page_info = bmp_page_info, .page_read = bmp_page_read, .page_data = bmp_page_data,
+    .put_info = bmp_put_info, .page_write = bmp_page_write,
 };

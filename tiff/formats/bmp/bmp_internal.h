@@ -6,7 +6,29 @@
 #include <cstdint>
 
 #include "frame/fct.h"
+#include "frame/format.h"
 #include "qvtav.h"
+
+// The file header, little-endian.
+constexpr uint32_t kFileHeaderSize = 14;
+constexpr uint32_t kFileSizeAt = 2;
+constexpr uint32_t kDataOffsetAt = 10;
+// Information header sizes, and the offsets inside it (from its start).
+constexpr uint32_t kInfoSize = 40;
+constexpr uint32_t kV5Size = 124;
+constexpr uint32_t kWidthAt = 4, kHeightAt = 8, kPlanesAt = 12, kBitCountAt = 14, kCompressionAt = 16;
+constexpr uint32_t kImageSizeAt = 20, kXPixelsPerMetreAt = 24, kYPixelsPerMetreAt = 28, kColoursUsedAt = 32;
+constexpr uint32_t kRedMaskAt = 40, kGreenMaskAt = 44, kBlueMaskAt = 48, kAlphaMaskAt = 52;
+constexpr uint32_t kColourSpaceAt = 56, kEndpointsAt = 60, kEndpointWords = 9;
+constexpr uint32_t kGammaRedAt = 96, kGammaGreenAt = 100, kGammaBlueAt = 104;
+constexpr uint32_t kIntentAt = 108, kProfileDataAt = 112, kProfileSizeAt = 116, kProfileReservedAt = 120;
+
+// Compression codes.
+constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitFields = 3;
+
+// Colour-space types.
+constexpr uint32_t kColourSpacePlain = 1;
+constexpr uint32_t kColourSpaceSrgb = 0x73524742;  // 'sRGB'
 
 // Kinds of information header.
 enum BmpHeaderKind : uint8_t {
@@ -44,3 +66,10 @@ constexpr bool bmp_rows_unpadded(uint32_t width) { return width * 3 % 4 == 0; }
 // Bytes placed, or -1 with errno.
 int bmp_read_converted(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
                        uint32_t* remaining);
+
+// Writing (bmp_write.cpp): the operations of the format's row.
+int bmp_create(FctEntry* e, const FormatRequest& request);
+int bmp_finish(FctEntry* e);
+void bmp_release(FctEntry* e);
+int bmp_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options);
+int32_t bmp_page_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t page, uint8_t flag);

@@ -1,13 +1,23 @@
 // DCX files: the page table behind the mark is read at open and written
 // (empty) at create; each page is a PCX image, read by the PCX reader
 // between its table entry and the next one (the file's end for the last
-// page). Writing the PCX pages is not built yet (293).
+// page). A page written is appended at the end of the file, a PCX image,
+// and its table entry set; a file opened for update takes more pages the
+// same way (an abort puts the entries back, with the file's length).
 //
-// Choices: a page whose table entry lies beyond the file, or whose next
-// entry comes before the end of its 128-byte header (entries out of order),
-// is refused with 402; the other pages stay readable.
+// Choices:
+//  - A page whose table entry lies beyond the file, or whose next entry
+//    comes before the end of its 128-byte header (entries out of order), is
+//    refused with 402; the other pages stay readable.
+//  - Pages are written in order, each once: a page that has its entry
+//    already is refused (277), one beyond the next (289), and one beyond
+//    the table's 1024 entries (267).
+//  - The page's header is written before its table entry, so that a
+//    failure leaves no entry pointing beyond the file; the entry after the
+//    new one is written 0 with it.
 #include "tiff/formats/dcx/dcx_format.h"
 
+#include <array>
 #include <cerrno>
 
 #include "fileio/byteorder.h"
@@ -16,6 +26,7 @@
 #include "frame/fct.h"
 #include "tiff/formats/format_io.h"
 #include "tiff/formats/pcx/pcx_format.h"
+#include "tiff/formats/pcx/pcx_write.h"
 
 namespace {
 
@@ -25,10 +36,14 @@ constexpr uint32_t kDcxTableOffset = 4;
 constexpr uint32_t kDcxTableSize = 4 * kDcxMaxPages;
 constexpr uint32_t kDcxHeaderSize = kDcxTableOffset + kDcxTableSize;
 
-// A DCX handle's own state: the file offset of each page.
+// A DCX handle's own state: the file offset of each page, and the writer
+// of the page being written.
 struct DcxState {
     uint32_t* pageOffsets;  // pageCount entries, from the memory table
+    PcxWriter writer;
 };
+
+constexpr uint32_t table_entry_at(uint32_t page) { return kDcxTableOffset + 4 * page; }
 
 // The page offsets up to the first 0, at most 1024 of them.
 int dcx_open(FctEntry* e, const FormatRequest&) {
@@ -98,6 +113,40 @@ int dcx_page_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
 
 int dcx_page_data(FctEntry* e, PageInfo* info) { return pcx_deliver_palette(e, info, view_of(e->pageInfo)); }
 
+// A new page at the end of the file: its PCX header, then its table entry.
+int dcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) {
+    if (page >= kDcxMaxPages) return format_fail(TAV_E_SIZE);
+    if (page < e->pageCount) return format_fail(TAV_E_WRITTEN);
+    if (page > e->pageCount) return format_fail(TAV_E_PAGE);
+    DcxState& s = format_state<DcxState>(e);
+    auto* offsets = static_cast<uint32_t*>(s.pageOffsets ? mem_realloc(s.pageOffsets, (page + 1u) * 4)
+                                                         : mem_calloc(page + 1u, 4));
+    if (!offsets) return -1;
+    s.pageOffsets = offsets;
+    const int64_t end = format_file_length(e);
+    if (end < 0) return -1;
+    const auto at = uint32_t(end);
+    if (pcx_put_header(e, info, at, s.writer) < 0) return -1;
+    // The entry, and a 0 behind it: the table ends there already in a file
+    // this library made, but an entry behind a file's first 0 must not
+    // become a page.
+    std::array<uint8_t, 8> entries{};
+    put_le32(entries.data(), at);
+    const uint32_t n = page + 1u < kDcxMaxPages ? 8 : 4;
+    errno = 0;
+    if (fio_write_at(int(e->fd), table_entry_at(page), entries.data(), n) < 0) return -1;
+    offsets[page] = at;
+    e->pageCount = uint16_t(page + 1);
+    e->curPage = page;
+    info->compressionInfo.value = at + kPcxHeaderSize;
+    return 0;
+}
+
+int32_t dcx_page_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t page, uint8_t flag) {
+    return pcx_write_rows(e, page, {static_cast<const uint8_t*>(buffer), count}, flag,
+                          format_state<DcxState>(e).writer);
+}
+
 void dcx_release(FctEntry* e) {
     if (!e->formatState) return;
     mem_free_field(format_state<DcxState>(e).pageOffsets);
@@ -114,4 +163,5 @@ const FormatOps kDcxFormat = {
     .fileType = FILETYPE_DCX, .name = "DCX", .traits = 0, .can_create = format_creatable,
     .open = dcx_open, .create = dcx_create, .release = dcx_release,
     .page_info = dcx_page_info, .page_read = dcx_page_read, .page_data = dcx_page_data,
+    .put_info = dcx_put_info, .page_write = dcx_page_write,
 };

@@ -1,8 +1,8 @@
 // PCX files: page information from the 128-byte header, the palette (the
 // header's 16 colours, the 256 colours at the end of the image, or a
 // built-in 16-colour palette for version 3 headers that carry none), and
-// the run-length data delivered as stored from offset 128. Opening and
-// creating work; writing pages is not built yet (293).
+// the run-length data delivered as stored from offset 128 (writing:
+// pcx_write.cpp).
 //
 // Choices:
 //  - Only pages of 4 and 8 bits are palette pages; the palette size of any
@@ -18,26 +18,12 @@
 
 #include "fileio/byteorder.h"
 #include "tiff/formats/format_io.h"
+#include "tiff/formats/pcx/pcx_write.h"
 
 namespace {
 
-constexpr uint8_t kPcxMarker = 0x0A;
-constexpr uint8_t kPcxRunLength = 1;
 constexpr std::array<uint8_t, 4> kPcxVersions = {0, 2, 3, 5};
 constexpr uint8_t kVersionWithoutPalette = 3;
-
-// The header, little-endian.
-constexpr uint32_t kVersionAt = 1;
-constexpr uint32_t kBitsAt = 3;
-constexpr uint32_t kXMinAt = 4;
-constexpr uint32_t kYMinAt = 6;
-constexpr uint32_t kXMaxAt = 8;
-constexpr uint32_t kYMaxAt = 10;
-constexpr uint32_t kHorizontalDpiAt = 12;
-constexpr uint32_t kVerticalDpiAt = 14;
-constexpr uint32_t kHeaderPaletteAt = 16;
-constexpr uint32_t kPlanesAt = 65;
-constexpr uint32_t kLineBytesAt = 66;
 
 constexpr uint32_t kSixteenColours = 4;     // bits of a 16-colour page
 constexpr uint32_t kTwoFiftySixColours = 8;
@@ -123,26 +109,54 @@ int pcx_page_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
 
 int pcx_page_data(FctEntry* e, PageInfo* info) { return pcx_deliver_palette(e, info, view_of(e->pageInfo)); }
 
+// A PCX handle that writes: its writer.
+struct PcxState {
+    PcxWriter writer;
+};
+
+int pcx_create(FctEntry* e, const FormatRequest&) { return format_new_state<PcxState>(e) ? 0 : -1; }
+
+void pcx_release(FctEntry* e) {
+    if (e->formatState) format_end_state<PcxState>(e);
+}
+
+// The file's one page: its header at offset 0, its data from offset 128.
+// A file opened for update already holds its page (277).
+int pcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) {
+    if (e->pageCount > 0 || !e->formatState) return format_fail(TAV_E_WRITTEN);
+    if (page != 0) return format_fail(TAV_E_PAGE);
+    if (pcx_put_header(e, info, 0, format_state<PcxState>(e).writer) < 0) return -1;
+    info->rowsPerStrip = view_halves(kPcxHeaderSize, view_high(info->rowsPerStrip));
+    e->pageCount = 1;
+    e->curPage = page;
+    return 0;
+}
+
+int32_t pcx_page_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t page, uint8_t flag) {
+    return pcx_write_rows(e, page, {static_cast<const uint8_t*>(buffer), count}, flag,
+                          format_state<PcxState>(e).writer);
+}
+
 }  // namespace
 
 int pcx_read_page(FctEntry* e, PcxSpan span, PageInfo& c, PcxPage* page, PageSizes* sizes) {
     std::array<uint8_t, kPcxHeaderSize> h;
     if (format_read_at(e, span.start, h, span.end) < 0) return -1;
-    const uint32_t xMin = get_le16(&h[kXMinAt]), xMax = get_le16(&h[kXMaxAt]);
-    const uint32_t yMin = get_le16(&h[kYMinAt]), yMax = get_le16(&h[kYMaxAt]);
+    const uint32_t xMin = get_le16(&h[kPcxXMinAt]), xMax = get_le16(&h[kPcxXMaxAt]);
+    const uint32_t yMin = get_le16(&h[kPcxYMinAt]), yMax = get_le16(&h[kPcxYMaxAt]);
     if (xMax < xMin || yMax < yMin) return format_fail(TAV_E_TRUNCATED);
 
     PcxPage p;
-    p.planes = h[kPlanesAt];
-    p.lineBytes = uint32_t(get_le16(&h[kLineBytesAt])) * p.planes;
+    p.planes = h[kPcxPlanesAt];
+    p.lineBytes = uint32_t(get_le16(&h[kPcxLineBytesAt])) * p.planes;
     if (p.lineBytes > 0xFFFF) return format_fail(TAV_E_SIZE);
-    const uint32_t bits = page_bits(h[kBitsAt], p.planes);
+    const uint32_t bits = page_bits(h[kPcxBitsAt], p.planes);
     if (bits == kSixteenColours || bits == kTwoFiftySixColours) p.paletteBytes = 3u << bits;
     const uint64_t dataOffset = uint64_t(span.start) + kPcxHeaderSize;
     if (dataOffset > span.end) return format_fail(TAV_E_TRUNCATED);
     p.dataOffset = uint32_t(dataOffset);
     if (bits == kSixteenColours) {
-        p.paletteOffset = h[kVersionAt] == kVersionWithoutPalette ? 0 : span.start + kHeaderPaletteAt;
+        p.paletteOffset = h[kPcxVersionAt] == kVersionWithoutPalette ? 0 : span.start + kPcxPaletteAt;
     } else {
         // The 256-colour palette ends the image (for other pages this is
         // the image's end, never read).
@@ -151,8 +165,8 @@ int pcx_read_page(FctEntry* e, PcxSpan span, PageInfo& c, PcxPage* page, PageSiz
     }
 
     format_common_settings(c);
-    const uint32_t hDpi = get_le16(&h[kHorizontalDpiAt]);
-    if (hDpi == kFaxDpi) format_resolution(c, kFaxDpi, get_le16(&h[kVerticalDpiAt]), kResolutionInch);
+    const uint32_t hDpi = get_le16(&h[kPcxHorizontalDpiAt]);
+    if (hDpi == kFaxDpi) format_resolution(c, kFaxDpi, get_le16(&h[kPcxVerticalDpiAt]), kResolutionInch);
     else format_resolution(c, kDefaultDpi, kDefaultDpi, kResolutionInch);
     c.compression = TAV_COMP_NONE;
     c.imageWidth = xMax - xMin + 1;
@@ -175,12 +189,13 @@ int pcx_deliver_palette(FctEntry* e, PageInfo* info, const PcxPage& page) {
 
 Probe pcx_probe(const FileHead& head) {
     std::span<const uint8_t> b = head.bytes;
-    bool known = std::find(kPcxVersions.begin(), kPcxVersions.end(), b[1]) != kPcxVersions.end();
-    return b[0] == kPcxMarker && known && b[2] == kPcxRunLength ? kProbeYes : kProbeNo;
+    bool known = std::find(kPcxVersions.begin(), kPcxVersions.end(), b[kPcxVersionAt]) != kPcxVersions.end();
+    return b[0] == kPcxMarker && known && b[kPcxCodingAt] == kPcxRunLength ? kProbeYes : kProbeNo;
 }
 
 const FormatOps kPcxFormat = {
     .fileType = FILETYPE_PCX, .name = "PCX", .traits = 0, .can_create = format_creatable,
-    .open = format_single_page, .page_info = pcx_page_info, .page_read = pcx_page_read,
-    .page_data = pcx_page_data,
+    .open = format_single_page, .create = pcx_create, .release = pcx_release,
+    .page_info = pcx_page_info, .page_read = pcx_page_read, .page_data = pcx_page_data,
+    .put_info = pcx_put_info, .page_write = pcx_page_write,
 };

@@ -12,8 +12,24 @@ extern const FormatOps kPcxFormat;
 // The PCX marker, a known version and run-length encoding.
 Probe pcx_probe(const FileHead& head);
 
-// The header every PCX image starts with.
+// The header every PCX image starts with, little-endian.
 constexpr uint32_t kPcxHeaderSize = 128;
+constexpr uint8_t kPcxMarker = 0x0A;     // byte 0
+constexpr uint8_t kPcxRunLength = 1;     // byte 2: the coding
+constexpr uint32_t kPcxVersionAt = 1;
+constexpr uint32_t kPcxCodingAt = 2;
+constexpr uint32_t kPcxBitsAt = 3;       // bits per pixel of one plane
+constexpr uint32_t kPcxXMinAt = 4;
+constexpr uint32_t kPcxYMinAt = 6;
+constexpr uint32_t kPcxXMaxAt = 8;
+constexpr uint32_t kPcxYMaxAt = 10;
+constexpr uint32_t kPcxHorizontalDpiAt = 12;
+constexpr uint32_t kPcxVerticalDpiAt = 14;
+constexpr uint32_t kPcxPaletteAt = 16;   // 16 colours, red, green, blue
+constexpr uint32_t kPcxHeaderPaletteBytes = 48;
+constexpr uint32_t kPcxPlanesAt = 65;
+constexpr uint32_t kPcxLineBytesAt = 66; // bytes of one row of one plane
+constexpr uint32_t kPcxPaletteInfoAt = 68;
 
 // Where a PCX image lies in its file: its 128-byte header at `start`, its
 // data (run-length rows, then a 256-colour palette when it has one) up to
