@@ -257,6 +257,53 @@ void json_view(JsonWriter& j, const FileReport& f, const PageReport& r) {
     j.end_object();
 }
 
+// One page's information, layout and strips as JSON members.
+void json_page_layout(JsonWriter& j, const FileReport& f, const PageReport& r) {
+    const PageInfo& i = r.info;
+    j.member("width", i.imageWidth);
+    j.member("length", i.imageLength);
+    j.member("subfileType", i.subfileType);
+    json_rational(j, "xResolution", i.xResNum, i.xResDen);
+    json_rational(j, "yResolution", i.yResNum, i.yResDen);
+    j.member("resolutionUnit", i.resolutionUnit);
+    j.key("bitsPerSample");
+    j.begin_array();
+    for (uint32_t s = 0; s < i.samplesPerPixel && s < 5; ++s) j.value(i.bitsPerSample[s]);
+    j.end_array();
+    j.member("samplesPerPixel", i.samplesPerPixel);
+    j.member("compression", i.compression);
+    j.member("compressionName", compression_name(i.compression));
+    j.member("photometric", i.photometric);
+    j.member("photometricName", photometric_name(i.photometric));
+    j.member("fillOrder", i.fillOrder);
+    j.member("byteOrder", i.byteOrder == 0x4D4D ? "MM" : "II");
+    j.member("rotation", i.rotation);
+    j.member("mirrored", i.mirrored != 0);
+    if (block_pages(f)) {
+        j.key("rowsPerStrip");
+        j.null();
+        j.member("strips", 1u);
+        j.member("codingCode", i.stripCount);
+        j.member("chunkBytes", i.maxStripSize);
+    } else if (has_format_view(f.type)) {
+        json_view(j, f, r);
+    } else if (f.type == FILETYPE_AWD) {
+        // These words carry the page's display settings.
+        json_awd_display(j, i);
+    } else {
+        j.key("rowsPerStrip");
+        if (i.rowsPerStrip == 0xFFFFFFFFu) j.null();
+        else j.value(i.rowsPerStrip);
+        j.member("strips", i.stripCount);
+    }
+    if (!r.strips.empty()) {
+        j.key("stripBytes");
+        j.begin_array();
+        for (uint32_t c : r.strips) j.value(c);
+        j.end_array();
+    }
+}
+
 void print_json(const FileReport& f) {
     JsonWriter j;
     j.begin_object();
@@ -283,49 +330,7 @@ void print_json(const FileReport& f) {
                 j.end_object();
                 continue;
             }
-            const PageInfo& i = r.info;
-            j.member("width", i.imageWidth);
-            j.member("length", i.imageLength);
-            j.member("subfileType", i.subfileType);
-            json_rational(j, "xResolution", i.xResNum, i.xResDen);
-            json_rational(j, "yResolution", i.yResNum, i.yResDen);
-            j.member("resolutionUnit", i.resolutionUnit);
-            j.key("bitsPerSample");
-            j.begin_array();
-            for (uint32_t s = 0; s < i.samplesPerPixel && s < 5; ++s) j.value(i.bitsPerSample[s]);
-            j.end_array();
-            j.member("samplesPerPixel", i.samplesPerPixel);
-            j.member("compression", i.compression);
-            j.member("compressionName", compression_name(i.compression));
-            j.member("photometric", i.photometric);
-            j.member("photometricName", photometric_name(i.photometric));
-            j.member("fillOrder", i.fillOrder);
-            j.member("byteOrder", i.byteOrder == 0x4D4D ? "MM" : "II");
-            j.member("rotation", i.rotation);
-            j.member("mirrored", i.mirrored != 0);
-            if (block_pages(f)) {
-                j.key("rowsPerStrip");
-                j.null();
-                j.member("strips", 1u);
-                j.member("codingCode", i.stripCount);
-                j.member("chunkBytes", i.maxStripSize);
-            } else if (has_format_view(f.type)) {
-                json_view(j, f, r);
-            } else if (f.type == FILETYPE_AWD) {
-                // These words carry the page's display settings.
-                json_awd_display(j, i);
-            } else {
-                j.key("rowsPerStrip");
-                if (i.rowsPerStrip == 0xFFFFFFFFu) j.null();
-                else j.value(i.rowsPerStrip);
-                j.member("strips", i.stripCount);
-            }
-            if (!r.strips.empty()) {
-                j.key("stripBytes");
-                j.begin_array();
-                for (uint32_t c : r.strips) j.value(c);
-                j.end_array();
-            }
+            json_page_layout(j, f, r);
             j.member("storedBytes", r.stored);
             j.member("decodedBytes", r.sizes.rawBytes);
             j.key("texts");
