@@ -252,10 +252,11 @@ TEST_F(AwdWriteTest, OlefileReadsTheTree) {
 TEST_F(AwdWriteTest, OverlongTemporaryNamesAreRefused) {
     std::string path = dir.file("l.awd");
     ASSERT_EQ(write_awd(path, {pattern_page(64, 8, 0)}), 0u);
-    // The directory with its final '/' and "WWWnnnn.TMP" make 256 bytes.
+    // The directory with its final '/' and the shortest name, "WWWn.TMP"
+    // (the number is hex without leading zeros), make 256 bytes.
     std::string deep = tmp.path();
-    while (deep.size() < 244) deep += "/" + std::string(std::min<size_t>(60, 243 - deep.size()), 'd');
-    ASSERT_EQ(deep.size(), 244u);
+    while (deep.size() < 247) deep += "/" + std::string(std::min<size_t>(60, 246 - deep.size()), 'd');
+    ASSERT_EQ(deep.size(), 247u);
     std::filesystem::create_directories(deep);
     setenv("TMPDIR", deep.c_str(), 1);
     AwdHandle f;
