@@ -323,16 +323,21 @@ public:
         return map;
     }
 
-    /* xtavputi, then the data in one xtavwrite marked as the page's last. */
+    /* xtavputi, then the data in one xtavwrite marked as the page's last.
+       An AWD page (its rows; the record's AWD words as qvtav.h says) is
+       ended as AWD pages end, with a call of fewer bytes than a row. */
     void put_page(uint16_t page, PageInfo info, const std::vector<uint8_t>& data) {
         State& s = state();
         uint32_t err = 0;
         if (xtavputi(&s.handle, page, &info, nullptr, &err) < 0) throw Error("xtavputi", err);
         if (data.empty()) return;
+        const bool awd = s.type == FILETYPE_AWD;
         const uint8_t kLastData = 1;
         std::vector<uint8_t> copy(data);  // xtavwrite takes a non-const buffer
-        if (xtavwrite(&s.handle, copy.data(), static_cast<uint32_t>(copy.size()), page, kLastData, &err) < 0)
+        if (xtavwrite(&s.handle, copy.data(), static_cast<uint32_t>(copy.size()), page, awd ? 0 : kLastData,
+                      &err) < 0)
             throw Error("xtavwrite", err);
+        if (awd && xtavwrite(&s.handle, copy.data(), 0, page, 0, &err) < 0) throw Error("xtavwrite", err);
     }
 
     /* xtavclose: finishes a written file (a failure reports no code). */

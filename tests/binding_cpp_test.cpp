@@ -141,6 +141,23 @@ TEST(BindingCpp, WrittenPagesReadBackAndTheDestructorCloses) {
     ASSERT_EQ(2u, f.page_count());
     EXPECT_TRUE(starts_with(f.page(1).read(), bytes(64, 5)));
     EXPECT_TRUE(starts_with(f.page(2).read(), bytes(16, 6)));
+
+    // AWD pages take rows and end as AWD pages end.
+    std::string fax = dir.file("new.awd");
+    PageInfo page{};
+    page.imageWidth = 64;
+    page.xResNum = page.yResNum = 200;
+    page.xResDen = page.yResDen = 1;
+    page.stripCount = TAV_AWD_PAIR(100, 100);
+    {
+        qvtav::File w = qvtav::File::create(fax, FILETYPE_AWD);
+        w.put_page(1, page, bytes(80, 0x5A));
+        w.put_page(2, page, bytes(40, 0x0F));
+    }
+    qvtav::File a = qvtav::File::open(fax);
+    ASSERT_EQ(2u, a.page_count());
+    EXPECT_TRUE(starts_with(a.page(1).read(), bytes(80, 0x5A)));
+    EXPECT_TRUE(starts_with(a.page(2).read(), bytes(40, 0x0F)));
 }
 
 TEST(BindingCpp, UnwindingAbortsAFileBeingWritten) {

@@ -15,6 +15,7 @@ ROWS_ABSENT = 0xFFFFFFFF
 INFO_KIND = 4
 COLOR_SPACE_PLAIN = 1
 LAST_DATA = 1  # xtavwrite flag: the page's data ends with this piece
+AWD_FULL_SCALES = 100 | 100 << 16  # an AWD page's display scales, x and y: 100 %
 
 
 class QvtavError(Exception):
@@ -404,7 +405,8 @@ class File:
         """Appends a page: xtavputi with `info` (a PageInfo), then `data` in one
         xtavwrite. `texts` maps TIFF text names to strings; `properties` (a
         Properties) goes with the first page of a new file; `palette` is the
-        colour map of a palette page."""
+        colour map of a palette page. An AWD page (rows of a bilevel page) is
+        written with full display scales and ended as AWD pages end."""
         number = self._written + 1
         self._current = 0
         rec = info._to_record()
@@ -426,13 +428,21 @@ class File:
             keep.append(pal)
             rec.area.palette.colorMapSize = len(palette)
             rec.area.palette.colorMapBuffer = ctypes.cast(pal, ctypes.c_void_p)
+        awd = self.file_type == C.FILETYPE_AWD
+        if awd:
+            # These words hold an AWD page's display settings: no rotation,
+            # full scales, no flags.
+            rec.maxStripSize, rec.stripCount, rec.rowsPerStrip = 0, AWD_FULL_SCALES, 0
         err = ctypes.c_uint32()
         if lib.xtavputi(self._h(), number, ctypes.byref(rec), None, ctypes.byref(err)) < 0:
             raise QvtavError("xtavputi", err.value)
         self._written = number
         if data:
             buf = ctypes.create_string_buffer(bytes(data), len(data))
-            if lib.xtavwrite(self._h(), buf, len(data), number, LAST_DATA, ctypes.byref(err)) < 0:
+            if lib.xtavwrite(self._h(), buf, len(data), number, 0 if awd else LAST_DATA, ctypes.byref(err)) < 0:
+                raise QvtavError("xtavwrite", err.value)
+            # An AWD page takes rows until a call of fewer bytes than a row.
+            if awd and lib.xtavwrite(self._h(), buf, 0, number, 0, ctypes.byref(err)) < 0:
                 raise QvtavError("xtavwrite", err.value)
         return number
 

@@ -182,3 +182,17 @@ def test_raw_files_read_and_write_bytes_as_they_stand(tmp_path):
         with pytest.raises(qvtav.QvtavError) as e:
             f.page(1).info
         assert e.value.code == qvtav.ERRORS["TAV_E_RAW_FILE"][0]
+
+
+def test_awd_pages_written_read_back_row_for_row(tmp_path):
+    path = str(tmp_path / "fax.awd")
+    rows = [bytes((r * 16 + c) & 0xFF for c in range(8)) for r in range(10)]
+    page = qvtav.PageInfo(width=64, length=10, x_resolution=(200, 1), y_resolution=(200, 1))
+    with qvtav.create(path, qvtav.FILETYPE_AWD) as w:
+        w.write_page(page, b"".join(rows))
+        w.write_page(page, b"".join(reversed(rows)))
+    with qvtav.open(path) as f:
+        assert f.file_type == qvtav.FILETYPE_AWD and len(f) == 2
+        first, second = f
+        assert first.read()[:80] == b"".join(rows)
+        assert second.read()[:80] == b"".join(reversed(rows))
