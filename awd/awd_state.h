@@ -8,6 +8,7 @@
 #include "awd/awd_tree.h"
 #include "frame/fct.h"
 #include "platform/storage/stg_api.h"
+#include "platform/storage/stg_hold.h"
 
 // One document of the file, in display order.
 struct AwdDocEntry {
@@ -35,35 +36,6 @@ struct AwdState {
     // The root came from a storage reference path: the caller's, never
     // released here.
     bool borrowed = false;
-};
-
-// Releases a storage object at the end of a scope.
-template <class T>
-class StgHold {
-public:
-    StgHold() = default;
-    explicit StgHold(T* p) : p_(p) {}
-    ~StgHold() { reset(); }
-    StgHold(const StgHold&) = delete;
-    StgHold& operator=(const StgHold&) = delete;
-    void reset() {
-        if (p_) p_->ops->Release(p_);
-        p_ = nullptr;
-    }
-    T** put() {
-        reset();
-        return &p_;
-    }
-    T* get() const { return p_; }
-    T* release() {
-        T* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
 };
 
 inline AwdState& awd_state(FctEntry* e) { return format_state<AwdState>(e); }

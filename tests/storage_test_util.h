@@ -7,30 +7,11 @@
 #include <string>
 
 #include "platform/storage/stg_api.h"
+#include "platform/storage/stg_hold.h"
 
 // Releases an engine object at scope end.
 template <class T>
-class StgRef {
-public:
-    StgRef() = default;
-    ~StgRef() { reset(); }
-    StgRef(const StgRef&) = delete;
-    StgRef& operator=(const StgRef&) = delete;
-    void reset() {
-        if (p_) p_->ops->Release(p_);
-        p_ = nullptr;
-    }
-    T** put() {
-        reset();
-        return &p_;
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
-};
+using StgRef = StgHold<T>;
 
 std::u16string wide(const std::string& utf8);
 std::string narrow(const char16_t* wide);
