@@ -5,6 +5,7 @@
 
 #include "fileio/fio.h"
 #include "fileio/fio_internal.h"
+#include "platform/plat_file.h"
 
 bool is_path_separator(char c) { return c == '/' || c == '\\'; }
 
@@ -43,6 +44,18 @@ bool fio_star_beside(const char* path, char* out) {
     if (n > 0 && !sep) out[n++] = '/';
     out[n++] = '*';
     out[n] = 0;
+    return true;
+}
+
+bool fio_star_in_tempdir(char* out) {
+    // The temporary directory comes with its final separator.
+    uint32_t n = plat_temp_path(out, TAV_PATH_SIZE - 1);
+    if (n == 0) {
+        errno = TAV_EINVAL;
+        return false;
+    }
+    out[n] = '*';
+    out[n + 1] = 0;
     return true;
 }
 

@@ -435,27 +435,6 @@ struct Holdings {
     bool operator==(const Holdings&) const = default;
 };
 
-// Points TMPDIR at a directory of its own for a scope.
-class TempDirOverride {
-public:
-    explicit TempDirOverride(const std::string& dir) {
-        const char* old = std::getenv("TMPDIR");
-        if (old) saved_ = old;
-        had_ = old != nullptr;
-        setenv("TMPDIR", dir.c_str(), 1);
-    }
-    ~TempDirOverride() {
-        if (had_)
-            setenv("TMPDIR", saved_.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-
-private:
-    std::string saved_;
-    bool had_ = false;
-};
-
 class FaultWalk : public ::testing::Test {
 protected:
     void SetUp() override { std::filesystem::create_directory(tempDir); }
