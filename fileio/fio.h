@@ -92,7 +92,7 @@ char* fio_unique_name(FileLocation* loc, char* pattern);
 char* tmp_name_in_dir(FileLocation* loc, const char* dir, char* out);
 int fio_replace(FileLocation* target, const char* targetPath, FileLocation* source,
                 const char* sourcePath);
-void fio_drop_cached_copy();         // process detach: delete the cached local copy
+void fio_drop_cached_copy();         // process detach: delete the library's cached copy
 
 // xtavopen/xtavcreat frames after a failure on a remote location: calls
 // RPCIFSclose(connection, &remoteId, result, &flag) when it is bound.

@@ -59,6 +59,22 @@ bool fio_star_in_tempdir(char* out) {
     return true;
 }
 
+bool fio_same_path(const char* a, const char* b) {
+    for (;;) {
+        bool sepA = is_path_separator(*a), sepB = is_path_separator(*b);
+        if (sepA != sepB) return false;
+        if (sepA) {
+            while (is_path_separator(*a)) ++a;
+            while (is_path_separator(*b)) ++b;
+            continue;
+        }
+        if (*a != *b) return false;
+        if (*a == 0) return true;
+        ++a;
+        ++b;
+    }
+}
+
 void fio_star_dir(const char* path, char* dir) {
     if (dir_of_path(dir, TAV_PATH_SIZE, path) < 0) dir[0] = 0;
 }

@@ -149,7 +149,9 @@ int rewrite_document(FileLocation* loc, const char* path, HandleGuard& doc, FctE
         if (errno == TAV_E_TARGET_ASIDE) work.handed_over();
         return -1;
     }
-    work.handed_over();
+    // A local replace renames the work file into the document's place; a
+    // remote one copies it to the server, and the work file is deleted.
+    if (!is_remote(loc)) work.handed_over();
     return 0;
 }
 
