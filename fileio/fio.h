@@ -80,14 +80,19 @@ int dir_of_path(char* buffer, uint32_t size, const char* path);
 // current directory), into out (260 bytes); false with 22 when it does not
 // fit.
 bool fio_star_beside(const char* path, char* out);
+// The unique-name request "*" in the temporary directory, into out (260
+// bytes); false with 22 when the directory is too long.
+bool fio_star_in_tempdir(char* out);
+// Whether two paths name the same file as written: '/' and '\' alike, a
+// run of separators counting as one.
+bool fio_same_path(const char* a, const char* b);
 
 // Names and temporary files.
 char* fio_unique_name(FileLocation* loc, char* pattern);
 char* tmp_name_in_dir(FileLocation* loc, const char* dir, char* out);
-char* tmp_name_in_tempdir(char* out);
 int fio_replace(FileLocation* target, const char* targetPath, FileLocation* source,
                 const char* sourcePath);
-void fio_drop_cached_copy();         // process detach: delete the cached local copy
+void fio_drop_cached_copy();         // process detach: delete the library's cached copy
 
 // xtavopen/xtavcreat frames after a failure on a remote location: calls
 // RPCIFSclose(connection, &remoteId, result, &flag) when it is bound.

@@ -15,6 +15,7 @@
 
 #include "fileio/fio_internal.h"
 #include "fileio/fio_journal.h"
+#include "fileio/keep_errno.h"
 #include "fileio/mem.h"
 #include "platform/plat_file.h"
 #include "platform/plat_memory.h"
@@ -33,6 +34,7 @@ struct LocalCache {
 struct Slot {
     FileLocation* rec = nullptr;  // null: the slot is free
     bool remote = false;
+    bool writable = false;        // remote: opened or created for writing
     bool cached = false;          // local read-only: reads go through the cache
     int64_t pos = 0;              // cached descriptors keep their own position
     LocalCache cache;
@@ -122,7 +124,7 @@ int translate_create(int32_t code);
 // The last steps of a remote open or create: the buffers, the record and
 // the descriptor slot. On failure the remote handle is closed again.
 int install_remote(FileLocation* loc, const char* path, const RpcEntries* e, int32_t handle,
-                   uint32_t size) {
+                   uint32_t size, bool writable) {
     loc->result = handle;
     loc->size = size;
     if (!remote_setup_buffers(loc)) {
@@ -137,7 +139,9 @@ int install_remote(FileLocation* loc, const char* path, const RpcEntries* e, int
         errno = TAV_ENOMEM;
         return -1;
     }
-    return install(take_slot(), rec, true, false);
+    int fd = install(take_slot(), rec, true, false);
+    g_slots[fd].writable = writable;
+    return fd;
 }
 
 int remote_open(FileLocation* loc, const char* path, uint32_t mode) {
@@ -169,7 +173,7 @@ int remote_open(FileLocation* loc, const char* path, uint32_t mode) {
         errno = err;
         return -1;
     }
-    return install_remote(loc, path, e, handle, st[0]);
+    return install_remote(loc, path, e, handle, st[0], (mode & kFioAccessMask) != kFioModeRead);
 }
 
 int remote_create(FileLocation* loc, const char* path) {
@@ -188,7 +192,15 @@ int remote_create(FileLocation* loc, const char* path) {
         errno = TAV_EIO;
         return -1;
     }
-    return install_remote(loc, path, e, handle, 0);
+    int fd = install_remote(loc, path, e, handle, 0, true);
+    if (fd < 0 && e->remove) {
+        // No descriptor for the new file: it goes again, as a failed local
+        // create leaves no file behind.
+        KeepErrno keep;
+        uint32_t f2 = 0;
+        e->remove(loc->connection, loc->server, path, &f2);
+    }
+    return fd;
 }
 
 int translate_open(int32_t code) {
@@ -305,6 +317,16 @@ int32_t cached_lseek(Slot& s, int32_t offset, int origin) {
 }
 
 }  // namespace
+
+bool fio_remote_writer_open(const FileLocation* loc, const char* path) {
+    for (int fd = 1; fd <= kFioSlots; ++fd) {
+        const Slot& s = g_slots[fd];
+        if (s.rec && s.remote && s.writable && std::strcmp(s.rec->server, loc->server) == 0 &&
+            fio_same_path(s.rec->path, path))
+            return true;
+    }
+    return false;
+}
 
 void fio_local_content_changed() { g_localGeneration.fetch_add(1, std::memory_order_relaxed); }
 

@@ -19,6 +19,11 @@ inline bool fio_server_fits(const FileLocation* loc) {
     return std::memchr(loc->server, 0, TAV_SERVER_SIZE) != nullptr;
 }
 inline bool fio_loc_remote(const FileLocation* loc) { return loc && loc->isRemote != 0; }
+// Two remote locations reach the same server through the same connection:
+// a rename or copy between them is the server's own.
+inline bool fio_same_server(const FileLocation* a, const FileLocation* b) {
+    return a->connection == b->connection && std::strcmp(a->server, b->server) == 0;
+}
 // Checks a location and path pair; false with errno 22.
 bool fio_check_args(const FileLocation* loc, const char* path);
 
@@ -84,6 +89,12 @@ int fio_with_unique_names(FileLocation* loc, char* path, Op op) {
 // unchanged, the descriptor of the local copy (>= 1); 0 when the open must go
 // to the server (a stale cache has been dropped by then).
 int fio_cache_open(FileLocation* loc, const char* path);
+
+// ---- descriptors ----
+
+// Whether this process holds a remote descriptor open for writing on the
+// server and path of loc.
+bool fio_remote_writer_open(const FileLocation* loc, const char* path);
 
 // ---- local content changes (read caches of local descriptors) ----
 

@@ -11,16 +11,12 @@
 
 namespace {
 
-bool same_server(const FileLocation* a, const FileLocation* b) {
-    return a->connection == b->connection && std::strcmp(a->server, b->server) == 0;
-}
-
 int rename_one(FileLocation* src, const char* srcPath, FileLocation* dst, const char* dstPath,
                int removeSource) {
     bool srcRemote = fio_loc_remote(src);
     bool dstRemote = fio_loc_remote(dst);
     if (!srcRemote && !dstRemote) return plat_rename_noreplace(srcPath, dstPath);
-    if (srcRemote && dstRemote && same_server(src, dst)) {
+    if (srcRemote && dstRemote && fio_same_server(src, dst)) {
         const RpcEntries* e = fio_rpc();
         if (!e) return -1;
         if (!e->rename) {
@@ -91,7 +87,7 @@ int copy_one(FileLocation* src, const char* srcPath, FileLocation* dst, char* ds
     bool srcRemote = fio_loc_remote(src);
     bool dstRemote = fio_loc_remote(dst);
     if (limit == 0 && !srcRemote && !dstRemote) return plat_copy_file(srcPath, dstPath);
-    if (limit == 0 && srcRemote && dstRemote && same_server(src, dst)) {
+    if (limit == 0 && srcRemote && dstRemote && fio_same_server(src, dst)) {
         // The server copies by itself; on any failure the bytes are copied
         // through the layer instead.
         const RpcEntries* e = fio_rpc();

@@ -5,6 +5,7 @@
 
 #include "fileio/fio.h"
 #include "fileio/fio_internal.h"
+#include "platform/plat_file.h"
 
 bool is_path_separator(char c) { return c == '/' || c == '\\'; }
 
@@ -44,6 +45,34 @@ bool fio_star_beside(const char* path, char* out) {
     out[n++] = '*';
     out[n] = 0;
     return true;
+}
+
+bool fio_star_in_tempdir(char* out) {
+    // The temporary directory comes with its final separator.
+    uint32_t n = plat_temp_path(out, TAV_PATH_SIZE - 1);
+    if (n == 0) {
+        errno = TAV_EINVAL;
+        return false;
+    }
+    out[n] = '*';
+    out[n + 1] = 0;
+    return true;
+}
+
+bool fio_same_path(const char* a, const char* b) {
+    for (;;) {
+        bool sepA = is_path_separator(*a), sepB = is_path_separator(*b);
+        if (sepA != sepB) return false;
+        if (sepA) {
+            while (is_path_separator(*a)) ++a;
+            while (is_path_separator(*b)) ++b;
+            continue;
+        }
+        if (*a != *b) return false;
+        if (*a == 0) return true;
+        ++a;
+        ++b;
+    }
 }
 
 void fio_star_dir(const char* path, char* dir) {

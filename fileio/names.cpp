@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "fileio/fio_internal.h"
-#include "platform/plat_file.h"
 #include "platform/plat_mutex.h"
 #include "platform/plat_proc.h"
 
@@ -76,12 +75,6 @@ char* fio_unique_name(FileLocation* loc, char* pattern) {
 
 char* tmp_name_in_dir(FileLocation* loc, const char* dir, char* out) {
     return make_name(loc, dir ? dir : "/", out ? out : g_sharedName);
-}
-
-char* tmp_name_in_tempdir(char* out) {
-    char dir[256];
-    if (plat_temp_path(dir, sizeof dir) == 0) std::strcpy(dir, "/");
-    return make_name(nullptr, dir, out ? out : g_sharedName);
 }
 
 bool fio_next_star_name(FileLocation* loc, const char* dir, char* out) {

@@ -4,19 +4,26 @@
 // even for an instant. The old file is kept under a backup name by a hard
 // link, the source's data is made durable, and the source is renamed over
 // the target in one atomic step (a source on another file system is first
-// copied beside the target). A remote target follows the server's steps:
-// move the target aside, move (or copy) the source in, restore the target
-// when that fails, delete the backup. A restore that fails too is reported
-// as TAV_E_TARGET_ASIDE: the target's content then lies only under the
-// backup name.
+// copied beside the target). A remote target follows the server's steps: a
+// source from elsewhere is first copied to a unique name beside the target
+// (so a copy that fails leaves the target's name alone), then the target is
+// moved aside, the new file moved in, the target restored when that fails,
+// and the backup deleted. A restore that fails too is reported as
+// TAV_E_TARGET_ASIDE: the target's content then lies only under the backup
+// name. A remote target that this process holds open for writing is refused:
+// the replace would silently discard what that descriptor writes.
 //
-// When a local file replaces a remote one, the local file is kept and
-// remembered, so that later read-only opens of the remote file can be
-// served from it while the remote file is unchanged.
+// When a local file replaces a remote one, the library keeps a copy of its
+// own in the temporary directory, so that later read-only opens of the
+// remote file can be served from it while the remote file is unchanged. The
+// copy is served only while it is exactly as it was made (device, inode,
+// size, modification time), and only that copy is ever deleted: never the
+// caller's file.
 #include <cerrno>
 #include <cstring>
 
 #include "fileio/fio_internal.h"
+#include "fileio/keep_errno.h"
 #include "platform/plat_file.h"
 
 namespace {
@@ -24,31 +31,92 @@ namespace {
 struct ReplacedCache {
     char server[TAV_SERVER_SIZE];
     char remotePath[TAV_PATH_SIZE];
-    char localPath[TAV_PATH_SIZE];
-    uint32_t stat[3];
+    char localPath[TAV_PATH_SIZE];  // the library's copy, in the temporary directory
+    uint32_t stat[3];               // the remote file's values when it was replaced
+    PlatFileStamp stamp;            // the copy as the library made it
 };
 
 ReplacedCache g_cache;
-
-void cache_empty() {
-    g_cache.server[0] = 0;
-    g_cache.remotePath[0] = 0;
-    g_cache.localPath[0] = 0;
-}
-
-// Deletes the cached local copy and empties the cache.
-void cache_drop() {
-    int e = errno;
-    if (g_cache.localPath[0]) plat_unlink(g_cache.localPath);
-    cache_empty();
-    errno = e;
-}
 
 void copy_str(char* dst, const char* src, size_t size) {
     size_t n = std::strlen(src);
     if (n >= size) n = size - 1;
     std::memcpy(dst, src, n);
     dst[n] = 0;
+}
+
+// Deletes the library's copy while its name still holds exactly the file
+// the library made. Anything else there (a file put in its place, which may
+// even have got the freed inode number) is not the library's to delete.
+void cache_delete_copy() {
+    if (!g_cache.localPath[0]) return;
+    KeepErrno keep;
+    PlatFileStamp now{};
+    if (plat_stamp_path(g_cache.localPath, &now) == 0 && now == g_cache.stamp)
+        plat_unlink(g_cache.localPath);
+    g_cache.localPath[0] = 0;
+}
+
+// Deletes the copy and empties the cache.
+void cache_drop() {
+    cache_delete_copy();
+    g_cache.server[0] = 0;
+    g_cache.remotePath[0] = 0;
+}
+
+// Makes a new file under a fresh name in dir with make(name); false when no
+// name worked.
+template <typename Make>
+bool make_unique_in(const char* dir, char* name, Make make) {
+    for (int attempt = 0; attempt < 99; ++attempt) {
+        if (!fio_next_star_name(nullptr, dir, name)) {
+            if (errno == TAV_EINVAL) return false;
+            continue;
+        }
+        if (make(name)) return true;
+        if (errno != TAV_EEXIST) return false;
+    }
+    return false;
+}
+
+// The same beside target, in its directory.
+template <typename Make>
+bool beside(const char* target, char* name, Make make) {
+    char dir[TAV_PATH_SIZE];
+    fio_star_dir(target, dir);
+    return make_unique_in(dir, name, make);
+}
+
+// Copies source to a new owner-only file in the temporary directory and
+// records it in the cache.
+bool cache_take_copy(const char* source) {
+    char dir[TAV_PATH_SIZE];
+    char name[TAV_PATH_SIZE];
+    if (plat_temp_path(dir, sizeof dir) == 0) return false;
+    if (!make_unique_in(dir, name,
+                        [&](const char* n) { return plat_copy_file_private(source, n) == 0; }))
+        return false;
+    // An absolute name stays right when the process changes its directory.
+    if (plat_full_path(name, g_cache.localPath, sizeof g_cache.localPath) == 0)
+        copy_str(g_cache.localPath, name, sizeof g_cache.localPath);
+    if (plat_stamp_path(g_cache.localPath, &g_cache.stamp) != 0) {
+        plat_unlink(g_cache.localPath);
+        g_cache.localPath[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+// Opens the cached copy read-only when it is still the file the library
+// made; its descriptor, or -1.
+int cache_open_copy() {
+    FileLocation at{};
+    int fd = fio_open(&at, g_cache.localPath, kFioModeRead);
+    if (fd < 0) return -1;
+    PlatFileStamp now{};
+    if (plat_stamp_fd(at.result, &now) == 0 && now == g_cache.stamp) return fd;
+    fio_close(fd);
+    return -1;
 }
 
 class FdCloser {
@@ -67,23 +135,6 @@ public:
 private:
     int fd_;
 };
-
-// Makes a new file beside target under a fresh name with make(name);
-// false when no name worked.
-template <typename Make>
-bool beside(const char* target, char* name, Make make) {
-    char dir[TAV_PATH_SIZE];
-    fio_star_dir(target, dir);
-    for (int attempt = 0; attempt < 99; ++attempt) {
-        if (!fio_next_star_name(nullptr, dir, name)) {
-            if (errno == TAV_EINVAL) return false;
-            continue;
-        }
-        if (make(name)) return true;
-        if (errno != TAV_EEXIST) return false;
-    }
-    return false;
-}
 
 // Local source over local target; the source is gone afterwards.
 int local_replace(const char* target, const char* source) {
@@ -169,14 +220,16 @@ int remote_to_local_replace(const char* target, FileLocation* source, const char
     return fio_remove(source, sourcePath);
 }
 
-int remote_target_replace(FileLocation* target, const char* targetPath, FileLocation* source,
-                          const char* sourcePath, bool holdCopy) {
+// Moves `from`, a file on the target's server, into the target's place:
+// the target goes aside first and comes back when the move fails.
+int swap_in(FileLocation* target, const char* targetPath, FileLocation* fromLoc, const char* from,
+            int removeSource) {
     char backup[TAV_PATH_SIZE];
     if (!fio_star_beside(targetPath, backup)) return -1;
     if (fio_rename(target, targetPath, target, backup, 1) != 0) return -1;
     char dest[TAV_PATH_SIZE];
     copy_str(dest, targetPath, sizeof dest);
-    if (fio_rename(source, sourcePath, target, dest, holdCopy ? 0 : 1) != 0) {
+    if (fio_rename(fromLoc, from, target, dest, removeSource) != 0) {
         int e = errno;
         copy_str(dest, targetPath, sizeof dest);
         // When the target cannot go back, its content is only under the
@@ -188,19 +241,42 @@ int remote_target_replace(FileLocation* target, const char* targetPath, FileLoca
     return 0;
 }
 
+int remote_target_replace(FileLocation* target, const char* targetPath, FileLocation* source,
+                          const char* sourcePath, bool holdCopy) {
+    if (fio_remote_writer_open(target, targetPath)) {
+        errno = TAV_EACCES;
+        return -1;
+    }
+    if (fio_loc_remote(source) && fio_same_server(source, target))
+        return swap_in(target, targetPath, source, sourcePath, holdCopy ? 0 : 1);
+    // A source from elsewhere reaches the server under a name of its own
+    // first: a copy that fails half-way never stands at the target's name.
+    char incoming[TAV_PATH_SIZE];
+    if (!fio_star_beside(targetPath, incoming)) return -1;
+    if (fio_copy(source, sourcePath, target, incoming, 0) != 0) return -1;
+    if (swap_in(target, targetPath, target, incoming, 1) != 0) {
+        KeepErrno keep;
+        fio_remove(target, incoming);
+        return -1;
+    }
+    // The target is replaced: a source that cannot be removed stays, and
+    // the replace stands.
+    if (!holdCopy) {
+        KeepErrno keep;
+        fio_remove(source, sourcePath);
+    }
+    return 0;
+}
+
 void remember(FileLocation* target, const char* targetPath, FileLocation* source,
               const char* sourcePath) {
+    KeepErrno keep;
     if (!fio_loc_remote(source)) {
-        char full[TAV_PATH_SIZE];
-        if (plat_full_path(sourcePath, full, sizeof full) == 0) copy_str(full, sourcePath, sizeof full);
-        if (g_cache.localPath[0] && std::strcmp(g_cache.localPath, full) != 0)
-            plat_unlink(g_cache.localPath);
+        cache_drop();
+        if (!cache_take_copy(sourcePath)) return;
         copy_str(g_cache.server, target->server, sizeof g_cache.server);
-        copy_str(g_cache.remotePath, targetPath, sizeof g_cache.remotePath);
-        copy_str(g_cache.localPath, full, sizeof g_cache.localPath);
-    } else {
-        copy_str(g_cache.remotePath, targetPath, sizeof g_cache.remotePath);
     }
+    copy_str(g_cache.remotePath, targetPath, sizeof g_cache.remotePath);
     FileLocation at{};
     at.isRemote = 1;
     at.connection = target->connection;
@@ -216,7 +292,7 @@ int fio_cache_open(FileLocation* loc, const char* path) {
         return 0;
     uint32_t now[3];
     if (fio_rpc_stat(loc, path, now) == 0 && std::memcmp(now, g_cache.stat, sizeof now) == 0) {
-        int fd = fio_open(nullptr, g_cache.localPath, 0);
+        int fd = cache_open_copy();
         if (fd > 0) return fd;
     }
     cache_drop();
@@ -242,11 +318,4 @@ int fio_replace(FileLocation* target, const char* targetPath, FileLocation* sour
     return 0;
 }
 
-void fio_drop_cached_copy() {
-    if (g_cache.localPath[0]) {
-        int e = errno;
-        plat_unlink(g_cache.localPath);
-        g_cache.localPath[0] = 0;
-        errno = e;
-    }
-}
+void fio_drop_cached_copy() { cache_drop(); }

@@ -23,7 +23,6 @@
 #include "frame/lifecycle.h"
 #include "frame/handle_guard.h"
 #include "frame/ops.h"
-#include "platform/plat_file.h"  // plat_temp_path
 
 namespace {
 
@@ -106,12 +105,10 @@ int write_in_place(int fd, const PropertyPatch& patch) {
 // temporary directory for a remote document.
 int work_pattern(const FileLocation* loc, const char* path, char* out) {
     if (!is_remote(loc)) return fio_star_beside(path, out) ? 0 : -1;
-    char dir[TAV_PATH_SIZE];
-    if (plat_temp_path(dir, sizeof dir) == 0 || std::strlen(dir) + 2 > TAV_PATH_SIZE) {
+    if (!fio_star_in_tempdir(out)) {
         errno = TAV_E_WORKFILE;
         return -1;
     }
-    std::strcat(std::strcpy(out, dir), "*");
     return 0;
 }
 
@@ -152,7 +149,9 @@ int rewrite_document(FileLocation* loc, const char* path, HandleGuard& doc, FctE
         if (errno == TAV_E_TARGET_ASIDE) work.handed_over();
         return -1;
     }
-    work.handed_over();
+    // A local replace renames the work file into the document's place; a
+    // remote one copies it to the server, and the work file is deleted.
+    if (!is_remote(loc)) work.handed_over();
     return 0;
 }
 

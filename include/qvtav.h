@@ -200,6 +200,20 @@ extern "C" {
  */
 #define TAV_OPT_STORED_COUNTS 23u
 
+/*
+ * Option 13 on a block file page gives one entry: the page's bytes at one
+ * bit per pixel with every row in whole bytes, imageLength x
+ * ceil(imageWidth / 8).
+ *
+ * Options 17 and 21 append to an annotation area of the TIFF page being
+ * written, from its xtavputi until the next xtavputi or the close. With no
+ * page being written (before the first xtavputi of a new file or of an
+ * update session, or on a handle that only reads) they are refused with 13
+ * and write nothing; the library never writes an area over the file's
+ * header. Other file types have no areas: an append of bytes is refused
+ * with 293.
+ */
+
 /* Value record of options 13 and 23. */
 typedef struct TavStripCounts {
     uint32_t count;  /* entries wanted */
@@ -594,15 +608,34 @@ QVTAV_EXPORT int32_t QVTAV_CALL xtavgtdata(int32_t* handle, PageInfo* info, uint
  * xtavdelpgs, xtavputprops, xifsduplicate and xifsreplace leave their error
  * cell at 0 by design; after a failure the library's code is in errno.
  *
- * A remote replace first moves the target aside under a unique name in its
- * directory, then moves the source in. When that fails and the target
- * cannot be moved back either, the result is -1 with errno
- * TAV_E_TARGET_ASIDE: the target's path is empty and its old content lies
- * under the unique name beside it; the source is as it was. For
- * xtavdelpgs and xtavputprops on a remote document this leaves the edited
- * document only in its work file in the local temporary directory, which
- * is then kept (every other failure deletes the work file). A local
- * replace never leaves its target's path empty.
+ * A remote replace refuses (13) a target that this process holds open for
+ * writing through a remote descriptor (an xtavopen for update or an
+ * xtavcreat of the same server and path, '/' and '\' alike): what that
+ * handle writes would otherwise be lost. A source that is not on the
+ * target's server is first copied there under a unique name beside the
+ * target, so a copy that fails never stands at the target's name (a copy
+ * that fails is made again under the next name, up to 99 times). Then the
+ * target is moved aside under a unique name, the new file moved in, and the
+ * backup deleted. When the move in fails and the target cannot be moved
+ * back either, the result is -1 with errno TAV_E_TARGET_ASIDE: the target's
+ * path is empty and its old content lies under the unique name beside it;
+ * the source is as it was. For xtavdelpgs and xtavputprops on a remote
+ * document this leaves the edited document only in its work file in the
+ * local temporary directory, which is then kept (every other failure, and
+ * success, deletes the work file). A local replace never leaves its
+ * target's path empty.
+ *
+ * When a local file replaces a remote one (isRemote 1), the library keeps a
+ * copy of that file of its own, owner-only, under a name it makes in the
+ * temporary directory; later read-only opens of the remote file are served
+ * from that copy while the server reports the remote file's status
+ * unchanged (its size and the two values that change with it) and the
+ * copy is exactly as the library made it
+ * (device, inode, size, modification time); otherwise the copy is dropped
+ * and the open goes to the server. The caller's file is never read again
+ * after the replace, nor ever deleted; the library deletes only its own
+ * copy, when the cache drops it, at the next such replace, or when the
+ * library is unloaded.
  */
 QVTAV_EXPORT int32_t QVTAV_CALL xtavdelpgs(FileLocation* location, char* path, int32_t first,
                                            uint32_t last, uint32_t* error);

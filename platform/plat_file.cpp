@@ -646,6 +646,32 @@ int plat_file_id(const char* path, bool parentOf, uint64_t* dev, uint64_t* ino) 
     return 0;
 }
 
+namespace {
+
+void stamp_of(const struct stat& st, PlatFileStamp* stamp) {
+    stamp->dev = uint64_t(st.st_dev);
+    stamp->ino = uint64_t(st.st_ino);
+    stamp->size = int64_t(st.st_size);
+    stamp->mtimeSec = int64_t(st.st_mtim.tv_sec);
+    stamp->mtimeNsec = int64_t(st.st_mtim.tv_nsec);
+}
+
+}  // namespace
+
+int plat_stamp_fd(int fd, PlatFileStamp* stamp) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return fail(errno);
+    stamp_of(st, stamp);
+    return 0;
+}
+
+int plat_stamp_path(const char* path, PlatFileStamp* stamp) {
+    struct stat st {};
+    if (lstat(path, &st) != 0) return fail(errno);
+    stamp_of(st, stamp);
+    return 0;
+}
+
 int plat_mode_bits(const char* path, uint32_t* mode) {
     struct stat st {};
     if (stat(path, &st) != 0) return fail(errno);

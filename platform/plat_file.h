@@ -110,6 +110,19 @@ uint32_t plat_full_path(const char* path, char* out, uint32_t size);
 // Device and inode of the file at path, or of the directory holding it when
 // parentOf is set; -1 on failure.
 int plat_file_id(const char* path, bool parentOf, uint64_t* dev, uint64_t* ino);
+// What tells one state of a file from another: its device and inode, its
+// length and its modification time.
+struct PlatFileStamp {
+    uint64_t dev, ino;
+    int64_t size;
+    int64_t mtimeSec, mtimeNsec;
+    bool operator==(const PlatFileStamp&) const = default;
+};
+// The stamp of an open file; -1 on failure.
+int plat_stamp_fd(int fd, PlatFileStamp* stamp);
+// The stamp of the directory entry at path itself (a link is not
+// followed); -1 on failure.
+int plat_stamp_path(const char* path, PlatFileStamp* stamp);
 // Permission bits of a file; -1 on failure.
 int plat_mode_bits(const char* path, uint32_t* mode);
 int plat_set_mode_bits(const char* path, uint32_t mode);

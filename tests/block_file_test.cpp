@@ -130,6 +130,25 @@ TEST_F(BlockFile, OnePageLayoutAndAReadAcrossChunks) {
     EXPECT_EQ(one, 10000u);
 }
 
+// Option 13 counts a row that ends inside a byte as the whole byte, as the
+// row takes it: a buffer sized by it holds the page's rows.
+TEST_F(BlockFile, StripCountOfRowsThatEndInsideAByte) {
+    bt::Handle w;
+    ASSERT_EQ(w.create(path()), 0u);
+    ASSERT_EQ(w.add(1, bt::page(1700, 10), bt::data(300, 1)), 0u);
+    ASSERT_EQ(w.close(), 0u);
+    bt::Handle r;
+    ASSERT_EQ(r.open(path()), 0u);
+    PageInfo i;
+    PageSizes s;
+    ASSERT_EQ(r.info(1, i, s), 0u);
+    uint32_t bytes = 0;
+    TavStripCounts counts{1, &bytes};
+    ASSERT_EQ(r.option(TAV_OPT_STRIP_COUNTS, &counts), 0u);
+    EXPECT_EQ(bytes, 10u * 213);
+    EXPECT_EQ(bytes, s.rawBytes);
+}
+
 // The 128th page's entry opens the first continuation directory block, the
 // 639th the second; both are written behind the pages at close.
 TEST_F(BlockFile, DirectoryContinuationBlocks) {

@@ -374,6 +374,46 @@ private:
     std::vector<uint8_t> replacement_ = edit_test::build_tiff(edit_test::numbered_pages(2, 1, 300), true, 0, true);
 };
 
+// A local file replaces a document on a server (the stand-in serves the
+// document's directory). The copy travels to the server under a name of
+// its own, and the library keeps a copy for its replaced-file cache in the
+// temporary directory. Under any fault the document is the old or the new
+// one, nothing stray stands beside it, and no partial cache copy is left
+// (the cache is emptied at the end of each run: its copy lives until the
+// library is unloaded).
+class RemoteReplace : public Operation {
+public:
+    RemoteReplace() {
+        loc.isRemote = 1;
+        std::snprintf(loc.server, sizeof loc.server, "%s", dir.path().c_str());
+    }
+
+private:
+    void prepare() override {
+        write_doc(three_pages());
+        write_file(source_, replacement_);
+    }
+    void run(Calls& calls) override {
+        uint32_t err = 0;
+        calls.check("xifsreplace", xifsreplace(&loc, PathBuf("doc.tif"), nullptr, PathBuf(source_), &err), err, false);
+        fio_drop_cached_copy();
+    }
+    void check_failed() override {
+        EXPECT_EQ(read_file(doc), original);
+        EXPECT_EQ(read_file(source_), replacement_);
+        expect_files({"doc.tif", "new.tif"});
+    }
+    void check_done() override {
+        EXPECT_EQ(read_file(doc), replacement_);
+        EXPECT_EQ(read_file(source_), replacement_);  // a local source is copied, and stays
+        expect_files({"doc.tif", "new.tif"});
+    }
+
+    FileLocation loc{};
+    std::string source_ = dir.file("new.tif");
+    std::vector<uint8_t> replacement_ = edit_test::build_tiff(edit_test::numbered_pages(2, 1, 300), true, 0, true);
+};
+
 // A path on a second file system, or "" when there is none.
 std::string far_path(const std::string& here) {
     struct stat a {}, b {};
@@ -433,27 +473,6 @@ struct Holdings {
         return n;
     }
     bool operator==(const Holdings&) const = default;
-};
-
-// Points TMPDIR at a directory of its own for a scope.
-class TempDirOverride {
-public:
-    explicit TempDirOverride(const std::string& dir) {
-        const char* old = std::getenv("TMPDIR");
-        if (old) saved_ = old;
-        had_ = old != nullptr;
-        setenv("TMPDIR", dir.c_str(), 1);
-    }
-    ~TempDirOverride() {
-        if (had_)
-            setenv("TMPDIR", saved_.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-
-private:
-    std::string saved_;
-    bool had_ = false;
 };
 
 class FaultWalk : public ::testing::Test {
@@ -572,6 +591,11 @@ TEST_F(FaultWalk, Duplicate) {
 TEST_F(FaultWalk, Replace) {
     Replace op;
     walk("replace", op);
+}
+
+TEST_F(FaultWalk, ReplaceOnAServer) {
+    RemoteReplace op;
+    walk("replace on a server", op);
 }
 
 TEST_F(FaultWalk, ReplaceFromAnotherFileSystem) {

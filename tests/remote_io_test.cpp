@@ -1,8 +1,9 @@
 // Remote descriptors, served by the stand-in remote-access library from a
 // temporary directory: request counts of the read-ahead and write-behind
 // buffers, server code translations, the missing library, whole-file
-// operations, and the replace with its cached local copy and the replace
-// that can be neither finished nor undone.
+// operations, and the replace: its cached local copy, the target open for
+// writing, the copy to the server that fails, and the replace that can be
+// neither finished nor undone.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -81,9 +82,24 @@ protected:
     uint64_t (*bytes)(const char*) = nullptr;
     uint32_t (*size)(const char*, uint32_t) = nullptr;
     void (*fail)(const char*, uint32_t, uint32_t, uint32_t) = nullptr;
-    TempDir server, here;
+    // The whole content of a remote file through a read-only open; whether
+    // the cache served it goes to servedLocally.
+    std::string remote_text(const char* name) {
+        int fd = fio_open(&loc, name, 0);
+        EXPECT_GT(fd, 0) << errno;
+        servedLocally = fio_is_remote(fd) == 0;
+        std::string t;
+        char buf[256];
+        for (int32_t n; (n = fio_read(fd, buf, sizeof buf)) > 0;) t.append(buf, size_t(n));
+        fio_close(fd);
+        return t;
+    }
+
+    TempDir server, here, temp;
+    TempDirOverride libraryTemp{temp.path()};  // the library's temporary directory
     FileLocation loc{};
     std::vector<uint8_t> content;
+    bool servedLocally = false;
 };
 
 TEST_F(RemoteIo, ReadAheadFollowsTheAccessPattern) {
@@ -223,48 +239,108 @@ TEST_F(RemoteIo, CachedCopyServesReadOnlyOpensUntilTheRemoteFileChanges) {
     ASSERT_EQ(fio_replace(&loc, "doc.bin", nullptr, copy.c_str()), 0);
     EXPECT_EQ(text(local("doc.bin")), "new content");
     EXPECT_EQ(entries(server.path()), 1u);
+    EXPECT_EQ(entries(temp.path()), 1u);  // the library's copy
     reset();
-    int fd = fio_open(&loc, "doc.bin", 0);
-    EXPECT_EQ(fio_is_remote(fd), 0);
+    EXPECT_EQ(remote_text("doc.bin"), "new content");
+    EXPECT_TRUE(servedLocally);
     EXPECT_EQ(count("RPCIFSopen"), 0u);
-    char buf[32] = {};
-    EXPECT_EQ(fio_read(fd, buf, sizeof buf), 11);
-    EXPECT_STREQ(buf, "new content");
-    fio_close(fd);
-    fd = fio_open(&loc, "doc.bin", kFioModeReadWrite);  // writers go to the server
+    int fd = fio_open(&loc, "doc.bin", kFioModeReadWrite);  // writers go to the server
     EXPECT_EQ(fio_is_remote(fd), 1);
     fio_close(fd);
     write_file(local("doc.bin"), "changed elsewhere");
-    fd = fio_open(&loc, "doc.bin", 0);
-    EXPECT_EQ(fio_is_remote(fd), 1);
-    fio_close(fd);
-    EXPECT_FALSE(file_exists(copy));
+    EXPECT_EQ(remote_text("doc.bin"), "changed elsewhere");
+    EXPECT_FALSE(servedLocally);
+    EXPECT_EQ(entries(temp.path()), 0u);  // the stale copy is gone ...
+    EXPECT_EQ(text(copy), "new content");  // ... and the caller's file stays
 }
 
-TEST_F(RemoteIo, ReplaceWhoseSecondRenameFailsLeavesTheTarget) {
+// The cache serves the library's own copy of what went to the server: the
+// caller's file may change or go; and the copy is served only while it is
+// the file the library made.
+TEST_F(RemoteIo, CachedCopyIsTheLibrarysOwn) {
+    write_file(local("doc.bin"), "old");
+    std::string copy = here.file("copy.bin");
+    write_file(copy, "sent");
+    ASSERT_EQ(fio_replace(&loc, "doc.bin", nullptr, copy.c_str()), 0);
+    write_file(copy, "rewritten in place by the caller");
+    EXPECT_EQ(remote_text("doc.bin"), "sent");
+    EXPECT_TRUE(servedLocally);
+    std::filesystem::remove(copy);
+    write_file(copy, "a new file");
+    EXPECT_EQ(remote_text("doc.bin"), "sent");
+    EXPECT_TRUE(servedLocally);
+
+    // Another file put in the copy's place is neither served nor deleted.
+    ASSERT_EQ(entries(temp.path()), 1u);
+    std::string cached = std::filesystem::directory_iterator(temp.path())->path();
+    std::filesystem::remove(cached);
+    write_file(cached, "planted");
+    EXPECT_EQ(remote_text("doc.bin"), "sent");
+    EXPECT_FALSE(servedLocally);
+    EXPECT_EQ(text(cached), "planted");
+    std::filesystem::remove(cached);
+
+    // A new replace: its copy goes at the end, the caller's file stays.
+    ASSERT_EQ(fio_replace(&loc, "doc.bin", nullptr, copy.c_str()), 0);
+    EXPECT_EQ(entries(temp.path()), 1u);
+    fio_drop_cached_copy();
+    EXPECT_EQ(entries(temp.path()), 0u);
+    EXPECT_EQ(text(copy), "a new file");
+}
+
+// Pages written through a descriptor of the target would be lost to the
+// replace, so a target open for writing under any spelling of its path is
+// refused; readers do not stand in the way.
+TEST_F(RemoteIo, ReplaceRefusesATargetOpenForWriting) {
+    std::filesystem::create_directory(local("sub"));
+    write_file(local("sub/t.bin"), "old");
+    std::string source = here.file("s.bin");
+    write_file(source, "new");
+    int reader = fio_open(&loc, "sub/t.bin", 0);
+    int writer = fio_open(&loc, "sub/t.bin", kFioModeReadWrite);
+    ASSERT_GT(writer, 0);
+    ASSERT_EQ(fio_write(writer, "written", 7), 7);
+    for (const char* target : {"sub/t.bin", "sub\\t.bin", "sub//t.bin"}) {
+        errno = 0;
+        EXPECT_EQ(fio_replace(&loc, target, nullptr, source.c_str()), -1) << target;
+        EXPECT_EQ(errno, TAV_EACCES) << target;
+    }
+    EXPECT_EQ(entries(local("sub")), 1u);
+    ASSERT_EQ(fio_close(writer), 0);
+    EXPECT_EQ(text(local("sub/t.bin")), "written");
+    ASSERT_EQ(fio_replace(&loc, "sub/t.bin", nullptr, source.c_str()), 0);
+    EXPECT_EQ(text(local("sub/t.bin")), "new");
+    fio_close(reader);
+}
+
+// The copy to the server fails half-way, and so does deleting what it
+// left. That stays under a name of its own beside the target, the copy is
+// made again under the next name, and the target's name holds the old file
+// until the new one takes its place.
+TEST_F(RemoteIo, CopyToTheServerThatFailsNeverStandsAtTheTarget) {
     write_file(local("t.bin"), "old");
-    write_file(local("s.bin"), "new");
-    fail("RPCIFSrename", kRpcIoError, 0, 1);  // the backup works, the move in fails
-    errno = 0;
-    EXPECT_EQ(fio_replace(&loc, "t.bin", &loc, "s.bin"), -1);
-    EXPECT_EQ(errno, kRpcIoError);
-    EXPECT_EQ(text(local("t.bin")), "old");
-    EXPECT_EQ(text(local("s.bin")), "new");
-    EXPECT_EQ(entries(server.path()), 2u);
-    ASSERT_EQ(fio_replace(&loc, "t.bin", &loc, "s.bin"), 0);
+    std::string source = here.file("s.bin");
+    write_file(source, "new");
+    fail("RPCIFSwrite", kRpcIoError, 0, 0);
+    fail("RPCIFSremove", kRpcIoError, 0, 0);
+    ASSERT_EQ(fio_replace(&loc, "t.bin", nullptr, source.c_str()), 0) << errno;
     EXPECT_EQ(text(local("t.bin")), "new");
-    EXPECT_EQ(entries(server.path()), 1u);
+    EXPECT_EQ(text(source), "new");
+    std::vector<std::string> others;
+    for (auto& f : std::filesystem::directory_iterator(server.path()))
+        if (f.path().filename() != "t.bin") others.push_back(text(f.path()));
+    EXPECT_EQ(others, std::vector<std::string>{""});  // the partial copy
 }
 
-// A local file replaces a remote one: the copy to the server fails, and so
-// does moving the target back. The target's content then lies only under
-// its backup name, and the result says so.
+// A local file replaces a remote one: moving it into the target's place
+// fails, and so does moving the target back. The target's content then lies
+// only under its backup name, and the result says so.
 TEST_F(RemoteIo, ReplaceThatCannotBeUndoneReportsTheTargetAside) {
     write_file(local("t.bin"), "old");
     std::string source = here.file("s.bin");
     write_file(source, "new");
-    fail("RPCIFSwrite", kRpcIoError, 0, 0);   // the copy in fails
-    fail("RPCIFSrename", kRpcIoError, 0, 1);  // the backup works, the way back fails
+    fail("RPCIFSrename", kRpcIoError, 0, 1);  // the backup works, the move in fails
+    fail("RPCIFSrename", kRpcIoError, 0, 2);  // and so does the way back
     errno = 0;
     EXPECT_EQ(fio_replace(&loc, "t.bin", nullptr, source.c_str()), -1);
     EXPECT_EQ(errno, TAV_E_TARGET_ASIDE);
@@ -275,32 +351,33 @@ TEST_F(RemoteIo, ReplaceThatCannotBeUndoneReportsTheTargetAside) {
 }
 
 // The same failure under a page deletion: the edited document survives
-// only in its work file, which is kept.
+// only in its work file, which is kept. A deletion that works leaves only
+// the cache's copy in the temporary directory.
 TEST_F(RemoteIo, DeletionThatCannotBeUndoneKeepsTheWorkFile) {
     auto original = edit_test::build_tiff(edit_test::numbered_pages(3, 1, 64), false, 0, true);
     write_file(local("doc.tif"), original);
-    TempDir temp;
-    const char* oldTmp = std::getenv("TMPDIR");
-    std::string savedTmp = oldTmp ? oldTmp : "";
-    setenv("TMPDIR", temp.path().c_str(), 1);
-    fail("RPCIFSwrite", kRpcIoError, 0, 0);
     fail("RPCIFSrename", kRpcIoError, 0, 1);
+    fail("RPCIFSrename", kRpcIoError, 0, 2);
     uint32_t err = 0;
     errno = 0;
-    int r = xtavdelpgs(&loc, PathBuf("doc.tif"), 2, 2, &err);
-    int code = errno;
-    if (oldTmp)
-        setenv("TMPDIR", savedTmp.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
-    EXPECT_EQ(r, -1);
+    EXPECT_EQ(xtavdelpgs(&loc, PathBuf("doc.tif"), 2, 2, &err), -1);
     EXPECT_EQ(err, 0u);
-    EXPECT_EQ(code, TAV_E_TARGET_ASIDE);
+    EXPECT_EQ(errno, TAV_E_TARGET_ASIDE);
     ASSERT_EQ(entries(server.path()), 1u);  // the old document, under its backup name
-    EXPECT_EQ(read_file(std::filesystem::directory_iterator(server.path())->path()), original);
+    std::string aside = std::filesystem::directory_iterator(server.path())->path();
+    EXPECT_EQ(read_file(aside), original);
     ASSERT_EQ(entries(temp.path()), 1u);  // the edited one, in the work file
-    edit_test::Reader edited(read_file(std::filesystem::directory_iterator(temp.path())->path()));
+    std::string work = std::filesystem::directory_iterator(temp.path())->path();
+    edit_test::Reader edited(read_file(work));
     EXPECT_EQ(edited.chain().size(), 2u);
+
+    std::filesystem::rename(aside, local("doc.tif"));
+    std::filesystem::remove(work);
+    ASSERT_EQ(xtavdelpgs(&loc, PathBuf("doc.tif"), 2, 2, &err), 0) << errno;
+    EXPECT_EQ(edit_test::Reader(read_file(local("doc.tif"))).chain().size(), 2u);
+    EXPECT_EQ(entries(temp.path()), 1u);
+    fio_drop_cached_copy();
+    EXPECT_EQ(entries(temp.path()), 0u);
 }
 
 TEST_F(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
@@ -316,15 +393,16 @@ TEST_F(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
         auto replace = h ? reinterpret_cast<Replace>(dlsym(h, "xifsreplace")) : nullptr;
         uint32_t err = 0;
         PathBuf t("doc.bin"), s(copy);
-        if (!replace || replace(&loc, t, nullptr, s, &err) != 0 || !file_exists(copy)) _exit(10);
+        if (!replace || replace(&loc, t, nullptr, s, &err) != 0) _exit(10);
+        if (entries(temp.path()) != 1) _exit(11);
         dlclose(h);
-        _exit(file_exists(copy) ? 11 : 0);
+        _exit(entries(temp.path()) == 0 ? 0 : 12);
     }
     int status = 0;
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(text(local("doc.bin")), "new");
-    EXPECT_FALSE(file_exists(copy));
+    EXPECT_EQ(text(copy), "new");  // the caller's file is never deleted
 }
 
 }  // namespace

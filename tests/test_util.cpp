@@ -27,6 +27,20 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+TempDirOverride::TempDirOverride(const std::string& dir) {
+    const char* old = std::getenv("TMPDIR");
+    if (old) saved_ = old;
+    had_ = old != nullptr;
+    setenv("TMPDIR", dir.c_str(), 1);
+}
+
+TempDirOverride::~TempDirOverride() {
+    if (had_)
+        setenv("TMPDIR", saved_.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
+
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));

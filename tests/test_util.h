@@ -21,6 +21,19 @@ private:
     std::string path_;
 };
 
+// Points TMPDIR at a directory of its own for a scope.
+class TempDirOverride {
+public:
+    explicit TempDirOverride(const std::string& dir);
+    ~TempDirOverride();
+    TempDirOverride(const TempDirOverride&) = delete;
+    TempDirOverride& operator=(const TempDirOverride&) = delete;
+
+private:
+    std::string saved_;
+    bool had_ = false;
+};
+
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 void write_file(const std::string& path, const std::string& bytes);
 std::vector<uint8_t> read_file(const std::string& path);

@@ -78,6 +78,47 @@ TEST_F(UpdateTiff, AppendToTableFileAndAbort) {
 }
 
 #ifdef QVTAV_HAVE_LIBTIFF
+// Options 17 and 21 append to the areas of the page being written: before
+// the first xtavputi of a session (or of a new file) there is none, and
+// nothing is written, least of all over the header.
+TEST_F(UpdateTiff, AreaAppendsNeedAPageBeingWritten) {
+    std::string path = dir.file("t.tif");
+    int32_t h = wt::create(path);
+    const std::vector<uint8_t> note = wt::pattern(8, 77);
+    TavAreaAppend append{uint32_t(note.size()), note.data()};
+    auto option = [&](uint32_t opt, void* value) {
+        uint32_t err = 0;
+        return xtavopts(&h, 1, opt, static_cast<uint32_t*>(value), &err) < 0 ? err : 0u;
+    };
+    EXPECT_EQ(uint32_t(TAV_EACCES), option(TAV_OPT_AREA1_APPEND, &append));
+    PageInfo info = wt::bilevel(16, 2);
+    ASSERT_EQ(0u, wt::put_page(h, 1, info, wt::pattern(4, 1)));
+    wt::close(h);
+    const std::vector<uint8_t> original = read_file(path);
+
+    uint32_t pages = 0;
+    h = wt::open_update(path, &pages);
+    for (uint32_t opt : {TAV_OPT_AREA1_APPEND, TAV_OPT_AREA2_APPEND})
+        EXPECT_EQ(uint32_t(TAV_EACCES), option(opt, &append)) << opt;
+    EXPECT_TRUE(read_file(path) == original);
+    ASSERT_EQ(0u, wt::put_page(h, 2, info, wt::pattern(4, 2)));
+    ASSERT_EQ(0u, option(TAV_OPT_AREA2_APPEND, &append));
+    wt::close(h);
+
+    EXPECT_TRUE(std::equal(original.begin(), original.begin() + 8, read_file(path).begin()));
+    uint32_t type = 0, err = 0;
+    h = xtavopen(nullptr, PathBuf(path), TAV_OPEN_READ, &type, &pages, &err);
+    ASSERT_GT(h, 0) << err;
+    EXPECT_EQ(std::vector<uint32_t>({type, pages}), std::vector<uint32_t>({FILETYPE_TIFF, 2}));
+    PageSizes sizes{};
+    ASSERT_EQ(0, xtavgeti(&h, 2, &info, &sizes, &err)) << err;
+    std::vector<uint8_t> back(8);
+    TavAreaRead read{8, 0, back.data()};
+    ASSERT_EQ(0u, option(TAV_OPT_AREA2_READ, &read));
+    EXPECT_TRUE(back == note);
+    wt::close(h);
+}
+
 TEST_F(UpdateTiff, AppendToPlainChainAndAbort) {
     if (oracle_missing("tiffcp")) GTEST_SKIP() << "tiffcp missing";
     std::string made = dir.file("lt.tif"), path = dir.file("chain.tif");

@@ -1,9 +1,12 @@
 // Writing new TIFF files page by page: the layout of what is written, the
 // page information and data calls with their refusals and options, and
 // independent readers (libtiff, tiffinfo) and our own reading it back.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
+#include "fileio/fio.h"
 #include "frame/fct.h"
 #include "tiff/tiff_state.h"
 #include "write_test_util.h"
@@ -175,6 +178,37 @@ TEST_F(WriteTiff, OneStripFromThreeWritesAndEmptyPage) {
     EXPECT_EQ(U32s({f.at(chain[0], 279).count, f.at(chain[0], 279).value, f.at(chain[1], 273).count,
                     f.at(chain[1], 279).count}), U32s({1, 3000, 0, 0}));
     EXPECT_TRUE(f.holds(f.at(chain[0], 273).value, all));
+}
+
+// The work file's names in the temporary directory can be foreseen: a
+// dangling link placed at the next one looks free, but the create passes
+// over it to the name after, and nothing is made where the link points.
+TEST_F(WriteTiff, WorkFileNamePassesOverALinkInItsWay) {
+    TempDir temp;
+    TempDirOverride libraryTemp(temp.path());
+    char probe[TAV_PATH_SIZE];
+    tmp_name_in_dir(nullptr, temp.path().c_str(), probe);
+    std::string name = path_name_part(probe);
+    ASSERT_EQ(7u, name.size());
+    // The seed's first letter counts fastest.
+    if (name[0] != 'z') {
+        ++name[0];
+    } else {
+        name[0] = 'a';
+        name[1] = name[1] == 'z' ? 'a' : char(name[1] + 1);
+    }
+    name[2] = 'a';
+    const std::string next = temp.file(name), pointee = temp.file("pointee");
+    ASSERT_EQ(0, symlink(pointee.c_str(), next.c_str()));
+
+    int32_t h = wt::create(path);
+    PageInfo info = wt::bilevel(16, 2);
+    ASSERT_EQ(0u, wt::put_page(h, 1, info, wt::pattern(4, 1)));
+    ASSERT_EQ(0u, wt::put_page(h, 2, info, wt::pattern(4, 2)));
+    wt::close(h);
+    EXPECT_EQ(2u, File(path).chain().size());
+    EXPECT_FALSE(file_exists(pointee));
+    EXPECT_TRUE(file_exists(next));
 }
 
 TEST_F(WriteTiff, AnnotationAreasBelongToOnePage) {

@@ -12,6 +12,7 @@
 //    and the frame cuts the file back to its length at open.
 #include "containers/block/block_format.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "containers/block/block_state.h"
@@ -56,8 +57,13 @@ void release_state(FctEntry* e) {
 }
 
 // Option 12: entries of 4 bytes. Option 13: one entry, the page's bytes
-// when uncompressed at one bit per pixel. Option 23: one entry, its stored
-// bytes.
+// when uncompressed at one bit per pixel, each row in whole bytes. Option
+// 23: one entry, its stored bytes.
+uint32_t unpacked_bytes(const PageInfo& i) {
+    const uint64_t rowBytes = (uint64_t(i.imageWidth) + 7) / 8;
+    return uint32_t(std::min<uint64_t>(uint64_t(i.imageLength) * rowBytes, UINT32_MAX));
+}
+
 int strip_counts(FctEntry* e, uint32_t option, uint32_t* value) {
     if (option == kOptCountSize) {
         std::memcpy(value, &kCountEntrySize, sizeof kCountEntrySize);
@@ -67,7 +73,7 @@ int strip_counts(FctEntry* e, uint32_t option, uint32_t* value) {
     if (rec->count == 0) return 0;
     if (!rec->buffer) return fail(TAV_E_OPTION);
     const PageInfo& i = e->pageInfo;
-    const uint32_t v = option == kOptStripCounts ? i.imageLength * (i.imageWidth / 8) : e->pageDataSize;
+    const uint32_t v = option == kOptStripCounts ? unpacked_bytes(i) : e->pageDataSize;
     std::memcpy(rec->buffer, &v, sizeof v);
     return 0;
 }

@@ -8,7 +8,8 @@
 //
 // Test controls: RPCSTUBreset, RPCSTUBcount, RPCSTUBbytes, RPCSTUBsize and
 // RPCSTUBfail count the calls of each entry point, the bytes moved and the
-// sizes asked for, and inject failures.
+// sizes asked for, and inject failures (each RPCSTUBfail arms one more: the
+// call that comes after afterCalls further calls of the entry point fails).
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -38,8 +39,7 @@ constexpr int kMaxDirs = 16;
 constexpr uint32_t kIdBase = 0x5150C000;
 
 struct Fault {
-    bool armed = false;
-    uint32_t remaining = 0;
+    uint32_t remaining = 0;  // calls still to pass before this one fails
     int32_t code = 0;
     bool transport = false;
 };
@@ -48,7 +48,9 @@ struct Counter {
     uint32_t calls = 0;
     uint64_t bytes = 0;
     std::vector<uint32_t> sizes;
-    Fault fault;
+    // Armed failures, each counting the calls since it was armed; a test
+    // arms several to make more than one call of an entry point fail.
+    std::vector<Fault> faults;
 };
 
 struct Handle {
@@ -71,17 +73,21 @@ uint32_t g_uniqueSeq = 0;
 bool injected(const char* entry, uint32_t* flag, int32_t* result) {
     Counter& c = g_counters[entry];
     ++c.calls;
-    if (!c.fault.armed) return false;
-    if (c.fault.remaining > 0) {
-        --c.fault.remaining;
-        return false;
+    auto due = c.faults.end();
+    for (auto it = c.faults.begin(); it != c.faults.end(); ++it) {
+        if (it->remaining == 0 && due == c.faults.end())
+            due = it;
+        else if (it->remaining > 0)
+            --it->remaining;
     }
-    c.fault.armed = false;
-    if (c.fault.transport) {
+    if (due == c.faults.end()) return false;
+    Fault f = *due;
+    c.faults.erase(due);
+    if (f.transport) {
         if (flag) *flag = 1;
         *result = 0;
     } else {
-        *result = c.fault.code;
+        *result = f.code;
     }
     return true;
 }
@@ -594,11 +600,11 @@ RPC_EXPORT uint32_t RPCSTUBsize(const char* entryPoint, uint32_t i) {
 RPC_EXPORT void RPCSTUBfail(const char* entryPoint, uint32_t serverCode, uint32_t transportFlag,
                             uint32_t afterCalls) {
     std::lock_guard<std::mutex> guard(g_lock);
-    Fault& f = g_counters[entryPoint ? entryPoint : ""].fault;
-    f.armed = true;
+    Fault f;
     f.remaining = afterCalls;
     f.code = int32_t(serverCode);
     f.transport = transportFlag != 0;
+    g_counters[entryPoint ? entryPoint : ""].faults.push_back(f);
 }
 
 // The entry points agree with the argument lists the library binds.

@@ -56,10 +56,14 @@ int area_read(FctEntry* e, Area a, uint32_t* value) {
 }
 
 // Appends at the write position; the first bytes of an empty area start on
-// a multiple of 4.
+// a multiple of 4. An area belongs to the directory being written: without
+// one (before the first xtavputi of a session, or on a handle that only
+// reads) there is no write position, and the bytes would land on whatever
+// the file holds there, its header first of all.
 int area_append(FctEntry* e, Area a, uint32_t* value) {
     TiffState& ts = tiff_of(e);
     auto* req = reinterpret_cast<TavAreaAppend*>(value);
+    if (!ts.dirPending || ts.tiffWritePos < kTiffHeaderSize) return fail(TAV_EACCES);
     if (req->count == 0) return 0;
     if (!req->buffer) return fail(TAV_EINVAL);
     if (a.length == 0) {

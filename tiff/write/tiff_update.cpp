@@ -14,10 +14,14 @@
 
 namespace {
 
+// The page offset table work file: a new owner-only file under a fresh
+// name in the temporary directory. The names are predictable, so anything
+// found at one (a file, a link) is never opened: the create is exclusive
+// and moves on to the next name, up to 99 of them.
 int open_work_file(FctEntry* e) {
     TiffState& ts = tiff_of(e);
     if (ts.temp2Open) return 0;
-    if (!ts.tempName) {
+    if (!ts.tempName || !fio_star_in_tempdir(ts.tempName)) {
         errno = TAV_E_WORKFILE;
         return -1;
     }

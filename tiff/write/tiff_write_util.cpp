@@ -64,14 +64,11 @@ int tiff_alloc_work(FctEntry* e) {
         ts.workDir = static_cast<TiffDir*>(mem_calloc(1, sizeof(TiffDir)));
         if (!ts.workDir) return -1;
     }
+    // The work file's name buffer; the name itself is made when the file is
+    // created.
     if (!ts.tempName) {
         ts.tempName = static_cast<char*>(mem_calloc(TAV_PATH_SIZE, 1));
         if (!ts.tempName) return -1;
-        if (!tmp_name_in_tempdir(ts.tempName)) {
-            mem_free_field(ts.tempName);
-            errno = TAV_E_WORKFILE;
-            return -1;
-        }
     }
     return 0;
 }
