@@ -615,8 +615,9 @@ QVTAV_EXPORT int32_t QVTAV_CALL xtavgtdata(int32_t* handle, PageInfo* info, uint
  * a directory cut off by the end of the file, back into its own tree (a
  * loop) or more than 16 levels below the page (a next link counts as a
  * level), and a sub-directory's entry whose value lies outside the file.
- * Sub-directories whose values overlap so much that their copy would claim
- * more bytes than the file holds refuse the edit (TAV_E_DIRECTORY).
+ * Sub-directories, their values and the lists of them whose copies would
+ * claim more bytes than the file holds (they overlap, or one list is named
+ * again and again) refuse the edit (TAV_E_DIRECTORY).
  *
  * The copy never keeps an offset into the old file's layout. Entries whose
  * value may be an offset it cannot relocate are dropped, in pages and in

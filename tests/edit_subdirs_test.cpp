@@ -397,22 +397,41 @@ TEST(EditSubdirs, DamagedTreesLoseOnlyTheDamagedPart) {
     }
 }
 
-// Sub-directories whose values overlap so that copying each would make
-// the copy many times the file: the edit is refused (297) and the file
-// stays as it was.
-TEST(EditSubdirs, OverlappingValuesThatWouldOutgrowTheFileAreRefused) {
-    const std::vector<uint8_t> file = damaged_file([](TiffBuilder& b, auto&, auto& exif) {
-        const uint32_t text = b.add_data(std::vector<uint8_t>(4000, 'x'));
-        for (uint16_t k = 0; k < 400; ++k) exif.raw(uint16_t(40000 + k), 2, 3000u + k, text);
-    });
-    TempDir d;
-    const std::string path = d.file("overlap.tif");
-    write_file(path, file);
-    EXPECT_EQ(put_title(path, "T"), -1);
-    EXPECT_EQ(errno, TAV_E_DIRECTORY);
-    EXPECT_EQ(delete_pages(path, 2, 2), -1);
-    EXPECT_EQ(errno, TAV_E_DIRECTORY);
-    EXPECT_EQ(read_file(path), file);
+// Sub-directories whose values overlap, or a page whose entries name one
+// long list of directories again and again, so that copying each would
+// make the copy many times the file: the edit is refused (297) and the
+// file stays as it was.
+TEST(EditSubdirs, OverlapsThatWouldOutgrowTheFileAreRefused) {
+    const std::vector<uint8_t> files[] = {
+        damaged_file([](TiffBuilder& b, auto&, auto& exif) {
+            const uint32_t text = b.add_data(std::vector<uint8_t>(4000, 'x'));
+            for (uint16_t k = 0; k < 400; ++k) exif.raw(uint16_t(40000 + k), 2, 3000u + k, text);
+        }),
+        // Twenty entries of page 1 name one list (the bytes of tag 60000) of
+        // 2000 offsets of its Exif directory.
+        damaged_file(
+            [](TiffBuilder&, auto& page, auto&) {
+                for (uint16_t k = 0; k < 20; ++k) page.raw(uint16_t(50000 + k), kIfdType, 2000, 0);
+                page.bytes(60000, 1, 8000, std::vector<uint8_t>(8000));
+            },
+            [](TiffBuilder& b, auto& page, auto& exif) {
+                const uint32_t list = b.value_offset(0, 60000);
+                for (uint16_t k = 0; k < 20; ++k)
+                    page.remove(uint16_t(50000 + k)).raw(uint16_t(50000 + k), kIfdType, 2000, list);
+                auto offsets = offsets_of(b, std::vector<uint32_t>(2000, b.subifd_offset(exif.index())));
+                page.remove(60000).bytes(60000, 1, 8000, offsets);
+            }),
+    };
+    for (const auto& file : files) {
+        TempDir d;
+        const std::string path = d.file("overlap.tif");
+        write_file(path, file);
+        EXPECT_EQ(put_title(path, "T"), -1);
+        EXPECT_EQ(errno, TAV_E_DIRECTORY);
+        EXPECT_EQ(delete_pages(path, 2, 2), -1);
+        EXPECT_EQ(errno, TAV_E_DIRECTORY);
+        EXPECT_EQ(read_file(path), file);
+    }
 }
 
 // Entries whose values may be offsets the copy cannot relocate are left
@@ -475,7 +494,9 @@ bool libtiff_camera_file(const std::string& path, bool mm) {
     uint64_t exif = 0, none[2] = {0, 0};
     TIFFCreateEXIFDirectory(t);
     TIFFSetField(t, EXIFTAG_DATETIMEORIGINAL, "2024:01:02 03:04:05");
-    bool ok = TIFFWriteCustomDirectory(t, &exif) && TIFFCreateDirectory(t) == 0;
+    bool ok = TIFFWriteCustomDirectory(t, &exif);
+    TIFFFreeDirectory(t);  // the Exif directory's fields (TIFFCreateDirectory keeps them otherwise)
+    ok = ok && TIFFCreateDirectory(t) == 0;
     libtiff_image(t, 16, 8, 0, 1);
     TIFFSetField(t, TIFFTAG_EXIFIFD, exif);
     ok = ok && TIFFWriteDirectory(t);

@@ -154,12 +154,13 @@ struct RewriteState {
     uint32_t treeDepth = 0;   // sub-directory levels being copied
     uint64_t treeBytes = 0;   // source bytes copied for sub-directories
 
-    // Counts source bytes copied for a sub-directory. Directories and
+    // Counts source bytes copied for sub-directories (inside a tree, or
+    // `always`: the lists of directory offsets of a page). Directories and
     // values that lie in distinct bytes of the source cannot claim more
-    // than the source holds; trees whose values overlap so that their
-    // copy would outgrow it are refused (297) instead of copied.
-    int claim(uint64_t n) {
-        if (treeDepth == 0) return 0;
+    // than the source holds; trees whose values overlap so that their copy
+    // would outgrow it are refused (297) instead of copied.
+    int claim(uint64_t n, bool always = false) {
+        if (treeDepth == 0 && !always) return 0;
         treeBytes += n;
         if (treeBytes <= e->origSize) return 0;
         errno = TAV_E_DIRECTORY;
@@ -523,7 +524,8 @@ struct DirCopy {
             offs[0] = d.value;
             return 0;
         }
-        if (s.claim(bytes) < 0 || read_source(s.e, d.value + base, offs.get(), uint32_t(bytes)) < 0) return -1;
+        if (s.claim(bytes, true) < 0 || read_source(s.e, d.value + base, offs.get(), uint32_t(bytes)) < 0)
+            return -1;
         const uint8_t* raw = reinterpret_cast<const uint8_t*>(offs.get());
         for (uint32_t i = 0; i < d.count; ++i) offs[i] = tiff_get32(raw + 4 * i, s.out.order);
         return 0;
