@@ -194,7 +194,35 @@ Bytes page_index() {
     return page_index_file(first.build(), true, more).bytes;
 }
 
+// Two pages with directories hanging from them: page 1 an Exif directory
+// (with an Interoperability one) and a GPS directory, page 2 two SubIFDs
+// of one strip each, chained as well as listed.
+Bytes sub_directories() {
+    TiffBuilder b;
+    uint32_t s1 = b.add_data(pattern(16, 40)), s2 = b.add_data(pattern(16, 41));
+    uint32_t r1 = b.add_data(pattern(4, 42)), r2 = b.add_data(pattern(2, 43));
+    auto& interop = b.add_subifd();
+    interop.ascii(1, "R98");
+    auto& exif = b.add_subifd();
+    exif.ascii(36867, "2024:01:02 03:04:05").rationals(33434, {{1, 250}}).links(40965, 4, {interop.index()});
+    auto& gps = b.add_subifd();
+    gps.bytes(0, 1, 4, {2, 2, 0, 0}).rationals(2, {{51, 1}, {30, 1}, {0, 1}});
+    auto& second = b.add_subifd();
+    second.longs(254, {1}).shorts(256, {2}).shorts(257, {1}).longs(273, {r2}).longs(279, {2});
+    auto& first = b.add_subifd();
+    first.longs(254, {1}).shorts(256, {4}).shorts(257, {1}).longs(273, {r1}).longs(279, {4});
+    first.hasNextOverride = true;
+    b.add_ifd().shorts(256, {16}).shorts(257, {1}).longs(273, {s1}).longs(279, {16})
+        .links(34665, 4, {exif.index()}).links(34853, 13, {gps.index()});
+    b.add_ifd().shorts(256, {16}).shorts(257, {1}).longs(273, {s2}).longs(279, {16})
+        .links(330, 13, {first.index(), second.index()});
+    b.build();
+    first.nextOverride = b.subifd_offset(second.index());
+    return b.build();
+}
+
 void hand_made_files(const std::string& dir) {
+    save(dir + "/sub_directories.tif", sub_directories());
     save(dir + "/mm_chain.tif", big_endian_chain());
     save(dir + "/colour_tables.tif", colour_tables());
     save(dir + "/old_jpeg.tif", old_jpeg());

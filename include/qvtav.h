@@ -636,6 +636,32 @@ QVTAV_EXPORT int32_t QVTAV_CALL xtavgtdata(int32_t* handle, PageInfo* info, uint
  * after the replace, nor ever deleted; the library deletes only its own
  * copy, when the cache drops it, at the next such replace, or when the
  * library is unloaded.
+ *
+ * A TIFF rewrite (xtavdelpgs, and xtavputprops when the new properties do
+ * not fit the old block) copies each kept page with the directories that
+ * hang from it: Exif (tag 34665), GPS (34853), Interoperability (40965),
+ * SubIFDs (330), TIFF-FX global parameters (400) and any entry of field
+ * type IFD (13), with their values, strips or tiles and next links, every
+ * offset moved. A directory that several pages point at is copied once and
+ * stays shared. Damage below a page costs the damaged part, never the page:
+ * left out are a pointer that leads out of the file or into its header, to
+ * a directory cut off by the end of the file, back into its own tree (a
+ * loop) or more than 16 levels below the page (a next link counts as a
+ * level), and a sub-directory's entry whose value lies outside the file.
+ * Sub-directories, their values and the lists of them whose copies would
+ * claim more bytes than the file holds (they overlap, or one list is named
+ * again and again) refuse the edit (TAV_E_DIRECTORY).
+ *
+ * The copy never keeps an offset into the old file's layout. Entries whose
+ * value may be an offset it cannot relocate are dropped, in pages and in
+ * the directories below them: FreeOffsets and FreeByteCounts (288, 289);
+ * entries of a field type above 13 (their size is unknown); entries of type
+ * LONG with a private tag (32768 and up), except 33723, 34865 to 34869,
+ * 37393, 40962 and 40963, whose values are numbers; old-style JPEG tables
+ * (519 to 521) that are not LONG or name more than 16 tables; a
+ * JPEGInterchangeFormat whose block cannot be placed. Offsets inside opaque
+ * data (a camera's MakerNote, say) are copied as they stand. Page moves
+ * (option 22) and property updates in place touch none of this.
  */
 QVTAV_EXPORT int32_t QVTAV_CALL xtavdelpgs(FileLocation* location, char* path, int32_t first,
                                            uint32_t last, uint32_t* error);

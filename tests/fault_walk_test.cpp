@@ -25,6 +25,7 @@
 #include "platform/plat_fault.h"
 #include "qvtav.h"
 #include "test_util.h"
+#include "tiff_builder.h"
 #include "write_test_util.h"
 
 namespace {
@@ -147,6 +148,7 @@ const std::vector<uint8_t>& three_pages() {
 // ---- the operations ----
 
 class DeletePage : public Operation {
+protected:
     void prepare() override { write_doc(three_pages()); }
     void run(Calls& calls) override {
         uint32_t err = 0;
@@ -156,6 +158,49 @@ class DeletePage : public Operation {
     void check_done() override {
         EXPECT_EQ(read_pages(doc), (Pages{originalPages[0], originalPages[2]}));
         expect_files({"doc.tif"});
+    }
+};
+
+// Three pages of two strips; page 1 with an Exif directory holding an
+// Interoperability directory, page 3 with a SubIFD of one strip.
+const std::vector<uint8_t>& pages_with_subdirs() {
+    static const auto bytes = [] {
+        TiffBuilder b;
+        std::vector<uint32_t> strips;
+        for (uint8_t k = 0; k < 7; ++k) strips.push_back(b.add_data(std::vector<uint8_t>(256, uint8_t(k * 37))));
+        auto& interop = b.add_subifd();
+        interop.ascii(1, "R98");
+        auto& exif = b.add_subifd();
+        exif.ascii(36867, "2024:01:02 03:04:05").links(40965, 4, {interop.index()});
+        auto& reduced = b.add_subifd();
+        reduced.longs(254, {1}).longs(256, {64}).longs(257, {4}).longs(273, {strips[6]}).longs(279, {256});
+        for (uint32_t p = 0; p < 3; ++p) {
+            auto& page = b.add_ifd().longs(256, {128}).longs(257, {4}).longs(278, {2});
+            page.longs(273, {strips[2 * p], strips[2 * p + 1]}).longs(279, {256, 256});
+            if (p == 0) page.links(34665, 4, {exif.index()});
+            if (p == 2) page.links(330, 13, {reduced.index()});
+        }
+        return b.build();
+    }();
+    return bytes;
+}
+
+// Deleting page 2 of a document whose pages carry sub-directories: the
+// kept pages' trees come along.
+class DeletePageWithSubDirs : public DeletePage {
+    void prepare() override { write_doc(pages_with_subdirs()); }
+    void check_done() override {
+        DeletePage::check_done();
+        const edit_test::Reader r(read_file(doc));
+        const auto chain = r.chain();
+        ASSERT_EQ(chain.size(), 2u);
+        const edit_test::Entry *exif = chain[0].find(34665), *sub = chain[1].find(330);
+        ASSERT_TRUE(exif && sub);
+        const edit_test::Dir exifDir = r.dir(exif->value);
+        ASSERT_TRUE(exifDir.find(36867) && exifDir.find(40965));
+        EXPECT_EQ(r.ascii(*exifDir.find(36867)), "2024:01:02 03:04:05");
+        EXPECT_EQ(r.dir(exifDir.find(40965)->value).find(1)->count, 4u);
+        EXPECT_EQ(r.strips(r.dir(sub->value)), std::vector<uint8_t>(256, uint8_t(6 * 37)));
     }
 };
 
@@ -551,6 +596,11 @@ protected:
 TEST_F(FaultWalk, DeletePages) {
     DeletePage op;
     walk("delete pages", op);
+}
+
+TEST_F(FaultWalk, DeletePageWithSubDirectories) {
+    DeletePageWithSubDirs op;
+    walk("delete a page, sub-directories kept", op);
 }
 
 TEST_F(FaultWalk, PutPropertiesInPlace) {

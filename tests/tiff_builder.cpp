@@ -56,9 +56,14 @@ TiffBuilder::Ifd& TiffBuilder::add_ifd() {
     return ifds_.back();
 }
 
+TiffBuilder::Ifd& TiffBuilder::add_subifd() {
+    subIfds_.push_back(Ifd(this, subIfds_.size()));
+    return subIfds_.back();
+}
+
 TiffBuilder::Ifd& TiffBuilder::Ifd::add(uint16_t tag, uint16_t type, uint32_t count,
                                         std::vector<uint8_t> data, bool raw) {
-    entries.push_back(Entry{tag, type, count, std::move(data), raw});
+    entries.push_back(Entry{tag, type, count, std::move(data), raw, {}});
     return *this;
 }
 
@@ -108,6 +113,12 @@ TiffBuilder::Ifd& TiffBuilder::Ifd::raw(uint16_t tag, uint16_t type, uint32_t co
     return add(tag, type, count, std::move(f), true);
 }
 
+TiffBuilder::Ifd& TiffBuilder::Ifd::links(uint16_t tag, uint16_t type, const std::vector<size_t>& subifds) {
+    add(tag, type, uint32_t(subifds.size()), std::vector<uint8_t>(4 * subifds.size(), 0));
+    entries.back().links = subifds;
+    return *this;
+}
+
 TiffBuilder::Ifd& TiffBuilder::Ifd::remove(uint16_t tag) {
     std::erase_if(entries, [&](const Entry& e) { return e.tag == tag; });
     return *this;
@@ -119,47 +130,64 @@ uint32_t TiffBuilder::value_offset(size_t i, uint16_t tag) const {
     return 0;
 }
 
+uint32_t TiffBuilder::lay_out(std::vector<uint8_t>& out, const Ifd& ifd,
+                              std::vector<std::pair<uint16_t, uint32_t>>& valueOffsets, uint32_t* nextPos,
+                              std::vector<LinkPatch>& patches) const {
+    std::vector<Entry> entries = ifd.entries;
+    if (ifd.sorted)
+        std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+    while (out.size() % 2) out.push_back(0);
+    const uint32_t at = uint32_t(out.size());
+    const uint32_t n = uint32_t(entries.size());
+    const uint32_t valuesAt = at + 2 + 12 * n + 4;
+    std::vector<uint8_t> head, values;
+    put16(head, uint16_t(n));
+    for (const Entry& e : entries) {
+        put16(head, e.tag);
+        put16(head, e.type);
+        put32(head, e.count);
+        if (e.raw || e.data.size() <= 4) {
+            if (!e.links.empty()) patches.push_back({at + uint32_t(head.size()), e.links});
+            uint8_t f[4] = {};
+            std::memcpy(f, e.data.data(), e.data.size());
+            head.insert(head.end(), f, f + 4);
+        } else {
+            while ((valuesAt + values.size()) % 2) values.push_back(0);
+            uint32_t off = valuesAt + uint32_t(values.size());
+            if (!e.links.empty()) patches.push_back({off, e.links});
+            valueOffsets.push_back({e.tag, off});
+            put32(head, off);
+            values.insert(values.end(), e.data.begin(), e.data.end());
+        }
+    }
+    *nextPos = at + 2 + 12 * n;
+    put32(head, 0);
+    out.insert(out.end(), head.begin(), head.end());
+    out.insert(out.end(), values.begin(), values.end());
+    return at;
+}
+
 std::vector<uint8_t> TiffBuilder::build() {
     std::vector<uint8_t> out = bytes_;
     ifdOffsets_.assign(ifds_.size(), 0);
+    subOffsets_.assign(subIfds_.size(), 0);
     valueOffsets_.assign(ifds_.size(), {});
-    std::vector<uint32_t> nextPos(ifds_.size(), 0);
-    for (size_t i = 0; i < ifds_.size(); ++i) {
-        std::vector<Entry> entries = ifds_[i].entries;
-        if (ifds_[i].sorted)
-            std::stable_sort(entries.begin(), entries.end(),
-                             [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
-        while (out.size() % 2) out.push_back(0);
-        uint32_t at = ifdOffsets_[i] = uint32_t(out.size());
-        uint32_t n = uint32_t(entries.size());
-        uint32_t valuesAt = at + 2 + 12 * n + 4;
-        std::vector<uint8_t> head, values;
-        put16(head, uint16_t(n));
-        for (const Entry& e : entries) {
-            put16(head, e.tag);
-            put16(head, e.type);
-            put32(head, e.count);
-            if (e.raw || e.data.size() <= 4) {
-                uint8_t f[4] = {};
-                std::memcpy(f, e.data.data(), e.data.size());
-                head.insert(head.end(), f, f + 4);
-            } else {
-                while ((valuesAt + values.size()) % 2) values.push_back(0);
-                uint32_t off = valuesAt + uint32_t(values.size());
-                valueOffsets_[i].push_back({e.tag, off});
-                put32(head, off);
-                values.insert(values.end(), e.data.begin(), e.data.end());
-            }
-        }
-        nextPos[i] = at + 2 + 12 * n;
-        put32(head, 0);
-        out.insert(out.end(), head.begin(), head.end());
-        out.insert(out.end(), values.begin(), values.end());
+    std::vector<uint32_t> nextPos(ifds_.size(), 0), subNextPos(subIfds_.size(), 0);
+    std::vector<LinkPatch> patches;
+    for (size_t i = 0; i < ifds_.size(); ++i)
+        ifdOffsets_[i] = lay_out(out, ifds_[i], valueOffsets_[i], &nextPos[i], patches);
+    for (size_t i = 0; i < subIfds_.size(); ++i) {
+        std::vector<std::pair<uint16_t, uint32_t>> unused;
+        subOffsets_[i] = lay_out(out, subIfds_[i], unused, &subNextPos[i], patches);
     }
     for (size_t i = 0; i < ifds_.size(); ++i) {
         uint32_t next = i + 1 < ifds_.size() ? ifdOffsets_[i + 1] : 0;
         set32(out, nextPos[i], ifds_[i].hasNextOverride ? ifds_[i].nextOverride : next);
     }
+    for (size_t i = 0; i < subIfds_.size(); ++i)
+        set32(out, subNextPos[i], subIfds_[i].hasNextOverride ? subIfds_[i].nextOverride : 0);
+    for (const LinkPatch& p : patches)
+        for (size_t k = 0; k < p.subifds.size(); ++k) set32(out, p.at + 4 * uint32_t(k), subOffsets_.at(p.subifds[k]));
     uint32_t first = ifds_.empty() ? 0 : ifdOffsets_[0];
     set32(out, 4, hasFirstIfdOverride ? firstIfdOverride : first);
     return out;

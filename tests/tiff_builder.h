@@ -11,6 +11,13 @@
 // follow all data blocks, each linked to the next, entries sorted by tag
 // unless the directory says otherwise. raw() writes an entry's count and
 // value field exactly as given (hostile counts, offsets anywhere).
+//
+// Sub-directories (Exif, GPS, SubIFDs) are directories outside the chain,
+// laid out behind it; links() makes an entry whose values are their offsets:
+//
+//   TiffBuilder::Ifd& exif = b.add_subifd();
+//   exif.ascii(36867, "2024:01:02 03:04:05");
+//   b.add_ifd()...links(34665, 4, {exif.index()});
 #pragma once
 
 #include <cstdint>
@@ -26,6 +33,7 @@ public:
         uint32_t count = 0;
         std::vector<uint8_t> data;  // values in the file's order
         bool raw = false;           // data is the 4-byte value field itself
+        std::vector<size_t> links;  // sub-directories whose offsets are the values
     };
 
     class Ifd {
@@ -40,6 +48,9 @@ public:
         // for SHORT with count 1 or 2 the low half then the high.
         Ifd& raw(uint16_t tag, uint16_t type, uint32_t count, uint32_t value);
         Ifd& remove(uint16_t tag);  // drops every entry with this tag
+        // Values: the offsets of the sub-directories with these indexes.
+        Ifd& links(uint16_t tag, uint16_t type, const std::vector<size_t>& subifds);
+        size_t index() const { return index_; }  // of a sub-directory
 
         bool sorted = true;           // write entries in ascending tag order
         bool hasNextOverride = false; // write nextOverride as the next-IFD offset
@@ -48,9 +59,10 @@ public:
 
     private:
         friend class TiffBuilder;
-        Ifd(TiffBuilder* owner) : owner_(owner) {}
+        Ifd(TiffBuilder* owner, size_t index = 0) : owner_(owner), index_(index) {}
         Ifd& add(uint16_t tag, uint16_t type, uint32_t count, std::vector<uint8_t> data, bool raw = false);
         TiffBuilder* owner_;
+        size_t index_;
     };
 
     explicit TiffBuilder(bool bigEndian = false);
@@ -69,6 +81,9 @@ public:
     // A new directory chained after the previous ones (stable reference).
     Ifd& add_ifd();
     Ifd& ifd(size_t i) { return ifds_[i]; }
+    // A directory outside the chain (next link 0 unless overridden).
+    Ifd& add_subifd();
+    Ifd& subifd(size_t i) { return subIfds_[i]; }
 
     // Lays the directories out after the data and returns the whole file;
     // with firstIfdOverride set the header names that offset instead.
@@ -80,6 +95,7 @@ public:
     // of a tag in it (0: inline).
     uint32_t ifd_offset(size_t i) const { return ifdOffsets_.at(i); }
     uint32_t value_offset(size_t i, uint16_t tag) const;
+    uint32_t subifd_offset(size_t i) const { return subOffsets_.at(i); }
 
     // Encoders in the builder's byte order.
     void put16(std::vector<uint8_t>& out, uint16_t v) const;
@@ -90,8 +106,17 @@ private:
     bool big_;
     std::vector<uint8_t> bytes_;
     std::deque<Ifd> ifds_;  // stable references
-    std::vector<uint32_t> ifdOffsets_;
+    std::deque<Ifd> subIfds_;
+    std::vector<uint32_t> ifdOffsets_, subOffsets_;
     std::vector<std::vector<std::pair<uint16_t, uint32_t>>> valueOffsets_;
+    // Where the links of an entry go: the value field or the array.
+    struct LinkPatch {
+        uint32_t at;
+        std::vector<size_t> subifds;
+    };
+    // Lays one directory out at the (2-aligned) end of out; its offset.
+    uint32_t lay_out(std::vector<uint8_t>& out, const Ifd& ifd, std::vector<std::pair<uint16_t, uint32_t>>& values,
+                     uint32_t* nextPos, std::vector<LinkPatch>& patches) const;
 };
 
 // A little-endian file in the page index scheme: `first` (whose first

@@ -11,7 +11,7 @@ enum TiffTag : uint16_t {
     kTagOrientation = 274, kTagSamplesPerPixel = 277, kTagPlanarConfig = 284,
     // Strips and tiles.
     kTagStripOffsets = 273, kTagRowsPerStrip = 278, kTagStripByteCounts = 279,
-    kTagFreeOffsets = 288,
+    kTagFreeOffsets = 288, kTagFreeByteCounts = 289,
     kTagTileWidth = 322, kTagTileLength = 323, kTagTileOffsets = 324, kTagTileByteCounts = 325,
     // Resolution.
     kTagXResolution = 282, kTagYResolution = 283, kTagResolutionUnit = 296,
@@ -35,7 +35,19 @@ enum TiffTag : uint16_t {
     // table and the page index; and the ICC profile.
     kTagAnnotation2 = 32931, kTagAnnotation1 = 32932, kTagPageTable = 32934, kTagPageIndex = 32935,
     kTagIccProfile = 34675,
+    // Directories hanging from a directory: reduced images (SubIFDs), TIFF-FX
+    // global parameters, Exif, GPS, and Interoperability (inside Exif).
+    kTagSubIfds = 330, kTagGlobalParametersIfd = 400, kTagExifIfd = 34665, kTagGpsIfd = 34853,
+    kTagInteropIfd = 40965,
+    // Tags above the private boundary whose LONG values are numbers: IPTC
+    // data, TIFF/EP's image number, Exif's sensitivities and pixel dimensions.
+    kTagIptc = 33723, kTagStandardOutputSensitivity = 34865, kTagRecommendedExposureIndex = 34866,
+    kTagIsoSpeed = 34867, kTagIsoSpeedLatitudeYyy = 34868, kTagIsoSpeedLatitudeZzz = 34869,
+    kTagImageNumber = 37393, kTagPixelXDimension = 40962, kTagPixelYDimension = 40963,
 };
+
+// Tags from here up are private: each program gives them its own meaning.
+constexpr uint16_t kFirstPrivateTag = 32768;
 
 // Values of Compression (6 and 32864 are the JPEG codes writers use).
 enum TiffCompression : uint32_t {
