@@ -101,9 +101,11 @@ int reencode_page(Coders& c, uint8_t* buffer, uint32_t lines) {
 uint32_t reencode_pages(StgStorage* docs, const char* name, uint32_t first, uint32_t count, const char* path) {
     StgHold<StgStream> stream;
     if (uint32_t rc = stg_open_stream(docs, name, kStgModeRead, stream.put())) return rc;
+    // The viewer keeps the record up to date for the page it is on: it must
+    // outlive the viewer.
+    ViewerDocInfo info{};
     Coders c;
     uint16_t band = kReencodeBandBytes;
-    ViewerDocInfo info{};
     c.viewer = awd_viewer_open(stream.get(), &band, &info);
     if (!c.viewer) return TAV_E_AWD_VIEWER;
     MemBlock<uint8_t> buffer(kReencodeBuffer, 1);

@@ -130,11 +130,14 @@ uint32_t read_display(StgStorage* root, const char* name, uint32_t page, AwdDisp
 }
 
 // Opens the viewer on the document at the page: 0 or the failure's code.
+// The viewer keeps *info up to date for the page it is on, so the page's own
+// resolution and line count are in it once the page is selected.
 int open_viewer(StgStream* stream, uint32_t page, uint16_t* band, ViewerDocInfo* info, ViewerHold& v) {
     v.reset(awd_viewer_open(stream, band, info));
     if (!v.get()) return TAV_E_AWD_VIEWER;
     if (info->docLines == 0) return TAV_E_AWD_HEIGHT;
-    return awd_viewer_set_page(v.get(), page) ? 0 : TAV_E_AWD_VIEWER;
+    if (!awd_viewer_set_page(v.get(), page)) return TAV_E_AWD_VIEWER;
+    return info->docLines == 0 ? TAV_E_AWD_HEIGHT : 0;
 }
 
 // The page's width, from its first band, and its length in whole bands.
@@ -247,9 +250,13 @@ int awd_get_page_info(FctEntry* e, const PageInfo& caller, PageInfo& c, uint32_t
     if (rc) return awd_fail(int(rc));
 
     uint16_t band = TAV_AWD_LOW(caller.maxStripSize);
-    ViewerDocInfo info{};
+    // The record lives in the handle's state, as long as the viewer it is
+    // given to.
+    ViewerDocInfo& info = s.viewerInfo;
+    info = ViewerDocInfo{};
     ViewerHold viewer;
     if (int code = open_viewer(stream.get(), within, &band, &info, viewer)) return awd_fail(code);
+    // The selected page's own values, not the first page's.
     c.xResNum = info.docXRes;
     c.yResNum = info.docYRes;
     c.imageLength = info.docLines;

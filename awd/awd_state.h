@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "awd/awd_interface.h"
 #include "awd/awd_tree.h"
 #include "frame/fct.h"
 #include "platform/storage/stg_api.h"
@@ -30,9 +31,11 @@ struct AwdState {
     uint16_t imagePage = 0;
     uint32_t imageRows = 0;
     // Reading: held from the page information until the page's last band.
+    // The viewer keeps viewerInfo up to date for the page it is on.
     StgStorage* docsStg = nullptr;
     StgStream* docStream = nullptr;
     void* viewer = nullptr;
+    ViewerDocInfo viewerInfo = {};
     // The root came from a storage reference path: the caller's, never
     // released here.
     bool borrowed = false;

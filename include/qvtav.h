@@ -510,6 +510,9 @@ typedef struct PageInfo {
  *   stripCount    low half: horizontal, high half: vertical display scale
  *                 in percent (2 to 6500);
  *   rowsPerStrip  the display flags (TAV_AWD_FLAG_*).
+ * imageLength is the page's own line count rounded up to whole bands (so
+ * dataBytes and rawBytes are whole bands), xResNum and yResNum the page's
+ * own resolution: the pages of one document may differ in both.
  */
 #define TAV_AWD_LOW(word) ((uint16_t)((uint32_t)(word) & 0xFFFFu))
 #define TAV_AWD_HIGH(word) ((uint16_t)((uint32_t)(word) >> 16))

@@ -42,45 +42,7 @@ std::vector<uint32_t> ids_in(const std::string& path) {
     return ids;
 }
 
-uint32_t delete_pages(const std::string& path, int32_t first, uint32_t last) {
-    PathBuf p(path);
-    uint32_t err = 5;
-    errno = 0;
-    int32_t r = xtavdelpgs(nullptr, p, first, last, &err);
-    EXPECT_EQ(err, 0u);  // the cell stays 0; the code is in errno
-    return r < 0 ? uint32_t(errno ? errno : -1) : 0;
-}
-
-uint32_t move_last(const std::string& path, uint32_t moved, uint32_t target) {
-    AwdHandle f;
-    if (uint32_t rc = f.open(path, TAV_OPEN_READWRITE | TAV_OPEN_UPDATE)) return rc;
-    TavPageMove m{target, moved};
-    uint32_t rc = f.option(TAV_OPT_MOVE_PAGE, &m);
-    uint32_t closed = f.close();
-    return rc ? rc : closed;
-}
-
-std::vector<std::string> temp_files(const std::string& dir) {
-    std::vector<std::string> out;
-    for (auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename());
-    return out;
-}
-
-struct AwdEditTest : ::testing::Test {
-    void SetUp() override {
-        blocks = mem_live_blocks();
-        // The image files of re-encoded pages go to a directory of the test's.
-        oldTmp = getenv("TMPDIR") ? getenv("TMPDIR") : "";
-        setenv("TMPDIR", tmp.path().c_str(), 1);
-    }
-    void TearDown() override {
-        if (oldTmp.empty())
-            unsetenv("TMPDIR");
-        else
-            setenv("TMPDIR", oldTmp.c_str(), 1);
-        EXPECT_EQ(mem_live_blocks(), blocks) << "memory blocks leaked";
-        EXPECT_TRUE(temp_files(tmp.path()).empty()) << "temporary files left";
-    }
+struct AwdEditTest : AwdFileTest {
     std::string make(const std::vector<std::vector<uint32_t>>& docs) {
         std::string path = dir.file("f" + std::to_string(n++) + ".awd");
         std::vector<std::vector<BitPage>> d;
@@ -88,9 +50,7 @@ struct AwdEditTest : ::testing::Test {
         EXPECT_EQ(make_awd_documents(path, d), 0u);
         return path;
     }
-    TempDir dir, tmp;
-    std::string oldTmp;
-    int blocks = 0, n = 0;
+    int n = 0;
 };
 
 bool temp_named(const std::string& name) { return name.rfind("WWW", 0) == 0 && name.size() > 7; }
