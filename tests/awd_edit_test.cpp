@@ -162,42 +162,6 @@ TEST_F(AwdEditTest, TheLastDocumentMovesBeforeAPage) {
     EXPECT_TRUE(temp_named(order[1]) && order[2] == "DOC1" && temp_named(order[3]));
 }
 
-// A model of the display order: each document's page ids.
-using Docs = std::vector<std::vector<uint32_t>>;
-
-std::vector<uint32_t> flat(const Docs& docs) {
-    std::vector<uint32_t> out;
-    for (const auto& d : docs) out.insert(out.end(), d.begin(), d.end());
-    return out;
-}
-
-// Cuts the document holding page g (from 0) so that g starts a document;
-// the index of that document.
-size_t cut_at(Docs& docs, uint32_t g) {
-    for (size_t i = 0; i < docs.size(); ++i) {
-        if (g < docs[i].size()) {
-            if (g == 0) return i;
-            std::vector<uint32_t> tail(docs[i].begin() + g, docs[i].end());
-            docs[i].resize(g);
-            docs.insert(docs.begin() + long(i) + 1, tail);
-            return i + 1;
-        }
-        g -= uint32_t(docs[i].size());
-    }
-    return docs.size();
-}
-
-// Pages first..last (from 0) leave the model.
-void model_delete(Docs& docs, uint32_t first, uint32_t last) {
-    cut_at(docs, last + 1);
-    size_t from = cut_at(docs, first);
-    uint32_t pages = last - first + 1;
-    while (pages > 0) {
-        pages -= uint32_t(docs[from].size());
-        docs.erase(docs.begin() + long(from));
-    }
-}
-
 // Deletions, moves, appended and replaced pages in random order, each
 // checked against the model.
 TEST_F(AwdEditTest, RandomEditsFollowTheModel) {

@@ -97,6 +97,29 @@ TEST(AwdDisplay, RecordsAndSettingsConvertBothWays) {
     EXPECT_EQ(awd_combine_display(doc, &folded).flags, 0x11u);
 }
 
+// Every scale a page can be given on every document scale: what is stored
+// reads back exactly whenever some 16-bit page scale gives it; otherwise it
+// reads back the next scale that can be shown (no smaller stored value
+// reaches the one wanted), or, past the largest stored value, the largest.
+TEST(AwdDisplay, EveryScaleThatCanBeStoredReadsBackExactly) {
+    EXPECT_EQ(awd_shown_scale(75, awd_page_scale(100, 75)), 100);   // was 99
+    EXPECT_EQ(awd_shown_scale(7, awd_page_scale(6500, 7)), 4587);   // was 1912 (16-bit wrap)
+    EXPECT_EQ(awd_page_scale(6500, 7), 0xFFFF);
+    EXPECT_EQ(awd_shown_scale(200, awd_page_scale(101, 200)), 102);  // 2p is never 101
+    uint64_t inexact = 0;
+    for (uint32_t d = kAwdMinScale; d <= kAwdMaxScale; ++d)
+        for (uint32_t w = kAwdMinScale; w <= kAwdMaxScale; ++w) {
+            uint16_t p = awd_page_scale(uint16_t(w), uint16_t(d));
+            uint16_t got = awd_shown_scale(uint16_t(d), p);
+            if (got == w) continue;
+            ++inexact;
+            bool next = got > w && p > 0 && awd_shown_scale(uint16_t(d), uint16_t(p - 1)) < w;
+            bool largest = got < w && p == 0xFFFF;
+            ASSERT_TRUE(next || largest) << "document " << d << ", page " << w << " stored " << p << " reads " << got;
+        }
+    EXPECT_GT(inexact, 0u);
+}
+
 // An order over the bytes given, parsed.
 struct OrderOf {
     AwdOrder o;

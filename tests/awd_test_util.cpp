@@ -319,3 +319,33 @@ void AwdFileTest::TearDown() {
     EXPECT_EQ(mem_live_blocks(), blocks) << "memory blocks leaked";
     EXPECT_TRUE(temp_files(tmp.path()).empty()) << "temporary files left";
 }
+
+std::vector<uint32_t> flat(const Docs& docs) {
+    std::vector<uint32_t> out;
+    for (const auto& d : docs) out.insert(out.end(), d.begin(), d.end());
+    return out;
+}
+
+size_t cut_at(Docs& docs, uint32_t g) {
+    for (size_t i = 0; i < docs.size(); ++i) {
+        if (g < docs[i].size()) {
+            if (g == 0) return i;
+            std::vector<uint32_t> tail(docs[i].begin() + g, docs[i].end());
+            docs[i].resize(g);
+            docs.insert(docs.begin() + long(i) + 1, tail);
+            return i + 1;
+        }
+        g -= uint32_t(docs[i].size());
+    }
+    return docs.size();
+}
+
+void model_delete(Docs& docs, uint32_t first, uint32_t last) {
+    cut_at(docs, last + 1);
+    size_t from = cut_at(docs, first);
+    uint32_t pages = last - first + 1;
+    while (pages > 0) {
+        pages -= uint32_t(docs[from].size());
+        docs.erase(docs.begin() + long(from));
+    }
+}

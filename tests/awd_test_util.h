@@ -85,6 +85,15 @@ std::vector<std::string> document_streams(const std::string& path);
 // Whether an element exists, by its path of names from the root.
 bool awd_element_exists(const std::string& path, const std::vector<std::string>& names);
 
+// A model of an AWD file: each document's page ids, in display order.
+using Docs = std::vector<std::vector<uint32_t>>;
+std::vector<uint32_t> flat(const Docs& docs);
+// Cuts the document holding page g (from 0) so that g starts a document;
+// the index of that document.
+size_t cut_at(Docs& docs, uint32_t g);
+// Pages first..last (from 0) leave the model.
+void model_delete(Docs& docs, uint32_t first, uint32_t last);
+
 // xtavdelpgs on the file: 0, or the code (the error cell must stay 0).
 uint32_t delete_pages(const std::string& path, int32_t first, uint32_t last);
 // Option 22 on a handle opened for update, then close: 0 or the code.
