@@ -80,6 +80,7 @@ struct Out {
     uint8_t* p;
     uint32_t n = 0;
     void put(const void* bytes, uint32_t count) {
+        if (count == 0) return;  // an empty order has no bytes at all
         std::memcpy(p + n, bytes, count);
         n += count;
     }
