@@ -6,6 +6,7 @@
 // the first page deleted, a page written over the first; each either fails
 // or leaves a file that opens with the pages it should have.
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "fuzz_util.h"
@@ -68,6 +69,7 @@ void edit_copies(const uint8_t* data, size_t size, uint32_t pages) {
         if (xtavclose(&h, &err) == 0 && written) expect_pages(path, int(now), "write-over");
     }
     fuzz::check_growth(path, size, pages, "write-over");
+    std::remove(path.c_str());
 }
 
 }  // namespace
