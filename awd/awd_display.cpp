@@ -23,26 +23,36 @@ uint16_t clamp_scale(uint32_t s) {
     return uint16_t(s);
 }
 
-// The page's share of the document's scale, rounded to the nearest percent.
-uint16_t relative_scale(uint16_t wanted, uint16_t docScale) {
-    if (docScale == 0) return kAwdNeutralScale;
-    return uint16_t((uint32_t(wanted) * kPercent + docScale / 2) / docScale);
+}  // namespace
+
+uint16_t awd_shown_scale(uint16_t docScale, uint16_t pageScale) {
+    return clamp_scale(uint32_t(docScale) * pageScale / kPercent);
 }
 
-}  // namespace
+// Reading rounds docScale x page / 100 down, keeps it within 2 and 6500,
+// and grows with the page scale. So the smallest page scale that reads back
+// at least `wanted` reads back exactly `wanted` whenever any page scale does
+// (a larger one that did would read back less than a smaller one), and
+// otherwise the next scale that can be shown. Scale 2 is shown for every
+// product below 2 too, so for it the page scale just below may serve.
+// Beyond 65535 the stored value is clamped: the largest scale that can be
+// shown.
+uint16_t awd_page_scale(uint16_t wanted, uint16_t docScale) {
+    if (docScale == 0) return kAwdNeutralScale;
+    uint32_t w = clamp_scale(wanted);
+    uint32_t p = (w * kPercent + docScale - 1) / docScale;
+    if (p > 0xFFFF) return 0xFFFF;
+    if (w == kAwdMinScale && p > 0 && awd_shown_scale(docScale, uint16_t(p)) != w) --p;
+    return uint16_t(p);
+}
 
 AwdDisplay awd_combine_display(const AwdDocRecord& doc, const AwdPageRecord* page) {
     AwdDisplay d;
     uint16_t r = doc.rotation;
     if (page) r = uint16_t(uint16_t(doc.rotation + page->rotation) % kFullTurn);
     d.rotation = quarter_turn(uint16_t(kFullTurn - r));
-    uint32_t x = doc.xScale, y = doc.yScale;
-    if (page) {
-        x = uint32_t(doc.xScale) * page->xScale / kPercent;
-        y = uint32_t(doc.yScale) * page->yScale / kPercent;
-    }
-    d.xScale = clamp_scale(x);
-    d.yScale = clamp_scale(y);
+    d.xScale = page ? awd_shown_scale(doc.xScale, page->xScale) : clamp_scale(doc.xScale);
+    d.yScale = page ? awd_shown_scale(doc.yScale, page->yScale) : clamp_scale(doc.yScale);
     if (page)
         d.flags = (page->flags ^ (doc.flags & kAwdDocFlagFolded)) | (doc.flags & kAwdFlagViewed);
     else
@@ -59,8 +69,8 @@ AwdPageRecord awd_page_record_for(const AwdDocRecord& doc, const AwdDisplay& wan
     uint16_t r = q >= docTurn ? uint16_t((q - docTurn) % kFullTurn)
                               : uint16_t(kFullTurn - uint16_t((docTurn - q) % kFullTurn));
     p.rotation = uint16_t(kFullTurn - r);
-    p.xScale = relative_scale(wanted.xScale, doc.xScale);
-    p.yScale = relative_scale(wanted.yScale, doc.yScale);
+    p.xScale = awd_page_scale(wanted.xScale, doc.xScale);
+    p.yScale = awd_page_scale(wanted.yScale, doc.yScale);
     return p;
 }
 

@@ -31,5 +31,11 @@ AwdDisplay awd_combine_display(const AwdDocRecord& doc, const AwdPageRecord* pag
 // The page record that makes a page of that document show the settings
 // wanted (the rotation as the nearest quarter turn).
 AwdPageRecord awd_page_record_for(const AwdDocRecord& doc, const AwdDisplay& wanted, uint64_t stamp);
+// The scale a page shows: its document's scale times the page's in
+// percent, rounded down, within 2 and 6500.
+uint16_t awd_shown_scale(uint16_t docScale, uint16_t pageScale);
+// The page scale to store so that the page shows `wanted` (kept within 2
+// and 6500): exactly, whenever a 16-bit page scale can give it.
+uint16_t awd_page_scale(uint16_t wanted, uint16_t docScale);
 // A document's rotation after every page was turned by `by` degrees.
 uint16_t awd_turn_document(uint16_t docRotation, uint16_t by);

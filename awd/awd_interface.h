@@ -29,8 +29,12 @@ struct AwdBand {
     void* bmBits;
 };
 
-// What ViewerOpen learns of a document: its page count, its resolution in
-// dots per inch, and its line count (the rows every page is delivered with).
+// What the viewer tells of a document: its page count, and the resolution
+// in dots per inch and the line count of the selected page. ViewerOpen
+// fills the record for the first page and keeps it until ViewerClose: every
+// ViewerSetPage brings it up to date for the page selected, so the record
+// must live as long as the viewer. A page is delivered with its own lines,
+// the last band padded with white rows.
 struct ViewerDocInfo {
     uint16_t docPages;
     uint16_t docXRes;

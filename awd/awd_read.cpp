@@ -11,7 +11,12 @@
 //    caller's buffer must hold the band size the page information settled.
 //  - More than 65535 documents, or pages, are refused (267) or counted as
 //    65535 (pages).
+//  - The table holds every name the order lists before its first empty
+//    name, once each (where it is first listed), whatever the number of
+//    streams; a listed name without a stream is a document of no pages.
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "awd/awd_binding.h"
 #include "awd/awd_display.h"
@@ -74,17 +79,36 @@ uint32_t count_streams(StgStorage* root, const char* child, uint32_t* count) {
     return rc == TAV_S_FALSE ? 0 : rc;
 }
 
-uint32_t read_display_order(StgStorage* root, AwdDocEntry* table, uint32_t count) {
-    StgHold<StgStorage> persistent, global;
-    StgHold<StgStream> order;
-    uint32_t rc = stg_open_storage(root, kAwdPersistent, kStgModeRead, persistent.put());
-    if (rc == 0) rc = stg_open_storage(persistent.get(), kAwdGlobal, kStgModeRead, global.put());
-    if (rc == 0) rc = stg_open_stream(global.get(), kAwdDisplayOrder, kStgModeRead, order.put());
-    if (rc) return rc;
-    uint32_t names = awd_read_order_names(order.get(), table, count);
-    order.reset();
-    for (uint32_t i = 0; i < names; ++i)
-        if ((rc = awd_doc_page_count(root, table[i].name, &table[i].pageCount))) return rc;
+// Marks in `repeat` every entry of the order whose name an earlier entry
+// has: a document listed twice counts once, where it is first listed.
+uint32_t find_repeats(const AwdOrder& o, MemBlock<uint8_t>& repeat) {
+    MemBlock<uint32_t> byName(o.count ? o.count : 1, sizeof(uint32_t));
+    repeat.reset(static_cast<uint8_t*>(mem_calloc(o.count ? o.count : 1, 1)));
+    if (!byName || !repeat) return uint32_t(errno_or(TAV_ENOMEM));
+    auto bytes = [&](uint32_t i) {
+        return std::string_view(reinterpret_cast<const char*>(o.bytes.get() + o.entries[i].start),
+                                o.entries[i].length);
+    };
+    uint32_t* idx = byName.get();
+    for (uint32_t i = 0; i < o.count; ++i) idx[i] = i;
+    std::sort(idx, idx + o.count, [&](uint32_t a, uint32_t b) {
+        int c = bytes(a).compare(bytes(b));
+        return c < 0 || (c == 0 && a < b);
+    });
+    for (uint32_t k = 1; k < o.count; ++k)
+        if (bytes(idx[k]) == bytes(idx[k - 1])) repeat[idx[k]] = 1;
+    return 0;
+}
+
+// Fills the table with the order's names, each once, and their page counts.
+uint32_t read_display_order(StgStorage* root, const AwdOrder& o, const uint8_t* repeat, AwdDocEntry* table) {
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < o.count; ++i) {
+        if (repeat[i]) continue;
+        o.name(i, table[n].name);
+        if (uint32_t rc = awd_doc_page_count(root, table[n].name, &table[n].pageCount)) return rc;
+        ++n;
+    }
     return 0;
 }
 
@@ -130,11 +154,14 @@ uint32_t read_display(StgStorage* root, const char* name, uint32_t page, AwdDisp
 }
 
 // Opens the viewer on the document at the page: 0 or the failure's code.
+// The viewer keeps *info up to date for the page it is on, so the page's own
+// resolution and line count are in it once the page is selected.
 int open_viewer(StgStream* stream, uint32_t page, uint16_t* band, ViewerDocInfo* info, ViewerHold& v) {
     v.reset(awd_viewer_open(stream, band, info));
     if (!v.get()) return TAV_E_AWD_VIEWER;
     if (info->docLines == 0) return TAV_E_AWD_HEIGHT;
-    return awd_viewer_set_page(v.get(), page) ? 0 : TAV_E_AWD_VIEWER;
+    if (!awd_viewer_set_page(v.get(), page)) return TAV_E_AWD_VIEWER;
+    return info->docLines == 0 ? TAV_E_AWD_HEIGHT : 0;
 }
 
 // The page's width, from its first band, and its length in whole bands.
@@ -171,10 +198,14 @@ StgStorage* awd_open_root(const char* path, uint32_t flags, AwdState& s) {
 }
 
 uint32_t awd_doc_page_count(StgStorage* root, const char* name, int32_t* count) {
+    *count = 0;
     StgHold<StgStorage> docs;
     StgHold<StgStream> stream;
     uint32_t rc = stg_open_storage(root, kAwdDocuments, kStgModeRead, docs.put());
     if (rc == 0) rc = stg_open_stream(docs.get(), name, kStgModeRead, stream.put());
+    // A listed name whose stream is gone (the state a removal interrupted
+    // between the two leaves) is a document of no pages.
+    if (rc == TAV_STG_E_FILENOTFOUND && docs) return 0;
     if (rc) return rc;
     uint16_t band = kCountBandBytes;
     ViewerDocInfo info{};
@@ -190,14 +221,22 @@ int awd_load_documents(FctEntry* e) {
     mem_free_field(s.docs);
     s.docCount = 0;
     e->pageCount = 0;
-    uint32_t count = 0;
-    uint32_t rc = count_streams(awd_root(e), kAwdDocuments, &count);
-    if (rc == 0 && count > kMaxDocuments) rc = TAV_E_SIZE;
-    if (rc == 0 && count > 0) {
+    uint32_t streams = 0;
+    AwdOrder order;
+    MemBlock<uint8_t> repeat;
+    uint32_t rc = count_streams(awd_root(e), kAwdDocuments, &streams);
+    if (rc == 0 && streams > kMaxDocuments) rc = TAV_E_SIZE;
+    if (rc == 0 && streams > 0) rc = awd_load_order(awd_root(e), &order);
+    if (rc == 0 && streams > 0) rc = find_repeats(order, repeat);
+    if (rc == 0 && streams > 0) {
+        uint32_t names = 0;
+        for (uint32_t i = 0; i < order.count; ++i) names += repeat[i] ? 0 : 1;
+        // Streams the order does not name are entries without a name.
+        uint32_t count = std::max(streams, names);
         s.docs = static_cast<AwdDocEntry*>(mem_calloc(count, sizeof(AwdDocEntry)));
         if (!s.docs) return fct_fail(e, errno_or(TAV_ENOMEM));
         s.docCount = int32_t(count);
-        rc = read_display_order(awd_root(e), s.docs, count);
+        rc = read_display_order(awd_root(e), order, repeat.get(), s.docs);
     }
     if (rc) {
         mem_free_field(s.docs);
@@ -247,9 +286,13 @@ int awd_get_page_info(FctEntry* e, const PageInfo& caller, PageInfo& c, uint32_t
     if (rc) return awd_fail(int(rc));
 
     uint16_t band = TAV_AWD_LOW(caller.maxStripSize);
-    ViewerDocInfo info{};
+    // The record lives in the handle's state, as long as the viewer it is
+    // given to.
+    ViewerDocInfo& info = s.viewerInfo;
+    info = ViewerDocInfo{};
     ViewerHold viewer;
     if (int code = open_viewer(stream.get(), within, &band, &info, viewer)) return awd_fail(code);
+    // The selected page's own values, not the first page's.
     c.xResNum = info.docXRes;
     c.yResNum = info.docYRes;
     c.imageLength = info.docLines;

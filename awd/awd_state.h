@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "awd/awd_interface.h"
 #include "awd/awd_tree.h"
+#include "fileio/mem.h"
 #include "frame/fct.h"
 #include "platform/storage/stg_api.h"
 #include "platform/storage/stg_hold.h"
@@ -30,9 +32,11 @@ struct AwdState {
     uint16_t imagePage = 0;
     uint32_t imageRows = 0;
     // Reading: held from the page information until the page's last band.
+    // The viewer keeps viewerInfo up to date for the page it is on.
     StgStorage* docsStg = nullptr;
     StgStream* docStream = nullptr;
     void* viewer = nullptr;
+    ViewerDocInfo viewerInfo = {};
     // The root came from a storage reference path: the caller's, never
     // released here.
     bool borrowed = false;
@@ -56,6 +60,49 @@ inline uint32_t awd_write_all(StgStream* s, const uint8_t* bytes, uint32_t n) {
     if (uint32_t rc = s->ops->Write(s, bytes, n, &done)) return rc;
     return done == n ? 0 : TAV_STG_E_WRITEFAULT;
 }
+
+// ---- the display order (awd/awd_order.cpp) ----
+// One name of the display order: where its bytes start, and how many there
+// are (at most 32).
+struct AwdOrderEntry {
+    uint32_t start;
+    uint32_t length;
+};
+// The display order as stored, and the names the reading rule finds in it
+// up to the first empty name.
+struct AwdOrder {
+    MemBlock<uint8_t> bytes;
+    uint32_t size = 0;
+    MemBlock<AwdOrderEntry> entries;
+    uint32_t count = 0;
+    uint32_t end = 0;  // where the list stops: an empty name or the end
+    // Entry i's name, NUL-terminated.
+    void name(uint32_t i, char out[kAwdNameMax + 1]) const;
+};
+// Finds the names in bytes/size. Status.
+uint32_t awd_parse_order(AwdOrder* order);
+// Reads and parses "Display Order". Status.
+uint32_t awd_load_order(StgStorage* root, AwdOrder* order);
+// Whether the stored bytes name `name` anywhere, past an empty name too.
+bool awd_order_names(const AwdOrder& order, const char* name);
+// A change of the order: every entry of a leaving name is cut out, and
+// the arriving names go in before the first entry of `before` (at the end
+// of the list when it is null or not listed).
+struct AwdOrderEdit {
+    const char* const* leaving = nullptr;
+    uint32_t leavingCount = 0;
+    const char* const* arriving = nullptr;
+    uint32_t arrivingCount = 0;
+    const char* before = nullptr;
+};
+// The order's bytes after the change; all other bytes as they were.
+uint32_t awd_edit_order(const AwdOrder& order, const AwdOrderEdit& edit, MemBlock<uint8_t>& out,
+                        uint32_t* size);
+// Writes a new display order, after backing the old one up in
+// "TexoBackupDO"; a failed write puts the backup back. The backup stays
+// until awd_drop_backup.
+uint32_t awd_write_display_order(StgStorage* root, const uint8_t* bytes, uint32_t size);
+void awd_drop_backup(StgStorage* root);
 
 // ---- reading (awd/awd_read.cpp) ----
 // Opens the root: a storage reference path's object (borrowed), else the
@@ -99,10 +146,12 @@ uint64_t awd_now_filetime();
 int awd_create(FctEntry* e, const char* path);
 int awd_put_page_info(FctEntry* e, uint16_t page, const PageInfo& info);
 int32_t awd_write_band(FctEntry* e, uint16_t page, const void* buffer, uint32_t count);
-// A free document name: the name part of a fresh temporary file path (no
-// stream of that name in docs, no file of that path) into path (260
-// bytes). Status.
-uint32_t awd_temp_name(StgStorage* docs, char* path);
+// A free document name: the name part of a fresh temporary file path into
+// path (260 bytes). Free means no file of that path, no element of that
+// name in "Documents" nor in the three record storages under
+// "Persistent Information" (leftovers of an earlier document would become
+// the new one's), and not listed anywhere in the display order. Status.
+uint32_t awd_temp_name(StgStorage* docs, StgStorage* persistent, const AwdOrder& order, char* path);
 // The text after the last separator ('/', '\\') or colon.
 const char* awd_file_part(const char* path);
 // Copies the file at path into a new stream of "Documents" named by its
@@ -112,34 +161,22 @@ uint32_t awd_import_file(StgStorage* root, const char* path);
 // ---- editing (awd/awd_edit.cpp) ----
 // What a change of the page sequence does at page `first` (from 0): the
 // `count` pages from there leave the file (0: the document holding `first`
-// is only cut there), the document `insert` (already among the documents,
-// not yet in the display order) comes in at that place, and with
-// `moveLast` the last document leaves its old place for that one.
+// is only cut there), the document `insert` of `insertPages` pages (already
+// among the documents, with its records, not yet in the display order)
+// comes in at that place, and with `moveLast` the last document leaves its
+// old place for that one.
 struct AwdSplice {
     uint32_t first = 0;
     uint32_t count = 0;
     const char* insert = nullptr;
+    int32_t insertPages = 0;
     bool moveLast = false;
 };
-// *committed tells whether the new display order was written (the change
-// is then made, even when a later step failed).
-int awd_splice(FctEntry* e, const AwdSplice& splice, bool* committed);
+// 0 when the change is made (the new display order is written; nothing
+// after that fails), -1 with the code when it is not, the file then as it
+// was.
+int awd_splice(FctEntry* e, const AwdSplice& splice);
 // Removes a document's stream and records (not its display order name).
 uint32_t awd_remove_document_data(StgStorage* root, const char* name);
-// Removes a document whole, its name from the display order too.
-uint32_t awd_remove_document(StgStorage* root, const char* name);
 int awd_delete_pages(FctEntry* e, uint32_t first, uint32_t last);
 int awd_move_last_document(FctEntry* e, uint32_t target, uint32_t source);
-
-// ---- the display order (awd/awd_order.cpp) ----
-// The names of the display order stream, read as the file keeps them, up
-// to max names, into table (whose entries must be zeroed). Names read.
-uint32_t awd_read_order_names(StgStream* order, AwdDocEntry* table, uint32_t max);
-// Writes a new display order of the given names (empty names skipped),
-// after backing the old one up in "TexoBackupDO"; a failed write puts the
-// backup back. The backup stays until awd_drop_backup.
-uint32_t awd_write_display_order(StgStorage* root, const AwdDocEntry* names, uint32_t count);
-void awd_drop_backup(StgStorage* root);
-// The whole stream into a memory-table block (one NUL byte for an empty
-// stream, *size 1 then).
-uint32_t awd_read_stream(StgStream* s, uint8_t** out, uint32_t* size);

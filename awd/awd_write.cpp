@@ -67,6 +67,34 @@ int rotate_all(FctEntry* e, uint16_t by) {
     return awd_status(rc);
 }
 
+// Whether `parent` holds an element called name (one that is open counts).
+uint32_t element_present(StgStorage* parent, const char* name, bool* taken) {
+    StgHold<StgStream> stream;
+    StgHold<StgStorage> storage;
+    uint32_t rc = stg_open_stream(parent, name, kStgModeRead, stream.put());
+    if (rc == TAV_STG_E_FILENOTFOUND) rc = stg_open_storage(parent, name, kStgModeRead, storage.put());
+    *taken = rc != TAV_STG_E_FILENOTFOUND;
+    return rc == TAV_STG_E_FILENOTFOUND || rc == TAV_STG_E_SHAREVIOLATION ? 0 : rc;
+}
+
+// Whether a document name is in use: a stream of "Documents", a leftover
+// record, page records or viewed marks under that name, or a name of the
+// display order.
+uint32_t name_taken(StgStorage* docs, StgStorage* persistent, const AwdOrder& order, const char* name,
+                    bool* taken) {
+    *taken = awd_order_names(order, name);
+    if (*taken) return 0;
+    if (uint32_t rc = element_present(docs, name, taken); rc || *taken) return rc;
+    for (const char* holder : {kAwdDocInfo, kAwdPageInfo, kAwdPagesStatus}) {
+        StgHold<StgStorage> h;
+        uint32_t rc = stg_open_storage(persistent, holder, kStgModeRead, h.put());
+        if (rc == TAV_STG_E_FILENOTFOUND) continue;
+        if (rc == 0) rc = element_present(h.get(), name, taken);
+        if (rc || *taken) return rc;
+    }
+    return 0;
+}
+
 // The page's settings as the caller gave them.
 AwdDisplay wanted_display(const PageInfo& info) {
     AwdDisplay d;
@@ -95,6 +123,18 @@ uint32_t write_page_records(StgStorage* root, const char* name, uint32_t within,
     return awd_mark_viewed(persistent.get(), name, within);
 }
 
+// A free name for the page's document into path: the storages and the
+// order that say what is taken are read here.
+uint32_t free_page_name(StgStorage* root, char* path) {
+    AwdOrder order;
+    uint32_t rc = awd_load_order(root, &order);
+    if (rc == TAV_STG_E_FILENOTFOUND) rc = awd_parse_order(&order);
+    StgHold<StgStorage> docs, persistent;
+    if (rc == 0) rc = stg_open_storage(root, kAwdDocuments, kStgModeRead, docs.put());
+    if (rc == 0) rc = stg_open_storage(root, kAwdPersistent, kStgModeRead, persistent.put());
+    return rc ? rc : awd_temp_name(docs.get(), persistent.get(), order, path);
+}
+
 // Starts the encoder page of page `page`: its image file and its state.
 int open_page(FctEntry* e, uint16_t page) {
     AwdState& s = awd_state(e);
@@ -103,12 +143,7 @@ int open_page(FctEntry* e, uint16_t page) {
     if (page > awd_total_pages(s)) return awd_fail(TAV_E_PAGE_RANGE);
     awd_release_reader(s);
     char path[kTempNameSize];
-    {
-        StgHold<StgStorage> docs;
-        uint32_t rc = stg_open_storage(awd_root(e), kAwdDocuments, kStgModeWrite, docs.put());
-        if (rc == 0) rc = awd_temp_name(docs.get(), path);
-        if (rc) return awd_fail(int(rc));
-    }
+    if (uint32_t rc = free_page_name(awd_root(e), path)) return awd_fail(int(rc));
     if (std::strlen(path) >= kAwdTempPathSize) return awd_fail(TAV_EINVAL);
     std::strcpy(s.tempPath, path);
     s.image = awd_image_create(path, uint16_t(pi.xResNum), uint16_t(pi.yResNum));
@@ -131,40 +166,32 @@ void discard_page(AwdState& s) {
     s.tempPath[0] = 0;
 }
 
-// The finished image file becomes the document at page `page`.
+// The finished image file becomes the document at page `page`. Its stream
+// and records go in first; the page becomes part of the file only when the
+// display order names it, in the rewrite that also takes out the page it
+// replaces, so a failure anywhere leaves the file as it was.
 int store_page(FctEntry* e, uint16_t page) {
     AwdState& s = awd_state(e);
     StgStorage* root = awd_root(e);
     const char* name = awd_file_part(s.tempPath);
+    PageInfo records = e->pageInfo;
+    records.rowsPerStrip &= ~kAwdFlagRotateAll;
     uint32_t rc = awd_import_file(root, s.tempPath);
+    // The page is the first (and only) of its document.
+    if (rc == 0) rc = write_page_records(root, name, 0, records);
     if (rc == 0) {
-        StgHold<StgStorage> persistent;
-        rc = stg_open_storage(root, kAwdPersistent, kStgModeWrite, persistent.put());
-        if (rc == 0) rc = awd_write_doc_record(persistent.get(), name, awd_default_doc_record());
+        AwdSplice splice;
+        splice.first = page;
+        splice.count = page < awd_total_pages(s) ? 1 : 0;
+        splice.insert = name;
+        splice.insertPages = 1;
+        if (awd_splice(e, splice) < 0) rc = uint32_t(errno_or(TAV_E_AWD_ENCODER));
     }
-    bool replaces = page < awd_total_pages(s);
-    bool committed = false;
-    if (rc == 0 && awd_splice(e, AwdSplice{page, replaces ? 1u : 0u, name, false}, &committed) < 0)
-        rc = uint32_t(errno_or(TAV_E_AWD_ENCODER));
-    if (rc && !committed) {
-        // Not in the display order: nothing but the new elements to take out.
+    if (rc) {
         KeepErrno keep;
         awd_remove_document_data(root, name);
         return awd_fail(int(rc));
     }
-    if (rc == 0) {
-        PageInfo records = e->pageInfo;
-        records.rowsPerStrip &= ~kAwdFlagRotateAll;
-        // The page is the first (and only) of its document.
-        rc = write_page_records(root, name, 0, records);
-    }
-    if (rc) {
-        KeepErrno keep;
-        awd_remove_document(root, name);
-        awd_load_documents(e);
-        return awd_fail(int(rc));
-    }
-    awd_drop_backup(root);
     return 0;
 }
 
@@ -190,7 +217,7 @@ const char* awd_file_part(const char* path) {
     return name;
 }
 
-uint32_t awd_temp_name(StgStorage* docs, char* path) {
+uint32_t awd_temp_name(StgStorage* docs, StgStorage* persistent, const AwdOrder& order, char* path) {
     char dir[kTempNameSize];
     if (plat_temp_path(dir, sizeof dir) == 0) return TAV_E_WORKFILE;
     uint32_t n = plat_tick_count() & 0xFFFF;
@@ -198,12 +225,9 @@ uint32_t awd_temp_name(StgStorage* docs, char* path) {
         // Number 0 would make the platform create the file.
         if (n == 0) continue;
         if (plat_temp_file_name(dir, kTempPrefix, n, path, kTempNameSize) == 0) return TAV_E_WORKFILE;
-        StgHold<StgStream> taken;
-        uint32_t rc = stg_open_stream(docs, awd_file_part(path), kStgModeRead, taken.put());
-        if (rc == 0) continue;
-        if (rc != TAV_STG_E_FILENOTFOUND) return rc;
-        if (plat_exists(path)) continue;
-        return 0;
+        bool taken = false;
+        if (uint32_t rc = name_taken(docs, persistent, order, awd_file_part(path), &taken)) return rc;
+        if (!taken && !plat_exists(path)) return 0;
     }
     return TAV_E_WORKFILE;
 }

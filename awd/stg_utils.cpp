@@ -49,21 +49,61 @@ bool has_reference_prefix(const char* path) {
            std::strncmp(path, kReferencePrefix, kReferencePrefixLength) == 0;
 }
 
-}  // namespace
+// Windows-1252 for the bytes 0x80 to 0x9F; the five bytes it leaves
+// undefined stand for the control characters of the same number, as the
+// platform's conversion has them. Every other byte is its own code point.
+constexpr char16_t kCp1252Low = 0x80;
+constexpr char16_t kCp1252[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-uint32_t to_wide(const char* name, char16_t** wide) {
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates
+// or code points beyond U+10FFFF).
+bool valid_utf8(const unsigned char* s) {
+    while (*s) {
+        unsigned c = *s++;
+        if (c < 0x80) continue;
+        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+        if (more < 0 || c < 0xC2 || c > 0xF4) return false;
+        uint32_t cp = c & (0x3Fu >> more);
+        for (int i = 0; i < more; ++i, ++s) {
+            if ((*s & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (*s & 0x3Fu);
+        }
+        if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return false;
+    }
+    return true;
+}
+
+void cp1252_to_utf16(const char* name, char16_t* out) {
+    for (const auto* p = reinterpret_cast<const unsigned char*>(name); *p; ++p)
+        *out++ = *p >= kCp1252Low && *p < kCp1252Low + 32 ? kCp1252[*p - kCp1252Low] : char16_t(*p);
+    *out = 0;
+}
+
+// A wide copy of a narrow text; names that are not UTF-8 are read as
+// Windows-1252 when `names` is set (paths are the file system's, UTF-8).
+uint32_t widen(const char* text, char16_t** wide, bool names) {
     *wide = nullptr;
-    if (!name) return 0;
-    size_t length = std::strlen(name) + 1;
+    if (!text) return 0;
+    size_t length = std::strlen(text) + 1;
     auto* block = static_cast<char16_t*>(plat_alloc(2 * length));
     if (!block) return TAV_ENOMEM;
-    if (plat_utf8_to_utf16(name, length, block, length) == 0) {
+    if (names && !valid_utf8(reinterpret_cast<const unsigned char*>(text))) {
+        cp1252_to_utf16(text, block);
+    } else if (plat_utf8_to_utf16(text, length, block, length) == 0) {
         plat_free(block);
         return kWideConversionFailed;
     }
     *wide = block;
     return 0;
 }
+
+}  // namespace
+
+uint32_t to_wide(const char* name, char16_t** wide) { return widen(name, wide, true); }
 
 void free_wide(char16_t** wide) {
     if (*wide) plat_free(*wide);
@@ -109,19 +149,19 @@ uint32_t stg_rename(StgStorage* parent, const char* oldName, const char* newName
 
 uint32_t stg_is_storage_file(const char* path) {
     WideNames w;
-    if (uint32_t rc = to_wide(path, &w.first)) return rc;
+    if (uint32_t rc = widen(path, &w.first, false)) return rc;
     return StgIsStorageFile(w.first);
 }
 
 uint32_t stg_open_root(const char* path, uint32_t mode, StgStorage** out) {
     WideNames w;
-    if (uint32_t rc = to_wide(path, &w.first)) return rc;
+    if (uint32_t rc = widen(path, &w.first, false)) return rc;
     return StgOpenStorage(w.first, nullptr, mode, nullptr, 0, out);
 }
 
 uint32_t stg_create_root(const char* path, StgStorage** out) {
     WideNames w;
-    if (uint32_t rc = to_wide(path, &w.first)) return rc;
+    if (uint32_t rc = widen(path, &w.first, false)) return rc;
     return StgCreateDocfile(w.first, kStgModeCreate, 0, out);
 }
 

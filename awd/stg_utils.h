@@ -14,8 +14,11 @@ constexpr uint32_t kWideConversionFailed = 122;
 // reference.
 constexpr uint32_t kCopyStorageRefused = 0xFFFFFFFF;
 
-// A wide copy of name in a zero-filled block of 2 * (length + 1) bytes; a
-// null name gives a null copy. 0, 12 without memory, or kWideConversionFailed.
+// A wide copy of an element name in a zero-filled block of 2 * (length + 1)
+// bytes; a null name gives a null copy. A name that is UTF-8 is converted as
+// such; any other is read as Windows-1252, the code page in which Windows
+// fax programs store names (the byte 0xFC of "Fax\xFC" is U+00FC). 0, 12
+// without memory, or kWideConversionFailed.
 uint32_t to_wide(const char* name, char16_t** wide);
 // Frees the copy (when there is one) and sets the pointer to null.
 void free_wide(char16_t** wide);

@@ -2,7 +2,11 @@
 // file of fax documents), opened for reading; every page's information,
 // with a band size of one row and one of 8192 bytes, and its bands until
 // the page ends. The AWD viewer the library loads decodes the documents.
+// Then the edits, on fresh copies: the last document moved to the front,
+// the first page deleted, a page written over the first; each either fails
+// or leaves a file that opens with the pages it should have.
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "fuzz_util.h"
@@ -33,6 +37,41 @@ void read_bands(int32_t h, uint16_t page, uint16_t bandBytes) {
     }
 }
 
+constexpr uint32_t kMaxPagesEdited = 64;
+
+// Reopens the edited file: when it opens, it must have `pages` pages.
+void expect_pages(const std::string& path, int pages, const char* what) {
+    int got = fuzz::count_pages(path);
+    if (got >= 0 && got != pages) fuzz::fault(std::string(what) + ": the page count is wrong afterwards");
+}
+
+void edit_copies(const uint8_t* data, size_t size, uint32_t pages) {
+    if (pages < 2 || pages > kMaxPagesEdited) return;
+    const std::string path = fuzz::work_file("edit.awd");
+    fuzz::PathBuf p(path);
+    uint32_t err = 0, now = 0;
+    // The last document before the first page.
+    fuzz::save(path, data, size);
+    int32_t h = fuzz::open_update(path, &now);
+    if (h > 0) {
+        TavPageMove move{1, now};
+        bool moved = xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err) == 0;
+        if (xtavclose(&h, &err) == 0 && moved) expect_pages(path, int(now), "move");
+    }
+    // The first page deleted.
+    fuzz::save(path, data, size);
+    if (xtavdelpgs(nullptr, p, 1, 1, &err) == 0) expect_pages(path, int(pages) - 1, "delete");
+    // A page written over the first.
+    fuzz::save(path, data, size);
+    h = fuzz::open_update(path, &now);
+    if (h > 0) {
+        bool written = fuzz::append_page(h, 1, FILETYPE_AWD) == 0;
+        if (xtavclose(&h, &err) == 0 && written) expect_pages(path, int(now), "write-over");
+    }
+    fuzz::check_growth(path, size, pages, "write-over");
+    std::remove(path.c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -46,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (uint32_t page = 1; page <= visited && page <= 0xFFFF; ++page)
             for (uint16_t band : kBandSizes) read_bands(h, uint16_t(page), band);
         xtavclose(&h, &err);
+        if (type == FILETYPE_AWD) edit_copies(data, size, pages);
     }
     fuzz::end_run();
     return 0;

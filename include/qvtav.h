@@ -524,6 +524,43 @@ typedef struct PageInfo {
  *   stripCount    low half: horizontal, high half: vertical display scale
  *                 in percent (2 to 6500);
  *   rowsPerStrip  the display flags (TAV_AWD_FLAG_*).
+ * imageLength is the page's own line count rounded up to whole bands (so
+ * dataBytes and rawBytes are whole bands), xResNum and yResNum the page's
+ * own resolution: the pages of one document may differ in both.
+ *
+ * Guarantees of AWD files:
+ *  - xtavdelpgs, option 22 (move) and a page written over another either
+ *    fail and leave the file as it was, or succeed: once the new display
+ *    order is written the change is made and the call reports success
+ *    (nothing after that point can fail it). A page written over another
+ *    replaces it in that same step, so a failure keeps the old page.
+ *  - A cut keeps each surviving page's rows and resolution; pages of one
+ *    document that differ in resolution come back as one new document per
+ *    run of pages of one resolution.
+ *  - Scales given to xtavputi (2 to 6500) read back exactly whenever the
+ *    16-bit page record can hold them relative to the document's scale;
+ *    otherwise they read back as the next scale that can be shown, or the
+ *    largest one.
+ *  - The display order is taken as found: a name listed twice counts once
+ *    (where first listed), a listed name without a document stream is a
+ *    document of no pages, names after an empty name are not shown. Edits
+ *    change only the names they remove and add and keep every other byte,
+ *    and never remove a document the order still names. Names that are not
+ *    UTF-8 are Windows-1252 (the byte 0xFC of a name is U+00FC) and are
+ *    written back as they were read.
+ *  - New documents take names that no storage of the file uses, so left-over
+ *    records of an earlier document never pass to them.
+ * Choices:
+ *  - A page that has not been viewed shows its document's defaults (no
+ *    rotation, scales 50, flags 0) combined with its own record, not its
+ *    document's record: callers of this interface rely on those values for
+ *    unviewed pages. The library's own document-wide change (the rotate-all
+ *    flag) marks every page viewed, so it shows at once.
+ *  - The rotate-all flag turns every document once, also one listed twice.
+ *  - xtavputi on an existing page stores its settings and viewed mark at
+ *    once, as a change of its own (no data needs to follow). Data written
+ *    after it replaces the page; if that replacement fails, the old page
+ *    stays, with the settings xtavputi stored.
  */
 #define TAV_AWD_LOW(word) ((uint16_t)((uint32_t)(word) & 0xFFFFu))
 #define TAV_AWD_HIGH(word) ((uint16_t)((uint32_t)(word) >> 16))

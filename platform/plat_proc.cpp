@@ -4,9 +4,19 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+
 uint32_t plat_process_id() { return uint32_t(getpid()); }
 
+namespace {
+// A tick count a test has fixed, or 0 for the clock.
+std::atomic<uint32_t> g_fixedTick{0};
+}  // namespace
+
+void plat_fix_tick_count(uint32_t tick) { g_fixedTick = tick; }
+
 uint32_t plat_tick_count() {
+    if (uint32_t fixed = g_fixedTick) return fixed;
     struct timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return uint32_t(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "awd/awd_display.h"
 #include "awd/awd_state.h"
@@ -96,7 +97,50 @@ TEST(AwdDisplay, RecordsAndSettingsConvertBothWays) {
     EXPECT_EQ(awd_combine_display(doc, &folded).flags, 0x11u);
 }
 
-TEST_F(AwdReadTest, TheDisplayOrderIsReadInPiecesOf33Bytes) {
+// Every scale a page can be given on every document scale: what is stored
+// reads back exactly whenever some 16-bit page scale gives it; otherwise it
+// reads back the next scale that can be shown (no smaller stored value
+// reaches the one wanted), or, past the largest stored value, the largest.
+TEST(AwdDisplay, EveryScaleThatCanBeStoredReadsBackExactly) {
+    EXPECT_EQ(awd_shown_scale(75, awd_page_scale(100, 75)), 100);   // was 99
+    EXPECT_EQ(awd_shown_scale(7, awd_page_scale(6500, 7)), 4587);   // was 1912 (16-bit wrap)
+    EXPECT_EQ(awd_page_scale(6500, 7), 0xFFFF);
+    EXPECT_EQ(awd_shown_scale(200, awd_page_scale(101, 200)), 102);  // 2p is never 101
+    uint64_t inexact = 0;
+    for (uint32_t d = kAwdMinScale; d <= kAwdMaxScale; ++d)
+        for (uint32_t w = kAwdMinScale; w <= kAwdMaxScale; ++w) {
+            uint16_t p = awd_page_scale(uint16_t(w), uint16_t(d));
+            uint16_t got = awd_shown_scale(uint16_t(d), p);
+            if (got == w) continue;
+            ++inexact;
+            bool next = got > w && p > 0 && awd_shown_scale(uint16_t(d), uint16_t(p - 1)) < w;
+            bool largest = got < w && p == 0xFFFF;
+            ASSERT_TRUE(next || largest) << "document " << d << ", page " << w << " stored " << p << " reads " << got;
+        }
+    EXPECT_GT(inexact, 0u);
+}
+
+// An order over the bytes given, parsed.
+struct OrderOf {
+    AwdOrder o;
+    explicit OrderOf(const std::string& bytes) {
+        o.size = uint32_t(bytes.size());
+        o.bytes.reset(static_cast<uint8_t*>(mem_calloc(o.size ? o.size : 1, 1)));
+        std::memcpy(o.bytes.get(), bytes.data(), bytes.size());
+        EXPECT_EQ(awd_parse_order(&o), 0u);
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        char name[kAwdNameMax + 1];
+        for (uint32_t i = 0; i < o.count; ++i) {
+            o.name(i, name);
+            out.push_back(name);
+        }
+        return out;
+    }
+};
+
+TEST(AwdOrderTest, TheDisplayOrderIsReadInPiecesOf33Bytes) {
     const std::string longName(40, 'L');
     struct Case {
         std::string bytes;
@@ -110,25 +154,42 @@ TEST_F(AwdReadTest, TheDisplayOrderIsReadInPiecesOf33Bytes) {
         // The next piece starts 33 bytes into the long name.
         {longName + std::string("\0C\0", 3), {std::string(32, 'L'), std::string(7, 'L'), "C"}},
     };
-    std::string path = dir.file("order.cfb");
-    StgRef<StgStorage> root;
-    ASSERT_EQ(create_root(path, root), 0u);
-    for (const Case& c : cases) {
-        ASSERT_EQ(put_stream(root.get(), "order", c.bytes), 0u);
-        StgRef<StgStream> s;
-        ASSERT_EQ(root->ops->OpenStream(root.get(), wide("order").c_str(), nullptr, kStgModeRead, 0, s.put()), 0u);
-        AwdDocEntry table[4] = {};
-        uint32_t n = awd_read_order_names(s.get(), table, 4);
-        std::vector<std::string> got;
-        for (uint32_t i = 0; i < n; ++i) got.push_back(table[i].name);
-        EXPECT_EQ(got, c.names);
-    }
-    // At most as many names as asked for.
-    StgRef<StgStream> s;
-    ASSERT_EQ(put_stream(root.get(), "order", std::string("A\0B\0C\0", 6)), 0u);
-    ASSERT_EQ(root->ops->OpenStream(root.get(), wide("order").c_str(), nullptr, kStgModeRead, 0, s.put()), 0u);
-    AwdDocEntry two[2] = {};
-    EXPECT_EQ(awd_read_order_names(s.get(), two, 2), 2u);
+    for (const Case& c : cases) EXPECT_EQ(OrderOf(c.bytes).names(), c.names);
+}
+
+// A change of the order cuts out every entry of a leaving name, puts the
+// new names before the first entry of a name or at the end of the list,
+// and keeps every other byte: repeated names, names past an empty one, a
+// long name's 33rd byte, Windows-1252 bytes.
+TEST(AwdOrderTest, EditsKeepTheBytesTheyDoNotChange) {
+    auto edit = [](const std::string& bytes, std::vector<const char*> leaving, std::vector<const char*> arriving,
+                   const char* before) {
+        OrderOf o(bytes);
+        AwdOrderEdit e;
+        e.leaving = leaving.data();
+        e.leavingCount = uint32_t(leaving.size());
+        e.arriving = arriving.data();
+        e.arrivingCount = uint32_t(arriving.size());
+        e.before = before;
+        MemBlock<uint8_t> out;
+        uint32_t size = 0;
+        EXPECT_EQ(awd_edit_order(o.o, e, out, &size), 0u);
+        return std::string(reinterpret_cast<const char*>(out.get()), size);
+    };
+    using namespace std::string_literals;
+    const std::string longName(40, 'L');
+    EXPECT_EQ(edit("A\0A\0B\0"s, {"A"}, {}, nullptr), "B\0"s);
+    EXPECT_EQ(edit("A\0B\0\0HIDDEN\0"s, {"B"}, {"N"}, "B"), "A\0N\0\0HIDDEN\0"s);
+    EXPECT_EQ(edit("A\0B\0\0\0"s, {}, {"N", "M"}, nullptr), "A\0B\0N\0M\0\0\0"s);
+    EXPECT_EQ(edit("Fax\xFC\0B"s, {"B"}, {"N"}, "Fax\xFC"), "N\0Fax\xFC\0"s);
+    EXPECT_EQ(edit("A\0B"s, {}, {"N"}, nullptr), "A\0B\0N\0"s);
+    EXPECT_EQ(edit(longName + "\0C\0"s, {"C"}, {}, nullptr), longName + "\0"s);
+    EXPECT_EQ(edit(""s, {}, {"N"}, "GONE"), "N\0"s);
+    // Whether a name is still listed anywhere, also past an empty name.
+    OrderOf o("A\0\0B\0"s + longName);
+    EXPECT_TRUE(awd_order_names(o.o, "B"));
+    EXPECT_TRUE(awd_order_names(o.o, std::string(32, 'L').c_str()));
+    EXPECT_FALSE(awd_order_names(o.o, "C"));
 }
 
 TEST_F(AwdReadTest, TheDocumentTableFollowsTheStreamsAndTheOrder) {
@@ -249,22 +310,18 @@ TEST_F(AwdReadTest, BandsHoldWholeRowsAndEndWithAnEmptyOne) {
     EXPECT_EQ(err, 0u);
     EXPECT_EQ(left, 0u);
     viewer_fault("", 0);
-    // A shorter page of the document comes with the document's line count;
-    // a band size of 0 is one row.
+    // A shorter page of the document comes with its own line count; a band
+    // size of 0 is one row.
     ASSERT_EQ(f.info(2, 0), 0u);
     EXPECT_EQ(TAV_AWD_LOW(f.pi.maxStripSize), 216u);
-    EXPECT_EQ(f.pi.imageLength, 2200u);
+    EXPECT_EQ(f.pi.imageLength, 100u);
     // A viewer failure fails the read.
     viewer_fault("ViewerGetBand", 0);
     EXPECT_EQ(xtavread(&f.h, buf.data(), 0, 216, &left, 2, &err), -1);
     EXPECT_EQ(err, uint32_t(TAV_E_AWD_VIEWER));
     viewer_fault("", 0);
     ASSERT_EQ(f.read_page(2, &got), 0u);
-    EXPECT_EQ(got.height, 2200u);
-    BitPage shortPage = pattern_page(1728, 100, 5);
-    shortPage.height = 2200;
-    shortPage.bits.resize(size_t(216) * 2200, 0);
-    EXPECT_EQ(got, shortPage);
+    EXPECT_EQ(got, pattern_page(1728, 100, 5));
 }
 
 // Where AWD documents cannot be used: a platform without AWD support, a

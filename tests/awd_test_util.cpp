@@ -1,10 +1,12 @@
 #include "awd_test_util.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 
 #include "awd/awd_interface.h"
 #include "awd/awd_tree.h"
+#include "fileio/mem.h"
 #include "platform/plat_loader.h"
 #include "storage_test_util.h"
 #include "test_util.h"
@@ -21,6 +23,12 @@ BitPage pattern_page(uint32_t width, uint32_t height, uint32_t seed) {
             if (black) p.bits[size_t(y) * p.row_bytes() + x / 8] |= uint8_t(0x80 >> (x % 8));
         }
     return p;
+}
+
+void PrintTo(const BitPage& p, std::ostream* os) {
+    uint32_t h = 2166136261u;
+    for (uint8_t b : p.bits) h = (h ^ b) * 16777619u;
+    *os << p.width << "x" << p.height << " #" << std::hex << h << std::dec;
 }
 
 PageInfo awd_new_page(uint32_t width, uint32_t dpi) {
@@ -269,4 +277,75 @@ void viewer_fault(const char* entry, uint32_t after) {
 
 void encoder_fault(const char* entry, uint32_t after) {
     stub_fault(kAwdEncoderLibrary, "AWDSTUBfail", entry, after);
+}
+
+uint32_t delete_pages(const std::string& path, int32_t first, uint32_t last) {
+    PathBuf p(path);
+    uint32_t err = 5;
+    errno = 0;
+    int32_t r = xtavdelpgs(nullptr, p, first, last, &err);
+    EXPECT_EQ(err, 0u);  // the cell stays 0; the code is in errno
+    return r < 0 ? uint32_t(errno ? errno : -1) : 0;
+}
+
+uint32_t move_last(const std::string& path, uint32_t moved, uint32_t target) {
+    AwdHandle f;
+    if (uint32_t rc = f.open(path, TAV_OPEN_READWRITE | TAV_OPEN_UPDATE)) return rc;
+    TavPageMove m{target, moved};
+    uint32_t rc = f.option(TAV_OPT_MOVE_PAGE, &m);
+    uint32_t closed = f.close();
+    return rc ? rc : closed;
+}
+
+std::vector<std::string> temp_files(const std::string& dir) {
+    std::vector<std::string> out;
+    for (auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename());
+    return out;
+}
+
+void AwdFileTest::SetUp() {
+    blocks = mem_live_blocks();
+    oldTmp = getenv("TMPDIR") ? getenv("TMPDIR") : "";
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    redirected = true;
+}
+
+void AwdFileTest::TearDown() {
+    if (!redirected) return;  // skipped before it was set up
+    if (oldTmp.empty())
+        unsetenv("TMPDIR");
+    else
+        setenv("TMPDIR", oldTmp.c_str(), 1);
+    EXPECT_EQ(mem_live_blocks(), blocks) << "memory blocks leaked";
+    EXPECT_TRUE(temp_files(tmp.path()).empty()) << "temporary files left";
+}
+
+std::vector<uint32_t> flat(const Docs& docs) {
+    std::vector<uint32_t> out;
+    for (const auto& d : docs) out.insert(out.end(), d.begin(), d.end());
+    return out;
+}
+
+size_t cut_at(Docs& docs, uint32_t g) {
+    for (size_t i = 0; i < docs.size(); ++i) {
+        if (g < docs[i].size()) {
+            if (g == 0) return i;
+            std::vector<uint32_t> tail(docs[i].begin() + g, docs[i].end());
+            docs[i].resize(g);
+            docs.insert(docs.begin() + long(i) + 1, tail);
+            return i + 1;
+        }
+        g -= uint32_t(docs[i].size());
+    }
+    return docs.size();
+}
+
+void model_delete(Docs& docs, uint32_t first, uint32_t last) {
+    cut_at(docs, last + 1);
+    size_t from = cut_at(docs, first);
+    uint32_t pages = last - first + 1;
+    while (pages > 0) {
+        pages -= uint32_t(docs[from].size());
+        docs.erase(docs.begin() + long(from));
+    }
 }

@@ -3,11 +3,15 @@
 // compound-file engine.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "qvtav.h"
+#include "test_util.h"
 
 // A bilevel page: rows of ceil(width / 8) bytes, the first pixel in the
 // high bit, 1 for black; the bits past the width are 0.
@@ -19,6 +23,8 @@ struct BitPage {
     const uint8_t* row(uint32_t r) const { return bits.data() + size_t(r) * row_bytes(); }
     bool operator==(const BitPage&) const = default;
 };
+// For test failure messages: the size and a hash of the rows.
+void PrintTo(const BitPage& p, std::ostream* os);
 
 // A page whose rows tell it apart from the pages of other seeds.
 BitPage pattern_page(uint32_t width, uint32_t height, uint32_t seed);
@@ -78,6 +84,33 @@ std::vector<std::string> display_order(const std::string& path);
 std::vector<std::string> document_streams(const std::string& path);
 // Whether an element exists, by its path of names from the root.
 bool awd_element_exists(const std::string& path, const std::vector<std::string>& names);
+
+// A model of an AWD file: each document's page ids, in display order.
+using Docs = std::vector<std::vector<uint32_t>>;
+std::vector<uint32_t> flat(const Docs& docs);
+// Cuts the document holding page g (from 0) so that g starts a document;
+// the index of that document.
+size_t cut_at(Docs& docs, uint32_t g);
+// Pages first..last (from 0) leave the model.
+void model_delete(Docs& docs, uint32_t first, uint32_t last);
+
+// xtavdelpgs on the file: 0, or the code (the error cell must stay 0).
+uint32_t delete_pages(const std::string& path, int32_t first, uint32_t last);
+// Option 22 on a handle opened for update, then close: 0 or the code.
+uint32_t move_last(const std::string& path, uint32_t moved, uint32_t target);
+// The names in a directory.
+std::vector<std::string> temp_files(const std::string& dir);
+
+// AWD tests that write: the encoder's image files go to a directory of the
+// test's, which must be empty at the end, and no memory-table block leaks.
+struct AwdFileTest : ::testing::Test {
+    void SetUp() override;
+    void TearDown() override;
+    TempDir dir, tmp;
+    std::string oldTmp;
+    int blocks = 0;
+    bool redirected = false;
+};
 
 // The test controls of the viewer and encoder stand-ins: the call of entry
 // after `after` further calls fails (an empty name disarms).

@@ -12,25 +12,7 @@
 
 namespace {
 
-struct AwdWriteTest : ::testing::Test {
-    void SetUp() override {
-        blocks = mem_live_blocks();
-        // The image files of the pages written go to a directory of the test's.
-        oldTmp = getenv("TMPDIR") ? getenv("TMPDIR") : "";
-        setenv("TMPDIR", tmp.path().c_str(), 1);
-    }
-    void TearDown() override {
-        if (oldTmp.empty())
-            unsetenv("TMPDIR");
-        else
-            setenv("TMPDIR", oldTmp.c_str(), 1);
-        EXPECT_EQ(mem_live_blocks(), blocks) << "memory blocks leaked";
-        EXPECT_TRUE(std::filesystem::is_empty(tmp.path())) << "temporary files left";
-    }
-    TempDir dir, tmp;
-    std::string oldTmp;
-    int blocks = 0;
-};
+using AwdWriteTest = AwdFileTest;
 
 // The first rows of `got` are the page's, the rest white.
 void expect_page(const BitPage& got, const BitPage& want) {

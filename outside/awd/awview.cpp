@@ -40,15 +40,15 @@ struct Viewer {
     int64_t position = 0;  // libtiff's position in the stream
     TIFF* tif = nullptr;
     uint32_t pages = 0;
-    uint32_t lines = 0;      // the tallest page's rows
     uint32_t bandBytes = 0;  // as settled at open
+    ViewerDocInfo* info = nullptr;  // the caller's record, kept up to date
     // The selected page.
     bool selected = false;
     uint32_t width = 0;
     uint32_t rowBytes = 0;
     uint32_t pageRows = 0;  // rows the page itself has
     uint32_t bandRows = 0;
-    uint32_t totalRows = 0;  // rows delivered: the line count in whole bands
+    uint32_t totalRows = 0;  // rows delivered: the page's rows in whole bands
     uint32_t nextRow = 0;
     bool invert = false;  // the page stores 0 as black
     std::vector<uint8_t> row;
@@ -136,26 +136,16 @@ uint16_t dots_per_inch(TIFF* tif, uint32_t tag) {
     return uint16_t(std::min<double>(dpi + 0.5, kMaxU16));
 }
 
-// Walks every page once: the page count, the first page's resolution, the
-// tallest page and the widest row. False when a page cannot be delivered.
-bool survey(Viewer& v, ViewerDocInfo* info, uint32_t* widestRow) {
-    PageLayout first{};
-    uint32_t pages = 0, lines = 0, widest = 0;
+// Walks every page once: the page count and the widest row. False when a
+// page cannot be delivered.
+bool survey(Viewer& v, uint32_t* widestRow) {
+    uint32_t pages = 0, widest = 0;
     do {
         PageLayout p;
         if (!read_layout(v.tif, &p) || ++pages > kMaxU16) return false;
-        if (pages == 1) {
-            first = p;
-            info->docXRes = dots_per_inch(v.tif, TIFFTAG_XRESOLUTION);
-            info->docYRes = dots_per_inch(v.tif, TIFFTAG_YRESOLUTION);
-        }
-        lines = std::max(lines, p.length);
         widest = std::max(widest, (p.width + 7) / 8);
     } while (TIFFReadDirectory(v.tif) == 1);
     v.pages = pages;
-    v.lines = lines;
-    info->docPages = uint16_t(pages);
-    info->docLines = uint16_t(lines);
     *widestRow = widest;
     return TIFFSetDirectory(v.tif, 0) == 1;
 }
@@ -175,10 +165,14 @@ int32_t select_page(Viewer* v, uint32_t page) {
     v->pageRows = p.length;
     v->invert = p.photometric == PHOTOMETRIC_MINISBLACK;
     v->bandRows = std::max<uint32_t>(1, v->bandBytes / v->rowBytes);
-    v->totalRows = (v->lines + v->bandRows - 1) / v->bandRows * v->bandRows;
+    v->totalRows = (p.length + v->bandRows - 1) / v->bandRows * v->bandRows;
     v->nextRow = 0;
     v->row.assign(std::max<tmsize_t>(TIFFScanlineSize(v->tif), v->rowBytes), 0);
     v->selected = true;
+    v->info->docPages = uint16_t(v->pages);
+    v->info->docXRes = dots_per_inch(v->tif, TIFFTAG_XRESOLUTION);
+    v->info->docYRes = dots_per_inch(v->tif, TIFFTAG_YRESOLUTION);
+    v->info->docLines = uint16_t(p.length);
     return kOk;
 }
 
@@ -214,9 +208,9 @@ AWV_EXPORT void* ViewerOpen(StgStream* stream, uint32_t, uint32_t* unused, uint1
                                    io_map, io_unmap, options);
         TIFFOpenOptionsFree(options);
     }
-    ViewerDocInfo found{};
+    v->info = info;
     uint32_t widestRow = 0;
-    bool ok = v->tif && survey(*v, &found, &widestRow);
+    bool ok = v->tif && survey(*v, &widestRow);
     if (ok) {
         // Whole rows of the widest page, one row at least.
         uint32_t rows = std::max<uint32_t>(1, *bandBytes / widestRow);
@@ -228,7 +222,6 @@ AWV_EXPORT void* ViewerOpen(StgStream* stream, uint32_t, uint32_t* unused, uint1
         return nullptr;
     }
     *bandBytes = uint16_t(v->bandBytes);
-    *info = found;
     if (unused) *unused = 0;
     return v;
 }
