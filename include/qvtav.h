@@ -493,8 +493,11 @@ typedef struct PageInfo {
  * before; 289 a page out of order; 267 a DCX page beyond 1024, PCX sides
  * of 0 or above 65535, BMP rows above 32764 bytes or above 65535 rows;
  * 274 a PCX bit depth other than 1 to 8 or 24; 290 a BMP bit count other
- * than 1, 4, 8, 16, 24, 32; 269 a colour map shorter than 3 x 2^bits (PCX)
- * or 4 x 2^bits (BMP) bytes; 272 none. Refusals (xtavwrite): 291 fewer
+ * than 1, 4, 8, 16, 24, 32; 269 a colour map shorter than 3 x 2^bits
+ * bytes (PCX), or a BMP colour map of 0 bytes, of more than 2^bits
+ * entries or not a whole number of 4-byte entries; 272 none. A BMP
+ * palette is written as given (colours used: its entries), so it may hold
+ * fewer colours than the bit depth allows. Refusals (xtavwrite): 291 fewer
  * bytes than one row, rows beyond the page, a BMP of 0 bytes a row; 266
  * data for a page other than the one started; 280 data after the page is
  * complete (the last-data flag, or every BMP row placed).
