@@ -461,7 +461,8 @@ typedef struct PageInfo {
  *   402  a file that ends before its page data starts; a Targa first
  *        colour-map index above the map's length; a PCX xmax or ymax below
  *        xmin or ymin; a DCX page whose table entry lies beyond the file
- *        or whose next entry comes before the end of its header; a BMP
+ *        or inside the 4100-byte mark and page table, or whose next entry
+ *        comes before the end of its header; a BMP
  *        profile that starts below the pixel data; a JPEG segment length
  *        below 2, or a JFXX segment that runs beyond the file;
  *   267  BMP pixel data or palette at or beyond offset 32768, a palette of
@@ -497,7 +498,10 @@ typedef struct PageInfo {
  * bytes (PCX), or a BMP colour map of 0 bytes, of more than 2^bits
  * entries or not a whole number of 4-byte entries; 272 none. A BMP
  * palette is written as given (colours used: its entries), so it may hold
- * fewer colours than the bit depth allows. Refusals (xtavwrite): 291 fewer
+ * fewer colours than the bit depth allows; 402 a DCX page whose table
+ * slot (its entry and the 0 behind it) lies in the bytes of a page the
+ * table lists, before anything is written (a new page's header never goes
+ * below offset 4100). Refusals (xtavwrite): 291 fewer
  * bytes than one row, rows beyond the page, a BMP of 0 bytes a row; 266
  * data for a page other than the one started; 280 data after the page is
  * complete (the last-data flag, or every BMP row placed).
