@@ -147,8 +147,9 @@ int store_page(FctEntry* e, uint16_t page) {
     if (rc == 0 && awd_splice(e, AwdSplice{page, replaces ? 1u : 0u, name, false}, &committed) < 0)
         rc = uint32_t(errno_or(TAV_E_AWD_ENCODER));
     if (rc && !committed) {
-        // Not in the display order: nothing but the new elements to take out.
-        KeepErrno keep;
+        // Not in the display order: nothing but the new elements to take
+        // out. (The step's code is set after it: a KeepErrno here would put
+        // the old errno back over it on return.)
         awd_remove_document_data(root, name);
         return awd_fail(int(rc));
     }
@@ -159,7 +160,6 @@ int store_page(FctEntry* e, uint16_t page) {
         rc = write_page_records(root, name, 0, records);
     }
     if (rc) {
-        KeepErrno keep;
         awd_remove_document(root, name);
         awd_load_documents(e);
         return awd_fail(int(rc));

@@ -5,9 +5,10 @@
 // Choices:
 //  - Limits of the fields are refused at xtavputi: a bit count other than
 //    1, 4, 8, 16, 24 or 32 (290); rows of more than 32764 bytes and more
-//    than 65535 rows (the written-row count is a 16-bit half), a file of
-//    2^31 bytes or more (267). The data offset always fits its 16-bit
-//    half: the palette is at most 256 entries.
+//    than 65535 rows (the written-row count is a 16-bit half) (267). So is
+//    a file, with its embedded profile, that would end beyond the length
+//    limit (279), before anything is written. The data offset always fits
+//    its 16-bit half: the palette is at most 256 entries.
 //  - Pages of up to 8 bits need a colour map of blue, green, red, 0
 //    entries (none: 272). It is written as given, its entries counted in
 //    the header's colours used: a palette may hold fewer colours than the
@@ -113,7 +114,8 @@ int layout_of(const PageInfo& i, Layout* l) {
         l->profileData = uint32_t(fileSize) - kFileHeaderSize;
         fileSize += i.profileSize;
     }
-    if (fileSize > kFioMaxOffset) return format_fail(TAV_E_SIZE);
+    errno = 0;
+    if (!fio_length_fits(fileSize)) return -1;
     l->fileSize = uint32_t(fileSize);
     return 0;
 }

@@ -20,6 +20,10 @@
 //  - The page's header is written before its table entry, so that a
 //    failure leaves no entry pointing beyond the file; the entry after the
 //    new one is written 0 with it.
+//  - A page whose data did not all reach the file (a write failed, or was
+//    refused at the length limit) blocks further pages with its code; close
+//    drops it: its entry becomes 0 again and the file ends where the page
+//    began.
 #include "tiff/formats/dcx/dcx_format.h"
 
 #include <algorithm>
@@ -135,10 +139,11 @@ bool bytes_of_a_page(const FctEntry* e, uint32_t from, uint32_t to, uint32_t len
 
 // A new page at the end of the file: its PCX header, then its table entry.
 int dcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) {
+    DcxState& s = format_state<DcxState>(e);
+    if (s.writer.broken) return format_fail(s.writer.broken);
     if (page >= kDcxMaxPages) return format_fail(TAV_E_SIZE);
     if (page < e->pageCount) return format_fail(TAV_E_WRITTEN);
     if (page > e->pageCount) return format_fail(TAV_E_PAGE);
-    DcxState& s = format_state<DcxState>(e);
     auto* offsets = static_cast<uint32_t*>(s.pageOffsets ? mem_realloc(s.pageOffsets, (page + 1u) * 4)
                                                          : mem_calloc(page + 1u, 4));
     if (!offsets) return -1;
@@ -169,6 +174,19 @@ int32_t dcx_page_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t
                           format_state<DcxState>(e).writer);
 }
 
+// A broken page (always the last one listed: it blocks further pages)
+// leaves the table as it was before it, and the file ends where its header
+// began.
+int dcx_finish(FctEntry* e) {
+    if (!e->formatState) return 0;
+    const PcxWriter& w = format_state<DcxState>(e).writer;
+    if (!w.broken || e->pageCount == 0) return 0;
+    const uint8_t none[4] = {0, 0, 0, 0};
+    errno = 0;
+    if (fio_write_at(int(e->fd), table_entry_at(e->pageCount - 1u), none, 4) < 0) return -1;
+    return pcx_drop_broken(e, w, w.headerAt);
+}
+
 void dcx_release(FctEntry* e) {
     if (!e->formatState) return;
     mem_free_field(format_state<DcxState>(e).pageOffsets);
@@ -183,7 +201,7 @@ Probe dcx_probe(const FileHead& head) {
 
 const FormatOps kDcxFormat = {
     .fileType = FILETYPE_DCX, .name = "DCX", .traits = 0, .can_create = format_creatable,
-    .open = dcx_open, .create = dcx_create, .release = dcx_release,
+    .open = dcx_open, .create = dcx_create, .finish = dcx_finish, .release = dcx_release,
     .page_info = dcx_page_info, .page_read = dcx_page_read, .page_data = dcx_page_data,
     .put_info = dcx_put_info, .page_write = dcx_page_write,
 };
