@@ -250,6 +250,29 @@ TEST_F(WriteLimit, TiffPagesUntilTheLimit) {
 #endif
 }
 
+// An annotation area appended to the page being written keeps the same
+// room for what close writes behind the page.
+TEST_F(WriteLimit, AnnotationAreaKeepsRoomForClose) {
+    LoweredLimit limit(20000);
+    const std::string path = dir.file("area.tif");
+    int32_t h = wt::create(path);
+    PageInfo info = wt::bilevel(64, 64);
+    ASSERT_EQ(wt::put_page(h, 1, info, wt::pattern(5000, 1)), 0u);
+    std::vector<uint8_t> area = wt::pattern(20000 - uint32_t(length_of(path)), 2);
+    TavAreaAppend all{uint32_t(area.size()), area.data()}, some{1000, area.data()};
+    uint32_t err = 0;
+    EXPECT_EQ(xtavopts(&h, 1, TAV_OPT_AREA1_APPEND, reinterpret_cast<uint32_t*>(&all), &err), -1);
+    EXPECT_EQ(err, uint32_t(TAV_E_SEEK));
+    EXPECT_EQ(xtavopts(&h, 1, TAV_OPT_AREA1_APPEND, reinterpret_cast<uint32_t*>(&some), &err), 0);
+    wt::close(h);
+    EXPECT_LE(length_of(path), 20000u);
+    OpenedFile f(path);
+    ASSERT_EQ(f.info(1), 0u);
+    TavAreaInfo got{};
+    ASSERT_EQ(f.option(1, TAV_OPT_AREA1_INFO, &got), 0u);
+    EXPECT_EQ(got.length, 1000u);
+}
+
 // A property rewrite whose copy would cross the limit is refused, the file
 // and its directory as they were; a deletion, which shrinks it, is not.
 TEST_F(WriteLimit, RewriteThatWouldCrossTheLimitIsRefused) {
