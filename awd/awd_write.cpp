@@ -188,7 +188,7 @@ int store_page(FctEntry* e, uint16_t page) {
         if (awd_splice(e, splice) < 0) rc = uint32_t(errno_or(TAV_E_AWD_ENCODER));
     }
     if (rc) {
-        KeepErrno keep;
+        // The step's code is set after the clean-up, which may change errno.
         awd_remove_document_data(root, name);
         return awd_fail(int(rc));
     }

@@ -12,6 +12,13 @@ constexpr int kFioSeekCur = 1;
 constexpr int kFioSeekEnd = 2;
 // Files stay below 2^31 bytes: the largest offset a seek reaches.
 constexpr uint32_t kFioMaxOffset = 0x7FFFFFFFu;
+// Whether a file may be `length` bytes long: no file the library writes
+// ends beyond 2^31 - 1 (the platform's limit, which tests may lower), so
+// every file it writes opens again. False with errno 279 when not. A write
+// through the layer that would go beyond is refused whole, before any byte
+// is written; writers check earlier, so that they never start what they
+// could not finish.
+bool fio_length_fits(uint64_t length);
 constexpr uint32_t kRemoteBufSize = 31744;
 constexpr uint32_t kRemoteSmallRead = 2048;
 constexpr uint32_t kFioAccessMask = 3;  // the access part of a mode

@@ -481,7 +481,9 @@ int32_t fio_write(int fd, const void* buf, uint32_t count) {
         errno = TAV_EACCES;  // opened read only
         return -1;
     }
-    if (s->journal && journal_save(*s, current_pos(*s), count) < 0) return -1;
+    const int64_t pos = current_pos(*s);
+    if (pos < 0 || !fio_length_fits(uint64_t(pos) + count)) return -1;
+    if (s->journal && journal_save(*s, pos, count) < 0) return -1;
     if (s->remote) return remote_write(s->rec, buf, count);
     fio_local_content_changed();
     return plat_write(s->rec->result, buf, count);
@@ -546,6 +548,7 @@ int32_t fio_copy_range(int src, int dst, uint32_t srcOffset, uint32_t dstOffset,
         errno = TAV_E_SEEK;
         return -1;
     }
+    if (!fio_length_fits(uint64_t(dstOffset) + n)) return -1;
     if (b->journal && journal_save(*b, dstOffset, n) < 0) return -1;
     if (!a->remote && !b->remote && !b->cached) {
         int64_t r = plat_copy_range(a->rec->result, srcOffset, b->rec->result, dstOffset, n);

@@ -3,6 +3,13 @@
 #include <cerrno>
 
 #include "fileio/fio.h"
+#include "platform/plat_file.h"
+
+bool fio_length_fits(uint64_t length) {
+    if (length <= plat_max_file_length()) return true;
+    errno = TAV_E_SEEK;
+    return false;
+}
 
 int32_t fio_read_full(int fd, void* buf, uint32_t n) {
     auto* p = static_cast<uint8_t*>(buf);

@@ -23,13 +23,16 @@ void fct_free_blocks(FctEntry* e) {
 
 namespace {
 
-// The descriptor at the end of a handle: closed, or cut back to the length
-// at open after an abort of a handle that could write.
+// The descriptor at the end of a handle: closed, cut to the length its
+// complete pages need when the format dropped a page, or cut back to the
+// length at open after an abort of a handle that could write.
 int close_descriptor(FctEntry* e, int flush) {
     errno = 0;
     bool writable = e->can_write() || (e->openFlags & TAV_OPEN_UPDATE);
     int r;
-    if (flush || e->origSize == 0 || !writable) {
+    if (flush && e->cutAtClose) {
+        r = fio_truncate_close(int(e->fd), e->keepLength);
+    } else if (flush || e->origSize == 0 || !writable) {
         r = fio_close(int(e->fd));
     } else {
         // The bytes the handle replaced go back before the cut.

@@ -64,6 +64,11 @@ constexpr uint32_t kExtraSlots = 4;
 struct FctEntry {
     intptr_t fd;          // 0 free, -1 failed/closed, else descriptor (own storage: its root)
     uint32_t origSize;
+    // Set by a format's finishing step that dropped a page it could not
+    // finish: close cuts the file to keepLength (what the complete pages
+    // need) as it closes it.
+    bool cutAtClose;
+    uint32_t keepLength;
     uint32_t openFlags;
     int32_t lastError;
     uint16_t byteOrder;
@@ -138,6 +143,12 @@ FctEntry* fct_lookup(int handle);              // null with errno 9
 int fct_release(int handle);                   // 0 or -1 (errno 9)
 int fct_fetch_error(int handle, uint32_t* value);
 FctEntry* fct_entry_at(int handle);            // no checks; tests and close
+
+// Asks close to cut the file to `length` bytes (a page dropped at close).
+inline void fct_cut_at_close(FctEntry* e, uint32_t length) {
+    e->cutAtClose = true;
+    e->keepLength = length;
+}
 
 // Fails an operation on a handle: sets errno and the entry's lastError.
 inline int fct_fail(FctEntry* e, int code) {

@@ -69,12 +69,14 @@ def main():
     v3 = bytearray(read("nb_16.pcx"))
     v3[1] = 3
     put("pcx", "v3_16.pcx", bytes(v3))
+    # Pages behind the mark and the whole table of 1024 entries (4100 bytes).
     pages = [read("nb_16.pcx"), read("nb_256.pcx"), read("pil_mono.pcx")]
-    at, table = 4 + 4 * (len(pages) + 1), []
+    at, table = 4100, []
     for p in pages:
         table.append(at)
         at += len(p)
-    put("pcx", "three.dcx", struct.pack("<%dI" % (len(pages) + 2), 987654321, *table, 0) + b"".join(pages))
+    head = struct.pack("<%dI" % (len(pages) + 1), 987654321, *table)
+    put("pcx", "three.dcx", head + bytes(4100 - len(head)) + b"".join(pages))
 
     tool("bmp", "nb_os2.bmp", "pnmquant 8 src.ppm | ppmtobmp -os2 > nb_os2.bmp")
     tool("bmp", "nb_p.bmp", "pnmquant 16 src.ppm | ppmtobmp > nb_p.bmp")

@@ -114,7 +114,8 @@ extern "C" {
 #define TAV_E_COMPRESSION 274     /* compression or image coding not supported */
 #define TAV_E_WRITTEN 277         /* page already written */
 #define TAV_E_WRITE_FLAG 278      /* write flag 1 refused while option 4 is set */
-#define TAV_E_SEEK 279            /* seek target at or above 2^31 */
+#define TAV_E_SEEK 279            /* seek target at or above 2^31; a write that would make
+                                     a file longer than 2^31 - 1 bytes (see xtavwrite) */
 #define TAV_E_SEQUENCE 280        /* data without page information, or information after data */
 #define TAV_E_ROTATION 282        /* block file: rotation not 0, 90, 180, 270 */
 #define TAV_E_COPY_BUFFER 283     /* copy: no memory for the buffer */
@@ -475,7 +476,8 @@ typedef struct PageInfo {
  *   402  a file that ends before its page data starts; a Targa first
  *        colour-map index above the map's length; a PCX xmax or ymax below
  *        xmin or ymin; a DCX page whose table entry lies beyond the file
- *        or whose next entry comes before the end of its header; a BMP
+ *        or inside the 4100-byte mark and page table, or whose next entry
+ *        comes before the end of its header; a BMP
  *        profile that starts below the pixel data; a JPEG segment length
  *        below 2, or a JFXX segment that runs beyond the file;
  *   267  BMP pixel data or palette at or beyond offset 32768, a palette of
@@ -507,8 +509,14 @@ typedef struct PageInfo {
  * before; 289 a page out of order; 267 a DCX page beyond 1024, PCX sides
  * of 0 or above 65535, BMP rows above 32764 bytes or above 65535 rows;
  * 274 a PCX bit depth other than 1 to 8 or 24; 290 a BMP bit count other
- * than 1, 4, 8, 16, 24, 32; 269 a colour map shorter than 3 x 2^bits (PCX)
- * or 4 x 2^bits (BMP) bytes; 272 none. Refusals (xtavwrite): 291 fewer
+ * than 1, 4, 8, 16, 24, 32; 269 a colour map shorter than 3 x 2^bits
+ * bytes (PCX), or a BMP colour map of 0 bytes, of more than 2^bits
+ * entries or not a whole number of 4-byte entries; 272 none. A BMP
+ * palette is written as given (colours used: its entries), so it may hold
+ * fewer colours than the bit depth allows; 402 a DCX page whose table
+ * slot (its entry and the 0 behind it) lies in the bytes of a page the
+ * table lists, before anything is written (a new page's header never goes
+ * below offset 4100). Refusals (xtavwrite): 291 fewer
  * bytes than one row, rows beyond the page, a BMP of 0 bytes a row; 266
  * data for a page other than the one started; 280 data after the page is
  * complete (the last-data flag, or every BMP row placed).
@@ -638,6 +646,33 @@ QVTAV_EXPORT int32_t QVTAV_CALL xtavputi(int32_t* handle, uint16_t page, PageInf
 QVTAV_EXPORT int32_t QVTAV_CALL xtavread(int32_t* handle, void* buffer, uint32_t start,
                                          uint32_t count, uint32_t* remaining, uint16_t page,
                                          uint32_t* error);
+/*
+ * The length limit. No file the library writes ends beyond 2^31 - 1 bytes
+ * (the reach of a seek), so every file it writes opens in it again. What
+ * would end beyond is refused with 279 before any byte of it is written:
+ *   - xtavputi: a TIFF page whose directory values leave no room for what
+ *     close writes; a DCX page header with its palette; a BMP file with its
+ *     embedded profile;
+ *   - xtavwrite: page data together with what close still writes behind it
+ *     (TIFF strip tables and page offset table, block file record, list and
+ *     directory blocks, the PCX and DCX 256-colour palette); raw bytes;
+ *   - the same for appends to a file opened for update; xtavdelpgs and
+ *     xtavputprops fail (errno 279) when the rewritten file would cross it,
+ *     the file unchanged;
+ *   - AWD documents: the compound-file engine refuses growth beyond it
+ *     before changing anything: the page's last xtavwrite fails with
+ *     STG_E_MEDIUMFULL (0x80030070) and the document keeps its pages.
+ *
+ * A page whose data did not all reach the file (an xtavwrite refused at
+ * the limit; a write that failed, local or a remote RPCIFSwrite) is
+ * broken: further data for it is refused with the same code, and
+ * xtavclose drops it and returns -1 (errno: that code). The file keeps the
+ * pages before it, linked as before, and ends behind them (a remote file
+ * is cut by copying, as xtavabort cuts one). TIFF and block files: xtavputi
+ * for the same page drops it too, and the page can be given again; DCX: a
+ * further page is refused with the broken page's code; PCX: the file is
+ * left empty.
+ */
 QVTAV_EXPORT int32_t QVTAV_CALL xtavwrite(int32_t* handle, void* buffer, uint32_t count,
                                           uint16_t page, uint8_t flag, uint32_t* error);
 QVTAV_EXPORT int32_t QVTAV_CALL xtavgtdata(int32_t* handle, PageInfo* info, uint32_t* error);

@@ -6,6 +6,8 @@
 
 #include <array>
 
+#include "platform/plat_file.h"
+
 namespace plat_fault_detail {
 std::atomic<bool> g_active{false};
 }  // namespace plat_fault_detail
@@ -22,6 +24,7 @@ struct FaultState {
 };
 
 FaultState g_state;
+std::atomic<uint32_t> g_maxFileLength{kPlatMaxFileLength};
 
 int index_of(PlatStep step) { return static_cast<int>(step); }
 
@@ -51,6 +54,13 @@ void plat_fault_disarm() {
     g_state.context = nullptr;
     update_active();
 }
+
+void plat_fault_limit_file_length(uint32_t bytes) {
+    g_maxFileLength.store(bytes && bytes < kPlatMaxFileLength ? bytes : kPlatMaxFileLength,
+                          std::memory_order_relaxed);
+}
+
+uint32_t plat_max_file_length() { return g_maxFileLength.load(std::memory_order_relaxed); }
 
 uint32_t plat_fault_count(PlatStep step) {
     return g_state.counts[index_of(step)].load(std::memory_order_relaxed);

@@ -49,6 +49,11 @@ uint32_t plat_fault_count(PlatStep step);
 // Whether the plan has made a step fail since it was armed.
 bool plat_fault_fired();
 
+// Lowers the longest file the library writes (plat_max_file_length), so
+// that tests reach the limit without writing gigabytes; 0 restores
+// kPlatMaxFileLength. Arming and disarming a plan leave it as it is.
+void plat_fault_limit_file_length(uint32_t bytes);
+
 // Called after each completed step (bytes: those written or allocated, else
 // 0). Setting an observer counts steps as arming does; null removes it.
 using PlatStepObserver = void (*)(PlatStep step, uint64_t bytes, void* context);

@@ -54,6 +54,13 @@ int32_t plat_pwrite(int fd, const void* buf, uint32_t count, int64_t offset);
 int64_t plat_copy_range(int src, int64_t srcOffset, int dst, int64_t dstOffset, uint32_t n);
 // New position, or -1 (also when it would not fit 31 bits: 279).
 int32_t plat_lseek(int fd, int32_t offset, int origin);
+// The longest file the library writes: 2^31 - 1 bytes, so that every byte
+// of a file, and its end, lie within reach of a seek. Writers refuse what
+// would make a file longer.
+constexpr uint32_t kPlatMaxFileLength = 0x7FFFFFFFu;
+// The limit in force: kPlatMaxFileLength, unless a test lowered it
+// (plat_fault.h).
+uint32_t plat_max_file_length();
 // Current length of the open file, at most 0xFFFFFFFF; -1 on failure.
 int64_t plat_file_size(int fd);
 int plat_truncate(int fd, uint32_t length);

@@ -190,9 +190,9 @@ void check_dcx(const std::string& dir) {
     for (const char* n : names) pages.push_back(read_file(dir + "/" + n));
     Bytes dcx;
     dcx.le32(987654321);
-    uint32_t at = 4 + 4 * 4;
+    uint32_t at = 4100;  // behind the mark and the table of 1024 entries
     for (const auto& p : pages) dcx.le32(at), at += uint32_t(p.size());
-    dcx.le32(0);
+    dcx.fill(4100 - dcx.size());
     for (const auto& p : pages) dcx.raw(p);
     write_file(dir + "/three.dcx", dcx.b);
     OpenedFile d(dir + "/three.dcx");

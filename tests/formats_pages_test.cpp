@@ -152,14 +152,16 @@ TEST_F(FormatFiles, PcxHeaderResolutionAndPalettes) {
 }
 
 // A DCX file of pages with `data` bytes each (filled with the page number)
-// behind their headers; table entries may be given instead.
+// behind their headers, from the end of the 4100-byte mark and table on;
+// table entries may be given instead.
+constexpr uint32_t kDcxStart = 4100;
 Bytes dcx(const std::vector<uint32_t>& data, std::vector<uint32_t> entries = {}) {
     Bytes d;
     d.le32(987654321);
-    uint32_t at = 4 + 4 * uint32_t(data.size() + 1);
+    uint32_t at = kDcxStart;
     for (size_t k = 0; entries.size() < data.size(); ++k) entries.push_back(at), at += 128 + data[k];
     for (uint32_t e : entries) d.le32(e);
-    d.le32(0);
+    d.fill(kDcxStart - d.size());
     for (size_t k = 0; k < data.size(); ++k) d.raw(pcx(1, 4, 200, 200).b).fill(data[k], uint8_t(k + 1));
     return d;
 }
@@ -170,7 +172,7 @@ TEST_F(FormatFiles, DcxPageRanges) {
     ASSERT_EQ(f.info(3), 0u);
     // The third page: data from its entry + 128 to the fourth entry, its
     // 16-colour palette 16 bytes after its own start.
-    const uint32_t third = 24 + (128 + 100) + (128 + 200);
+    const uint32_t third = kDcxStart + (128 + 100) + (128 + 200);
     EXPECT_EQ(std::vector<uint32_t>({f.pi.compressionInfo.value, f.pi.stripCount, f.pi.rowsPerStrip, f.ps.dataBytes}),
               std::vector<uint32_t>({third + 128, third + 16, 4u << 16, 300}));
     uint32_t err = 0;
@@ -182,12 +184,13 @@ TEST_F(FormatFiles, DcxPageRanges) {
     EXPECT_EQ(delivered_palette(f)[47], 31);
     ASSERT_EQ(f.info(4), 0u);
     EXPECT_EQ(f.ps.dataBytes, 400u);
-    // Page 2 ends before its own header does; page 3 starts beyond the file.
-    Bytes bad = dcx({50, 50, 50}, {20, 198, 208});
-    bad.b[12] = 0xF0, bad.b[13] = 0xFF;
-    OpenedFile b(save(bad, ".dcx"));
-    EXPECT_EQ(std::vector<uint32_t>({b.info(1), b.info(2), b.info(3)}),
-              std::vector<uint32_t>({0, TAV_E_TRUNCATED, TAV_E_TRUNCATED}));
+    // Page 2 ends before its own header does, and so does page 3; page 4
+    // starts inside the mark and table; a page beyond the file.
+    OpenedFile b(save(dcx({50, 50, 50, 50}, {kDcxStart, kDcxStart + 178, kDcxStart + 188, 15}), ".dcx"));
+    EXPECT_EQ(std::vector<uint32_t>({b.info(1), b.info(2), b.info(3), b.info(4)}),
+              std::vector<uint32_t>({0, TAV_E_TRUNCATED, TAV_E_TRUNCATED, TAV_E_TRUNCATED}));
+    OpenedFile beyond(save(dcx({50}, {0xFFF000}), ".dcx"));
+    EXPECT_EQ(beyond.info(1), uint32_t(TAV_E_TRUNCATED));
 }
 
 // ---- reading and refusals ----

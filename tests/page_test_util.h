@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,37 @@ struct OpenedFile {
         return out;
     }
 };
+
+// The stored strips of page p as the library reads them (the last strip
+// cut to its stored byte count: the reader lets a single strip run to the
+// end of the file); nothing when the page does not read.
+inline std::optional<std::vector<uint8_t>> read_page(OpenedFile& f, uint16_t p) {
+    uint16_t width = 0;
+    if (f.info(p) != 0 || f.option(1, TAV_OPT_COUNT_SIZE, &width) != 0 || width != 4) return std::nullopt;
+    std::vector<uint32_t> counts(f.pi.stripCount);
+    TavStripCounts stored{uint32_t(counts.size()), counts.data()};
+    if (f.option(1, TAV_OPT_STORED_COUNTS, &stored) != 0) return std::nullopt;
+    uint64_t total = 0;
+    for (uint32_t c : counts) total += c;
+    uint32_t err = 0;
+    auto data = f.stream(p, f.ps.dataBytes, 4096, &err);
+    if (err || data.size() < total) return std::nullopt;
+    data.resize(size_t(total));
+    return data;
+}
+
+// Every page; nothing when the file does not open or a page does not read.
+inline std::optional<std::vector<std::vector<uint8_t>>> read_pages(const std::string& path) {
+    OpenedFile f(path);
+    if (!f.ok()) return std::nullopt;
+    std::vector<std::vector<uint8_t>> pages;
+    for (uint16_t p = 1; p <= f.pages; ++p) {
+        auto page = read_page(f, p);
+        if (!page) return std::nullopt;
+        pages.push_back(std::move(*page));
+    }
+    return pages;
+}
 
 struct TiffFileTest : ::testing::Test {
     TempDir dir;

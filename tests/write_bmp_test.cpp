@@ -16,8 +16,9 @@ constexpr uint32_t kSrgb = 0x73524742;
 
 // An image of 1, 4, 8 or 24 bits with pseudo-random pixels, its rows as the
 // BMP writer takes them (top row first, padded to 4 bytes; 24-bit pixels
-// blue, green, red) and a palette of blue, green, red, 0.
-Image bmp_image(uint32_t bits, uint32_t width, uint32_t length, uint32_t seed) {
+// blue, green, red) and a palette of blue, green, red, 0 of `colours`
+// entries (0: all 2^bits), which the pixels keep to.
+Image bmp_image(uint32_t bits, uint32_t width, uint32_t length, uint32_t seed, uint32_t colours = 0) {
     Image im;
     im.width = width;
     im.length = length;
@@ -25,7 +26,13 @@ Image bmp_image(uint32_t bits, uint32_t width, uint32_t length, uint32_t seed) {
     im.rowBytes = (width * bits + 31) / 32 * 4;
     im.rows = wt::pattern(size_t(im.rowBytes) * length, seed);
     if (bits <= 8) {
-        im.map = wt::pattern(4u << bits, seed + 1);
+        if (colours == 0) colours = 1u << bits;
+        if (bits == 8) {
+            for (uint8_t& b : im.rows) b = uint8_t(b % colours);
+        } else if (bits == 4) {
+            for (uint8_t& b : im.rows) b = uint8_t((b >> 4) % colours << 4 | (b & 15) % colours);
+        }
+        im.map = wt::pattern(4 * colours, seed + 1);
         for (size_t k = 3; k < im.map.size(); k += 4) im.map[k] = 0;
         im.photometric = TAV_PHOTO_PALETTE;
     } else {
@@ -209,7 +216,11 @@ TEST_F(BmpTest, RefusesWhatTheFormatCannotHold) {
     EXPECT_EQ(refusal([](PageInfo& i) { i.imageWidth = 32764; }), 0u);
     EXPECT_EQ(refusal([](PageInfo& i) { i.imageLength = 65536; }), uint32_t(TAV_E_SIZE));
     EXPECT_EQ(refusal([](PageInfo& i) { i.area.palette.colorMapBuffer = nullptr; }), uint32_t(TAV_E_OPTION));
+    // The colour map: whole entries, at least one, at most 2^bits.
     EXPECT_EQ(refusal([](PageInfo& i) { i.area.palette.colorMapSize = 1023; }), uint32_t(TAV_E_INCONSISTENT));
+    EXPECT_EQ(refusal([](PageInfo& i) { i.area.palette.colorMapSize = 1028; }), uint32_t(TAV_E_INCONSISTENT));
+    EXPECT_EQ(refusal([](PageInfo& i) { i.area.palette.colorMapSize = 0; }), uint32_t(TAV_E_INCONSISTENT));
+    EXPECT_EQ(refusal([](PageInfo& i) { i.area.palette.colorMapSize = 4; }), 0u);
     EXPECT_EQ(refusal([](PageInfo& i) { i.imageWidth = 8191, i.imageLength = 65535; }), 0u);
 
     const std::string path = next();
@@ -245,6 +256,51 @@ TEST_F(BmpTest, RefusesWhatTheFormatCannotHold) {
     EXPECT_EQ(wf::put(h, 1, info), uint32_t(TAV_E_WRITTEN));
     wt::close(h);
     EXPECT_EQ(read_file(path), before);
+}
+
+// A palette of fewer colours than the bit depth allows is written as
+// given, its entries counted in colours used, and reads back with the
+// pixels given everywhere.
+TEST_F(BmpTest, ShortPalettesAreWrittenAsGiven) {
+    if (pillow_missing() || oracle_missing("convert")) GTEST_SKIP() << "Pillow or ImageMagick missing";
+    struct Case {
+        uint32_t bits, width, length, colours;
+        bool v5;
+    } cases[] = {{8, 40, 10, 200, false}, {8, 16, 8, 200, true}, {4, 16, 8, 5, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bits) + " bits, " + std::to_string(c.colours) + " colours");
+        Image im = bmp_image(c.bits, c.width, c.length, c.colours, c.colours);
+        const std::string path = next();
+        int32_t h = wt::create(path, FILETYPE_BMP);
+        PageInfo info = wf::info_for(im);
+        if (c.v5) info.colorSpaceType = kSrgb, info.intent = 4;
+        ASSERT_EQ(wf::put(h, 1, info), 0u);
+        ASSERT_EQ(wf::write_rows(h, 1, im, 3), 0u);
+        wt::close(h);
+
+        const uint32_t header = c.v5 ? 124 : 40, D = 14 + header + 4 * c.colours;
+        const std::vector<uint8_t> f = read_file(path);
+        ASSERT_EQ(f.size(), D + c.length * im.rowBytes);
+        EXPECT_EQ(std::vector<uint32_t>({le32(f, 10), le32(f, 14), le32(f, 14 + 32), info.stripCount & 0xFFFF}),
+                  std::vector<uint32_t>({D, header, c.colours, D}));
+        EXPECT_EQ(std::vector<uint8_t>(f.begin() + 14 + header, f.begin() + D), im.map);
+
+        OpenedFile r(path);
+        ASSERT_EQ(r.info(1), 0u);
+        EXPECT_EQ(r.pi.area.palette.colorMapSize, 4 * c.colours);
+        EXPECT_EQ(delivered_palette(r), im.map);
+        uint32_t err = 0;
+        std::vector<uint8_t> stored = r.stream(1, c.length * im.rowBytes, 100, &err);
+        std::vector<uint8_t> bottomUp;
+        for (uint32_t y = c.length; y-- > 0;) {
+            std::vector<uint8_t> row = im.row_range(y, 1);
+            bottomUp.insert(bottomUp.end(), row.begin(), row.end());
+        }
+        EXPECT_EQ(stored, bottomUp) << err;
+        wf::Decoded p = wf::pillow_decode(path), m = wf::magick_decode(path);
+        EXPECT_EQ(p.rgb, im.rgb) << "Pillow";
+        EXPECT_EQ(m.rgb, im.rgb) << "ImageMagick";
+    }
 }
 
 TEST_F(BmpTest, PagesReadBackByTheLibraryPillowAndImageMagick) {

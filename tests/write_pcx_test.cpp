@@ -379,4 +379,30 @@ TEST_F(PcxTest, DcxOpenedForUpdateTakesPagesAndAbortPutsTheTableBack) {
     }
 }
 
+// A hostile table lists a page inside itself (offset 15): the page is
+// refused when read, and an append, whose table slot lies in that page, is
+// refused before anything is written.
+TEST_F(PcxTest, DcxPageInsideTheTableIsRefused) {
+    std::vector<Image> pages{pcx_image(1, 64, 8, 1), pcx_image(8, 17, 5, 2)};
+    const std::string path = next("dcx");
+    ASSERT_TRUE(wf::write_file_of(path, FILETYPE_DCX, pages));
+    std::vector<uint8_t> bytes = read_file(path);
+    for (auto [slot, value] : {std::pair<uint32_t, uint32_t>{12, 16777216}, {16, 15}})
+        for (uint32_t k = 0; k < 4; ++k) bytes[slot + k] = uint8_t(value >> (8 * k));
+    write_file(path, bytes);
+    {
+        OpenedFile r(path);
+        ASSERT_EQ(r.pages, 4u);
+        EXPECT_EQ(std::vector<uint32_t>({r.info(1), r.info(3), r.info(4)}),
+                  std::vector<uint32_t>({0, TAV_E_TRUNCATED, TAV_E_TRUNCATED}));
+    }
+    uint32_t count = 0;
+    int32_t h = wt::open_update(path, &count);
+    ASSERT_EQ(count, 4u);
+    PageInfo info = wf::info_for(pages[0]);
+    EXPECT_EQ(wf::put(h, 5, info), uint32_t(TAV_E_TRUNCATED));
+    wt::close(h);
+    EXPECT_EQ(read_file(path), bytes);
+}
+
 }  // namespace

@@ -102,6 +102,14 @@ struct TiffState {
     // First page appended since open or create (0xFFFFFFFF: none yet); its
     // directory carries the table tag of a file that had no table.
     uint32_t firstNewPage;
+    // The directory being built belongs to data that did not all reach the
+    // file (a write failed, or was refused at the length limit): the code of
+    // that failure, 0 while all is well. Such a directory never enters the
+    // file; the next xtavputi or close drops it.
+    int32_t pageBroken;
+    // The file's length before the slot of the directory being built was
+    // placed: what the file keeps when that directory is dropped.
+    uint32_t pageStart;
 };
 
 inline TiffState& tiff_of(FctEntry* e) { return format_state<TiffState>(e); }

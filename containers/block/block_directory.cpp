@@ -11,12 +11,6 @@
 namespace blk {
 namespace {
 
-// Continuation directory blocks that a number of pages needs.
-uint32_t dir_blocks_for(uint32_t pages) {
-    if (pages <= kHeaderDirCapacity) return 0;
-    return (pages - kHeaderDirCapacity + kDirBlockCapacity - 1) / kDirBlockCapacity;
-}
-
 // The first page listed in continuation block k (from 1).
 uint32_t first_page_of(uint32_t k) { return kHeaderDirCapacity + (k - 1) * kDirBlockCapacity; }
 
@@ -119,7 +113,7 @@ int write_directory(FctEntry* e, BlockState& s) {
     const int fd = int(e->fd);
     const uint32_t pages = s.directory.size();
     const uint32_t blocks = dir_blocks_for(pages);
-    if (s.nextBlock + blocks > kMaxBlocks) return fail(TAV_E_SIZE);
+    if (s.nextBlock + blocks > kMaxBlocks) return fail(TAV_E_SEEK);
     const uint32_t firstDirBlock = blocks ? s.nextBlock : 0;
     for (uint32_t k = 1; k <= blocks; ++k) {
         build_dir_block(s, b, k, blocks, s.nextBlock);

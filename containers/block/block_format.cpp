@@ -44,12 +44,20 @@ int create_file(FctEntry* e, const FormatRequest&) {
 }
 
 // A page whose data came without its last call is not listed, but the
-// blocks it took are counted in use.
+// blocks it took are counted in use. A broken page (a write of its data
+// failed) is dropped with its blocks: the file ends behind the pages before
+// it and their directory, and close fails with the write's code.
 int finish_file(FctEntry* e) {
     BlockState& s = state_of(e);
+    const int broken = s.pageBroken;
+    if (broken) s.nextBlock = s.pageFirstBlock;
     if (e->editFlags & kEditPageUnderWay) s.flushPending = true;
     if (!s.flushPending) return 0;
-    return write_directory(e, s);
+    const int rc = write_directory(e, s);
+    if (!broken) return rc;
+    fct_cut_at_close(e, offset_of(s.nextBlock));
+    if (rc == 0) errno = broken;
+    return -1;
 }
 
 void release_state(FctEntry* e) {

@@ -18,8 +18,8 @@
 namespace blk {
 
 constexpr uint32_t kBlockSize = 4096;
-// Files stay below 2^31 bytes: the blocks a file can have.
-constexpr uint32_t kMaxBlocks = 0x80000000u / kBlockSize;
+// Files end at or below 2^31 - 1 bytes: the whole blocks a file can have.
+constexpr uint32_t kMaxBlocks = 0x7FFFFFFFu / kBlockSize;
 // The largest chunk a page may use (it sizes the writer's chunk buffer).
 constexpr uint32_t kMaxChunkSize = 16u << 20;
 // Pages, and page geometry and resolution, are 16-bit fields.
@@ -154,5 +154,17 @@ constexpr uint32_t blocks_for(uint32_t bytes) { return (bytes + kBlockSize - 1) 
 
 // The file offset of a block (every block number in use is below kMaxBlocks).
 constexpr uint32_t offset_of(uint32_t block) { return block * kBlockSize; }
+
+// Continuation directory blocks that a number of pages needs.
+constexpr uint32_t dir_blocks_for(uint32_t pages) {
+    if (pages <= kHeaderDirCapacity) return 0;
+    return (pages - kHeaderDirCapacity + kDirBlockCapacity - 1) / kDirBlockCapacity;
+}
+
+// Chunk-list blocks behind a page's record block for a number of chunks.
+constexpr uint32_t list_blocks_for(uint32_t chunks) {
+    if (chunks <= kRecordChunkCapacity) return 0;
+    return (chunks - kRecordChunkCapacity + kListBlockCapacity - 1) / kListBlockCapacity;
+}
 
 }  // namespace blk

@@ -14,7 +14,15 @@
 //    reads back whole.
 //  - xtavputi while a page's data is under way starts that page afresh: the
 //    chunks written for it are left unused.
+//  - A call whose chunks would leave no room within the length limit for
+//    the page's record and list blocks and the directory blocks close
+//    writes is refused before any byte is written (279). Such a refusal, or
+//    a failed write, leaves the page broken: it takes no more data, and
+//    close drops it with its blocks (the file is cut behind the pages
+//    before it) and fails with that code.
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <span>
 
@@ -83,14 +91,34 @@ int start_page(FctEntry* e, BlockState& s) {
                            uint16_t(i.mirrored != 0),
                            0};
     s.writeChunks.clear();
+    s.pageFirstBlock = s.nextBlock;
     e->editFlags |= kEditPageUnderWay;
     return 0;
+}
+
+// Room within the length limit for `chunks` more chunks of the page and
+// what follows them: the page's record and list blocks, and the directory
+// blocks close writes. 0, or -1 with 279.
+int check_room(const BlockState& s, uint32_t chunks) {
+    const uint64_t all = uint64_t(s.writeChunks.size()) + chunks;
+    const uint64_t blocks = uint64_t(s.nextBlock) + uint64_t(chunks) * (s.chunkSize / kBlockSize) + 1 +
+                            list_blocks_for(uint32_t(std::min<uint64_t>(all, UINT32_MAX))) +
+                            dir_blocks_for(s.directory.size() + 1);
+    return fio_length_fits(blocks * kBlockSize) ? 0 : -1;
+}
+
+// The page cannot be finished: errno, its code (5 when none is set), is
+// kept for the calls that follow. Returns -1.
+int break_page(BlockState& s) {
+    if (errno == 0) errno = TAV_EIO;
+    s.pageBroken = errno;
+    return -1;
 }
 
 // One chunk at the end of the file, holding dataBytes of page data.
 int write_chunk(FctEntry* e, BlockState& s, const uint8_t* bytes, uint32_t dataBytes) {
     const uint32_t blocks = s.chunkSize / kBlockSize;
-    if (blocks > kMaxBlocks - s.nextBlock) return fail(TAV_E_SIZE);
+    if (blocks > kMaxBlocks - s.nextBlock) return fail(TAV_E_SEEK);
     if (fio_write_at(int(e->fd), offset_of(s.nextBlock), bytes, s.chunkSize) < 0) return -1;
     if (!s.writeChunks.push_back(ChunkRef{s.nextBlock, s.chunkSize, dataBytes, 0})) return -1;
     s.nextBlock += blocks;
@@ -131,9 +159,9 @@ void build_list_block(const BlockState& s, uint8_t* b, std::span<const ChunkRef>
 int finish_page(FctEntry* e, BlockState& s) {
     std::span<const ChunkRef> chunks(s.writeChunks.begin(), s.writeChunks.end());
     const size_t inRecord = std::min<size_t>(chunks.size(), kRecordChunkCapacity);
-    const auto lists = uint32_t((chunks.size() - inRecord + kListBlockCapacity - 1) / kListBlockCapacity);
+    const uint32_t lists = list_blocks_for(uint32_t(chunks.size()));
     const uint32_t record = s.nextBlock;
-    if (1 + lists > kMaxBlocks - record) return fail(TAV_E_SIZE);
+    if (1 + lists > kMaxBlocks - record) return fail(TAV_E_SEEK);
     if (!s.directory.reserve(s.directory.size() + 1)) return -1;
 
     uint8_t* b = s.scratch.get();
@@ -170,6 +198,7 @@ int put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* optio
     // A page under way starts afresh; the page xtavgeti made current is
     // current no longer.
     e->editFlags = 0;
+    s.pageBroken = 0;
     s.writeChunks.clear();
     s.readChunks.clear();
     e->pageDataSize = 0;
@@ -180,17 +209,20 @@ int put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* optio
 int32_t page_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t page, uint8_t flag) {
     BlockState& s = state_of(e);
     if (page != s.directory.size()) return fail(TAV_E_PAGE);
+    if (s.pageBroken) return fail(s.pageBroken);
     if (!(e->editFlags & kEditPageUnderWay) && start_page(e, s) < 0) return -1;
+    errno = 0;
+    if (check_room(s, (count + s.chunkSize - 1) / s.chunkSize) < 0) return break_page(s);
     std::span<const uint8_t> data(static_cast<const uint8_t*>(buffer), count);
     for (; data.size() >= s.chunkSize; data = data.subspan(s.chunkSize))
-        if (write_chunk(e, s, data.data(), s.chunkSize) < 0) return -1;
+        if (write_chunk(e, s, data.data(), s.chunkSize) < 0) return break_page(s);
     if (!data.empty()) {
         uint8_t* pad = s.chunkBuffer.get();
         std::memcpy(pad, data.data(), data.size());
         std::memset(pad + data.size(), 0, s.chunkSize - data.size());
-        if (write_chunk(e, s, pad, uint32_t(data.size())) < 0) return -1;
+        if (write_chunk(e, s, pad, uint32_t(data.size())) < 0) return break_page(s);
     }
-    if ((flag & kWriteLastData) && finish_page(e, s) < 0) return -1;
+    if ((flag & kWriteLastData) && finish_page(e, s) < 0) return break_page(s);
     return int32_t(count);
 }
 

@@ -99,6 +99,11 @@ struct BlockState {
     BlockArray<ChunkRef> writeChunks;
     uint32_t chunkSize = 0;
     MemBlock<uint8_t> chunkBuffer;
+    // Its first block, and the code of a write of its data that failed or
+    // was refused at the length limit (0 while all is well): such a page
+    // takes no more data, and close drops it with its blocks.
+    uint32_t pageFirstBlock = 0;
+    int pageBroken = 0;
 };
 
 inline BlockState& state_of(FctEntry* e) { return format_state<BlockState>(e); }

@@ -6,16 +6,38 @@
 #include <cstring>
 
 #include "fileio/byteorder.h"
+#include "platform/plat_file.h"
 #include "platform/storage/cfb_file.h"
 
 using namespace cfb;
 
 namespace {
 
-// The largest file this platform handles: sector numbers stay below it.
-constexpr uint64_t kFileBytesMax = 0x7FFFFFFF;
+// Sectors a change may take beyond its stream's data and their tables: the
+// mini stream's FAT and a directory sector.
+constexpr uint32_t kSpareSectors = 4;
 
 }  // namespace
+
+bool CfbFile::sectors_fit(uint64_t count) const {
+    return sector_offset(nextSector_) + count * sectorBytes_ <= plat_max_file_length();
+}
+
+uint64_t CfbFile::growth_bound(uint32_t id, uint32_t size) const {
+    const CfbNode& n = nodes_[id];
+    const uint64_t whole = (uint64_t(size) + sectorBytes_ - 1) / sectorBytes_;
+    uint64_t data;
+    if (size < kMiniCutoff)
+        data = whole + 1;  // the mini stream's container grows
+    else if (n.size < kMiniCutoff)
+        data = whole;  // the stream leaves the mini stream: all of it is new
+    else
+        data = whole > n.chain.size() ? whole - n.chain.size() : 0;
+    data = data > poolSectors_.size() ? data - poolSectors_.size() : 0;
+    const uint64_t fat = data / (perSector_ - 1) + 2;
+    const uint64_t difat = fat / (perSector_ - 1) + 1;
+    return data + fat + difat + kSpareSectors;
+}
 
 void CfbFile::set_fat(uint32_t sector, uint32_t value, bool link) {
     if (link) fatUndo_.push_back({sector, fat_[sector]});
@@ -38,7 +60,7 @@ uint32_t CfbFile::take_sector(uint32_t* out) {
         return TAV_S_OK;
     }
     // Room for this sector and, at worst, a FAT and a DIFAT sector.
-    if (sector_offset(nextSector_ + 3) > kFileBytesMax) return TAV_STG_E_MEDIUMFULL;
+    if (!sectors_fit(3)) return TAV_STG_E_MEDIUMFULL;
     if (nextSector_ >= fat_.size())
         if (uint32_t rc = add_fat_sector()) return rc;
     *out = nextSector_++;
@@ -180,7 +202,7 @@ uint32_t CfbFile::append_units(uint32_t id, bool mini, uint32_t count) {
     // Sectors from the end of the file: the FAT sectors that will describe
     // them go first, so the data lies in one run (read in one call).
     if (!mini && poolSectors_.size() < count)
-        while (fat_.size() < uint64_t(nextSector_) + count + 2 && sector_offset(nextSector_ + count + 3) <= kFileBytesMax)
+        while (fat_.size() < uint64_t(nextSector_) + count + 2 && sectors_fit(uint64_t(count) + 3))
             if (uint32_t rc = add_fat_sector()) return rc;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t u;

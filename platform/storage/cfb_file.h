@@ -117,6 +117,13 @@ private:
                         StgVector<uint32_t>* out);
     uint32_t ensure_chain(uint32_t id);
     uint32_t sector_limit() const { return writable_ ? nextSector_ : fileSectors_; }
+    // Whether count more sectors at the end keep the file within the
+    // platform's limit of 2^31 - 1 bytes.
+    bool sectors_fit(uint64_t count) const;
+    // At most how many sectors from the end of the file growing stream id
+    // to size bytes takes: its new data (all of it when it leaves the mini
+    // stream), the FAT and DIFAT sectors describing them, and a few spare.
+    uint64_t growth_bound(uint32_t id, uint32_t size) const;
 
     // Allocation (cfb_alloc.cpp).
     uint32_t take_sector(uint32_t* out);

@@ -144,6 +144,8 @@ uint32_t CfbFile::set_size(uint32_t id, uint64_t size) {
     if (uint32_t rc = ensure_chain(id)) return rc;
     uint32_t old = nodes_[id].size;
     if (size == old) return TAV_S_OK;
+    // Growth the file has no room for is refused before anything changes.
+    if (size > old && !sectors_fit(growth_bound(id, uint32_t(size)))) return TAV_STG_E_MEDIUMFULL;
     uint32_t rc = size > old ? grow(id, uint32_t(size), uint32_t(size)) : shrink(id, uint32_t(size));
     if (rc) return fail(rc);
     return commit();
@@ -154,6 +156,7 @@ uint32_t CfbFile::write(uint32_t id, uint64_t pos, const void* buf, uint32_t cou
     if (pos + count > kStreamMax) return TAV_STG_E_MEDIUMFULL;
     if (uint32_t rc = ensure_chain(id)) return rc;
     uint32_t end = uint32_t(pos + count);
+    if (end > nodes_[id].size && !sectors_fit(growth_bound(id, end))) return TAV_STG_E_MEDIUMFULL;
     // Growth fills only the gap before pos with zeros; the data fills the rest.
     if (end > nodes_[id].size)
         if (uint32_t rc = grow(id, end, uint32_t(pos))) return fail(rc);

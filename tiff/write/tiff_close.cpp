@@ -2,6 +2,11 @@
 // table; and, at close and abort, releasing the writer's state and work
 // file. (What an aborted update changed inside the file is put back by the
 // descriptor's journal.)
+//
+// A last page whose data did not all reach the file is dropped: the file
+// keeps the pages before it, linked as before, and is cut behind them (and
+// their page offset table, written where the dropped page began); close
+// then fails with the code of the write that broke the page.
 #include <cerrno>
 
 #include "fileio/fio.h"
@@ -19,17 +24,27 @@ int tiff_close_finish(FctEntry* e) {
         return -1;
     }
     if (end == 0) return 0;  // an empty file has nothing to finish
+    const int broken = ts.pageBroken;
+    const uint32_t kept = ts.pageStart;
+    if (broken && tiff_drop_page(e) < 0) return -1;
     int rc = 0;
     e->editFlags |= kEditPageComplete;
     if (!(ts.closeFlags & kCloseDirectoryDone) && ts.dirPending && tiff_finish_dir(e, 1) < 0) rc = -1;
     e->editFlags &= uint8_t(~kEditPageComplete);
-    if (rc == 0 && ts.rewriteNeeded && tiff_write_table(e) < 0) {
+    const bool table = rc == 0 && ts.rewriteNeeded;
+    if (table && tiff_write_table(e, broken ? kept : 0) < 0) {
         rc = -1;
         // The chain ends again where it ended before the last page.
         if (!(ts.closeFlags & kCloseDirectoryDone) && ts.prevLinkPos) {
             KeepErrno keep;
             fio_write_at(int(e->fd), ts.prevLinkPos, &ts.prevLinkValue, 4);
         }
+    }
+    if (broken) {
+        // A table written now ends the file; without one the kept pages do.
+        fct_cut_at_close(e, table && rc == 0 ? ts.pageTableOffset + kPageTableHeader + 4u * e->pageCount : kept);
+        if (rc == 0) errno = broken;
+        rc = -1;
     }
     return rc;
 }

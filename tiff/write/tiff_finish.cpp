@@ -193,6 +193,11 @@ int tiff_finish_dir(FctEntry* e, int newPage) {
         return -1;
     }
     if (!ts.dirPending) return 0;  // nothing built since the last directory
+    if (ts.pageBroken) {
+        // Its data did not all reach the file: it never becomes a page.
+        errno = ts.pageBroken;
+        return -1;
+    }
     if (ts.aux2Len && insert_area(e, kTagAnnotation2, ts.aux2Len, ts.aux2Off) < 0) return -1;
     if (ts.aux1Len && insert_area(e, kTagAnnotation1, ts.aux1Len, ts.aux1Off) < 0) return -1;
     if (tiff_write_strip_tables(e) < 0) return -1;
@@ -223,6 +228,31 @@ int tiff_finish_dir(FctEntry* e, int newPage) {
     return 0;
 }
 
+int tiff_break_page(FctEntry* e) {
+    if (errno == 0) errno = TAV_EIO;
+    tiff_of(e).pageBroken = errno;
+    return -1;
+}
+
+int tiff_drop_page(FctEntry* e) {
+    TiffState& ts = tiff_of(e);
+    // A directory of the same page written before this one links to where
+    // this one was expected.
+    const bool pageInFile = (e->editFlags & kEditPageUnderWay) != 0;
+    if (pageInFile && ts.chainLinkPos) {
+        const uint8_t end[4] = {0, 0, 0, 0};
+        if (tiff_pwrite(int(e->fd), ts.chainLinkPos, end, 4) < 0) return -1;
+        ts.chainLinkRaw = 0;
+    }
+    if (ts.workDir) directory_done(e);
+    ts.dirPending = 0;
+    ts.pageBroken = 0;
+    // As after the directory before it: the page it belongs to is complete,
+    // or the next page is to come.
+    e->editFlags = pageInFile ? uint8_t(kEditPageUnderWay | kEditPageComplete) : 0;
+    return 0;
+}
+
 int tiff_table_insert(FctEntry* e, uint32_t page, uint32_t ifdOffset) {
     TiffState& ts = tiff_of(e);
     if (!ts.temp2Open) {
@@ -244,12 +274,12 @@ int tiff_table_insert(FctEntry* e, uint32_t page, uint32_t ifdOffset) {
     return 0;
 }
 
-int tiff_write_table(FctEntry* e) {
+int tiff_write_table(FctEntry* e, uint32_t keep) {
     TiffState& ts = tiff_of(e);
     int fd = int(e->fd);
     uint16_t order = tiff_order(e);
     uint32_t pages = e->pageCount;
-    int32_t at = tiff_align_end(fd, 0);
+    int32_t at = tiff_align_end(fd, keep);
     if (at < 1) {
         if (errno == 0) errno = TAV_EIO;
         return -1;
@@ -270,7 +300,7 @@ int tiff_write_table(FctEntry* e) {
     ts.tableIfdIndex = carrier;
     ts.privateTagSlot = uint32_t(slot);
 
-    int32_t end = fio_lseek(fd, 0, kFioSeekEnd);
+    int32_t end = keep ? int32_t(t + kPageTableHeader + 4 * pages) : fio_lseek(fd, 0, kFioSeekEnd);
     if (end < 0) return -1;
     if (tiff_write_table_header(fd, t, pages, uint32_t(end), order) < 0) return -1;
     ts.pageTableOffset = t;

@@ -356,6 +356,9 @@ int tiff_build_dir(PageInfo* info, FctEntry* e) {
     std::memset(ts.workDir, 0, sizeof(TiffDir));
     Builder b{e, ts.workDir, ValueArea(ts.tiffWritePos, tiff_order(e))};
     if (build_entries(b, info, compression, photometric) < 0) return -1;
+    // Values that would leave no room for what close writes behind them
+    // within the length limit are refused before they are written.
+    if (tiff_check_room(e, b.values.end(), 0) < 0) return -1;
     if (b.values.flush(int(e->fd)) < 0) return -1;
     ts.tiffWritePos = b.values.end();
     ts.dirPending = 1;

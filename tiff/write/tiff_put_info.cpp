@@ -1,10 +1,12 @@
 // Page information for writing a TIFF page: finishes the previous
-// directory, places the new page's directory slot at the aligned end of the
-// file and builds the new directory; a title in the record makes a new
-// summary-property block.
+// directory (or drops it, when its data did not all reach the file: that
+// page is to be given again), places the new page's directory slot at the
+// aligned end of the file and builds the new directory; a title in the
+// record makes a new summary-property block.
 #include <cerrno>
 #include <cstring>
 
+#include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "frame/format.h"
 #include "tiff/write/tiff_writer.h"
@@ -47,6 +49,7 @@ int tiff_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* 
         }
     }
 
+    if (ts.pageBroken && tiff_drop_page(e) < 0) return -1;
     // Directories of the page being written may follow one another (reduced
     // resolution images, masks); any other page must be the next one, so a
     // page already in the file is never replaced.
@@ -69,10 +72,13 @@ int tiff_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* 
         e->editFlags &= uint8_t(~kEditPageComplete);
         if (newPage) e->editFlags &= uint8_t(~kEditPageUnderWay);
     }
+    ts.pageStart = 0;
     if (e->pageCount > 0) {
         // Every new directory slot goes to the aligned end of the file.
-        int32_t slot = tiff_align_end(int(e->fd), 0);
+        int32_t end = fio_lseek(int(e->fd), 0, kFioSeekEnd);
+        int32_t slot = end < 0 ? -1 : tiff_align_end(int(e->fd), 0);
         if (slot < 0) return -1;
+        ts.pageStart = uint32_t(end);
         ts.firstIfdOffset = uint32_t(slot);
         ts.tiffWritePos = uint32_t(slot) + kTiffSlotSize;
     }

@@ -1,5 +1,9 @@
 // Page data of a TIFF page, stored as the caller delivers it and recorded as
-// the page's strips.
+// the page's strips. Data that would leave no room for what close writes
+// behind it (strip tables, page offset table) within the length limit is
+// refused before any byte is written (279); such a refusal, and a write
+// that fails, leave the page broken: it can take no more data and never
+// enters the file.
 #include <cerrno>
 #include <initializer_list>
 
@@ -45,15 +49,23 @@ int32_t tiff_write_strip(FctEntry* e, const void* buffer, uint32_t n, uint16_t p
         errno = TAV_E_OTHER_PAGE;
         return -1;
     }
+    if (ts.pageBroken) {
+        errno = ts.pageBroken;
+        return -1;
+    }
+    const bool newStrip = !(e->editFlags & kEditStripOpen);
+    const uint32_t strips = uint32_t(ts.stripIndex + 1) + (newStrip ? 1u : 0u);
+    errno = 0;
+    if (tiff_check_room(e, uint64_t(ts.tiffWritePos) + n, strips) < 0) return tiff_break_page(e);
     int fd = int(e->fd);
     int32_t s = fio_lseek(fd, int32_t(ts.tiffWritePos), kFioSeekSet);
-    if (s < 0) return -1;
+    if (s < 0) return tiff_break_page(e);
     int32_t w = fio_write(fd, buffer, n);
-    if (w < 0) return -1;
-    if (e->editFlags & kEditStripOpen) {
+    if (w < 0 || uint32_t(w) != n) return tiff_break_page(e);
+    if (!newStrip) {
         static_cast<uint32_t*>(ts.stripCounts->values)[ts.stripIndex] += uint32_t(w);
     } else {
-        if (strip_room(e, uint32_t(ts.stripIndex + 1)) < 0) return -1;
+        if (strip_room(e, uint32_t(ts.stripIndex + 1)) < 0) return tiff_break_page(e);
         e->editFlags |= kEditStripOpen;
         ++ts.stripIndex;
         static_cast<uint32_t*>(ts.stripOffsets->values)[ts.stripIndex] = uint32_t(s);

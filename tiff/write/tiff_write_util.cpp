@@ -22,6 +22,14 @@ int32_t tiff_align_end(int fd, uint32_t offset) {
     return int32_t(aligned);
 }
 
+int tiff_check_room(FctEntry* e, uint64_t dataEnd, uint32_t strips) {
+    auto align4 = [](uint64_t v) { return (v + 3) & ~uint64_t(3); };
+    uint64_t end = dataEnd;
+    if (strips > 1) end = align4(end) + 8ull * strips;  // byte counts, then offsets
+    end = align4(end) + kPageTableHeader + 4ull * (e->pageCount + 1u);
+    return fio_length_fits(end) ? 0 : -1;
+}
+
 int32_t tiff_write_swapped(int fd, const void* buffer, uint32_t byteCount, uint32_t itemCount,
                            uint16_t type, uint16_t byteOrder) {
     uint32_t size = tiff_type_size(type);

@@ -41,7 +41,22 @@ int32_t tiff_write_swapped(int fd, const void* buffer, uint32_t byteCount, uint3
 // The same, all of them at pos: 0, or -1 with errno.
 int tiff_write_items_at(int fd, uint32_t pos, const void* buffer, uint32_t itemCount,
                         uint16_t type, uint16_t byteOrder);
-int tiff_write_table(FctEntry* e);
+// The page offset table at the aligned end of the file, or at the aligned
+// `keep` when a dropped page's bytes lie behind it (the table's length
+// field then names the end of the table, where close cuts the file).
+int tiff_write_table(FctEntry* e, uint32_t keep = 0);
+// Whether the page being written has room for its data to end at dataEnd:
+// behind it close writes its strip tables (for `strips` strips) and the
+// page offset table, and the file must still end within the length limit.
+// 0, or -1 with 279.
+int tiff_check_room(FctEntry* e, uint64_t dataEnd, uint32_t strips);
+// Marks the directory being built as broken, with errno as its code (5
+// when none is set); errno is kept. Returns -1.
+int tiff_break_page(FctEntry* e);
+// Drops the broken directory: nothing of it enters the chain or the table;
+// a directory of the same page written before it ends the chain again.
+// 0, or -1 with errno.
+int tiff_drop_page(FctEntry* e);
 // The page offset table's header at `at`: mark, version, page count and the
 // file's length.
 int tiff_write_table_header(int fd, uint32_t at, uint32_t pages, uint32_t fileLength,

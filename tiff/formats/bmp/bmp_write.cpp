@@ -5,13 +5,18 @@
 // Choices:
 //  - Limits of the fields are refused at xtavputi: a bit count other than
 //    1, 4, 8, 16, 24 or 32 (290); rows of more than 32764 bytes and more
-//    than 65535 rows (the written-row count is a 16-bit half), a file of
-//    2^31 bytes or more (267). The data offset always fits its 16-bit
-//    half: the palette is at most 256 entries.
-//  - Pages of up to 8 bits need a colour map of 2^bits entries of blue,
-//    green, red, 0 (shorter: 269, none: 272); the palette written is
-//    exactly that long. Pages of more bits have no palette (their first
-//    photometric word is no colour map).
+//    than 65535 rows (the written-row count is a 16-bit half) (267). So is
+//    a file, with its embedded profile, that would end beyond the length
+//    limit (279), before anything is written. The data offset always fits
+//    its 16-bit half: the palette is at most 256 entries.
+//  - Pages of up to 8 bits need a colour map of blue, green, red, 0
+//    entries (none: 272). It is written as given, its entries counted in
+//    the header's colours used: a palette may hold fewer colours than the
+//    bit depth allows, as the images of many writers do. A map of 0 bytes
+//    (which readers would take for 2^bits colours), of more than 2^bits
+//    entries, or not a whole number of entries is refused (269). Pages of
+//    more bits have no palette (their first photometric word is no colour
+//    map).
 //  - A resolution denominator of 0 counts as 1.
 //  - The header and palette writes are not checked: a failed one shows in
 //    the file, not in the call. A placement whose write fails leaves the
@@ -89,10 +94,12 @@ int layout_of(const PageInfo& i, Layout* l) {
     const uint64_t rowBytes = (uint64_t(i.imageWidth) * bits + 31) / 32 * 4;
     if (rowBytes > kMaxRowBytes || i.imageLength > kMaxRows) return format_fail(TAV_E_SIZE);
     if (bits <= kMaxPaletteBits) {
-        l->paletteBytes = kPaletteEntry << bits;
         const TavPaletteArea& a = i.area.palette;
         if (!a.colorMapBuffer) return format_fail(TAV_E_OPTION);
-        if (a.colorMapSize < l->paletteBytes) return format_fail(TAV_E_INCONSISTENT);
+        const uint32_t size = a.colorMapSize;
+        if (size == 0 || size % kPaletteEntry != 0 || size > (kPaletteEntry << bits))
+            return format_fail(TAV_E_INCONSISTENT);
+        l->paletteBytes = size;
     }
     if (wants_colour_space(i)) {
         l->headerSize = kV5Size;
@@ -107,7 +114,8 @@ int layout_of(const PageInfo& i, Layout* l) {
         l->profileData = uint32_t(fileSize) - kFileHeaderSize;
         fileSize += i.profileSize;
     }
-    if (fileSize > kFioMaxOffset) return format_fail(TAV_E_SIZE);
+    errno = 0;
+    if (!fio_length_fits(fileSize)) return -1;
     l->fileSize = uint32_t(fileSize);
     return 0;
 }

@@ -6,17 +6,27 @@
 // same way (an abort puts the entries back, with the file's length).
 //
 // Choices:
-//  - A page whose table entry lies beyond the file, or whose next entry
-//    comes before the end of its 128-byte header (entries out of order), is
-//    refused with 402; the other pages stay readable.
+//  - A page whose table entry lies beyond the file or inside the 4100-byte
+//    mark and table, or whose next entry comes before the end of its
+//    128-byte header (entries out of order), is refused with 402; the other
+//    pages stay readable.
+//  - An append writes its table slot (the entry and the 0 behind it) only
+//    when no listed page's bytes lie there, as a hostile file's page inside
+//    the table could (402 before anything is written); its header goes to
+//    the end of the file, or behind the table when the file ends before it.
 //  - Pages are written in order, each once: a page that has its entry
 //    already is refused (277), one beyond the next (289), and one beyond
 //    the table's 1024 entries (267).
 //  - The page's header is written before its table entry, so that a
 //    failure leaves no entry pointing beyond the file; the entry after the
 //    new one is written 0 with it.
+//  - A page whose data did not all reach the file (a write failed, or was
+//    refused at the length limit) blocks further pages with its code; close
+//    drops it: its entry becomes 0 again and the file ends where the page
+//    began.
 #include "tiff/formats/dcx/dcx_format.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -98,7 +108,8 @@ int dcx_page_info(FctEntry* e, uint32_t page, PageInfo& c, PageSizes* sizes) {
     const uint32_t* offsets = format_state<DcxState>(e).pageOffsets;
     const uint32_t start = offsets[page];
     const uint32_t end = page + 1 < e->pageCount ? offsets[page + 1] : uint32_t(length);
-    if (end > length || uint64_t(start) + kPcxHeaderSize > end) return format_fail(TAV_E_TRUNCATED);
+    if (start < kDcxHeaderSize || end > length || uint64_t(start) + kPcxHeaderSize > end)
+        return format_fail(TAV_E_TRUNCATED);
     PcxPage p;
     if (pcx_read_page(e, {start, end}, c, &p, sizes) < 0) return -1;
     put_view(c, p);
@@ -113,26 +124,42 @@ int dcx_page_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
 
 int dcx_page_data(FctEntry* e, PageInfo* info) { return pcx_deliver_palette(e, info, view_of(e->pageInfo)); }
 
+// Whether the file bytes [from, to) hold part of a listed page: its header,
+// or its data up to the next entry (the file's end for the last page).
+bool bytes_of_a_page(const FctEntry* e, uint32_t from, uint32_t to, uint32_t length) {
+    const uint32_t* offsets = format_state<DcxState>(e).pageOffsets;
+    for (uint32_t i = 0; i < e->pageCount; ++i) {
+        const uint32_t start = offsets[i];
+        const uint32_t next = i + 1u < e->pageCount ? offsets[i + 1] : length;
+        const uint64_t end = std::max<uint64_t>(next, uint64_t(start) + kPcxHeaderSize);
+        if (start < to && end > from) return true;
+    }
+    return false;
+}
+
 // A new page at the end of the file: its PCX header, then its table entry.
 int dcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) {
+    DcxState& s = format_state<DcxState>(e);
+    if (s.writer.broken) return format_fail(s.writer.broken);
     if (page >= kDcxMaxPages) return format_fail(TAV_E_SIZE);
     if (page < e->pageCount) return format_fail(TAV_E_WRITTEN);
     if (page > e->pageCount) return format_fail(TAV_E_PAGE);
-    DcxState& s = format_state<DcxState>(e);
     auto* offsets = static_cast<uint32_t*>(s.pageOffsets ? mem_realloc(s.pageOffsets, (page + 1u) * 4)
                                                          : mem_calloc(page + 1u, 4));
     if (!offsets) return -1;
     s.pageOffsets = offsets;
     const int64_t end = format_file_length(e);
     if (end < 0) return -1;
-    const auto at = uint32_t(end);
-    if (pcx_put_header(e, info, at, s.writer) < 0) return -1;
     // The entry, and a 0 behind it: the table ends there already in a file
     // this library made, but an entry behind a file's first 0 must not
     // become a page.
+    const uint32_t n = page + 1u < kDcxMaxPages ? 8 : 4;
+    if (bytes_of_a_page(e, table_entry_at(page), table_entry_at(page) + n, uint32_t(end)))
+        return format_fail(TAV_E_TRUNCATED);
+    const uint32_t at = std::max(uint32_t(end), kDcxHeaderSize);
+    if (pcx_put_header(e, info, at, s.writer) < 0) return -1;
     std::array<uint8_t, 8> entries{};
     put_le32(entries.data(), at);
-    const uint32_t n = page + 1u < kDcxMaxPages ? 8 : 4;
     errno = 0;
     if (fio_write_at(int(e->fd), table_entry_at(page), entries.data(), n) < 0) return -1;
     offsets[page] = at;
@@ -145,6 +172,19 @@ int dcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) 
 int32_t dcx_page_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t page, uint8_t flag) {
     return pcx_write_rows(e, page, {static_cast<const uint8_t*>(buffer), count}, flag,
                           format_state<DcxState>(e).writer);
+}
+
+// A broken page (always the last one listed: it blocks further pages)
+// leaves the table as it was before it, and the file ends where its header
+// began.
+int dcx_finish(FctEntry* e) {
+    if (!e->formatState) return 0;
+    const PcxWriter& w = format_state<DcxState>(e).writer;
+    if (!w.broken || e->pageCount == 0) return 0;
+    const uint8_t none[4] = {0, 0, 0, 0};
+    errno = 0;
+    if (fio_write_at(int(e->fd), table_entry_at(e->pageCount - 1u), none, 4) < 0) return -1;
+    return pcx_drop_broken(e, w, w.headerAt);
 }
 
 void dcx_release(FctEntry* e) {
@@ -161,7 +201,7 @@ Probe dcx_probe(const FileHead& head) {
 
 const FormatOps kDcxFormat = {
     .fileType = FILETYPE_DCX, .name = "DCX", .traits = 0, .can_create = format_creatable,
-    .open = dcx_open, .create = dcx_create, .release = dcx_release,
+    .open = dcx_open, .create = dcx_create, .finish = dcx_finish, .release = dcx_release,
     .page_info = dcx_page_info, .page_read = dcx_page_read, .page_data = dcx_page_data,
     .put_info = dcx_put_info, .page_write = dcx_page_write,
 };

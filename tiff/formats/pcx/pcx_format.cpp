@@ -120,6 +120,12 @@ void pcx_release(FctEntry* e) {
     if (e->formatState) format_end_state<PcxState>(e);
 }
 
+// A page that broke leaves nothing: the file's one page is gone.
+int pcx_finish(FctEntry* e) {
+    if (!e->formatState) return 0;
+    return pcx_drop_broken(e, format_state<PcxState>(e).writer, 0);
+}
+
 // The file's one page: its header at offset 0, its data from offset 128.
 // A file opened for update already holds its page (277).
 int pcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) {
@@ -195,7 +201,7 @@ Probe pcx_probe(const FileHead& head) {
 
 const FormatOps kPcxFormat = {
     .fileType = FILETYPE_PCX, .name = "PCX", .traits = 0, .can_create = format_creatable,
-    .open = format_single_page, .create = pcx_create, .release = pcx_release,
+    .open = format_single_page, .create = pcx_create, .finish = pcx_finish, .release = pcx_release,
     .page_info = pcx_page_info, .page_read = pcx_page_read, .page_data = pcx_page_data,
     .put_info = pcx_put_info, .page_write = pcx_page_write,
 };

@@ -15,6 +15,10 @@
 //    most its first 768, the rest is zeros.
 //  - Data for a page other than the one started is refused (266); so is
 //    data after the page's last data (280, by the frame).
+//  - Nothing is written beyond the length limit: a header, or coded bytes,
+//    that would leave no room for the page's palette trailer within it are
+//    refused before they are written (279). A page whose bytes were
+//    refused, or whose write failed, takes no more data; close drops it.
 #include "tiff/formats/pcx/pcx_write.h"
 
 #include <algorithm>
@@ -121,8 +125,9 @@ struct PcxOutput {
 // under the named write-position lock. Bytes written, or -1 with errno.
 int32_t pcx_flush(PcxOutput& out) {
     if (out.held == 0) return 0;
-    NamedLock lock(NamedMutex::WritePos);
     errno = 0;
+    if (!fio_length_fits(uint64_t(out.writer.position) + out.held + out.writer.trailerBytes)) return -1;
+    NamedLock lock(NamedMutex::WritePos);
     if (fio_write_at(int(out.e->fd), out.writer.position, out.buffer.data(), out.held) < 0) return -1;
     const uint32_t n = out.held;
     out.writer.position += n;
@@ -192,7 +197,21 @@ int32_t append_trailer(FctEntry* e, const PcxWriter& w) {
     return int32_t(kPcxTrailerSize);
 }
 
+// The page cannot be finished: errno (5 when none is set) is its code.
+int break_page(PcxWriter& w) {
+    if (errno == 0) errno = TAV_EIO;
+    w.broken = errno;
+    return -1;
+}
+
 }  // namespace
+
+int pcx_drop_broken(FctEntry* e, const PcxWriter& w, uint32_t keep) {
+    if (!w.broken) return 0;
+    fct_cut_at_close(e, keep);
+    errno = w.broken;
+    return -1;
+}
 
 int pcx_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w) {
     Geometry g;
@@ -206,8 +225,13 @@ int pcx_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w) {
     std::array<uint8_t, kPcxHeaderSize> header;
     build_header(*info, g, map, header);
     errno = 0;
+    const uint32_t trailer = has_trailer(g) ? kPcxTrailerSize : 0;
+    if (!fio_length_fits(uint64_t(at) + kPcxHeaderSize + trailer)) return -1;
     if (fio_write_at(int(e->fd), at, header.data(), kPcxHeaderSize) < 0) return -1;
 
+    w.headerAt = at;
+    w.trailerBytes = trailer;
+    w.broken = 0;
     w.position = at + kPcxHeaderSize;
     w.trailer.fill(0);
     w.trailer[0] = kPcxPaletteMark;
@@ -223,6 +247,7 @@ int pcx_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w) {
 int32_t pcx_write_rows(FctEntry* e, uint16_t page, std::span<const uint8_t> rows, uint8_t flag,
                        PcxWriter& w) {
     if (page != e->curPage) return format_fail(TAV_E_OTHER_PAGE);
+    if (w.broken) return format_fail(w.broken);
     Geometry g;
     if (!geometry_of(e->pageInfo, &g)) return format_fail(TAV_E_COMPRESSION);
     if (g.inputRow == 0 || rows.size() < g.inputRow) return format_fail(TAV_E_COUNT);
@@ -236,14 +261,14 @@ int32_t pcx_write_rows(FctEntry* e, uint16_t page, std::span<const uint8_t> rows
     PcxOutput out{e, w, {buffer.get(), std::min(count, kMaxFlush)}};
     const uint32_t n = count / g.inputRow;
     for (uint32_t r = 0; r < n; ++r)
-        if (!encode_row(g, rows.data() + size_t(r) * g.inputRow, planes.get(), out)) return -1;
-    if (pcx_flush(out) < 0) return -1;
+        if (!encode_row(g, rows.data() + size_t(r) * g.inputRow, planes.get(), out)) return break_page(w);
+    if (pcx_flush(out) < 0) return break_page(w);
 
     int32_t total = int32_t(out.written);
     if (flag != 0) {
         if (has_trailer(g)) {
             const int32_t t = append_trailer(e, w);
-            if (t < 0) return -1;
+            if (t < 0) return break_page(w);
             total += t;
         }
         e->editFlags = kEditPageComplete;
