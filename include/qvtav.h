@@ -476,8 +476,9 @@ typedef struct PageInfo {
  *   402  a file that ends before its page data starts; a Targa first
  *        colour-map index above the map's length; a PCX xmax or ymax below
  *        xmin or ymin; a DCX page whose table entry lies beyond the file
- *        or inside the 4100-byte mark and page table, or whose next entry
- *        comes before the end of its header; a BMP
+ *        or inside the mark and the entries its table lists (up to the
+ *        closing 0: a short table with page 1 right behind it reads), or
+ *        whose next entry comes before the end of its header; a BMP
  *        profile that starts below the pixel data; a JPEG segment length
  *        below 2, or a JFXX segment that runs beyond the file;
  *   267  BMP pixel data or palette at or beyond offset 32768, a palette of

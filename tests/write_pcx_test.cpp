@@ -403,6 +403,31 @@ TEST_F(PcxTest, DcxPageInsideTheTableIsRefused) {
     EXPECT_EQ(wf::put(h, 5, info), uint32_t(TAV_E_TRUNCATED));
     wt::close(h);
     EXPECT_EQ(read_file(path), bytes);
+
+    // A short table, as other programs write it: page 1 right behind the
+    // closing 0. Its pages read; an append, whose slot would cover page 1's
+    // header, is refused with the file as it was.
+    const std::string made = next("dcx");
+    ASSERT_TRUE(wf::write_file_of(made, FILETYPE_DCX, pages));
+    const std::vector<uint8_t> whole = read_file(made);
+    const uint32_t page1 = 4100, shift = page1 - 16;
+    const uint32_t page2 = uint32_t(whole[8]) | uint32_t(whole[9]) << 8 | uint32_t(whole[10]) << 16 | uint32_t(whole[11]) << 24;
+    std::vector<uint8_t> compact(whole.begin(), whole.begin() + 4);
+    for (uint32_t at : {page1 - shift, page2 - shift, 0u})
+        for (uint32_t k = 0; k < 4; ++k) compact.push_back(uint8_t(at >> (8 * k)));
+    compact.insert(compact.end(), whole.begin() + page1, whole.end());
+    const std::string short_table = next("dcx");
+    write_file(short_table, compact);
+    {
+        OpenedFile r(short_table);
+        ASSERT_EQ(r.pages, 2u);
+        EXPECT_EQ(std::vector<uint32_t>({r.info(1), r.info(2)}), std::vector<uint32_t>({0, 0}));
+        EXPECT_EQ(r.pi.imageWidth, 17u);
+    }
+    h = wt::open_update(short_table, &count);
+    EXPECT_EQ(wf::put(h, 3, info), uint32_t(TAV_E_TRUNCATED));
+    wt::close(h);
+    EXPECT_EQ(read_file(short_table), compact);
 }
 
 }  // namespace

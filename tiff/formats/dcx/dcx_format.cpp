@@ -6,10 +6,11 @@
 // same way (an abort puts the entries back, with the file's length).
 //
 // Choices:
-//  - A page whose table entry lies beyond the file or inside the 4100-byte
-//    mark and table, or whose next entry comes before the end of its
-//    128-byte header (entries out of order), is refused with 402; the other
-//    pages stay readable.
+//  - A page whose table entry lies beyond the file or inside the mark and
+//    the entries the table lists (up to its closing 0), or whose next entry
+//    comes before the end of its 128-byte header (entries out of order), is
+//    refused with 402; the other pages stay readable. Files of other
+//    programs may keep the table short and start page 1 right behind its 0.
 //  - An append writes its table slot (the entry and the 0 behind it) only
 //    when no listed page's bytes lie there, as a hostile file's page inside
 //    the table could (402 before anything is written); its header goes to
@@ -54,6 +55,11 @@ struct DcxState {
 };
 
 constexpr uint32_t table_entry_at(uint32_t page) { return kDcxTableOffset + 4 * page; }
+// Where the listed table ends: behind the 0 that closes a table of `pages`
+// entries (a full table has no closing 0).
+constexpr uint32_t listed_table_end(uint32_t pages) {
+    return table_entry_at(pages < kDcxMaxPages ? pages + 1 : kDcxMaxPages);
+}
 
 // The page offsets up to the first 0, at most 1024 of them.
 int dcx_open(FctEntry* e, const FormatRequest&) {
@@ -108,7 +114,7 @@ int dcx_page_info(FctEntry* e, uint32_t page, PageInfo& c, PageSizes* sizes) {
     const uint32_t* offsets = format_state<DcxState>(e).pageOffsets;
     const uint32_t start = offsets[page];
     const uint32_t end = page + 1 < e->pageCount ? offsets[page + 1] : uint32_t(length);
-    if (start < kDcxHeaderSize || end > length || uint64_t(start) + kPcxHeaderSize > end)
+    if (start < listed_table_end(e->pageCount) || end > length || uint64_t(start) + kPcxHeaderSize > end)
         return format_fail(TAV_E_TRUNCATED);
     PcxPage p;
     if (pcx_read_page(e, {start, end}, c, &p, sizes) < 0) return -1;
