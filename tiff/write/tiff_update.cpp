@@ -415,7 +415,9 @@ int tiff_convert_index(FctEntry* e) {
     ts.hasPrivateIndex = 0;
     e->pageCount = uint16_t(count);
     ts.firstIfdOffset = absolute[0];
-    // The conversion is the file's new original: an abort keeps it.
+    // Directories are read up to the converted file's end from now on. The
+    // original bytes stay in the descriptor's journal: a refused open or an
+    // abort gives them back, a close keeps the conversion.
     e->origSize = uint32_t(length);
     return 0;
 }
