@@ -233,7 +233,15 @@ typedef struct TavAreaAppend {
     const void* buffer;
 } TavAreaAppend;
 
-/* Value record of option 22 (pages counted from 1). */
+/*
+ * Value record of option 22 (pages counted from 1). A TIFF file's page
+ * offset table follows the move and is named by the first directory of the
+ * chain that has a table entry (readers take the table from there); the
+ * entry of the directory that named it before is cleared. A move that would
+ * leave readers without the table (no table entry on the new chain, or a
+ * damaged directory before it) is refused with TAV_E_DIRECTORY, the file
+ * as it was.
+ */
 typedef struct TavPageMove {
     uint32_t targetPage; /* the moved page comes to stand before this one */
     uint32_t movedPage;
