@@ -209,9 +209,31 @@ class PutPropertiesInPlace : public Operation {
     }
 };
 
+// A file the library wrote: every page's directory has a table entry, so a
+// page moved to the front takes the table over from the first.
+const std::vector<uint8_t>& three_written_pages() {
+    static const auto bytes = [] {
+        TempDir d;
+        std::string path = d.file("w.tif");
+        int32_t h = wt::create(path);
+        for (uint16_t p = 1; p <= 3; ++p) {
+            PageInfo info = wt::bilevel(64, 8);
+            wt::put_page(h, p, info, wt::pattern(64, p));
+        }
+        wt::close(h);
+        return read_file(path);
+    }();
+    return bytes;
+}
+
 // Opens for update, moves page 3 before page 1, closes.
 class MovePage : public Operation {
-    void prepare() override { write_doc(three_pages()); }
+public:
+    explicit MovePage(const std::vector<uint8_t>& file) : file_(file) {}
+
+private:
+    const std::vector<uint8_t>& file_;
+    void prepare() override { write_doc(file_); }
     void run(Calls& calls) override {
         uint32_t type = 0, pages = 0, err = 0;
         int32_t h = xtavopen(nullptr, PathBuf(doc), TAV_OPEN_READWRITE | TAV_OPEN_UPDATE, &type, &pages, &err);
@@ -593,8 +615,13 @@ TEST_F(FaultWalk, PutPropertiesByRewrite) {
 }
 
 TEST_F(FaultWalk, MovePage) {
-    MovePage op;
+    MovePage op(three_pages());
     walk("move", op);
+}
+
+TEST_F(FaultWalk, MovePageTakingTheTableOver) {
+    MovePage op(three_written_pages());
+    walk("move, the table named by the new first page", op);
 }
 
 TEST_F(FaultWalk, AppendThenClose) {

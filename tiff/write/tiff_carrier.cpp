@@ -20,8 +20,10 @@ int fail(int code) {
     return -1;
 }
 
-// Writes the entry at every table tag of the directory at ifd: a directory
-// may carry the tag twice, and readers take either.
+// Writes the entry at every table tag of the directory at ifd (a directory
+// may carry the tag twice, and readers take either): its type, count and
+// value, each word by itself, so that a write that fails part way leaves
+// whole words, which the undo of the step writes back.
 int put_table_entries(FctEntry* e, uint32_t ifd, const TiffDirEntry& entry, uint32_t limit,
                       TiffPatchLog& log) {
     TiffDir dir;
@@ -30,7 +32,8 @@ int put_table_entries(FctEntry* e, uint32_t ifd, const TiffDirEntry& entry, uint
     tiff_encode_entry(bytes, entry, tiff_order(e));
     for (uint32_t i = 0; i < dir.entryCount; ++i) {
         if (dir.entries[i].tag != kTagPageTable) continue;
-        if (log.write(ifd + 2 + 12 * i, bytes, sizeof bytes) < 0) return -1;
+        for (uint32_t word = 0; word < sizeof bytes; word += 4)
+            if (log.write(ifd + 2 + 12 * i + word, bytes + word, 4) < 0) return -1;
     }
     return 0;
 }

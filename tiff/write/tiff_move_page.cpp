@@ -121,9 +121,12 @@ int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
     if (t == 0 && check_front(e, m) < 0) return -1;
 
     // The work file takes the new order first; then the chain: ... -> M ->
-    // T -> ... -> page from-2 -> N, and the file's table, when it has one,
-    // named by the directory readers now meet first. A failure gives back
-    // what was written (the work file too).
+    // T -> ... -> page from-2 -> N; then, when the file has a table, the
+    // directory readers now meet first names it, and the table follows the
+    // move. A failure gives back what was written (the work file too). The
+    // table's entries go last: every write before them is of single words,
+    // so even a failed write that reaches the disk by halves is undone
+    // whole.
     TableSpan work;
     std::array<uint8_t, 4> mHost;
     std::memcpy(mHost.data(), &m, 4);
@@ -133,8 +136,9 @@ int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
     uint32_t carrier = 0;
     if (tiff_pwrite(ts.temp2Desc, work.at, work.after.data(), workBytes) < 0 ||
         relink(e, log, {linkToTarget, linkM, linkToM}, {m, target, n}) < 0 ||
-        (ts.pageTableOffset && (move_table_entries(e, log, t, f, m) < 0 || tiff_find_carrier(e, &carrier) < 0 ||
-                                tiff_name_table(e, carrier, ts.pageTableOffset, log) < 0))) {
+        (ts.pageTableOffset && (tiff_find_carrier(e, &carrier) < 0 ||
+                                tiff_name_table(e, carrier, ts.pageTableOffset, log) < 0 ||
+                                move_table_entries(e, log, t, f, m) < 0))) {
         KeepErrno keep;
         log.undo();
         tiff_pwrite(ts.temp2Desc, work.at, work.before.data(), workBytes);
