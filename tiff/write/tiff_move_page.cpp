@@ -4,11 +4,9 @@
 // (the page offset table work file) follows, and so does the file's page
 // offset table when it has one, so that moves and appended pages compose in
 // any order, in files with a table and without.
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
-#include <span>
 #include <vector>
 
 #include "fileio/byteorder.h"
@@ -45,35 +43,31 @@ int relink(FctEntry* e, TiffPatchLog& log, std::initializer_list<uint32_t> links
 
 constexpr uint32_t kHeaderLink = 4;  // the header's first-IFD field
 
-// Entries to .. from of a page table (16 header bytes, then 4 bytes a page)
-// as they are, and as they become when the entry at `from` moves to `to`.
-struct TableSpan {
+// Entries to .. from of the page offset table work file (16 header bytes,
+// then a host-order u32 a page) as they are, and as they become when the
+// entry at `from` (the directory m) moves to `to`.
+struct WorkSpan {
     uint32_t at = 0;  // position of entry `to`
-    std::vector<uint8_t> before, after;
+    std::vector<uint32_t> before, after;
+    uint32_t bytes() const { return uint32_t(4 * after.size()); }
 };
 
-int table_span(int fd, uint32_t table, uint32_t to, uint32_t from, std::span<const uint8_t, 4> moved,
-               TableSpan* out) {
-    uint32_t bytes = 4 * (from - to + 1);
-    out->at = table + kPageTableHeader + 4 * to;
-    out->before.resize(bytes);
-    if (tiff_pread(fd, out->at, out->before.data(), bytes) < 0) return -1;
-    out->after.assign(moved.begin(), moved.end());
-    out->after.insert(out->after.end(), out->before.begin(), out->before.end() - 4);
+int work_span(FctEntry* e, uint32_t to, uint32_t from, uint32_t m, WorkSpan* out) {
+    out->at = kPageTableHeader + 4 * to;
+    out->before.resize(from - to + 1);
+    if (tiff_pread(tiff_of(e).temp2Desc, out->at, out->before.data(), 4 * (from - to + 1)) < 0) return -1;
+    out->after = {m};
+    out->after.insert(out->after.end(), out->before.begin(), out->before.end() - 1);
     return 0;
 }
 
-// The file's table follows the move: entry `from` (the moved directory m)
-// comes to `to`, the entries between move up by one.
-int move_table_entries(FctEntry* e, TiffPatchLog& log, uint32_t to, uint32_t from, uint32_t m) {
-    TableSpan span;
-    const std::array<uint8_t, 4> moved = [&] {
-        std::array<uint8_t, 4> b;
-        tiff_put32(b.data(), m, tiff_order(e));
-        return b;
-    }();
-    if (table_span(int(e->fd), tiff_of(e).pageTableOffset, to, from, moved, &span) < 0) return -1;
-    return log.write(span.at, span.after.data(), uint32_t(span.after.size()));
+// The file's table follows the move: its entries from `to` on become the
+// work file's. (Not moved about in the file: readers take page 1 from the
+// header, whatever the table's first entry says, and so does the work file.)
+int move_table_entries(FctEntry* e, TiffPatchLog& log, const WorkSpan& span) {
+    std::vector<uint8_t> entries(span.bytes());
+    for (size_t i = 0; i < span.after.size(); ++i) tiff_put32(&entries[4 * i], span.after[i], tiff_order(e));
+    return log.write(tiff_of(e).pageTableOffset + span.at, entries.data(), span.bytes());
 }
 
 // A directory that names a page index must not come to the front: readers
@@ -127,21 +121,18 @@ int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
     // table's entries go last: every write before them is of single words,
     // so even a failed write that reaches the disk by halves is undone
     // whole.
-    TableSpan work;
-    std::array<uint8_t, 4> mHost;
-    std::memcpy(mHost.data(), &m, 4);
-    if (table_span(ts.temp2Desc, 0, t, f, mHost, &work) < 0) return -1;
-    const uint32_t workBytes = uint32_t(work.after.size());
+    WorkSpan work;
+    if (work_span(e, t, f, m, &work) < 0) return -1;
     TiffPatchLog log(int(e->fd));
     uint32_t carrier = 0;
-    if (tiff_pwrite(ts.temp2Desc, work.at, work.after.data(), workBytes) < 0 ||
+    if (tiff_pwrite(ts.temp2Desc, work.at, work.after.data(), work.bytes()) < 0 ||
         relink(e, log, {linkToTarget, linkM, linkToM}, {m, target, n}) < 0 ||
         (ts.pageTableOffset && (tiff_find_carrier(e, &carrier) < 0 ||
                                 tiff_name_table(e, carrier, ts.pageTableOffset, log) < 0 ||
-                                move_table_entries(e, log, t, f, m) < 0))) {
+                                move_table_entries(e, log, work) < 0))) {
         KeepErrno keep;
         log.undo();
-        tiff_pwrite(ts.temp2Desc, work.at, work.before.data(), workBytes);
+        tiff_pwrite(ts.temp2Desc, work.at, work.before.data(), work.bytes());
         return -1;
     }
 
