@@ -247,10 +247,9 @@ int tiff_write_table(FctEntry* e) {
     TiffPatchLog log(fd);
     int32_t end = fio_lseek(fd, 0, kFioSeekEnd);
     if (end < 0 || tiff_name_table(e, carrier, t, log) < 0 ||
-        tiff_write_table_header(fd, t, pages, uint32_t(end), order) < 0) {
-        log.undo();
+        tiff_write_table_header(fd, t, pages, uint32_t(end), order) < 0)
         return -1;
-    }
+    log.keep();
     ts.tableCarrier = carrier;
     ts.pageTableOffset = t;
     ts.rewriteNeeded = 0;

@@ -135,6 +135,7 @@ int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
         tiff_pwrite(ts.temp2Desc, work.at, work.before.data(), work.bytes());
         return -1;
     }
+    log.keep();
 
     // The chain's links changed: the reader's memo of it is void, and the
     // next page appended finds its predecessor through the work file.

@@ -65,14 +65,21 @@ int tiff_check_link(FctEntry* e, uint32_t owner, uint32_t link);
 int tiff_link_field(FctEntry* e, uint32_t ifd, uint32_t* link);
 
 // In-place writes of one editing step, each with the bytes it replaced, so
-// that the step can be taken back whole when a later part of it fails.
+// that the step can be taken back whole when a later part of it fails: the
+// writes stay only when the step keeps them, and are undone otherwise (on
+// every way out of the step, an exception included).
 class TiffPatchLog {
 public:
     explicit TiffPatchLog(int fd) : fd_(fd) {}
+    ~TiffPatchLog() { undo(); }
+    TiffPatchLog(const TiffPatchLog&) = delete;
+    TiffPatchLog& operator=(const TiffPatchLog&) = delete;
     // Saves the n bytes at pos, then writes over them unless they are the
     // same: 0, or -1 with errno (a write that failed part way is taken back
     // by undo too).
     int write(uint32_t pos, const void* bytes, uint32_t n);
+    // The step is done: its writes stay.
+    void keep() { saved_.clear(); }
     // Writes the saved bytes back, the last first. Keeps errno.
     void undo();
 
