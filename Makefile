@@ -31,7 +31,7 @@ FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
-FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage
+FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage session
 
 .PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
 
@@ -77,7 +77,9 @@ build-fuzz: build-fuzz/build.ninja
 
 # Each harness grows its own corpus in build-fuzz/corpus/ from its seeds
 # (fuzz/seeds/ for the TIFF and block file harnesses, fuzz/format_seeds/ for
-# the single-image formats, fuzz/storage_seeds/ for compound files); an input that crashes, leaks, hangs (10 s) or allocates
+# the single-image formats, fuzz/storage_seeds/ for compound files,
+# fuzz/session_seeds/ for the update sessions, whose bytes choose a file and
+# the calls); an input that crashes, leaks, hangs (10 s) or allocates
 # absurdly is kept in build-fuzz/artifacts/ and fails the target.
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz
@@ -93,6 +95,7 @@ fuzz: fuzz-deps
 	    gif|tga|pcx|bmp|jpeg) seeds="-dict=fuzz/formats.dict $$corpus fuzz/format_seeds/$$h";; \
 	    dcx) seeds="-dict=fuzz/formats.dict $$corpus fuzz/format_seeds/pcx";; \
 	    storage) seeds="$$corpus fuzz/storage_seeds";; \
+	    session) seeds="$$corpus fuzz/session_seeds";; \
 	    *) seeds="-dict=fuzz/tiff.dict $$corpus fuzz/seeds";; \
 	  esac; \
 	  mkdir -p $$corpus build-fuzz/artifacts || exit 1; \

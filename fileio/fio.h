@@ -61,10 +61,13 @@ int fio_write_at(int fd, uint32_t pos, const void* buf, uint32_t n);
 // fio_journal_start on, every write through fd first saves the original
 // bytes below `length` it replaces (each once); a new start forgets the
 // saved bytes (the file's new original). fio_journal_restore writes them
-// back, which an abort does before cutting the file to its length at open.
-// 0, or -1 with errno.
+// back. fio_journal_undo_close gives the file back as it was at the start
+// (the saved bytes written back, the file cut to `length`) and closes fd;
+// without a journal it only closes. 0, or -1 with errno (the first
+// failure; the descriptor is closed in every case).
 int fio_journal_start(int fd, uint32_t length);
 int fio_journal_restore(int fd);
+int fio_journal_undo_close(int fd);
 
 // Additions of this implementation.
 // Copies n bytes between two descriptors at the given offsets; both

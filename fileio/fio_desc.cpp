@@ -427,6 +427,23 @@ int fio_journal_restore(int fd) {
     });
 }
 
+int fio_journal_undo_close(int fd) {
+    Slot* s = slot_of(fd);
+    if (!s) return -1;
+    if (!s->journal) return fio_close(fd);
+    // A write that fails is tried once more: the saved bytes are all that
+    // can give the file back (writing them again is harmless).
+    int restored = fio_journal_restore(fd);
+    if (restored < 0) restored = fio_journal_restore(fd);
+    int code = errno;
+    int r = fio_truncate_close(fd, s->journal->length());
+    if (restored < 0 && r == 0) {
+        errno = code;
+        return -1;
+    }
+    return r;
+}
+
 int fio_close(int fd) {
     Slot* s = slot_of(fd);
     if (!s) return -1;

@@ -22,6 +22,8 @@ public:
     // Writes every saved range back through `write`; the first failure's
     // -1, after trying them all.
     int restore(const Access& write);
+    // The file's length when the journal started.
+    uint32_t length() const { return length_; }
 
 private:
     uint32_t length_;

@@ -23,27 +23,20 @@ void fct_free_blocks(FctEntry* e) {
 
 namespace {
 
-// The descriptor at the end of a handle: closed, cut to the length its
-// complete pages need when the format dropped a page, or cut back to the
-// length at open after an abort of a handle that could write.
+// The descriptor at the end of a handle: closed; cut to the length its
+// complete pages need when the format dropped a page; or after an abort of
+// a handle that could write, the file given back as it was at open (the
+// bytes the handle replaced, also by the format's set-up, and its length).
 int close_descriptor(FctEntry* e, int flush) {
     errno = 0;
     bool writable = e->can_write() || (e->openFlags & TAV_OPEN_UPDATE);
     int r;
-    if (flush && e->cutAtClose) {
+    if (flush && e->cutAtClose)
         r = fio_truncate_close(int(e->fd), e->keepLength);
-    } else if (flush || e->origSize == 0 || !writable) {
+    else if (flush || e->origSize == 0 || !writable)
         r = fio_close(int(e->fd));
-    } else {
-        // The bytes the handle replaced go back before the cut.
-        int restored = fio_journal_restore(int(e->fd));
-        int code = errno;
-        r = fio_truncate_close(int(e->fd), e->origSize);
-        if (restored < 0 && r == 0) {
-            errno = code;
-            r = -1;
-        }
-    }
+    else
+        r = fio_journal_undo_close(int(e->fd));
     e->fd = -1;
     return r;
 }

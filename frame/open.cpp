@@ -20,9 +20,11 @@ int open_fail(FctEntry* e, int handle, int code) {
 }
 
 // A failure with close: the descriptor is closed and fd becomes -1 first.
+// What the format's set-up wrote before it failed is taken back: a refused
+// open leaves the file as it found it.
 int open_fail_close(FctEntry* e, int handle, int code) {
     bool ownStorage = e->format && (e->format->traits & kTraitOwnStorage);
-    if (e->fd > 0 && !ownStorage) fio_close(int(e->fd));
+    if (e->fd > 0 && !ownStorage) fio_journal_undo_close(int(e->fd));
     e->fd = -1;
     return open_fail(e, handle, code);
 }
@@ -66,6 +68,11 @@ int open_descriptor(FctEntry* e, int h, const FormatRequest& req) {
     if (end < 0) return open_fail_close(e, h, errno_or(TAV_E_SEEK));
     e->origSize = uint32_t(end);
     if (fio_lseek(fd, 0, kFioSeekSet) < 0) return open_fail_close(e, h, errno_or(TAV_E_SEEK));
+    // A handle that may write keeps the bytes it replaces, from the format's
+    // set-up on (a TIFF page index file is converted in place), so that a
+    // refused open and an abort give the file back exactly.
+    if (req.mode == kFioModeReadWrite && fio_journal_start(fd, e->origSize) < 0)
+        return open_fail_close(e, h, errno_or(TAV_ENOMEM));
 
     e->pageCount = 0;
     e->subfileWanted = 0;
@@ -82,11 +89,6 @@ int open_descriptor(FctEntry* e, int h, const FormatRequest& req) {
         // handle would be left without a descriptor, so it is a failure.
         return open_fail_close(e, h, errno_or(TAV_E_NOT_SUPPORTED));
     }
-    // A handle that may write keeps the bytes it replaces in the file as it
-    // stands now (after any conversion the format's set-up made), so that
-    // an abort gives the file back exactly.
-    if (req.mode == kFioModeReadWrite && fio_journal_start(fd, e->origSize) < 0)
-        return open_fail_close(e, h, errno_or(TAV_ENOMEM));
     return h;
 }
 

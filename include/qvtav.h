@@ -74,6 +74,14 @@ extern "C" {
 #define TAV_OPEN_UPDATE 0x8u      /* update; TIFF: append pages */
 #define TAV_OPEN_RESERVED_MASK 0x700u
 #define TAV_OPEN_RAW 0x80000000u  /* do not detect the format: open as type 1 */
+/*
+ * A file opened with write access may be changed by the open itself (a
+ * TIFF page index file is converted in place into one directory chain with
+ * a page offset table). An open that fails gives the file back byte for
+ * byte, and so does xtavabort: the bytes the handle replaced, the open's
+ * own changes included, are written back and the file is cut to its length
+ * before the open. A handle closed with xtavclose keeps them.
+ */
 
 /* ------------------------------------------------------------------ */
 /* Error codes                                                         */
@@ -240,7 +248,15 @@ typedef struct TavAreaAppend {
     const void* buffer;
 } TavAreaAppend;
 
-/* Value record of option 22 (pages counted from 1). */
+/*
+ * Value record of option 22 (pages counted from 1). A TIFF file's page
+ * offset table follows the move and is named by the first directory of the
+ * chain that has a table entry (readers take the table from there); the
+ * entry of the directory that named it before is cleared. A move that would
+ * leave readers without the table (no table entry on the new chain, or a
+ * damaged directory before it) is refused with TAV_E_DIRECTORY, the file
+ * as it was.
+ */
 typedef struct TavPageMove {
     uint32_t targetPage; /* the moved page comes to stand before this one */
     uint32_t movedPage;

@@ -103,6 +103,48 @@ TEST_F(Hostile, HugeCountsAndOffsets) {
     EXPECT_EQ(f.pi.colorSpaceType, 1u);
 }
 
+// A resolution entry that is no RATIONAL (another type, or no value)
+// holds no resolution: the page reads with none, and a property update,
+// which copies such an entry as it stands, leaves the page as it read.
+TEST_F(Hostile, ResolutionOnlyFromRationalEntries) {
+    struct Case {
+        uint16_t tag, type;
+        uint32_t count;
+    } cases[] = {{282, 52485, 1}, {283, 65531, 63742}, {283, 5, 0}, {282, 3, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.tag) + " type " + std::to_string(c.type) + " count " + std::to_string(c.count));
+        TiffBuilder b;
+        const uint32_t numbers = b.add_longs({300, 1, 300, 1});
+        const uint32_t strip = b.add_data(std::vector<uint8_t>(80, 0x5A));
+        b.add_ifd().longs(256, {64}).longs(257, {10}).longs(273, {strip}).longs(279, {80})
+            .rationals(282, {{200, 1}}).rationals(283, {{100, 1}}).remove(c.tag).raw(c.tag, c.type, c.count, numbers);
+        const std::string path = save(b.build());
+        PageInfo before{};
+        {
+            OpenedFile f(path);
+            ASSERT_EQ(f.info(1), 0u);
+            before = f.pi;
+        }
+        EXPECT_EQ(c.tag == 282 ? before.xResNum : before.yResNum, 0u);
+        EXPECT_EQ(c.tag == 282 ? before.yResNum : before.xResNum, c.tag == 282 ? 100u : 200u);
+
+        PageInfo props{};
+        char title[] = "a title far longer than any block this file could have held";
+        char none[] = "";
+        props.title = title;
+        props.author = props.subject = props.keywords = props.comments = none;
+        uint32_t err = 0;
+        ASSERT_EQ(xtavputprops(nullptr, PathBuf(path), &props, &err), 0);
+        OpenedFile f(path);
+        ASSERT_EQ(f.info(1), 0u);
+        EXPECT_EQ(f.pi.xResNum, before.xResNum);
+        EXPECT_EQ(f.pi.yResNum, before.yResNum);
+        EXPECT_EQ(f.pi.imageLength, 10u);
+        uint32_t read = 0;
+        EXPECT_EQ(f.stream(1, 80, 80, &read), std::vector<uint8_t>(80, 0x5A));
+    }
+}
+
 TEST_F(Hostile, StripsOutsideTheFile) {
     struct Case {
         std::vector<uint32_t> offsets, counts;

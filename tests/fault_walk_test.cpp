@@ -94,6 +94,9 @@ public:
     std::string doc = dir.file("doc.tif");
     std::vector<uint8_t> original;
     Pages originalPages;
+    // The fault of the run stays (every later step of its kind fails too):
+    // then not even the undoing of a failed step can write.
+    bool persistentFault = false;
 
 protected:
     void write_doc(const std::vector<uint8_t>& bytes) {
@@ -219,9 +222,31 @@ class PutPropertiesInPlace : public Operation {
     }
 };
 
+// A file the library wrote: every page's directory has a table entry, so a
+// page moved to the front takes the table over from the first.
+const std::vector<uint8_t>& three_written_pages() {
+    static const auto bytes = [] {
+        TempDir d;
+        std::string path = d.file("w.tif");
+        int32_t h = wt::create(path);
+        for (uint16_t p = 1; p <= 3; ++p) {
+            PageInfo info = wt::bilevel(64, 8);
+            wt::put_page(h, p, info, wt::pattern(64, p));
+        }
+        wt::close(h);
+        return read_file(path);
+    }();
+    return bytes;
+}
+
 // Opens for update, moves page 3 before page 1, closes.
 class MovePage : public Operation {
-    void prepare() override { write_doc(three_pages()); }
+public:
+    explicit MovePage(const std::vector<uint8_t>& file) : file_(file) {}
+
+private:
+    const std::vector<uint8_t>& file_;
+    void prepare() override { write_doc(file_); }
     void run(Calls& calls) override {
         uint32_t type = 0, pages = 0, err = 0;
         int32_t h = xtavopen(nullptr, PathBuf(doc), TAV_OPEN_READWRITE | TAV_OPEN_UPDATE, &type, &pages, &err);
@@ -295,6 +320,49 @@ private:
 
     bool abortOnFailure_;
     std::vector<uint8_t> data_ = wt::pattern(512, 4);
+};
+
+// Opens a page index file for update, which converts it in place, and
+// aborts or closes. A refused open and an abort give the file back byte for
+// byte (unless the fault stays, when the bytes cannot be written back); a
+// close keeps the converted file, which reads as the original did.
+class ConvertIndexOnOpen : public Operation {
+public:
+    explicit ConvertIndexOnOpen(bool abort) : abort_(abort) {}
+
+private:
+    void prepare() override {
+        std::vector<std::vector<uint8_t>> streams;
+        for (uint32_t p = 0; p < 3; ++p) {
+            TiffBuilder b;
+            uint32_t strip = b.add_data(wt::pattern(64, p));
+            auto& d = b.add_ifd().shorts(256, {64}).shorts(257, {8}).longs(273, {strip}).longs(279, {64});
+            if (p == 0) d.longs(32935, {0});
+            streams.push_back(b.build());
+        }
+        write_doc(page_index_file(streams[0], true, {streams[1], streams[2]}).bytes);
+    }
+    void run(Calls& calls) override {
+        uint32_t type = 0, pages = 0, err = 0;
+        int32_t h = xtavopen(nullptr, PathBuf(doc), TAV_OPEN_READWRITE | TAV_OPEN_UPDATE, &type, &pages, &err);
+        if (!calls.check("xtavopen", h, err, true)) return;
+        err = 0;
+        if (abort_)
+            calls.check("xtavabort", xtavabort(&h, &err), err, false);
+        else
+            calls.check("xtavclose", xtavclose(&h, &err), err, false);
+    }
+    void check_failed() override {
+        if (!persistentFault) expect_untouched();
+    }
+    void check_done() override {
+        if (abort_) return expect_untouched();
+        EXPECT_NE(read_file(doc), original);
+        EXPECT_EQ(read_pages(doc), originalPages);
+        expect_files({"doc.tif"});
+    }
+
+    bool abort_;
 };
 
 // Creates a TIFF file and writes three pages; after a failed page call the
@@ -544,6 +612,7 @@ protected:
             for (const auto& d : {op.dir.path(), tempDir})
                 for (const auto& name : names_in(d)) std::filesystem::remove(d + "/" + name);
             op.prepare();
+            op.persistentFault = kind.persistent;
             int failedBefore = failed_checks();
             Holdings before;
             Calls calls;
@@ -599,8 +668,13 @@ TEST_F(FaultWalk, PutPropertiesByRewrite) {
 }
 
 TEST_F(FaultWalk, MovePage) {
-    MovePage op;
+    MovePage op(three_pages());
     walk("move", op);
+}
+
+TEST_F(FaultWalk, MovePageTakingTheTableOver) {
+    MovePage op(three_written_pages());
+    walk("move, the table named by the new first page", op);
 }
 
 TEST_F(FaultWalk, AppendThenClose) {
@@ -611,6 +685,16 @@ TEST_F(FaultWalk, AppendThenClose) {
 TEST_F(FaultWalk, AppendThenAbort) {
     AppendPage op(true);
     walk("append, abort on failure", op);
+}
+
+TEST_F(FaultWalk, ConvertIndexThenAbort) {
+    ConvertIndexOnOpen op(true);
+    walk("page index update open, abort", op);
+}
+
+TEST_F(FaultWalk, ConvertIndexThenClose) {
+    ConvertIndexOnOpen op(false);
+    walk("page index update open, close", op);
 }
 
 TEST_F(FaultWalk, CreateAndWriteThreePages) {

@@ -68,7 +68,7 @@ struct TiffState {
     uint32_t firstIfdOffset;
     uint32_t pageIndexOffset;
     uint32_t pageTableOffset;
-    uint32_t tableIfdIndex;
+    uint32_t tableCarrier;   // directory whose table entry names the page offset table (0: none)
     uint32_t privateTagSlot;
     PageIndexCache* indexCache;
     TiffDir* workDir;
@@ -90,7 +90,6 @@ struct TiffState {
     int32_t temp2Desc;
     uint8_t temp2Open;
     uint8_t rewriteNeeded;
-    uint8_t tableFromChain;
     uint32_t realFirstIfd;       // the file's first IFD while firstIfdOffset holds the slot
     // A directory has been built in workDir and not yet written to the file.
     uint8_t dirPending;
@@ -99,9 +98,6 @@ struct TiffState {
     // session, when the link is found through the page offset table work file.
     uint32_t chainLinkPos;
     uint32_t chainLinkRaw;
-    // First page appended since open or create (0xFFFFFFFF: none yet); its
-    // directory carries the table tag of a file that had no table.
-    uint32_t firstNewPage;
     // The directory being built belongs to data that did not all reach the
     // file (a write failed, or was refused at the length limit): the code of
     // that failure, 0 while all is well. Such a directory never enters the

@@ -83,8 +83,11 @@ void set_table(Decode& d, const TiffDirEntry& t, uint32_t itemBytes, uint32_t& s
 }
 
 // Reads n rationals (2n LONG) at the entry's offset into dst; zero
-// denominators become 1.
+// denominators become 1. An entry of another type, or of fewer values,
+// holds no such rationals and leaves dst as it is: its value field is no
+// offset of them (and an edit that copies the page keeps it as it stands).
 int read_rationals(Decode& d, const TiffDirEntry& t, uint32_t* dst, uint32_t n) {
+    if (t.type != kTiffRational || t.count < n) return 0;
     if (read_values(d, kTiffLong, 2 * n, t.value, dst, 8 * n) < 0) return -1;
     for (uint32_t i = 0; i < n; ++i)
         if (dst[2 * i + 1] == 0) dst[2 * i + 1] = 1;

@@ -256,6 +256,7 @@ int scan_chain(FctEntry* e, IfdSource& src, uint32_t firstIfd, TiffDir& dir) {
     ts.pageIndexOffset = 0;
     ts.pageTableOffset = 0;
     ts.privateTagSlot = 0;
+    ts.tableCarrier = 0;
     memo_clear(e);
     VisitSet visited(e);
     uint32_t off = firstIfd;
@@ -277,13 +278,12 @@ int scan_chain(FctEntry* e, IfdSource& src, uint32_t firstIfd, TiffDir& dir) {
                         ts.pageTableOffset = at;
                         ts.privateTagSlot = uint32_t(i);
                         e->pageCount = uint16_t(pages);
-                        ts.tableIfdIndex = walked;
+                        ts.tableCarrier = off;
                         return finish_setup(e);
                     }
                     looking = false;  // a stale table: count the chain
                 } else if (walked == 0 && dir.nextIfd == 0) {
                     e->pageCount = 1;  // table scheme without a table yet
-                    ts.tableIfdIndex = 0;
                     return finish_setup(e);
                 } else {
                     looking = false;

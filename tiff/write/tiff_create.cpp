@@ -13,7 +13,6 @@ int tiff_create_setup(FctEntry* e) {
     ts.tiffBase = 0;
     ts.firstIfdOffset = kTiffHeaderSize;
     ts.realFirstIfd = kTiffHeaderSize;
-    ts.firstNewPage = kNoPage;
     ts.chainLinkPos = 0;
     ts.dirPending = 0;
     if (tiff_alloc_work(e) < 0) return -1;

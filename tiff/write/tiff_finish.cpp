@@ -100,29 +100,6 @@ void directory_done(FctEntry* e) {
     e->editFlags &= uint8_t(~(kEditStripOpen | kEditTiffState));
 }
 
-// The directory that carries the table tag (its page, offset and the
-// entry's slot): the chain's first directory when it has a table entry, as
-// readers look there first and then trust the table over the chain;
-// otherwise page 0's in our own files (wherever moves took it), or the first
-// appended page's in a file that had no table. limit: the file's end.
-int table_carrier(FctEntry* e, uint32_t limit, uint32_t* page, uint32_t* ifd, int* slot) {
-    const TiffState& ts = tiff_of(e);
-    const uint32_t designated = ts.tableFromChain ? ts.firstNewPage : ts.tableIfdIndex;
-    for (uint32_t candidate : {0u, designated}) {
-        TiffDir dir;
-        if (candidate >= e->pageCount || tiff_work_entry(e, candidate, ifd) < 0 ||
-            tiff_read_raw_dir(int(e->fd), *ifd, tiff_order(e), limit, &dir) < 0)
-            continue;
-        *slot = tiff_dir_find(dir, kTagPageTable);
-        if (*slot >= 0) {
-            *page = candidate;
-            return 0;
-        }
-    }
-    errno = TAV_E_MISSING_ENTRY;
-    return -1;
-}
-
 }  // namespace
 
 int tiff_write_strip_tables(FctEntry* e) {
@@ -181,7 +158,6 @@ int tiff_write_first_dir(FctEntry* e) {
     ts.realFirstIfd = slot;
     e->editFlags |= kEditPageUnderWay;
     e->pageCount = 1;
-    if (ts.firstNewPage == kNoPage) ts.firstNewPage = 0;
     directory_done(e);
     return 0;
 }
@@ -224,7 +200,6 @@ int tiff_finish_dir(FctEntry* e, int newPage) {
     directory_done(e);
     if (!firstOfPage) return 0;
     e->editFlags |= kEditPageUnderWay;
-    if (ts.firstNewPage == kNoPage) ts.firstNewPage = e->curPage;
     return 0;
 }
 
@@ -293,16 +268,19 @@ int tiff_write_table(FctEntry* e, uint32_t keep) {
     if (tiff_write_items_at(fd, t + kPageTableHeader, entries.data(), pages, kTiffLong, order) < 0)
         return -1;
 
-    uint32_t carrier = 0, ifd = 0;
-    int slot = -1;
-    if (table_carrier(e, t, &carrier, &ifd, &slot) < 0) return -1;
-    if (tiff_write_table_entry(fd, ifd, uint32_t(slot), pages, t, order) < 0) return -1;
-    ts.tableIfdIndex = carrier;
-    ts.privateTagSlot = uint32_t(slot);
-
+    // The carrier is looked for with the table's bytes in the file, which
+    // end the file as readers will see it. (Our own pages all have a table
+    // entry, so it is usually the first directory; in a file of another
+    // program's pages, the first page appended.)
+    uint32_t carrier = 0;
+    if (tiff_find_carrier(e, &carrier) < 0) return -1;
+    TiffPatchLog log(fd);
     int32_t end = keep ? int32_t(t + kPageTableHeader + 4 * pages) : fio_lseek(fd, 0, kFioSeekEnd);
-    if (end < 0) return -1;
-    if (tiff_write_table_header(fd, t, pages, uint32_t(end), order) < 0) return -1;
+    if (end < 0 || tiff_name_table(e, carrier, t, log) < 0 ||
+        tiff_write_table_header(fd, t, pages, uint32_t(end), order) < 0)
+        return -1;
+    log.keep();
+    ts.tableCarrier = carrier;
     ts.pageTableOffset = t;
     ts.rewriteNeeded = 0;
     return 0;

@@ -4,10 +4,9 @@
 // (the page offset table work file) follows, and so does the file's page
 // offset table when it has one, so that moves and appended pages compose in
 // any order, in files with a table and without.
-#include <array>
 #include <cerrno>
 #include <cstring>
-#include <span>
+#include <initializer_list>
 #include <vector>
 
 #include "fileio/byteorder.h"
@@ -23,101 +22,61 @@ int fail(int code) {
     return -1;
 }
 
-// Positioned reads and writes of the whole count on the handle's file.
-int read_at(FctEntry* e, uint32_t pos, void* buf, uint32_t n) {
-    return tiff_pread(int(e->fd), pos, buf, n);
-}
-int write_at(FctEntry* e, uint32_t pos, const void* buf, uint32_t n) {
-    return tiff_pwrite(int(e->fd), pos, buf, n);
-}
-
 int read_u32(FctEntry* e, uint32_t pos, uint32_t* v) {
     uint8_t b[4];
-    if (read_at(e, pos, b, 4) < 0) return -1;
+    if (tiff_pread(int(e->fd), pos, b, 4) < 0) return -1;
     *v = tiff_get32(b, tiff_order(e));
     return 0;
 }
 
-// A u32 as the file stores it.
-std::array<uint8_t, 4> file_u32(const FctEntry* e, uint32_t v) {
-    std::array<uint8_t, 4> b;
-    tiff_put32(b.data(), v, tiff_order(e));
-    return b;
-}
-
-// One in-place change of a move: the bytes written at pos and the bytes
-// they replace.
-struct Patch {
-    uint32_t pos;
-    const uint8_t* now;
-    const uint8_t* before;
-    uint32_t n;
-};
-
-// Writes the patches in order. When one fails, it and every patch before
-// it get their old bytes back (the last first), so a failed move leaves the
-// file as it was whenever the file still takes writes.
-int apply_patches(FctEntry* e, std::span<const Patch> patches) {
-    for (size_t i = 0; i < patches.size(); ++i) {
-        if (write_at(e, patches[i].pos, patches[i].now, patches[i].n) == 0) continue;
-        KeepErrno keep;
-        for (size_t j = i + 1; j-- > 0;) write_at(e, patches[j].pos, patches[j].before, patches[j].n);
-        return -1;
+// Writes each offset into its link field, in the file's byte order.
+int relink(FctEntry* e, TiffPatchLog& log, std::initializer_list<uint32_t> links,
+           std::initializer_list<uint32_t> offsets) {
+    const uint32_t* value = offsets.begin();
+    for (uint32_t link : links) {
+        uint8_t b[4];
+        tiff_put32(b, *value++, tiff_order(e));
+        if (log.write(link, b, 4) < 0) return -1;
     }
     return 0;
 }
 
 constexpr uint32_t kHeaderLink = 4;  // the header's first-IFD field
 
-// Entries to .. from of a page table (16 header bytes, then 4 bytes a page)
-// as they are, and as they become when the entry at `from` moves to `to`.
-struct TableSpan {
+// Entries to .. from of the page offset table work file (16 header bytes,
+// then a host-order u32 a page) as they are, and as they become when the
+// entry at `from` (the directory m) moves to `to`.
+struct WorkSpan {
     uint32_t at = 0;  // position of entry `to`
-    std::vector<uint8_t> before, after;
+    std::vector<uint32_t> before, after;
+    uint32_t bytes() const { return uint32_t(4 * after.size()); }
 };
 
-int table_span(int fd, uint32_t table, uint32_t to, uint32_t from, std::span<const uint8_t, 4> moved,
-               TableSpan* out) {
-    uint32_t bytes = 4 * (from - to + 1);
-    out->at = table + kPageTableHeader + 4 * to;
-    out->before.resize(bytes);
-    if (tiff_pread(fd, out->at, out->before.data(), bytes) < 0) return -1;
-    out->after.assign(moved.begin(), moved.end());
-    out->after.insert(out->after.end(), out->before.begin(), out->before.end() - 4);
+int work_span(FctEntry* e, uint32_t to, uint32_t from, uint32_t m, WorkSpan* out) {
+    out->at = kPageTableHeader + 4 * to;
+    out->before.resize(from - to + 1);
+    if (tiff_pread(tiff_of(e).temp2Desc, out->at, out->before.data(), 4 * (from - to + 1)) < 0) return -1;
+    out->after = {m};
+    out->after.insert(out->after.end(), out->before.begin(), out->before.end() - 1);
     return 0;
 }
 
-// The table entry of the directory that comes to the front: as it lies in
-// the file, and as it reads when it carries the file's table (slot -1: the
-// directory has none, or the file has no table).
-struct CarrierEntry {
-    uint32_t pos = 0;
-    int slot = -1;
-    std::array<uint8_t, 12> now{}, before{};
-};
+// The file's table follows the move: its entries from `to` on become the
+// work file's. (Not moved about in the file: readers take page 1 from the
+// header, whatever the table's first entry says, and so does the work file.)
+int move_table_entries(FctEntry* e, TiffPatchLog& log, const WorkSpan& span) {
+    std::vector<uint8_t> entries(span.bytes());
+    for (size_t i = 0; i < span.after.size(); ++i) tiff_put32(&entries[4 * i], span.after[i], tiff_order(e));
+    return log.write(tiff_of(e).pageTableOffset + span.at, entries.data(), span.bytes());
+}
 
-// Checks the directory at ifd that comes to the front. A page index tag
-// there would make readers take the file for a page index file: such a
-// directory (damaged, as only a first directory has the tag) is refused
-// with 297. When the file has a table, *out gets the table entry.
-int front_directory(FctEntry* e, uint32_t ifd, CarrierEntry* out) {
-    const TiffState& ts = tiff_of(e);
+// A directory that names a page index must not come to the front: readers
+// would take the file for a page index file. Only a first directory has
+// the tag, so one elsewhere is damaged (297).
+int check_front(FctEntry* e, uint32_t ifd) {
     TiffDir dir;
     if (tiff_read_raw_dir(int(e->fd), ifd, tiff_order(e), e->origSize, &dir) < 0) return -1;
-    if (tiff_dir_find(dir, kTagPageIndex) >= 0) return fail(TAV_E_DIRECTORY);
-    if (!ts.pageTableOffset || (out->slot = tiff_dir_find(dir, kTagPageTable)) < 0) return 0;
-    out->pos = ifd + 2 + 12 * uint32_t(out->slot);
-    if (read_at(e, out->pos, out->before.data(), 12) < 0) return -1;
-    uint32_t words = e->pageCount + kPageTableExtraWords;
-    tiff_encode_entry(out->now.data(), TiffDirEntry{kTagPageTable, kTiffLong, words, ts.pageTableOffset},
-                      tiff_order(e));
-    return 0;
-}
-
-// Where page i (from 0) stands once page `from` has moved before page `to`.
-uint32_t index_after_move(uint32_t i, uint32_t to, uint32_t from) {
-    if (i == from) return to;
-    return (i >= to && i < from) ? i + 1 : i;
+    return tiff_dir_find(dir, kTagPageIndex) >= 0 ? fail(TAV_E_DIRECTORY) : 0;
 }
 
 }  // namespace
@@ -153,40 +112,34 @@ int tiff_move_page(FctEntry* e, uint32_t to, uint32_t from) {
         return -1;
     if (tiff_work_entry(e, f - 1, &prev) < 0 || tiff_link_field(e, prev, &linkToM) < 0) return -1;
 
+    if (t == 0 && check_front(e, m) < 0) return -1;
+
     // The work file takes the new order first; then the chain: ... -> M ->
-    // T -> ... -> page from-2 -> N, and the file's table, when it has one.
-    // A failure gives back what was written (the work file too).
-    std::array<uint8_t, 4> mBytes = file_u32(e, m), tBytes = file_u32(e, target), nBytes = file_u32(e, n);
-    std::vector<Patch> patches = {
-        {linkToTarget, mBytes.data(), tBytes.data(), 4},
-        {linkM, tBytes.data(), nBytes.data(), 4},
-        {linkToM, nBytes.data(), mBytes.data(), 4},
-    };
-    TableSpan table, work;
-    if (ts.pageTableOffset) {
-        if (table_span(int(e->fd), ts.pageTableOffset, t, f, mBytes, &table) < 0) return -1;
-        patches.push_back({table.at, table.after.data(), table.before.data(), uint32_t(table.after.size())});
-    }
-    // A page that comes to the front carries the table when it has a table
-    // entry: readers look there first, and then trust the table.
-    CarrierEntry carrier;
-    if (t == 0 && front_directory(e, m, &carrier) < 0) return -1;
-    if (carrier.slot >= 0) patches.push_back({carrier.pos, carrier.now.data(), carrier.before.data(), 12});
-    std::array<uint8_t, 4> mHost;
-    std::memcpy(mHost.data(), &m, 4);
-    if (table_span(ts.temp2Desc, 0, t, f, mHost, &work) < 0) return -1;
-    const uint32_t workBytes = uint32_t(work.after.size());
-    if (tiff_pwrite(ts.temp2Desc, work.at, work.after.data(), workBytes) < 0 || apply_patches(e, patches) < 0) {
+    // T -> ... -> page from-2 -> N; then, when the file has a table, the
+    // directory readers now meet first names it, and the table follows the
+    // move. A failure gives back what was written (the work file too). The
+    // table's entries go last: every write before them is of single words,
+    // so even a failed write that reaches the disk by halves is undone
+    // whole.
+    WorkSpan work;
+    if (work_span(e, t, f, m, &work) < 0) return -1;
+    TiffPatchLog log(int(e->fd));
+    uint32_t carrier = 0;
+    if (tiff_pwrite(ts.temp2Desc, work.at, work.after.data(), work.bytes()) < 0 ||
+        relink(e, log, {linkToTarget, linkM, linkToM}, {m, target, n}) < 0 ||
+        (ts.pageTableOffset && (tiff_find_carrier(e, &carrier) < 0 ||
+                                tiff_name_table(e, carrier, ts.pageTableOffset, log) < 0 ||
+                                move_table_entries(e, log, work) < 0))) {
         KeepErrno keep;
-        tiff_pwrite(ts.temp2Desc, work.at, work.before.data(), workBytes);
+        log.undo();
+        tiff_pwrite(ts.temp2Desc, work.at, work.before.data(), work.bytes());
         return -1;
     }
+    log.keep();
 
-    // Pages counted by index follow their directories. The chain's links
-    // changed: the reader's memo of it is void, and the next page appended
-    // finds its predecessor through the work file.
-    ts.tableIfdIndex = carrier.slot >= 0 ? 0 : index_after_move(ts.tableIfdIndex, t, f);
-    if (ts.firstNewPage != kNoPage) ts.firstNewPage = index_after_move(ts.firstNewPage, t, f);
+    // The chain's links changed: the reader's memo of it is void, and the
+    // next page appended finds its predecessor through the work file.
+    if (ts.pageTableOffset) ts.tableCarrier = carrier;
     if (t == 0) ts.realFirstIfd = m;
     ts.ifdMemoCount = 0;
     ts.chainLinkPos = 0;

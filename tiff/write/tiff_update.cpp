@@ -269,7 +269,6 @@ int convert_empty_index(FctEntry* e) {
         tiff_pwrite(fd, ts.firstIfdOffset + 2 + 12 * uint32_t(first.entryCount), end, 4) < 0)
         return -1;
     ts.privateTagSlot = uint32_t(slot);
-    ts.tableIfdIndex = 0;
     return 0;
 }
 
@@ -293,6 +292,9 @@ int tiff_table_copy(FctEntry* e, int newFile) {
             uint32_t v = tiff_get32(&table[i], order);
             std::memcpy(&table[i], &v, 4);
         }
+        // Readers take page 1 from the header, whatever the table's first
+        // entry says: so does the writer.
+        std::memcpy(&table[kPageTableHeader], &ts.firstIfdOffset, 4);
         if (tiff_pwrite(ts.temp2Desc, 0, table.data(), bytes) < 0) {
             tiff_drop_work_file(e);
             return -1;
@@ -414,12 +416,14 @@ int tiff_convert_index(FctEntry* e) {
     if (tiff_write_table_header(fd, t, count, uint32_t(length), order) < 0) return -1;
     ts.pageTableOffset = t;
     ts.pageIndexOffset = 0;
-    ts.tableIfdIndex = 0;
+    ts.tableCarrier = absolute[0];
     ts.privateTagSlot = uint32_t(slot);
     ts.hasPrivateIndex = 0;
     e->pageCount = uint16_t(count);
     ts.firstIfdOffset = absolute[0];
-    // The conversion is the file's new original: an abort keeps it.
+    // Directories are read up to the converted file's end from now on. The
+    // original bytes stay in the descriptor's journal: a refused open or an
+    // abort gives them back, a close keeps the conversion.
     e->origSize = uint32_t(length);
     return 0;
 }
@@ -429,9 +433,7 @@ int tiff_prepare_update(FctEntry* e) {
     if (tiff_alloc_work(e) < 0) return -1;
     ts.dirPending = 0;
     ts.chainLinkPos = 0;
-    ts.firstNewPage = kNoPage;
     ts.rewriteNeeded = 0;
-    ts.tableFromChain = 0;
     int rc;
     if (ts.pageIndexOffset != 0) {
         rc = tiff_convert_index(e);
@@ -443,7 +445,6 @@ int tiff_prepare_update(FctEntry* e) {
         rc = tiff_table_copy(e, 0);
     } else {
         rc = tiff_chain_to_table(e);
-        if (rc == 0) ts.tableFromChain = 1;
     }
     if (rc < 0) return -1;
     ts.realFirstIfd = ts.firstIfdOffset;

@@ -107,10 +107,22 @@ int tiff_check_link(FctEntry* e, uint32_t owner, uint32_t link) {
         errno = TAV_E_DIRECTORY;
         return -1;
     }
+    // Nor inside the file's page offset table, whose entries are the pages.
+    const uint16_t order = tiff_order(e);
+    if (ts.pageTableOffset) {
+        uint8_t count[4];
+        if (tiff_pread(int(e->fd), ts.pageTableOffset + kPageTableCount, count, 4) < 0) return -1;
+        const uint64_t end = uint64_t(ts.pageTableOffset) + kPageTableHeader + 4ull * tiff_get32(count, order);
+        if (uint64_t(link) + 4 > ts.pageTableOffset && link < end) {
+            errno = TAV_E_DIRECTORY;
+            return -1;
+        }
+    }
     std::vector<uint32_t> dirs(e->pageCount);
     if (!dirs.empty() && tiff_pread(ts.temp2Desc, kPageTableHeader, dirs.data(), uint32_t(4 * dirs.size())) < 0)
         return -1;
-    const uint16_t order = tiff_order(e);
+    // The directory that names the table need not be a page's.
+    if (ts.tableCarrier) dirs.push_back(ts.tableCarrier);
     for (uint32_t d : dirs) {
         if (d == owner || d > uint64_t(link) + 3 || uint64_t(d) + kMaxDirSpan <= link) continue;
         uint8_t c[2];

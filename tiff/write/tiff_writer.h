@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "fileio/fio.h"
 #include "frame/fct.h"
@@ -77,6 +78,46 @@ int tiff_check_link(FctEntry* e, uint32_t owner, uint32_t link);
 // The next-IFD field of the page directory at ifd, checked as above; a
 // field that lies beyond the end of the file gives 297.
 int tiff_link_field(FctEntry* e, uint32_t ifd, uint32_t* link);
+
+// In-place writes of one editing step, each with the bytes it replaced, so
+// that the step can be taken back whole when a later part of it fails: the
+// writes stay only when the step keeps them, and are undone otherwise (on
+// every way out of the step, an exception included).
+class TiffPatchLog {
+public:
+    explicit TiffPatchLog(int fd) : fd_(fd) {}
+    ~TiffPatchLog() { undo(); }
+    TiffPatchLog(const TiffPatchLog&) = delete;
+    TiffPatchLog& operator=(const TiffPatchLog&) = delete;
+    // Saves the n bytes at pos, then writes over them unless they are the
+    // same: 0, or -1 with errno (a write that failed part way is taken back
+    // by undo too).
+    int write(uint32_t pos, const void* bytes, uint32_t n);
+    // The step is done: its writes stay.
+    void keep() { saved_.clear(); }
+    // Writes the saved bytes back, the last first. Keeps errno.
+    void undo();
+
+private:
+    struct Saved {
+        uint32_t pos;
+        std::vector<uint8_t> bytes;
+    };
+    int fd_;
+    std::vector<Saved> saved_;
+};
+
+// ---- the directory that names the page offset table ----
+// The directory a reader takes the table from: the first directory with a
+// table entry on the chain from the header. -1 with 297 when the reader
+// would refuse a directory before it (or find a page index tag in the
+// first), with 296 when the chain holds no table entry.
+int tiff_find_carrier(FctEntry* e, uint32_t* carrier);
+// Names the table at tableAt (e->pageCount pages) in the table entries of
+// the directory `carrier` and clears those of the directory that named the
+// table before (tableCarrier), all through log; checks that readers still
+// find `carrier` first (297 when not). The caller records the carrier.
+int tiff_name_table(FctEntry* e, uint32_t carrier, uint32_t tableAt, TiffPatchLog& log);
 
 // ---- update preparation ----
 int tiff_table_copy(FctEntry* e, int newFile);
