@@ -73,7 +73,7 @@ public:
     const std::string& call() const noexcept { return call_; }
     bool has_code() const noexcept { return hasCode_; }
     uint32_t code() const noexcept { return code_; } /* 0 without a code */
-    const char* meaning() const noexcept { return hasCode_ ? error_meaning(code_) : "no error code"; }
+    const char* meaning() const noexcept { return error_meaning(hasCode_ ? code_ : TAV_S_OK); }
 
 private:
     std::string call_;
