@@ -45,23 +45,9 @@ extern "C" {
 /** Answered by option 18 of xtavopts. */
 #define QVTAV_VERSION 0x00060200u
 
-/* ------------------------------------------------------------------ */
-/* File type codes                                                     */
-/* ------------------------------------------------------------------ */
-
-#define FILETYPE_RAW 1u       /* nothing recognised: bytes as they stand */
-#define FILETYPE_BLOCK 2u     /* the library's block file (4096-byte blocks) */
-#define FILETYPE_TIFF 3u
-#define FILETYPE_RESERVED4 4u /* never detected, never created */
-#define FILETYPE_RESERVED5 5u /* creatable; page calls transfer nothing */
-#define FILETYPE_GIF 6u
-#define FILETYPE_PCX 7u
-#define FILETYPE_BMP 8u
-#define FILETYPE_DCX 9u
-#define FILETYPE_TGA 10u
-#define FILETYPE_JPEG 11u
-#define FILETYPE_AWD 12u
-#define FILETYPE_XIFF 13u
+/* File types, error codes and format-view layouts, with their names and
+ * meanings. */
+#include "qvtav_tables.h"
 
 /* ------------------------------------------------------------------ */
 /* Open flags (third argument of xtavopen)                             */
@@ -82,103 +68,6 @@ extern "C" {
  * own changes included, are written back and the file is cut to its length
  * before the open. A handle closed with xtavclose keeps them.
  */
-
-/* ------------------------------------------------------------------ */
-/* Error codes                                                         */
-/* Codes below 254 carry the C runtime numbers (fixed here, never     */
-/* taken from the host's <errno.h>); 254 and up are the library's.    */
-/* Structured-storage status codes (0x8003xxxx) pass through as they  */
-/* are.                                                                */
-/* ------------------------------------------------------------------ */
-
-#define TAV_EPERM 1               /* the XIFF reader library failed to load */
-#define TAV_ENOENT 2              /* remote: the file does not exist */
-#define TAV_EIO 5                 /* a strip needed more than 26 partial reads */
-#define TAV_E2BIG 7               /* read count at or above 2^31 */
-#define TAV_EBADF 9               /* handle not in use */
-#define TAV_ENOMEM 12             /* memory exhausted, descriptor table full */
-#define TAV_EACCES 13             /* not allowed by the open mode, or file locked */
-#define TAV_EFAULT 14             /* remote: bad path or server */
-#define TAV_EEXIST 17             /* create on a path that exists */
-#define TAV_EINVAL 22             /* invalid argument */
-#define TAV_ENFILE 23             /* file control table full */
-#define TAV_E_REMOTE_EXISTS 80    /* remote create: the path exists */
-#define TAV_E_TRANSPORT 254       /* a remote request did not reach the server */
-#define TAV_E_NO_REMOTE 255       /* remote-access library or entry point missing */
-#define TAV_E_AWD_HEIGHT 257      /* AWD page height 0 */
-#define TAV_E_AWD_ABSENT 258      /* AWD record or viewed mark absent (internal) */
-#define TAV_E_AWD_VIEWER 259      /* the AWD viewer failed */
-#define TAV_E_MEMTABLE 260        /* memory table full, or block not in it */
-#define TAV_E_WORKFILE 262        /* no work-file name or work file */
-#define TAV_E_INDEX_KIND 263      /* page index not of kind 32 / no page index */
-#define TAV_E_INDEX_VERSION 265   /* page index not version 1 */
-#define TAV_E_OTHER_PAGE 266      /* data for a page other than the current one */
-#define TAV_E_SIZE 267            /* a size or offset out of range for its field or format */
-#define TAV_E_NO_SUBFILE 268      /* no directory with the wanted subfile type; empty strip read */
-#define TAV_E_INCONSISTENT 269    /* page information inconsistent with the compression */
-#define TAV_E_ACTION 271          /* option action other than 0 or 1 */
-#define TAV_E_OPTION 272          /* option not handled, or value missing */
-#define TAV_E_FLAGS 273           /* open flags invalid */
-#define TAV_E_COMPRESSION 274     /* compression or image coding not supported */
-#define TAV_E_WRITTEN 277         /* page already written */
-#define TAV_E_WRITE_FLAG 278      /* write flag 1 refused while option 4 is set */
-#define TAV_E_SEEK 279            /* seek target at or above 2^31; a write that would make
-                                     a file longer than 2^31 - 1 bytes (see xtavwrite) */
-#define TAV_E_SEQUENCE 280        /* data without page information, or information after data */
-#define TAV_E_ROTATION 282        /* block file: rotation not 0, 90, 180, 270 */
-#define TAV_E_COPY_BUFFER 283     /* copy: no memory for the buffer */
-#define TAV_E_ROWS_PER_STRIP 284  /* rows per strip missing when needed */
-#define TAV_E_NO_BYTE_COUNTS 285  /* TIFF page lacks strip byte counts */
-#define TAV_E_NO_OFFSETS 286      /* TIFF page lacks strip offsets */
-#define TAV_E_NO_LENGTH 287       /* TIFF page lacks ImageLength */
-#define TAV_E_NO_WIDTH 288        /* TIFF page lacks ImageWidth */
-#define TAV_E_PAGE 289            /* page 0, not the current page, out of order */
-#define TAV_E_FIELD_TYPE 290      /* strip table type, BMP bit count */
-#define TAV_E_COUNT 291           /* read or write count zero, beyond the page, or not servable */
-#define TAV_E_OFFSET 292          /* read offset beyond the page data */
-#define TAV_E_NOT_SUPPORTED 293   /* operation not supported for this file type */
-#define TAV_E_UNSUPPORTED 294     /* NewSubfileType or photometric not supported */
-#define TAV_E_MISSING_ENTRY 296   /* a needed directory entry is missing */
-#define TAV_E_DIRECTORY 297       /* 55 or more entries, or chain ends early */
-#define TAV_E_PAGE_RANGE 298      /* page above the page count */
-#define TAV_E_NOT_TIFF 299        /* not a TIFF header */
-#define TAV_E_RAW_FILE 389        /* page information asked of a raw file */
-#define TAV_E_STRIPS_CUT 390      /* strip count cut to the byte counts present */
-#define TAV_E_INDEX_SIZE 391      /* page index counts more than 65535 entries */
-#define TAV_E_SHORT_STRIPS 399    /* strips ended before the requested length */
-#define TAV_E_TARGET_ASIDE 400    /* replace failed and could not be undone: see xifsreplace */
-#define TAV_E_NO_IMAGE 401        /* the file's structure holds no image (a GIF without an image
-                                     descriptor, a JPEG without its frame or scan header) */
-#define TAV_E_TRUNCATED 402       /* a header cut short, or inconsistent with the file's size */
-#define TAV_E_AWD_CREATE 403      /* the AWD encoder could not make a new AWD file */
-#define TAV_E_AWD_ENCODER 404     /* the AWD encoder refused a page: its image file, a band or its end */
-
-/* The system's general failure status: the XIFF reader failed to set up,
- * deliver rows or deliver the palette of a page (or to open the file, or
- * to select or describe a page). */
-#define TAV_E_FAIL 0x80004005u
-
-/* Structured-storage status codes that pass through unchanged. */
-#define TAV_S_OK 0x00000000u
-#define TAV_S_FALSE 0x00000001u
-#define TAV_STG_S_CONVERTED 0x00030200u      /* a file was replaced by the new compound file */
-#define TAV_STG_E_INVALIDFUNCTION 0x80030001u
-#define TAV_STG_E_FILENOTFOUND 0x80030002u
-#define TAV_STG_E_PATHNOTFOUND 0x80030003u
-#define TAV_STG_E_ACCESSDENIED 0x80030005u
-#define TAV_STG_E_INVALIDHANDLE 0x80030006u
-#define TAV_STG_E_INSUFFICIENTMEMORY 0x80030008u
-#define TAV_STG_E_INVALIDPOINTER 0x80030009u
-#define TAV_STG_E_WRITEFAULT 0x8003001Du
-#define TAV_STG_E_READFAULT 0x8003001Eu
-#define TAV_STG_E_SHAREVIOLATION 0x80030020u
-#define TAV_STG_E_FILEALREADYEXISTS 0x80030050u
-#define TAV_STG_E_INVALIDPARAMETER 0x80030057u
-#define TAV_STG_E_MEDIUMFULL 0x80030070u
-#define TAV_STG_E_INVALIDNAME 0x800300FCu
-#define TAV_STG_E_INVALIDHEADER 0x800300FBu
-#define TAV_STG_E_INVALIDFLAG 0x800300FFu
-#define TAV_STG_E_DOCFILECORRUPT 0x80030109u
 
 /* ------------------------------------------------------------------ */
 /* Options (third argument of xtavopts); actions: 0 clear, 1 set/do    */
@@ -426,37 +315,39 @@ typedef struct PageInfo {
     uint32_t bmpMasks[3];
 } PageInfo;
 
+/* Word `word` (TAV_VIEW_COMPRESSION_INFO ... TAV_VIEW_FLAGS_WORD) of a
+ * page's format view; 0 for any other number. */
+static inline uint32_t tav_view_word(const PageInfo* info, unsigned word) {
+    switch (word) {
+    case TAV_VIEW_COMPRESSION_INFO: return info->compressionInfo.value;
+    case TAV_VIEW_MAX_STRIP_SIZE: return info->maxStripSize;
+    case TAV_VIEW_STRIP_COUNT: return info->stripCount;
+    case TAV_VIEW_ROWS_PER_STRIP: return info->rowsPerStrip;
+    case TAV_VIEW_FLAGS_WORD:
+        return (uint32_t)info->privateTagFlags | (uint32_t)info->formatBytes[0] << 8 |
+               (uint32_t)info->formatBytes[1] << 16 | (uint32_t)info->formatBytes[2] << 24;
+    default: return 0;
+    }
+}
+
+/* A field of a page's format view, by the word, shift and bits of its row
+ * in a TAV_*_VIEW table. */
+static inline uint32_t tav_view_field(const PageInfo* info, unsigned word, unsigned shift,
+                                      unsigned bits) {
+    uint32_t value = shift < 32 ? tav_view_word(info, word) >> shift : 0;
+    return bits >= 32 ? value : value & ((1u << bits) - 1u);
+}
+
 /*
  * Pages of GIF, PCX, DCX, BMP, Targa and JPEG files
  *
  * The five PageInfo words from compressionInfo through the flags word
  * (privateTagFlags and formatBytes[3]) carry the format's own fields, its
- * "format view". A word holds one u32, two u16 (the low half first) or
- * four u8 (privateTagFlags first):
- *
- *   word             GIF                    Targa
- *   compressionInfo  0                      u8 greyRamp, 3 zero bytes
- *   maxStripSize     u16 paletteBytes, 0    paletteBytes
- *   stripCount       paletteOffset          paletteOffset
- *   rowsPerStrip     dataOffset             dataOffset
- *   flags word       u8 tableBits,          u8 imageType, u8 mapEntryBits,
- *                    u8 lzwMinimumCodeSize, u8 pixelDepth, u8 descriptor
- *                    u8 imageFlags, 0
- *
- *   word             PCX                        DCX
- *   compressionInfo  0                          dataOffset
- *   maxStripSize     u16 paletteBytes, 0        u16 paletteBytes, 0
- *   stripCount       paletteOffset              paletteOffset
- *   rowsPerStrip     u16 dataOffset, u16 planes u16 0, u16 planes
- *   flags word       u16 rowBytes (all planes), 0
- *
- *   BMP: compressionInfo 0; maxStripSize u16 paletteBytes, u16
- *   paletteOffset; stripCount u16 dataOffset, 0; rowsPerStrip u16 rowBytes
- *   (of the delivered rows), u8 headerKind (0 the 40-byte header, 1 the
- *   12-byte core header, 2 version 4, 3 version 5), u8 runLength (1 RLE8,
- *   2 RLE4, 0 none); flags word 0. bmpBytesPerPixel and bmpMasks describe
- *   16-, 24- and 32-bit pages; the colour-space fields come from version 4
- *   and 5 headers.
+ * "format view", laid out by the tables TAV_GIF_VIEW, TAV_TGA_VIEW,
+ * TAV_PCX_VIEW, TAV_DCX_VIEW and TAV_BMP_VIEW of qvtav_tables.h;
+ * tav_view_field() reads a field by its row. Of BMP pages,
+ * bmpBytesPerPixel and bmpMasks describe 16-, 24- and 32-bit pages; the
+ * colour-space fields come from version 4 and 5 headers.
  *
  *   JPEG: compressionInfo.jpeg the page's JpegInfo; maxStripSize the
  *   stored bytes; stripCount 1; rowsPerStrip imageLength; flags word 0.

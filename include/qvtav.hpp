@@ -38,94 +38,26 @@
 
 namespace qvtav {
 
-/* A short meaning of each code the library reports. */
+/* The meaning of a code the library reports (the rows of TAV_ERROR_TABLE). */
 inline const char* error_meaning(uint32_t code) {
-    struct Meaning {
-        uint32_t code;
-        const char* text;
-    };
-    static const Meaning kMeanings[] = {
-        {TAV_EPERM, "the XIFF reader library failed to load"},
-        {TAV_ENOENT, "remote: the file does not exist"},
-        {TAV_EIO, "a strip needed more than 26 partial reads"},
-        {TAV_E2BIG, "read count at or above 2^31"},
-        {TAV_EBADF, "handle not in use"},
-        {TAV_ENOMEM, "memory exhausted, descriptor table full"},
-        {TAV_EACCES, "not allowed by the open mode, or file locked"},
-        {TAV_EFAULT, "remote: bad path or server"},
-        {TAV_EEXIST, "create on a path that exists"},
-        {TAV_EINVAL, "invalid argument"},
-        {TAV_ENFILE, "file control table full"},
-        {TAV_E_REMOTE_EXISTS, "remote create: the path exists"},
-        {TAV_E_TRANSPORT, "a remote request did not reach the server"},
-        {TAV_E_NO_REMOTE, "remote-access library or entry point missing"},
-        {TAV_E_AWD_HEIGHT, "AWD page height 0"},
-        {TAV_E_AWD_ABSENT, "AWD record or viewed mark absent"},
-        {TAV_E_AWD_VIEWER, "the AWD viewer failed"},
-        {TAV_E_MEMTABLE, "memory table full, or block not in it"},
-        {TAV_E_WORKFILE, "no work-file name or work file"},
-        {TAV_E_INDEX_KIND, "page index not of kind 32 / no page index"},
-        {TAV_E_INDEX_VERSION, "page index not version 1"},
-        {TAV_E_OTHER_PAGE, "data for a page other than the current one"},
-        {TAV_E_SIZE, "a size or offset out of range for its field or format"},
-        {TAV_E_NO_SUBFILE, "no directory with the wanted subfile type; empty strip read"},
-        {TAV_E_INCONSISTENT, "page information inconsistent with the compression"},
-        {TAV_E_ACTION, "option action other than 0 or 1"},
-        {TAV_E_OPTION, "option not handled, or value missing"},
-        {TAV_E_FLAGS, "open flags invalid"},
-        {TAV_E_COMPRESSION, "compression or image coding not supported"},
-        {TAV_E_WRITTEN, "page already written"},
-        {TAV_E_WRITE_FLAG, "write flag 1 refused while option 4 is set"},
-        {TAV_E_SEEK, "seek target at or above 2^31"},
-        {TAV_E_SEQUENCE, "data without page information, or information after data"},
-        {TAV_E_ROTATION, "block file: rotation not 0, 90, 180, 270"},
-        {TAV_E_COPY_BUFFER, "copy: no memory for the buffer"},
-        {TAV_E_ROWS_PER_STRIP, "rows per strip missing when needed"},
-        {TAV_E_NO_BYTE_COUNTS, "TIFF page lacks strip byte counts"},
-        {TAV_E_NO_OFFSETS, "TIFF page lacks strip offsets"},
-        {TAV_E_NO_LENGTH, "TIFF page lacks ImageLength"},
-        {TAV_E_NO_WIDTH, "TIFF page lacks ImageWidth"},
-        {TAV_E_PAGE, "page 0, not the current page, out of order"},
-        {TAV_E_FIELD_TYPE, "strip table type, BMP bit count"},
-        {TAV_E_COUNT, "read or write count zero, beyond the page, or not servable"},
-        {TAV_E_OFFSET, "read offset beyond the page data"},
-        {TAV_E_NOT_SUPPORTED, "operation not supported for this file type"},
-        {TAV_E_UNSUPPORTED, "NewSubfileType or photometric not supported"},
-        {TAV_E_MISSING_ENTRY, "a needed directory entry is missing"},
-        {TAV_E_DIRECTORY, "55 or more entries, or chain ends early"},
-        {TAV_E_PAGE_RANGE, "page above the page count"},
-        {TAV_E_NOT_TIFF, "not a TIFF header"},
-        {TAV_E_RAW_FILE, "page information asked of a raw file"},
-        {TAV_E_STRIPS_CUT, "strip count cut to the byte counts present"},
-        {TAV_E_INDEX_SIZE, "page index counts more than 65535 entries"},
-        {TAV_E_SHORT_STRIPS, "strips ended before the requested length"},
-        {TAV_E_TARGET_ASIDE, "replace failed and could not be undone"},
-        {TAV_E_NO_IMAGE, "the file's structure holds no image"},
-        {TAV_E_TRUNCATED, "a header cut short, or inconsistent with the file's size"},
-        {TAV_E_AWD_CREATE, "the AWD encoder could not make a new AWD file"},
-        {TAV_E_AWD_ENCODER, "the AWD encoder refused a page: its image file, a band or its end"},
-        {TAV_E_FAIL, "the XIFF reader failed"},
-        {TAV_STG_E_FILENOTFOUND, "storage: file not found"},
-        {TAV_STG_E_PATHNOTFOUND, "storage: path not found"},
-        {TAV_STG_E_ACCESSDENIED, "storage: access denied"},
-        {TAV_STG_E_INVALIDHANDLE, "storage: invalid handle"},
-        {TAV_STG_E_INSUFFICIENTMEMORY, "storage: out of memory"},
-        {TAV_STG_E_INVALIDPOINTER, "storage: invalid pointer"},
-        {TAV_STG_E_WRITEFAULT, "storage: write fault"},
-        {TAV_STG_E_READFAULT, "storage: read fault"},
-        {TAV_STG_E_SHAREVIOLATION, "storage: share violation"},
-        {TAV_STG_E_FILEALREADYEXISTS, "storage: file already exists"},
-        {TAV_STG_E_INVALIDNAME, "storage: invalid name"},
-        {TAV_STG_E_INVALIDHEADER, "storage: invalid header"},
-        {TAV_STG_E_INVALIDFUNCTION, "storage: invalid function"},
-        {TAV_STG_E_INVALIDPARAMETER, "storage: invalid parameter"},
-        {TAV_STG_E_MEDIUMFULL, "storage: disk full"},
-        {TAV_STG_E_INVALIDFLAG, "storage: invalid access mode"},
-        {TAV_STG_E_DOCFILECORRUPT, "storage: compound file corrupt"},
-    };
-    for (const Meaning& m : kMeanings)
-        if (m.code == code) return m.text;
-    return "unknown error code";
+    switch (code) {
+#define QVTAV_HPP_MEANING(name, meaning) \
+    case name: return meaning;
+        TAV_ERROR_TABLE(QVTAV_HPP_MEANING)
+#undef QVTAV_HPP_MEANING
+        default: return TAV_ERROR_UNKNOWN;
+    }
+}
+
+/* The name of a file type (the rows of TAV_FILE_TYPE_TABLE). */
+inline const char* file_type_name(uint32_t fileType) {
+    switch (fileType) {
+#define QVTAV_HPP_TYPE_NAME(type, name) \
+    case type: return name;
+        TAV_FILE_TYPE_TABLE(QVTAV_HPP_TYPE_NAME)
+#undef QVTAV_HPP_TYPE_NAME
+        default: return TAV_FILE_TYPE_UNKNOWN;
+    }
 }
 
 /* A failed call: its name, and the library's code when the call reports one. */
@@ -141,7 +73,7 @@ public:
     const std::string& call() const noexcept { return call_; }
     bool has_code() const noexcept { return hasCode_; }
     uint32_t code() const noexcept { return code_; } /* 0 without a code */
-    const char* meaning() const noexcept { return hasCode_ ? error_meaning(code_) : "no error code"; }
+    const char* meaning() const noexcept { return error_meaning(hasCode_ ? code_ : TAV_S_OK); }
 
 private:
     std::string call_;

@@ -27,9 +27,10 @@ check "the library with its SONAME links" eval '[ "$(readlink "$P/lib/libqvtav40
 check "the outside stand-ins beside it" test -f "$P/lib/libqvrpc400.so" -a -f "$P/lib/libxiffr3_0.so" \
     -a -f "$P/lib/libawview32.so" -a -f "$P/lib/libawdenc32.so"
 check "headers, tool, pkg-config file, CMake package, man pages, Python module" eval '
-    for f in include/qvtav.h include/qvtav.hpp bin/qvtav lib/pkgconfig/qvtav.pc lib/cmake/qvtav/qvtavConfig.cmake \
+    for f in include/qvtav.h include/qvtav_tables.h include/qvtav.hpp bin/qvtav lib/pkgconfig/qvtav.pc lib/cmake/qvtav/qvtavConfig.cmake \
              lib/cmake/qvtav/qvtavConfigVersion.cmake share/man/man1/qvtav.1 share/man/man3/qvtav.3 \
-             lib/python3/dist-packages/qvtav/__init__.py; do [ -f "$P/$f" ] || { echo "missing $f"; exit 1; }; done'
+             lib/python3/dist-packages/qvtav/__init__.py \
+             lib/python3/dist-packages/qvtav/qvtav_tables.h; do [ -f "$P/$f" ] || { echo "missing $f"; exit 1; }; done'
 check "nothing of the build tree named in the installed files" eval '! grep -rlq "$BUILD" "$P/lib/cmake" "$P/lib/pkgconfig"'
 
 mkdir samples
@@ -63,6 +64,11 @@ check "... lists the same pages" eval 'grep -v "^    read" cpp.out | cmp -s - <(
 env -i PATH=/usr/bin:/bin PYTHONPATH="$P/lib/python3/dist-packages" /usr/bin/python3 src/pageinfo.py $FILES >py.out
 check "Python example with only PYTHONPATH into the prefix: the same pages, the same data read" cmp -s py.out cpp.out
 check "... and the pages were read" eval 'grep -q "read 40960 bytes" py.out'
+"$P/bin/qvtav" errors --json >errors.json
+check "the installed module reads the error table beside it: the installed tool's rows" env -i PATH=/usr/bin:/bin \
+    PYTHONPATH="$P/lib/python3/dist-packages" /usr/bin/python3 -c 'import json, qvtav
+rows = [{"code": c, "name": n, "meaning": m} for n, (c, m) in qvtav.ERRORS.items()]
+exit(json.load(open("errors.json")) != rows or not qvtav._codes._tables_path().startswith(qvtav.__path__[0]))'
 
 for page in man1/qvtav.1 man3/qvtav.3; do
     MANWIDTH=80 man --warnings -l "$P/share/man/$page" >man.out 2>man.err

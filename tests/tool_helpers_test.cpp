@@ -11,7 +11,7 @@
 #include "names.h"
 #include "page_range.h"
 #include "pnm_image.h"
-#include "qvtav.h"
+#include "qvtav.hpp"
 #include "tool_error.h"
 
 using namespace qvtool;
@@ -83,27 +83,45 @@ TEST(ToolJson, WriterSeparatesMembersAndElements) {
     EXPECT_EQ(j.text(), R"({"pages":2,"list":[{},-1,null]})");
 }
 
-// Every code the public header defines has a message: read from the header,
-// so a code added there later is caught.
-TEST(ToolErrorText, EveryCodeOfThePublicHeaderHasAMessage) {
-    std::ifstream in(std::string(QVTAV_SOURCE_DIR) + "/include/qvtav.h");
+// Every code the tables header defines has its row, under its own name, and
+// the tool and the C++ layer give the same texts for codes and file types.
+// The defines are read from the header text, so a code added there without
+// a row is caught.
+TEST(ToolErrorText, EveryDefinedCodeHasItsRowAndTheCxxLayerAgrees) {
+    std::ifstream in(std::string(QVTAV_SOURCE_DIR) + "/include/qvtav_tables.h");
     std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::regex define(R"(#define\s+(TAV_E\w*|TAV_STG_\w+|TAV_S_FALSE)\s+(0x[0-9A-Fa-f]+|\d+)u?)");
-    int seen = 0;
-    for (auto it = std::sregex_iterator(header.begin(), header.end(), define); it != std::sregex_iterator(); ++it, ++seen) {
-        uint32_t code = static_cast<uint32_t>(std::stoul((*it)[2].str(), nullptr, 0));
-        EXPECT_TRUE(error_known(code)) << (*it)[1];
-        EXPECT_NE(error_meaning(code), "unknown error code") << (*it)[1];
+    std::regex define(R"(#define\s+(TAV_E\w*|TAV_STG_\w+|TAV_S_OK|FILETYPE_\w+)\s+(0x[0-9A-Fa-f]+|\d+)u?)");
+    int codes = 0, types = 0;
+    for (auto it = std::sregex_iterator(header.begin(), header.end(), define); it != std::sregex_iterator(); ++it) {
+        const std::string name = (*it)[1];
+        const uint32_t code = static_cast<uint32_t>(std::stoul((*it)[2].str(), nullptr, 0));
+        if (name.starts_with("FILETYPE_")) {
+            ++types;
+            EXPECT_NE(file_type_name(code), TAV_FILE_TYPE_UNKNOWN) << name;
+            EXPECT_EQ(file_type_name(code), qvtav::file_type_name(code)) << name;
+            continue;
+        }
+        ++codes;
+        const ErrorText* row = find_error_text(code);
+        ASSERT_NE(row, nullptr) << name;
+        EXPECT_EQ(row->name, name);
+        EXPECT_EQ(error_meaning(code), qvtav::error_meaning(code)) << name;
     }
-    EXPECT_GE(seen, 60);
-    EXPECT_FALSE(error_known(3));
-    EXPECT_EQ(error_meaning(3), "unknown error code");
-    EXPECT_FALSE(error_known(0x80030004u));
+    EXPECT_EQ(codes, int(error_texts().size()));
+    EXPECT_EQ(types, 13);
+    // TAV_S_FALSE shares TAV_EPERM's number; the code reads as EPERM.
+    EXPECT_EQ(find_error_text(TAV_S_FALSE)->name, "TAV_EPERM");
+    for (uint32_t unknown : {3u, 0x80030004u}) {
+        EXPECT_EQ(find_error_text(unknown), nullptr);
+        EXPECT_EQ(error_meaning(unknown), TAV_ERROR_UNKNOWN);
+        EXPECT_STREQ(qvtav::error_meaning(unknown), TAV_ERROR_UNKNOWN);
+    }
+    EXPECT_STREQ(qvtav::file_type_name(14), TAV_FILE_TYPE_UNKNOWN);
 }
 
 TEST(ToolErrorText, ErrorLinesAndNumberTexts) {
     EXPECT_EQ(ToolError("b.tif", "page 2: cannot read", TAV_E_PAGE_RANGE).line(),
-              "b.tif: page 2: cannot read: error 298 (page number above the page count)");
+              "b.tif: page 2: cannot read: error 298 (page above the page count)");
     EXPECT_EQ(ToolError("c.awd", "cannot open", TAV_STG_E_FILENOTFOUND).line(),
               "c.awd: cannot open: error 0x80030002 (storage: file not found)");  // storage codes in hex
     EXPECT_EQ(ToolError("d.tif", "page 1 strip 2: the file ends early").line(), "d.tif: page 1 strip 2: the file ends early");

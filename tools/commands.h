@@ -20,6 +20,7 @@ int cmd_delete(const Location& where, const Args& args);
 int cmd_move(const Location& where, const Args& args);
 int cmd_props(const Location& where, const Args& args);
 int cmd_storage(const Location& where, const Args& args);
+int cmd_errors(const Location& where, const Args& args);
 
 // Prints an error line on standard error: "qvtav: LINE".
 void report(const std::string& line);

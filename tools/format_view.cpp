@@ -1,54 +1,57 @@
-// Decoding of the format views, by the layout qvtav.h documents.
+// Decoding of the format views by the layouts of the public view tables.
 #include "format_view.h"
+
+#include <span>
+#include <string_view>
 
 namespace qvtool {
 namespace {
 
-uint32_t low(uint32_t word) { return word & 0xFFFF; }
-uint32_t high(uint32_t word) { return word >> 16; }
-// Byte k (0 to 3) of the flags word.
-uint32_t flag_byte(const PageInfo& i, int k) { return k == 0 ? i.privateTagFlags : i.formatBytes[k - 1]; }
-uint32_t flag_half(const PageInfo& i) { return flag_byte(i, 0) | flag_byte(i, 1) << 8; }
+struct FieldLayout {
+    const char* key;
+    const char* words;
+    unsigned word, shift, bits;
+    bool hex;
+};
+
+#define QVTOOL_FIELD(field, word, shift, bits, kind, words) {#field, words, word, shift, bits, kind == TAV_VIEW_BITS},
+#define QVTOOL_FIELDS_OF(type, view) constexpr FieldLayout k##view[] = {view(QVTOOL_FIELD)};
+TAV_FORMAT_VIEW_TABLE(QVTOOL_FIELDS_OF)
+#undef QVTOOL_FIELDS_OF
+#undef QVTOOL_FIELD
+
+struct FormatLayout {
+    uint32_t fileType;
+    std::span<const FieldLayout> fields;
+};
+
+#define QVTOOL_LAYOUT(type, view) {type, k##view},
+constexpr FormatLayout kLayouts[] = {TAV_FORMAT_VIEW_TABLE(QVTOOL_LAYOUT)};
+#undef QVTOOL_LAYOUT
+
+const FormatLayout* layout_of(uint32_t fileType) {
+    for (const FormatLayout& l : kLayouts)
+        if (l.fileType == fileType) return &l;
+    return nullptr;
+}
+
+uint32_t value_of(const PageInfo& info, const FieldLayout& f) { return tav_view_field(&info, f.word, f.shift, f.bits); }
+
+// The field `key` of the page's view; 0 when the type's view has no such field.
+uint32_t view_value(uint32_t fileType, const PageInfo& info, std::string_view key) {
+    if (const FormatLayout* l = layout_of(fileType))
+        for (const FieldLayout& f : l->fields)
+            if (key == f.key) return value_of(info, f);
+    return 0;
+}
 
 constexpr uint32_t kBmpCoreHeaderKind = 1;
 constexpr uint32_t kPlanesOfPaletteW = 3;
 
-std::vector<ViewField> gif_view(const PageInfo& i) {
-    return {{"paletteBytes", "palette bytes", low(i.maxStripSize)},
-            {"paletteOffset", "palette offset", i.stripCount},
-            {"dataOffset", "data offset", i.rowsPerStrip},
-            {"colourTableBits", "colour table bits", flag_byte(i, 0)},
-            {"lzwMinimumCodeSize", "LZW minimum code size", flag_byte(i, 1)},
-            {"imageFlags", "image descriptor flags", flag_byte(i, 2), true}};
-}
-
-std::vector<ViewField> tga_view(const PageInfo& i) {
-    return {{"greyRampPalette", "grey ramp palette", i.compressionInfo.value & 0xFF},
-            {"paletteBytes", "palette bytes", i.maxStripSize},
-            {"paletteOffset", "palette offset", i.stripCount},
-            {"dataOffset", "data offset", i.rowsPerStrip},
-            {"imageType", "image type", flag_byte(i, 0)},
-            {"mapEntryBits", "colour-map entry bits", flag_byte(i, 1)},
-            {"pixelDepth", "pixel depth", flag_byte(i, 2)},
-            {"imageDescriptor", "image descriptor", flag_byte(i, 3), true}};
-}
-
-std::vector<ViewField> pcx_view(const PageInfo& i, bool dcx) {
-    return {{"dataOffset", "data offset", dcx ? i.compressionInfo.value : low(i.rowsPerStrip)},
-            {"paletteBytes", "palette bytes", low(i.maxStripSize)},
-            {"paletteOffset", "palette offset", i.stripCount},
-            {"planes", "planes", high(i.rowsPerStrip)},
-            {"rowBytes", "row bytes (all planes)", flag_half(i)}};
-}
-
-std::vector<ViewField> bmp_view(const PageInfo& i) {
-    std::vector<ViewField> v = {{"paletteBytes", "palette bytes", low(i.maxStripSize)},
-                                {"paletteOffset", "palette offset", high(i.maxStripSize)},
-                                {"dataOffset", "data offset", low(i.stripCount)},
-                                {"rowBytes", "row bytes", low(i.rowsPerStrip)},
-                                {"headerKind", "header kind", (i.rowsPerStrip >> 16) & 0xFF},
-                                {"runLength", "run-length coding", i.rowsPerStrip >> 24},
-                                {"colorSpaceType", "colour space", i.colorSpaceType, true}};
+// BMP pages describe more than the five words hold: pixel layout, masks,
+// colour space and profile, in PageInfo fields of their own.
+void add_bmp_fields(const PageInfo& i, std::vector<ViewField>& v) {
+    v.push_back({"colorSpaceType", "colour space", i.colorSpaceType, true});
     if (i.bmpBytesPerPixel != 0) v.push_back({"bytesPerPixel", "bytes per stored pixel", i.bmpBytesPerPixel});
     if (i.bmpBytesPerPixel == 2 || i.bmpBytesPerPixel == 4) {
         v.push_back({"redMask", "red mask", i.bmpMasks[0], true});
@@ -59,7 +62,6 @@ std::vector<ViewField> bmp_view(const PageInfo& i) {
         v.push_back({"profileOffset", "profile offset", i.profileOffset.value});
         v.push_back({"profileSize", "profile bytes", i.profileSize});
     }
-    return v;
 }
 
 std::vector<ViewField> jpeg_view(const PageInfo& i) {
@@ -72,28 +74,16 @@ std::vector<ViewField> jpeg_view(const PageInfo& i) {
 
 }  // namespace
 
-bool has_format_view(uint32_t fileType) {
-    switch (fileType) {
-        case FILETYPE_GIF:
-        case FILETYPE_TGA:
-        case FILETYPE_PCX:
-        case FILETYPE_DCX:
-        case FILETYPE_BMP:
-        case FILETYPE_JPEG: return true;
-        default: return false;
-    }
-}
+bool has_format_view(uint32_t fileType) { return fileType == FILETYPE_JPEG || layout_of(fileType) != nullptr; }
 
 std::vector<ViewField> format_view(uint32_t fileType, const PageInfo& info) {
-    switch (fileType) {
-        case FILETYPE_GIF: return gif_view(info);
-        case FILETYPE_TGA: return tga_view(info);
-        case FILETYPE_PCX: return pcx_view(info, false);
-        case FILETYPE_DCX: return pcx_view(info, true);
-        case FILETYPE_BMP: return bmp_view(info);
-        case FILETYPE_JPEG: return jpeg_view(info);
-        default: return {};
-    }
+    if (fileType == FILETYPE_JPEG) return jpeg_view(info);
+    const FormatLayout* l = layout_of(fileType);
+    if (l == nullptr) return {};
+    std::vector<ViewField> v;
+    for (const FieldLayout& f : l->fields) v.push_back({f.key, f.words, value_of(info, f), f.hex});
+    if (fileType == FILETYPE_BMP) add_bmp_fields(info, v);
+    return v;
 }
 
 std::string palette_layout(uint32_t fileType, const PageInfo& info) {
@@ -103,11 +93,11 @@ std::string palette_layout(uint32_t fileType, const PageInfo& info) {
         case FILETYPE_PCX:
         case FILETYPE_DCX: return "red, green, blue";
         case FILETYPE_BMP:
-            return ((info.rowsPerStrip >> 16) & 0xFF) == kBmpCoreHeaderKind ? "blue, green, red"
-                                                                          : "blue, green, red, 0";
+            return view_value(fileType, info, "headerKind") == kBmpCoreHeaderKind ? "blue, green, red"
+                                                                               : "blue, green, red, 0";
         case FILETYPE_TGA:
-            if (info.compressionInfo.value & 0xFF) return "red, green, blue";
-            switch (flag_byte(info, 1)) {
+            if (view_value(fileType, info, "greyRampPalette") != 0) return "red, green, blue";
+            switch (view_value(fileType, info, "mapEntryBits")) {
                 case 15:
                 case 16: return "16-bit x-5-5-5, blue in the low bits";
                 case 24: return "blue, green, red";
@@ -120,13 +110,15 @@ std::string palette_layout(uint32_t fileType, const PageInfo& info) {
 
 std::string palette_source(uint32_t fileType, const PageInfo& info) {
     if (info.photometric != TAV_PHOTO_PALETTE) return {};
+    const bool inFile = view_value(fileType, info, "paletteOffset") != 0;
     switch (fileType) {
-        case FILETYPE_GIF: return info.stripCount == 0 ? "grey ramp" : "";
-        case FILETYPE_TGA: return (info.compressionInfo.value & 0xFF) != 0 ? "grey ramp" : "";
+        case FILETYPE_GIF: return inFile ? "" : "grey ramp";
+        case FILETYPE_TGA: return view_value(fileType, info, "greyRampPalette") != 0 ? "grey ramp" : "";
         case FILETYPE_PCX:
         case FILETYPE_DCX:
-            if (info.stripCount != 0) return {};
-            return high(info.rowsPerStrip) == kPlanesOfPaletteW ? "built-in palette W" : "built-in palette E";
+            if (inFile) return {};
+            return view_value(fileType, info, "planes") == kPlanesOfPaletteW ? "built-in palette W"
+                                                                             : "built-in palette E";
         default: return {};
     }
 }

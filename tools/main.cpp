@@ -24,6 +24,7 @@ const char kUsage[] =
     "  move FILE PAGE --before TARGET          move a page before another\n"
     "  props FILE [--title T ...]              show or change the document properties\n"
     "  storage [--json] FILE                   the tree of a compound (structured storage) file\n"
+    "  errors [--json] [CODE...]               the library's error codes and their meanings\n"
     "\n"
     "Options:\n"
     "  --server DIR   reach files through the remote-access library; DIR names\n"
@@ -41,7 +42,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"info", cmd_info},     {"dump", cmd_dump},   {"copy", cmd_copy},
     {"delete", cmd_delete}, {"move", cmd_move},   {"props", cmd_props},
-    {"storage", cmd_storage},
+    {"storage", cmd_storage}, {"errors", cmd_errors},
 };
 
 int print_version() {

@@ -9,20 +9,11 @@ namespace qvtool {
 
 std::string_view file_type_name(uint32_t type) {
     switch (type) {
-        case FILETYPE_RAW: return "raw data";
-        case FILETYPE_BLOCK: return "block file";
-        case FILETYPE_TIFF: return "TIFF";
-        case FILETYPE_RESERVED4: return "reserved type 4";
-        case FILETYPE_RESERVED5: return "reserved type 5";
-        case FILETYPE_GIF: return "GIF";
-        case FILETYPE_PCX: return "PCX";
-        case FILETYPE_BMP: return "BMP";
-        case FILETYPE_DCX: return "DCX";
-        case FILETYPE_TGA: return "Targa";
-        case FILETYPE_JPEG: return "JPEG";
-        case FILETYPE_AWD: return "AWD";
-        case FILETYPE_XIFF: return "XIFF";
-        default: return "unknown type";
+#define QVTOOL_TYPE_NAME(code, name) \
+    case code: return name;
+        TAV_FILE_TYPE_TABLE(QVTOOL_TYPE_NAME)
+#undef QVTOOL_TYPE_NAME
+        default: return TAV_FILE_TYPE_UNKNOWN;
     }
 }
 

@@ -45,7 +45,7 @@ def _encode(text):
 def _path_buffer(path):
     raw = os.fsencode(path)
     if len(raw) >= R.PATH_SIZE or b"\0" in raw:
-        raise QvtavError(f"{path!r}: path too long or not a path", C.ERRORS["TAV_EINVAL"][0])
+        raise QvtavError(f"{path!r}: path too long or not a path", C.TAV_EINVAL)
     return ctypes.create_string_buffer(raw, R.PATH_SIZE)
 
 
@@ -55,7 +55,7 @@ def _location(server):
         return None
     raw = os.fsencode(server)
     if len(raw) >= R.SERVER_SIZE:
-        raise QvtavError(f"{server!r}: server name too long", C.ERRORS["TAV_EINVAL"][0])
+        raise QvtavError(f"{server!r}: server name too long", C.TAV_EINVAL)
     where = R.FileLocation()
     where.isRemote = 1
     where.server = raw
@@ -234,13 +234,13 @@ class File:
 
     def _h(self):
         if not self._open:
-            raise QvtavError(f"{self.path}: file closed", C.ERRORS["TAV_EBADF"][0])
+            raise QvtavError(f"{self.path}: file closed", C.TAV_EBADF)
         return ctypes.byref(self._handle)
 
     # -- pages -------------------------------------------------------------
     @property
     def type_name(self):
-        return C.TYPE_NAMES.get(self.file_type, f"type {self.file_type}")
+        return C.type_name(self.file_type)
 
     def __len__(self):
         return self._pages
@@ -279,7 +279,7 @@ class File:
     def _select(self, number):
         """Makes the page current; its information and properties."""
         if not 1 <= number <= LOW16:
-            raise QvtavError(f"page {number}", C.ERRORS["TAV_E_PAGE"][0])
+            raise QvtavError(f"page {number}", C.TAV_E_PAGE)
         return self._loaded if self._current == number else self._load(number)
 
     def _ensure_current(self, number):

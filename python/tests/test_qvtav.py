@@ -3,7 +3,6 @@ reading the sample documents against PIL, writing and the editing calls,
 errors with and without codes, XIFF and raw files."""
 import ctypes
 import os
-import re
 import shutil
 import subprocess
 
@@ -47,16 +46,6 @@ def test_every_record_member_sits_where_the_header_puts_it(tmp_path):
     found = subprocess.run([str(tmp_path / "layout")], check=True, capture_output=True, text=True).stdout
     assert [int(v) for v in found.split()] == expected
     assert ctypes.sizeof(R.PageInfo) == (632 if ctypes.sizeof(ctypes.c_void_p) == 8 else 584)
-
-
-def test_error_tables_match_the_header():
-    header = open(HEADER).read()
-    defined = {m[0]: int(m[1].rstrip("uU"), 0)
-               for m in re.findall(r"#define\s+(TAV_E\w*|TAV_STG_E_\w+)\s+(0x[0-9A-Fa-f]+u?|\d+)", header)}
-    assert defined == {name: code for name, (code, _) in qvtav.ERRORS.items()}
-    cxx = open(os.path.join(SOURCE, "include", "qvtav.hpp")).read()
-    cxx_meanings = dict(re.findall(r'\{(TAV_\w+), "([^"]*)"\}', cxx))
-    assert cxx_meanings == {name: text for name, (_, text) in qvtav.ERRORS.items()}
 
 
 def test_reads_every_sample_page_with_its_information_texts_and_properties(samples):

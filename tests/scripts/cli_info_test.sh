@@ -1,6 +1,7 @@
 #!/bin/bash
 # qvtav info: JSON and text output checked against tiffinfo on ImageMagick,
-# tiffcp and library files; error lines and statuses for unreadable files.
+# tiffcp and library files; error lines and statuses for unreadable files;
+# qvtav errors.
 source "$(dirname "$0")/cli_lib.sh" "$1" "$2"
 make_fixtures
 
@@ -41,4 +42,12 @@ for args in "info" "info --bogus g4.tif" "frobnicate"; do
 done
 run info --help
 check "info --help" grep -q "usage: qvtav info" out
+
+# errors: the codes asked about with name and meaning, storage codes in hex.
+run errors 298 0x80030002 3
+check "errors: each code asked about; an unknown one makes the status 1" eval 'status_is 1 && [ "$(wc -l <out)" = 3 ] &&
+    grep -q "^298 *TAV_E_PAGE_RANGE *page above the page count$" out && grep -q "^0x80030002 *TAV_STG_E_FILENOTFOUND " out &&
+    grep -q "^3 *unknown error code$" out'
+run errors 0x
+check "errors: a code that is no number is a command-line mistake" status_is 2
 finish
