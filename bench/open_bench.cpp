@@ -14,7 +14,7 @@
 #include "frame/fct.h"
 #include "bench_util.h"
 #include "qvtav.h"
-#include "tiff/tiff.h"
+#include "formats/tiff/tiff.h"
 
 #ifdef QVTAV_HAVE_LIBTIFF
 #include <tiffio.h>

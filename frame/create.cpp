@@ -10,7 +10,7 @@
 #include "frame/lifecycle.h"
 #include "frame/ops.h"
 #include "qvtav.h"
-#include "tiff/tiff.h"
+#include "formats/tiff/tiff.h"
 
 namespace {
 

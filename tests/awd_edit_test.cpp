@@ -8,7 +8,7 @@
 #include <functional>
 #include <random>
 
-#include "awd/awd_state.h"
+#include "formats/awd/awd_state.h"
 #include "awd_test_util.h"
 #include "fileio/mem.h"
 #include "frame/fct.h"

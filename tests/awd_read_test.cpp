@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "awd/awd_display.h"
-#include "awd/awd_state.h"
+#include "formats/awd/awd_display.h"
+#include "formats/awd/awd_state.h"
 #include "awd_test_util.h"
 #include "fileio/mem.h"
 #include "frame/fct.h"

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <cstring>
 
-#include "awd/awd_interface.h"
-#include "awd/awd_tree.h"
+#include "formats/awd/awd_interface.h"
+#include "formats/awd/awd_tree.h"
 #include "fileio/mem.h"
 #include "platform/plat_loader.h"
 #include "storage_test_util.h"

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "awd/stg_utils.h"
+#include "storage/stg_utils.h"
 #include "platform/plat_version.h"
 #include "storage_test_util.h"
 #include "test_util.h"

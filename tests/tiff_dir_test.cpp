@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "open_util.h"
-#include "tiff/tiff.h"
+#include "formats/tiff/tiff.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "fileio/fio.h"
 #include "frame/fct.h"
-#include "tiff/tiff_state.h"
+#include "formats/tiff/tiff_state.h"
 #include "write_test_util.h"
 
 namespace {

@@ -1,0 +1,191 @@
+// Display records of documents and pages, and viewed marks, under
+// "Persistent Information".
+//
+// A record whose stream (or the storage that would hold it) is missing, or
+// which is shorter than its record, reads as absent (258): no value of a
+// cut-short record is trusted.
+#include <cstdio>
+
+#include "formats/awd/awd_state.h"
+#include "storage/stg_utils.h"
+#include "fileio/byteorder.h"
+#include "platform/plat_proc.h"
+
+namespace {
+
+// Offsets within the records.
+constexpr uint32_t kDocStamp = 8, kDocFlags = 16, kDocRotation = 20, kDocXScale = 22, kDocYScale = 24;
+constexpr uint32_t kPageStamp = 4, kPageFlags = 12, kPageRotation = 16, kPageXScale = 18,
+                   kPageYScale = 20;
+
+void put_le64(uint8_t* p, uint64_t v) {
+    put_le32(p, uint32_t(v));
+    put_le32(p + 4, uint32_t(v >> 32));
+}
+uint64_t get_le64(const uint8_t* p) { return uint64_t(get_le32(p)) | (uint64_t(get_le32(p + 4)) << 32); }
+
+bool missing(uint32_t status) { return status == TAV_STG_E_FILENOTFOUND; }
+
+// A missing element reads as an absent record.
+uint32_t absent_if_missing(uint32_t status) { return missing(status) ? TAV_E_AWD_ABSENT : status; }
+
+// The first n bytes of a stream; a shorter stream is an absent record.
+uint32_t read_record(StgStream* s, uint8_t* out, uint32_t n) {
+    uint32_t got = 0;
+    if (uint32_t rc = s->ops->Read(s, out, n, &got)) return rc;
+    return got == n ? 0 : TAV_E_AWD_ABSENT;
+}
+
+// Opens the storage name in parent read-write, making it when it is missing.
+uint32_t open_or_make(StgStorage* parent, const char* name, StgHold<StgStorage>& out) {
+    uint32_t rc = stg_open_storage(parent, name, kStgModeWrite, out.put());
+    if (missing(rc)) rc = stg_create_storage(parent, name, kStgModeCreate, out.put());
+    return rc;
+}
+
+// Makes (replacing) the stream name in parent holding bytes.
+uint32_t put_stream(StgStorage* parent, const char* name, const uint8_t* bytes, uint32_t n) {
+    StgHold<StgStream> s;
+    if (uint32_t rc = stg_create_stream(parent, name, kStgModeCreate, s.put())) return rc;
+    return awd_write_all(s.get(), bytes, n);
+}
+
+}  // namespace
+
+std::array<uint8_t, kAwdDocRecordBytes> awd_encode(const AwdDocRecord& r) {
+    std::array<uint8_t, kAwdDocRecordBytes> b{};
+    put_le16(&b[0], r.word0);
+    put_le16(&b[2], r.word1);
+    put_le16(&b[4], r.word2);
+    put_le16(&b[6], r.word3);
+    put_le64(&b[kDocStamp], r.stamp);
+    put_le32(&b[kDocFlags], r.flags);
+    put_le16(&b[kDocRotation], r.rotation);
+    put_le16(&b[kDocXScale], r.xScale);
+    put_le16(&b[kDocYScale], r.yScale);
+    return b;
+}
+
+std::array<uint8_t, kAwdPageRecordBytes> awd_encode(const AwdPageRecord& r) {
+    std::array<uint8_t, kAwdPageRecordBytes> b{};
+    put_le16(&b[0], r.word0);
+    put_le16(&b[2], r.word1);
+    put_le64(&b[kPageStamp], r.stamp);
+    put_le32(&b[kPageFlags], r.flags);
+    put_le16(&b[kPageRotation], r.rotation);
+    put_le16(&b[kPageXScale], r.xScale);
+    put_le16(&b[kPageYScale], r.yScale);
+    return b;
+}
+
+AwdDocRecord awd_decode_doc(const uint8_t* b) {
+    AwdDocRecord r;
+    r.word0 = get_le16(b);
+    r.word1 = get_le16(b + 2);
+    r.word2 = get_le16(b + 4);
+    r.word3 = get_le16(b + 6);
+    r.stamp = get_le64(b + kDocStamp);
+    r.flags = get_le32(b + kDocFlags);
+    r.rotation = get_le16(b + kDocRotation);
+    r.xScale = get_le16(b + kDocXScale);
+    r.yScale = get_le16(b + kDocYScale);
+    return r;
+}
+
+AwdPageRecord awd_decode_page(const uint8_t* b) {
+    AwdPageRecord r;
+    r.word0 = get_le16(b);
+    r.word1 = get_le16(b + 2);
+    r.stamp = get_le64(b + kPageStamp);
+    r.flags = get_le32(b + kPageFlags);
+    r.rotation = get_le16(b + kPageRotation);
+    r.xScale = get_le16(b + kPageXScale);
+    r.yScale = get_le16(b + kPageYScale);
+    return r;
+}
+
+uint64_t awd_now_filetime() { return plat_local_filetime(); }
+
+AwdDocRecord awd_default_doc_record() {
+    AwdDocRecord r;
+    r.stamp = awd_now_filetime();
+    return r;
+}
+
+void awd_page_name(uint32_t page, char out[16]) { std::snprintf(out, 16, "%s%u", kAwdPagePrefix, page); }
+
+uint32_t awd_read_doc_record(StgStorage* persistent, const char* name, AwdDocRecord* out) {
+    StgHold<StgStorage> info;
+    StgHold<StgStream> s;
+    uint32_t rc = stg_open_storage(persistent, kAwdDocInfo, kStgModeRead, info.put());
+    if (rc == 0) rc = stg_open_stream(info.get(), name, kStgModeRead, s.put());
+    if (rc) return absent_if_missing(rc);
+    uint8_t bytes[kAwdDocRecordBytes];
+    if ((rc = read_record(s.get(), bytes, kAwdDocRecordBytes))) return rc;
+    *out = awd_decode_doc(bytes);
+    return 0;
+}
+
+uint32_t awd_write_doc_record(StgStorage* persistent, const char* name, const AwdDocRecord& r) {
+    StgHold<StgStorage> info;
+    if (uint32_t rc = stg_open_storage(persistent, kAwdDocInfo, kStgModeWrite, info.put())) return rc;
+    auto bytes = awd_encode(r);
+    return put_stream(info.get(), name, bytes.data(), kAwdDocRecordBytes);
+}
+
+uint32_t awd_read_page_record(StgStorage* persistent, const char* name, uint32_t page, AwdPageRecord* out) {
+    char pageName[16];
+    awd_page_name(page, pageName);
+    StgHold<StgStorage> info, doc;
+    StgHold<StgStream> s;
+    uint32_t rc = stg_open_storage(persistent, kAwdPageInfo, kStgModeRead, info.put());
+    if (rc == 0) rc = stg_open_storage(info.get(), name, kStgModeRead, doc.put());
+    if (rc == 0) rc = stg_open_stream(doc.get(), pageName, kStgModeRead, s.put());
+    if (rc) return absent_if_missing(rc);
+    uint8_t bytes[kAwdPageRecordBytes];
+    if ((rc = read_record(s.get(), bytes, kAwdPageRecordBytes))) return rc;
+    *out = awd_decode_page(bytes);
+    return 0;
+}
+
+uint32_t awd_write_page_record(StgStorage* persistent, const char* name, uint32_t page,
+                               const AwdPageRecord& r) {
+    char pageName[16];
+    awd_page_name(page, pageName);
+    StgHold<StgStorage> info, doc;
+    uint32_t rc = stg_open_storage(persistent, kAwdPageInfo, kStgModeWrite, info.put());
+    if (rc == 0) rc = open_or_make(info.get(), name, doc);
+    if (rc) return rc;
+    auto bytes = awd_encode(r);
+    return put_stream(doc.get(), pageName, bytes.data(), kAwdPageRecordBytes);
+}
+
+uint32_t awd_page_viewed(StgStorage* persistent, const char* name, uint32_t page) {
+    char pageName[16];
+    awd_page_name(page, pageName);
+    {
+        StgHold<StgStorage> status, doc;
+        StgHold<StgStream> mark;
+        uint32_t rc = stg_open_storage(persistent, kAwdPagesStatus, kStgModeRead, status.put());
+        if (rc == 0) rc = stg_open_storage(status.get(), name, kStgModeRead, doc.put());
+        if (rc == 0) rc = stg_open_stream(doc.get(), pageName, kStgModeRead, mark.put());
+        if (!missing(rc)) return rc;
+    }
+    // Without a mark of its own a page counts as viewed when the whole file
+    // does.
+    StgHold<StgStream> all;
+    return absent_if_missing(stg_open_stream(persistent, kAwdBeenViewed, kStgModeRead, all.put()));
+}
+
+uint32_t awd_mark_viewed(StgStorage* persistent, const char* name, uint32_t page) {
+    char pageName[16];
+    awd_page_name(page, pageName);
+    StgHold<StgStorage> status, doc;
+    StgHold<StgStream> mark;
+    uint32_t rc = open_or_make(persistent, kAwdPagesStatus, status);
+    if (rc == 0) rc = open_or_make(status.get(), name, doc);
+    if (rc) return rc;
+    rc = stg_open_stream(doc.get(), pageName, kStgModeRead, mark.put());
+    if (missing(rc)) rc = stg_create_stream(doc.get(), pageName, kStgModeCreate, mark.put());
+    return rc;
+}
