@@ -2,11 +2,11 @@
 // by the page writer.
 #include "formats/block/block_coding.h"
 
+#include "frame/page_values.h"
+
 namespace blk {
 namespace {
 
-constexpr uint32_t kFillMsbFirst = 1;
-constexpr uint32_t kFillLsbFirst = 2;
 // The bits of compressionInfo a code carries.
 constexpr uint32_t kCodedBits = TAV_CODING_MODIFIED_HUFFMAN | TAV_CODING_T4;
 constexpr uint32_t kMhT4 = TAV_CODING_MODIFIED_HUFFMAN | TAV_CODING_T4;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "formats/block/block_state.h"
-#include "fileio/byteorder.h"
+#include "formats/block/block_swap.h"
 #include "fileio/fio.h"
 
 namespace blk {

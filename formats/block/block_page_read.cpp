@@ -10,7 +10,7 @@
 
 #include "formats/block/block_coding.h"
 #include "formats/block/block_state.h"
-#include "fileio/byteorder.h"
+#include "formats/block/block_swap.h"
 #include "fileio/fio.h"
 
 namespace blk {

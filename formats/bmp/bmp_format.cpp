@@ -30,7 +30,8 @@
 #include "platform/plat_file.h"
 #include "formats/bmp/bmp_internal.h"
 #include "formats/common/format_io.h"
-#include "formats/tiff/write/tiff_writer.h"
+#include "formats/common/format_profile.h"
+#include "fileio/fio.h"
 
 namespace {
 
@@ -179,7 +180,7 @@ int check_linked_profile(FctEntry* e, uint32_t fileLength, PageInfo& c) {
     const uint32_t n = std::min(c.profileSize, kLinkedNameMax);
     auto name = std::span(reinterpret_cast<uint8_t*>(c.linkedProfileName), n);
     if (format_read_at(e, c.profileOffset.value, name, fileLength) < 0) return -1;
-    int fd = tiff_find_profile(c.linkedProfileName);
+    int fd = format_find_profile(c.linkedProfileName);
     if (fd >= 0) {
         plat_close(fd);
         return 0;

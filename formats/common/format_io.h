@@ -11,8 +11,7 @@
 
 #include "frame/fct.h"
 #include "qvtav.h"
-#include "formats/tiff/tiff_tags.h"
-#include "formats/tiff/tiff_types.h"
+#include "frame/page_values.h"
 
 // Fails a format operation with a code: -1 with errno set.
 inline int format_fail(int code) {

@@ -36,8 +36,8 @@
 #include "fileio/mem.h"
 #include "frame/fct.h"
 #include "formats/common/format_io.h"
-#include "formats/pcx/pcx_format.h"
-#include "formats/pcx/pcx_write.h"
+#include "formats/common/pcx_image.h"
+#include "formats/common/pcx_image_write.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ int dcx_page_info(FctEntry* e, uint32_t page, PageInfo& c, PageSizes* sizes) {
     if (start < listed_table_end(e->pageCount) || end > length || uint64_t(start) + kPcxHeaderSize > end)
         return format_fail(TAV_E_TRUNCATED);
     PcxPage p;
-    if (pcx_read_page(e, {start, end}, c, &p, sizes) < 0) return -1;
+    if (pcx_image_read(e, {start, end}, c, &p, sizes) < 0) return -1;
     put_view(c, p);
     return 0;
 }
@@ -128,7 +128,7 @@ int dcx_page_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
                               page);
 }
 
-int dcx_page_data(FctEntry* e, PageInfo* info) { return pcx_deliver_palette(e, info, view_of(e->pageInfo)); }
+int dcx_page_data(FctEntry* e, PageInfo* info) { return pcx_image_palette(e, info, view_of(e->pageInfo)); }
 
 // Whether the file bytes [from, to) hold part of a listed page: its header,
 // or its data up to the next entry (the file's end for the last page).
@@ -163,7 +163,7 @@ int dcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) 
     if (bytes_of_a_page(e, table_entry_at(page), table_entry_at(page) + n, uint32_t(end)))
         return format_fail(TAV_E_TRUNCATED);
     const uint32_t at = std::max(uint32_t(end), kDcxHeaderSize);
-    if (pcx_put_header(e, info, at, s.writer) < 0) return -1;
+    if (pcx_image_put_header(e, info, at, s.writer) < 0) return -1;
     std::array<uint8_t, 8> entries{};
     put_le32(entries.data(), at);
     errno = 0;
@@ -176,7 +176,7 @@ int dcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) 
 }
 
 int32_t dcx_page_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t page, uint8_t flag) {
-    return pcx_write_rows(e, page, {static_cast<const uint8_t*>(buffer), count}, flag,
+    return pcx_image_write_rows(e, page, {static_cast<const uint8_t*>(buffer), count}, flag,
                           format_state<DcxState>(e).writer);
 }
 
@@ -190,7 +190,7 @@ int dcx_finish(FctEntry* e) {
     const uint8_t none[4] = {0, 0, 0, 0};
     errno = 0;
     if (fio_write_at(int(e->fd), table_entry_at(e->pageCount - 1u), none, 4) < 0) return -1;
-    return pcx_drop_broken(e, w, w.headerAt);
+    return pcx_image_drop_broken(e, w, w.headerAt);
 }
 
 void dcx_release(FctEntry* e) {

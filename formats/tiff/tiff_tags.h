@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "frame/page_values.h"
+
 enum TiffTag : uint16_t {
     // The image and its samples.
     kTagNewSubfileType = 254, kTagImageWidth = 256, kTagImageLength = 257,
@@ -63,9 +65,6 @@ enum TiffPhotometric : uint32_t {
 
 // Bits of NewSubfileType: a reduced image, one page of a document, a mask.
 constexpr uint32_t kSubfileReducedImage = 1, kSubfilePage = 2, kSubfileMask = 4;
-// Values of ResolutionUnit, PlanarConfiguration and FillOrder; JPEGProc's
-// baseline process.
-constexpr uint32_t kResolutionNone = 1, kResolutionInch = 2, kResolutionCentimetre = 3;
-constexpr uint32_t kPlanarContiguous = 1, kPlanarSeparate = 2;
-constexpr uint32_t kFillMsbFirst = 1, kFillLsbFirst = 2;
+// JPEGProc's baseline process. (The values of ResolutionUnit,
+// PlanarConfiguration and FillOrder are those of the page record.)
 constexpr uint32_t kJpegProcBaseline = 1;

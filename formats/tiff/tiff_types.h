@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "fileio/byteorder.h"
+#include "frame/page_values.h"
 
 // Field types (TIFF 6.0, and the IFD type of its later supplement).
 enum TiffType : uint16_t {
@@ -25,9 +26,6 @@ inline uint32_t tiff_type_size(uint16_t type) {
 // Items of one byte: stored as they are in either byte order.
 inline bool tiff_is_byte_type(uint16_t type) { return tiff_type_size(type) == 1; }
 
-// Byte-order marks.
-constexpr uint16_t kByteOrderII = 0x4949;  // little-endian
-constexpr uint16_t kByteOrderMM = 0x4D4D;  // big-endian
 
 // The byte order a mark read from a file stands for: anything but "II" is
 // taken as big-endian.

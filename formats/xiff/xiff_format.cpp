@@ -30,8 +30,7 @@
 #include "frame/fct.h"
 #include "frame/startup.h"
 #include "platform/plat_loader.h"
-#include "formats/tiff/tiff_tags.h"
-#include "formats/tiff/tiff_types.h"
+#include "frame/page_values.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "platform/plat_file.h"
+#include "formats/common/format_profile.h"
 #include "formats/tiff/write/tiff_writer.h"
 
 namespace {
@@ -185,7 +186,7 @@ int add_profile(Builder& b, const PageInfo* info) {
     if (info->colorSpaceType == kColorSpaceEmbedded)
         return b.add_array(kTagIccProfile, kTiffUndefined, info->profileSize, info->profileOffset.ptr);
     if (info->colorSpaceType != kColorSpaceLinked) return 0;
-    int pfd = tiff_find_profile(static_cast<const char*>(info->profileOffset.ptr));
+    int pfd = format_find_profile(static_cast<const char*>(info->profileOffset.ptr));
     if (pfd < 0) return 0;
     int64_t size = plat_file_size(pfd);
     int rc = 0;

@@ -27,9 +27,6 @@ int tiff_build_dir(PageInfo* info, FctEntry* e);
 int tiff_finish_dir(FctEntry* e, int newPage);
 int tiff_slot_positions(FctEntry* e);
 uint16_t tiff_orientation(const PageInfo* info);
-// Opens an ICC profile by name (a path, or a name in the colour directory).
-// Descriptor of the platform layer, or -1.
-int tiff_find_profile(const char* name);
 int tiff_write_strip_tables(FctEntry* e);
 int tiff_write_first_dir(FctEntry* e);
 int tiff_table_insert(FctEntry* e, uint32_t page, uint32_t ifdOffset);

@@ -9,7 +9,7 @@
 
 #include "frame/fct.h"
 #include "qvtav.h"
-#include "formats/pcx/pcx_format.h"
+#include "formats/common/pcx_image.h"
 
 // The 256-colour palette that ends an 8-bit image: a mark byte and 256 red,
 // green, blue triples.
@@ -31,7 +31,7 @@ struct PcxWriter {
     uint32_t trailerBytes = 0;
     // The code of a write of the page that failed or was refused at the
     // length limit (0 while all is well): the page takes no more data and
-    // never counts as written; close drops it (pcx_drop_broken).
+    // never counts as written; close drops it (pcx_image_drop_broken).
     int broken = 0;
 };
 
@@ -42,7 +42,7 @@ struct PcxWriter {
 // -1 with errno (267, 274, 269 a colour map too short, 272 none, 279 when
 // the header and a trailer would end beyond the length limit, or the
 // write's code).
-int pcx_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w);
+int pcx_image_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w);
 
 // The raw rows of one xtavwrite call for page (from 0; the started page,
 // else 266): whole input rows of the page e->pageInfo describes (bytes
@@ -52,10 +52,10 @@ int pcx_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w);
 // errno (291 fewer bytes than one input row, 12 without memory, 279 coded
 // bytes that would end, with the trailer still to come, beyond the length
 // limit, or the write's code; the last two break the page).
-int32_t pcx_write_rows(FctEntry* e, uint16_t page, std::span<const uint8_t> rows, uint8_t flag,
+int32_t pcx_image_write_rows(FctEntry* e, uint16_t page, std::span<const uint8_t> rows, uint8_t flag,
                        PcxWriter& w);
 
 // Close of a PCX or DCX handle whose page broke: the file is to be cut to
 // `keep` bytes (where the page began) and close fails with the page's
 // code. 0 when no page broke.
-int pcx_drop_broken(FctEntry* e, const PcxWriter& w, uint32_t keep);
+int pcx_image_drop_broken(FctEntry* e, const PcxWriter& w, uint32_t keep);

@@ -19,7 +19,7 @@
 //    that would leave no room for the page's palette trailer within it are
 //    refused before they are written (279). A page whose bytes were
 //    refused, or whose write failed, takes no more data; close drops it.
-#include "formats/pcx/pcx_write.h"
+#include "formats/common/pcx_image_write.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -206,14 +206,14 @@ int break_page(PcxWriter& w) {
 
 }  // namespace
 
-int pcx_drop_broken(FctEntry* e, const PcxWriter& w, uint32_t keep) {
+int pcx_image_drop_broken(FctEntry* e, const PcxWriter& w, uint32_t keep) {
     if (!w.broken) return 0;
     fct_cut_at_close(e, keep);
     errno = w.broken;
     return -1;
 }
 
-int pcx_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w) {
+int pcx_image_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w) {
     Geometry g;
     if (!geometry_of(*info, &g)) return format_fail(TAV_E_COMPRESSION);
     if (info->imageWidth == 0 || info->imageWidth > kMaxDimension || info->imageLength == 0 ||
@@ -244,7 +244,7 @@ int pcx_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w) {
     return 0;
 }
 
-int32_t pcx_write_rows(FctEntry* e, uint16_t page, std::span<const uint8_t> rows, uint8_t flag,
+int32_t pcx_image_write_rows(FctEntry* e, uint16_t page, std::span<const uint8_t> rows, uint8_t flag,
                        PcxWriter& w) {
     if (page != e->curPage) return format_fail(TAV_E_OTHER_PAGE);
     if (w.broken) return format_fail(w.broken);

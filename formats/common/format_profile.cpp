@@ -1,8 +1,9 @@
 // Finding a linked ICC profile through the platform's colour directory.
-#include "platform/plat_file.h"
-#include "formats/tiff/write/tiff_writer.h"
+#include "formats/common/format_profile.h"
 
-int tiff_find_profile(const char* name) {
+#include "platform/plat_file.h"
+
+int format_find_profile(const char* name) {
     if (!name) return -1;
     int fd = plat_open_color_profile(name);
     if (fd < 0) return -1;
