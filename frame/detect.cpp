@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "formats/awd/awd_format.h"
 #include "formats/block/block_format.h"
 #include "formats/xiff/xiff_format.h"
 #include "fileio/fio.h"

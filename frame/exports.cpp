@@ -209,28 +209,4 @@ QVTAV_EXPORT int32_t QVTAV_CALL xifsreplace(FileLocation* targetLocation, char* 
     });
 }
 
-QVTAV_EXPORT uint32_t QVTAV_CALL IsAWDFile(const char* path, uint32_t* isAwd) {
-    try {
-        return awd_is_awd_file(path, isAwd);
-    } catch (...) {
-        return TAV_STG_E_INSUFFICIENTMEMORY;
-    }
-}
-
-QVTAV_EXPORT uint32_t CopyStorage(const char* source, const char* destination, uint32_t overwrite) {
-    try {
-        return stg_copy_storage(source, destination, overwrite);
-    } catch (...) {
-        return TAV_STG_E_INSUFFICIENTMEMORY;
-    }
-}
-
-QVTAV_EXPORT uint32_t IsStorage(const char* path) {
-    try {
-        return stg_is_storage(path);
-    } catch (...) {
-        return 0;
-    }
-}
-
 }  // extern "C"

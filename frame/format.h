@@ -133,6 +133,12 @@ struct FormatOps {
     int (*edit_by_path)(FileLocation* loc, const char* path, int32_t first, int32_t last,
                         const PageInfo* props) = nullptr;
 
+    // ---- the process ----
+    // Process detach (and thread detach inside the system shell): unloads
+    // the outside libraries the format loaded. Null: it loads none it
+    // gives back.
+    void (*unload)() = nullptr;
+
     // ---- pages, continued ----
     // Page information for a format that reads a value of the caller's
     // record (AWD: the band size it will read with); used instead of
@@ -143,6 +149,9 @@ struct FormatOps {
 
 // The row of a file type (1 to 13), or null for codes outside the table.
 const FormatOps* format_of(uint32_t fileType);
+
+// Calls every row's unload (frame/dllmain.cpp).
+void format_unload_all();
 
 // Operations for formats that accept a call and transfer nothing.
 int format_nothing_info(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes);

@@ -40,6 +40,11 @@ const FormatOps* format_of(uint32_t fileType) {
     return kFormats[fileType - 1];
 }
 
+void format_unload_all() {
+    for (const FormatOps* f : kFormats)
+        if (f->unload) f->unload();
+}
+
 int format_nothing_info(FctEntry*, uint32_t, PageInfo&, PageSizes*) { return 0; }
 
 int format_nothing_read(FctEntry*, uint8_t*, uint32_t, uint32_t, uint32_t* remaining, uint32_t) {

@@ -31,8 +31,3 @@ int page_write(int handle, void* buffer, uint32_t count, uint16_t page, uint8_t 
 // range and no properties; xtavputprops first = last = -1 and the record.
 int edit_document(FileLocation* loc, const char* path, int32_t first, int32_t last,
                   const PageInfo* props);
-
-// Storage helpers (formats/awd/).
-uint32_t awd_is_awd_file(const char* path, uint32_t* isAwd);
-uint32_t stg_copy_storage(const char* source, const char* destination, uint32_t overwrite);
-uint32_t stg_is_storage(const char* path);

@@ -8,10 +8,9 @@
 #include <cstring>
 
 #include "fileio/fio.h"
-#include "frame/ops.h"
-#include "frame/startup.h"
 #include "platform/plat_memory.h"
 #include "platform/plat_text.h"
+#include "platform/plat_version.h"
 
 namespace {
 
@@ -42,12 +41,6 @@ void format_hex(uintptr_t value, char* out) {
     out[n] = 0;
 }
 
-// The prefix test of IsStorage and the reference path: a backslash after
-// the first character, and the prefix at the start.
-bool has_reference_prefix(const char* path) {
-    return path && path[0] && std::strchr(path + 1, '\\') &&
-           std::strncmp(path, kReferencePrefix, kReferencePrefixLength) == 0;
-}
 
 // Windows-1252 for the bytes 0x80 to 0x9F; the five bytes it leaves
 // undefined stand for the control characters of the same number, as the
@@ -165,6 +158,11 @@ uint32_t stg_create_root(const char* path, StgStorage** out) {
     return StgCreateDocfile(w.first, kStgModeCreate, 0, out);
 }
 
+bool stg_reference_prefix(const char* path) {
+    return path && path[0] && std::strchr(path + 1, '\\') &&
+           std::strncmp(path, kReferencePrefix, kReferencePrefixLength) == 0;
+}
+
 uintptr_t parse_hex(const char* text) {
     uintptr_t value = 0;
     for (; *text; ++text) {
@@ -177,8 +175,8 @@ uintptr_t parse_hex(const char* text) {
     return value;
 }
 
-bool awd_reference_text(const char* path, uintptr_t* value) {
-    if (!has_reference_prefix(path)) return false;
+bool stg_reference_text(const char* path, uintptr_t* value) {
+    if (!stg_reference_prefix(path)) return false;
     const char* text = std::strrchr(path + 1, '\\') + 1;
     uintptr_t v = parse_hex(text);
     char back[2 * sizeof v + 1];
@@ -188,27 +186,10 @@ bool awd_reference_text(const char* path, uintptr_t* value) {
     return true;
 }
 
-StgStorage* awd_storage_reference(const char* path) {
+StgStorage* stg_storage_reference(const char* path) {
     uintptr_t value = 0;
-    if (!awd_reference_text(path, &value) || value == 0) return nullptr;
+    if (!stg_reference_text(path, &value) || value == 0) return nullptr;
     return stg_live_storage(value);
 }
 
-uint32_t stg_is_storage(const char* path) { return awd_supported() && has_reference_prefix(path) ? 1 : 0; }
-
-uint32_t stg_copy_storage(const char* source, const char* destination, uint32_t overwrite) {
-    if (!awd_supported()) return kCopyStorageRefused;
-    // The source storage belongs to the caller: it is neither opened nor
-    // released here.
-    StgStorage* from = awd_storage_reference(source);
-    if (!from) return kCopyStorageRefused;
-    if (!destination) return TAV_STG_E_INVALIDNAME;
-    if (!overwrite && fio_access(nullptr, destination, 0) == 0) return TAV_EEXIST;
-    StgStorage* to = nullptr;
-    uint32_t rc = stg_create_root(destination, &to);
-    if (rc == TAV_STG_S_CONVERTED) rc = 0;
-    if (rc) return rc;
-    rc = from->ops->CopyTo(from, 0, nullptr, nullptr, to);
-    to->ops->Release(to);
-    return rc;
-}
+bool stg_supported() { return g_osVersion.platformId == kStgPlatformId; }

@@ -1,6 +1,6 @@
 // The library's layer over the platform's structured storage: narrow names
 // converted to wide ones around each call, the access modes in use, the
-// storage reference path, and the two exported utilities.
+// storage reference path.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +10,6 @@
 // Status of a conversion whose result did not fit (the platform's
 // ERROR_INSUFFICIENT_BUFFER).
 constexpr uint32_t kWideConversionFailed = 122;
-// CopyStorage without AWD support, or from a path that is no storage
-// reference.
-constexpr uint32_t kCopyStorageRefused = 0xFFFFFFFF;
 
 // A wide copy of an element name in a zero-filled block of 2 * (length + 1)
 // bytes; a null name gives a null copy. A name that is UTF-8 is converted as
@@ -37,9 +34,24 @@ uint32_t stg_create_root(const char* path, StgStorage** out);
 // lower-case hexadecimal. parse_hex reads the digits 0-9 and a-f, skipping
 // every other character.
 uintptr_t parse_hex(const char* text);
+// The prefix test of IsStorage and the reference path: a backslash after
+// the first character, and the prefix at the start.
+bool stg_reference_prefix(const char* path);
 // Whether path is a storage reference whose hexadecimal text round-trips;
 // *value gets the number (which may be 0).
-bool awd_reference_text(const char* path, uintptr_t* value);
+bool stg_reference_text(const char* path, uintptr_t* value);
 // The live storage object a storage reference path names, else null (a
 // value that is no live engine storage is never dereferenced).
-StgStorage* awd_storage_reference(const char* path);
+StgStorage* stg_storage_reference(const char* path);
+
+// Structured storage, and with it AWD documents, is there when the platform
+// identifier read at process attach is 1.
+constexpr uint32_t kStgPlatformId = 1;
+bool stg_supported();
+
+// CopyStorage without structured storage, or from a path that is no
+// storage reference.
+constexpr uint32_t kCopyStorageRefused = 0xFFFFFFFF;
+// What IsStorage and CopyStorage do (storage/stg_exports.cpp).
+uint32_t stg_is_storage(const char* path);
+uint32_t stg_copy_storage(const char* source, const char* destination, uint32_t overwrite);

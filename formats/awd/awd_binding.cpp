@@ -5,7 +5,6 @@
 
 #include <mutex>
 
-#include "frame/startup.h"
 #include "platform/plat_loader.h"
 
 namespace {
@@ -27,6 +26,10 @@ struct EncoderEntries {
     AwdAddImageFn awdAddImage = nullptr;  // bound with the others, not called
     AwdCloseFn awdClose = nullptr;
 };
+
+// The viewer and encoder libraries, loaded on first use.
+void* g_awdViewerLib = nullptr;
+void* g_awdEncoderLib = nullptr;
 
 std::mutex g_bindMutex;
 ViewerEntries g_viewer;
@@ -118,4 +121,15 @@ int32_t awd_make_file(const char* path) {
     if (!awd) return 0;
     c->awdClose(awd);
     return 1;
+}
+
+void awd_unload_libraries() {
+    if (g_awdViewerLib) {
+        plat_free_library(g_awdViewerLib);
+        g_awdViewerLib = nullptr;
+    }
+    if (g_awdEncoderLib) {
+        plat_free_library(g_awdEncoderLib);
+        g_awdEncoderLib = nullptr;
+    }
 }

@@ -2,7 +2,7 @@
 // binds its library (loading it and looking up all of its entry points)
 // when it is not bound, and gives the failure result (0 or null) when that
 // cannot be done; a failed binding is tried again at the next call. The
-// libraries stay bound until the process unloads them (frame/startup.h).
+// libraries stay bound until the process unloads them.
 #pragma once
 
 #include <cstdint>
@@ -20,3 +20,7 @@ int32_t awd_image_close(void* image);
 // AWDCreate then AWDClose: a new, empty AWD file at path. Nonzero for
 // success.
 int32_t awd_make_file(const char* path);
+
+// Unloads both libraries (the AWD row's unload: process detach, and thread
+// detach inside the system shell); the next call binds them afresh.
+void awd_unload_libraries();

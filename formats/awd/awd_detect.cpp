@@ -1,16 +1,18 @@
-// The AWD test: a storage reference path is an AWD document; otherwise a
-// compound file holding both "Persistent Information" and the summary
-// stream at its root is one.
+// The AWD test, and its export IsAWDFile: a storage reference path is an
+// AWD document; otherwise a compound file holding both "Persistent
+// Information" and the summary stream at its root is one. No exception
+// crosses the export: one that escapes is reported as
+// TAV_STG_E_INSUFFICIENTMEMORY.
 #include "formats/awd/awd_tree.h"
 #include "storage/stg_utils.h"
 #include "fileio/keep_errno.h"
-#include "frame/ops.h"
+#include "formats/awd/awd_format.h"
 
 namespace {
 
 uint32_t awd_test(const char* path, uint32_t* isAwd) {
     uintptr_t value = 0;
-    if (awd_reference_text(path, &value)) {
+    if (stg_reference_text(path, &value)) {
         *isAwd = 1;
         return 0;
     }
@@ -44,4 +46,12 @@ uint32_t awd_is_awd_file(const char* path, uint32_t* isAwd) {
     // A failure status is also left in errno.
     if (rc) errno = int(rc);
     return rc;
+}
+
+extern "C" QVTAV_EXPORT uint32_t QVTAV_CALL IsAWDFile(const char* path, uint32_t* isAwd) {
+    try {
+        return awd_is_awd_file(path, isAwd);
+    } catch (...) {
+        return TAV_STG_E_INSUFFICIENTMEMORY;
+    }
 }

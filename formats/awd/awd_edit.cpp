@@ -32,8 +32,6 @@
 #include "fileio/fio.h"
 #include "fileio/keep_errno.h"
 #include "fileio/mem.h"
-#include "frame/ops.h"
-#include "frame/startup.h"
 #include "platform/plat_file.h"
 
 namespace {
@@ -400,7 +398,7 @@ uint32_t awd_remove_document_data(StgStorage* root, const char* name) {
 }
 
 int awd_delete_pages(FctEntry* e, uint32_t first, uint32_t last) {
-    if (!awd_supported()) return fct_fail(e, TAV_E_NOT_SUPPORTED);
+    if (!stg_supported()) return fct_fail(e, TAV_E_NOT_SUPPORTED);
     if (last < first) return fct_fail(e, TAV_E_PAGE);
     AwdSplice sp;
     sp.first = first;
@@ -409,7 +407,7 @@ int awd_delete_pages(FctEntry* e, uint32_t first, uint32_t last) {
 }
 
 int awd_move_last_document(FctEntry* e, uint32_t target, uint32_t source) {
-    if (!awd_supported()) return fct_fail(e, TAV_E_NOT_SUPPORTED);
+    if (!stg_supported()) return fct_fail(e, TAV_E_NOT_SUPPORTED);
     if (!e->can_write()) return fct_fail(e, TAV_EACCES);
     uint32_t total = awd_total_pages(awd_state(e));
     // Only the last document moves, and only towards the front.

@@ -24,13 +24,11 @@
 #include "fileio/keep_errno.h"
 #include "frame/fct.h"
 #include "frame/handle_guard.h"
-#include "frame/ops.h"
-#include "frame/startup.h"
 
 namespace {
 
 int awd_open_op(FctEntry* e, const FormatRequest& req) {
-    if (!awd_supported()) return awd_fail(TAV_E_NOT_SUPPORTED);
+    if (!stg_supported()) return awd_fail(TAV_E_NOT_SUPPORTED);
     AwdState* s = format_new_state<AwdState>(e);
     if (!s) return -1;
     StgStorage* root = awd_open_root(req.path, e->openFlags, *s);
@@ -55,28 +53,28 @@ void awd_release_op(FctEntry* e) {
 }
 
 int awd_page_info_op(FctEntry* e, uint32_t page, PageInfo& copy, const PageInfo& caller, PageSizes*) {
-    if (!awd_supported()) return awd_fail(TAV_E_NOT_SUPPORTED);
+    if (!stg_supported()) return awd_fail(TAV_E_NOT_SUPPORTED);
     return awd_get_page_info(e, caller, copy, page);
 }
 
 int awd_page_read_op(FctEntry* e, uint8_t* buffer, uint32_t, uint32_t length, uint32_t* remaining,
                      uint32_t) {
     *remaining = 0;
-    if (!awd_supported()) return 0;
+    if (!stg_supported()) return 0;
     // The viewer fills a whole band, whatever the count.
     if (length < TAV_AWD_LOW(e->pageInfo.maxStripSize)) return fct_fail(e, TAV_E_COUNT);
     return awd_read_band(e, buffer);
 }
 
 int awd_put_info_op(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) {
-    if (!awd_supported()) return awd_fail(TAV_E_NOT_SUPPORTED);
+    if (!stg_supported()) return awd_fail(TAV_E_NOT_SUPPORTED);
     if (awd_put_page_info(e, page, *info) < 0) return -1;
     e->curPage = page;
     return 0;
 }
 
 int32_t awd_page_write_op(FctEntry* e, const void* buffer, uint32_t count, uint16_t page, uint8_t) {
-    if (!awd_supported()) return awd_fail(TAV_E_NOT_SUPPORTED);
+    if (!stg_supported()) return awd_fail(TAV_E_NOT_SUPPORTED);
     return awd_write_band(e, page, buffer, count);
 }
 
@@ -86,7 +84,7 @@ int awd_move_op(FctEntry* e, uint32_t to, uint32_t from) {
 }
 
 int awd_edit_op(FileLocation*, const char* path, int32_t first, int32_t last, const PageInfo* props) {
-    if (!awd_supported() || props) return awd_fail(TAV_E_NOT_SUPPORTED);
+    if (!stg_supported() || props) return awd_fail(TAV_E_NOT_SUPPORTED);
     char buf[TAV_PATH_SIZE];
     if (std::strlen(path) >= sizeof buf) return awd_fail(TAV_EINVAL);
     std::strcpy(buf, path);
@@ -113,7 +111,7 @@ int awd_edit_op(FileLocation*, const char* path, int32_t first, int32_t last, co
 
 // AWD documents can be created only where the platform supports them, and
 // only locally.
-bool awd_creatable(bool local) { return local && awd_supported(); }
+bool awd_creatable(bool local) { return local && stg_supported(); }
 
 }  // namespace
 

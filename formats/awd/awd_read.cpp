@@ -183,7 +183,7 @@ StgStorage* awd_open_root(const char* path, uint32_t flags, AwdState& s) {
     bool write = (flags & (TAV_OPEN_WRITE | TAV_OPEN_READWRITE)) != 0;
     // The engine has no write-only mode, and writing reads the tree too.
     s.stgMode = write ? kStgModeWrite : kStgModeRead;
-    if (StgStorage* reference = awd_storage_reference(path)) {
+    if (StgStorage* reference = stg_storage_reference(path)) {
         s.borrowed = true;
         return reference;
     }

@@ -28,9 +28,10 @@
 #include "formats/xiff/xiff_interface.h"
 #include "formats/xiff/xiff_stream.h"
 #include "frame/fct.h"
-#include "frame/startup.h"
 #include "platform/plat_loader.h"
 #include "frame/page_values.h"
+
+void* g_xiffLib = nullptr;
 
 namespace {
 

@@ -10,3 +10,7 @@ extern const FormatOps kXiffFormat;
 // The XIFF marks behind a TIFF header: kProbeYes, kProbeNo, or kProbeRefused
 // for a "XEROX DIFF" version that is not supported.
 Probe xiff_probe(const FileHead& head);
+
+// The outside XIFF reader (libxiffr3_0.so), loaded on the first XIFF open
+// and kept for the life of the process.
+extern void* g_xiffLib;

@@ -15,7 +15,6 @@
 
 #include "fileio/fio.h"
 #include "frame/fct.h"
-#include "frame/ops.h"
 #include "formats/tiff/read/page_internal.h"
 #include "formats/tiff/tiff.h"
 
