@@ -105,9 +105,12 @@ const FormatOps& fct_format(const FctEntry* e);
 
 // Frees a JpegInfo block and its header buffer (frame/page_info.cpp).
 void jpeg_info_free(JpegInfo*& info);
-// Whether j is, or copies, the JpegInfo that a page reader of a format with
-// kTraitDataStartJpeg handed out and a handle still holds: its
-// restartInterval word is then a data offset, never a restart interval.
+// Marks a JpegInfo a page reader hands out (and its header) as one whose
+// restartInterval word holds the file offset where the page's data
+// starts, not a restart interval (JPEG files). The mark lives with the
+// blocks: it goes when they are freed.
+void jpeg_info_mark_data_start(JpegInfo* j);
+// Whether j is, or copies, such a marked JpegInfo.
 bool jpeg_info_holds_data_start(const JpegInfo* j);
 
 // The format's own state of a handle.

@@ -1,7 +1,10 @@
-// The format table: the row of each file type, and the operations shared by
-// formats that accept a call and have nothing to do.
+// The format table: the row of each file type, the one place that names
+// every format; the order in which detection asks them; and the operations
+// shared by formats that accept a call and have nothing to do.
 #include "frame/format.h"
 
+#include <algorithm>
+#include <array>
 #include <iterator>
 
 #include "formats/awd/awd_format.h"
@@ -29,7 +32,22 @@ const FormatOps* const kFormats[] = {
 
 // The row of an entry without a file (a failed open or create whose error
 // has not been fetched): it supports nothing.
-constexpr FormatOps kNoFormat = {.fileType = 0, .name = "no file"};
+constexpr FormatOps kNoFormat = {.fileType = 0};
+
+constexpr size_t kFormatCount = std::size(kFormats);
+
+// The rows with a probe of the first bytes, by detection order.
+struct DetectionOrder {
+    std::array<const FormatOps*, kFormatCount> rows{};
+    size_t count = 0;
+
+    DetectionOrder() {
+        for (const FormatOps* f : kFormats)
+            if (f->probe) rows[count++] = f;
+        std::stable_sort(rows.begin(), rows.begin() + count,
+                         [](const FormatOps* a, const FormatOps* b) { return a->detectOrder < b->detectOrder; });
+    }
+};
 
 }  // namespace
 
@@ -45,7 +63,29 @@ void format_unload_all() {
         if (f->unload) f->unload();
 }
 
-int format_nothing_info(FctEntry*, uint32_t, PageInfo&, PageSizes*) { return 0; }
+std::span<const FormatOps* const> format_rows() { return kFormats; }
+
+std::span<const FormatOps* const> format_detection_order() {
+    static const DetectionOrder order;
+    return {order.rows.data(), order.count};
+}
+
+const FormatOps* format_plain_bytes() {
+    for (const FormatOps* f : kFormats)
+        if (f->traits & kTraitByteStream) return f;
+    return nullptr;
+}
+
+const FormatOps* format_announced(uint32_t fileType) {
+    const FormatOps* f = format_of(fileType);
+    return f && f->data_strips && f->data_chunks ? f : nullptr;
+}
+
+int format_data_as_given(PageInfo*, const PutOptions&) { return 0; }
+
+int format_data_as_given(PageInfo*, const PutOptions&, uint32_t) { return 0; }
+
+int format_nothing_info(FctEntry*, uint32_t, PageInfo&, const PageInfo&, PageSizes*) { return 0; }
 
 int format_nothing_read(FctEntry*, uint8_t*, uint32_t, uint32_t, uint32_t* remaining, uint32_t) {
     *remaining = 0;

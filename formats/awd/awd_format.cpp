@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "formats/awd/awd_binding.h"
 #include "formats/awd/awd_state.h"
 #include "storage/stg_utils.h"
 #include "fileio/fio.h"
@@ -117,17 +118,18 @@ bool awd_creatable(bool local) { return local && stg_supported(); }
 
 const FormatOps kAwdFormat = {
     .fileType = FILETYPE_AWD,
-    .name = "AWD",
     .traits = kTraitOwnStorage | kTraitDecodedPages | kTraitEmptyWrites,
+    .probe_path = awd_is_awd_file,
     .can_create = awd_creatable,
     .open = awd_open_op,
     .create = awd_create_op,
     .release = awd_release_op,
+    .page_info = awd_page_info_op,
     .page_read = awd_page_read_op,
     .page_data = format_nothing_data,
     .put_info = awd_put_info_op,
     .page_write = awd_page_write_op,
     .move_page = awd_move_op,
     .edit_by_path = awd_edit_op,
-    .page_info_with = awd_page_info_op,
+    .unload = awd_unload_libraries,
 };

@@ -98,8 +98,9 @@ Probe blk_probe(const FileHead& head) {
 
 const FormatOps kBlockFormat = {
     .fileType = FILETYPE_BLOCK,
-    .name = "block file",
     .traits = 0,
+    .detectOrder = 10,
+    .probe = blk_probe,
     .can_create = format_creatable,
     .open = blk::open_file,
     .create = blk::create_file,
@@ -112,4 +113,6 @@ const FormatOps kBlockFormat = {
     .page_write = blk::page_write,
     .strip_counts = blk::strip_counts,
     .image_length = blk::image_length,
+    .data_strips = blk::data_strips,
+    .data_chunks = blk::data_chunks,
 };

@@ -93,7 +93,7 @@ int read_lists(FctEntry* e, BlockState& s, uint32_t record, PageInfo& c, uint64_
 
 }  // namespace
 
-int page_info(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes) {
+int page_info(FctEntry* e, uint32_t page, PageInfo& copy, const PageInfo&, PageSizes* sizes) {
     BlockState& s = state_of(e);
     s.readChunks.clear();
     const uint32_t record = s.directory[page];

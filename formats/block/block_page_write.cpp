@@ -43,22 +43,11 @@ int settle_chunk_size(PageInfo* info, const PutOptions* options) {
     if (!options) {
         if (info->maxStripSize == 0) info->maxStripSize = kDefaultChunkSize;
     } else {
-        switch (info->fileType) {
-        case kDataBlockPages:
-            if (options->bufferSize != 0) info->maxStripSize = options->bufferSize;
-            break;
-        case kDataTiff:
-            if (info->stripCount != 1 && info->compression != TAV_COMP_NONE)
-                return fail(TAV_E_INCONSISTENT);
-            info->maxStripSize = options->bufferSize ? options->bufferSize : kDefaultChunkSize;
-            break;
-        case kDataRaw:
-        case kDataReserved4:
-        case kDataReserved5:
-            break;
-        default:
-            return fail(TAV_E_NOT_SUPPORTED);
-        }
+        // The caller announced the kind of data it will deliver: that
+        // type's row says how it sizes the chunks.
+        const FormatOps* kind = format_announced(info->fileType);
+        if (!kind) return fail(TAV_E_NOT_SUPPORTED);
+        if (kind->data_chunks(info, *options, kDefaultChunkSize) < 0) return -1;
     }
     const uint32_t size = info->maxStripSize;
     if (size == 0 || size % kBlockSize != 0 || size > kMaxChunkSize) return fail(TAV_E_SIZE);
@@ -186,6 +175,28 @@ int finish_page(FctEntry* e, BlockState& s) {
 }
 
 }  // namespace
+
+int data_strips(PageInfo* info, const PutOptions& options) {
+    // Block file pages are bilevel; the options lay out the strips, one
+    // strip of the whole page without them.
+    info->samplesPerPixel = 1;
+    info->bitsPerSample[0] = 1;
+    if (options.strips) {
+        info->stripCount = options.strips;
+        info->rowsPerStrip = options.rows;
+    } else {
+        info->stripCount = 1;
+        info->rowsPerStrip = info->imageLength;
+    }
+    return 0;
+}
+
+int data_chunks(PageInfo* info, const PutOptions& options, uint32_t) {
+    // Block file pages arrive in chunks of the options' buffer size, else of
+    // the record's maxStripSize.
+    if (options.bufferSize != 0) info->maxStripSize = options.bufferSize;
+    return 0;
+}
 
 int put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options) {
     BlockState& s = state_of(e);

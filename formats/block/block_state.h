@@ -118,11 +118,14 @@ int read_directory(FctEntry* e, BlockState& s);
 int write_directory(FctEntry* e, BlockState& s);
 
 // Pages (block_page_read.cpp, block_page_write.cpp).
-int page_info(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes);
+int page_info(FctEntry* e, uint32_t page, PageInfo& copy, const PageInfo&, PageSizes* sizes);
 int page_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length, uint32_t* remaining,
               uint32_t page);
 int put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options);
 int32_t page_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t page, uint8_t flag);
 int image_length(FctEntry* e, uint32_t rows);
+// Block file data announced to another type's writer.
+int data_strips(PageInfo* info, const PutOptions& options);
+int data_chunks(PageInfo* info, const PutOptions& options, uint32_t defaultChunk);
 
 }  // namespace blk

@@ -227,7 +227,7 @@ int delivered_bytes(const PageInfo& c, const BmpView& v, uint32_t fileLength, ui
     return 0;
 }
 
-int bmp_page_info(FctEntry* e, uint32_t, PageInfo& c, PageSizes* sizes) {
+int bmp_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes* sizes) {
     int64_t length = format_file_length(e);
     if (length < 0) return -1;
     const uint32_t fileLength = uint32_t(length);
@@ -315,7 +315,8 @@ Probe bmp_probe(const FileHead& head) {
 }
 
 const FormatOps kBmpFormat = {
-    .fileType = FILETYPE_BMP, .name = "BMP", .traits = 0, .can_create = format_creatable,
+    .fileType = FILETYPE_BMP, .traits = 0,
+    .detectOrder = 70, .probe = bmp_probe, .can_create = format_creatable,
     .open = format_single_page, .create = bmp_create, .finish = bmp_finish, .release = bmp_release,
     .page_info = bmp_page_info, .page_read = bmp_page_read, .page_data = bmp_page_data,
     .put_info = bmp_put_info, .page_write = bmp_page_write,

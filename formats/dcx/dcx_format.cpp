@@ -108,7 +108,7 @@ PcxPage view_of(const PageInfo& c) {
     return p;
 }
 
-int dcx_page_info(FctEntry* e, uint32_t page, PageInfo& c, PageSizes* sizes) {
+int dcx_page_info(FctEntry* e, uint32_t page, PageInfo& c, const PageInfo&, PageSizes* sizes) {
     int64_t length = format_file_length(e);
     if (length < 0) return -1;
     const uint32_t* offsets = format_state<DcxState>(e).pageOffsets;
@@ -206,7 +206,8 @@ Probe dcx_probe(const FileHead& head) {
 }
 
 const FormatOps kDcxFormat = {
-    .fileType = FILETYPE_DCX, .name = "DCX", .traits = 0, .can_create = format_creatable,
+    .fileType = FILETYPE_DCX, .traits = 0,
+    .detectOrder = 40, .probe = dcx_probe, .can_create = format_creatable,
     .open = dcx_open, .create = dcx_create, .finish = dcx_finish, .release = dcx_release,
     .page_info = dcx_page_info, .page_read = dcx_page_read, .page_data = dcx_page_data,
     .put_info = dcx_put_info, .page_write = dcx_page_write,

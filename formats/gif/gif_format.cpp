@@ -129,7 +129,7 @@ int find_image(ByteCursor& cur, GifView& v, PageInfo& c) {
     return 0;
 }
 
-int gif_page_info(FctEntry* e, uint32_t, PageInfo& c, PageSizes* sizes) {
+int gif_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes* sizes) {
     int64_t length = format_file_length(e);
     if (length < 0) return -1;
     ByteCursor cur(e, uint32_t(length), 0);
@@ -197,7 +197,8 @@ Probe gif_probe(const FileHead& head) {
 }
 
 const FormatOps kGifFormat = {
-    .fileType = FILETYPE_GIF, .name = "GIF", .traits = 0, .can_create = format_creatable,
+    .fileType = FILETYPE_GIF, .traits = 0,
+    .detectOrder = 60, .probe = gif_probe, .can_create = format_creatable,
     .open = format_single_page, .page_info = gif_page_info, .page_read = gif_page_read,
     .page_data = gif_page_data, .put_info = format_nothing_put,
     .page_write = format_nothing_write,

@@ -219,11 +219,12 @@ int fill_jpeg_info(FctEntry* e, PageInfo& c, uint32_t fileLength, uint32_t scanA
     j->interchangeOffset = 0;
     j->restartInterval = scanAt;
     made.release();
+    jpeg_info_mark_data_start(j);
     c.compressionInfo.jpeg = j;
     return 0;
 }
 
-int jpeg_page_info(FctEntry* e, uint32_t, PageInfo& c, PageSizes* sizes) {
+int jpeg_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes* sizes) {
     int64_t length = format_file_length(e);
     if (length < 0) return -1;
     const uint32_t fileLength = uint32_t(length);
@@ -279,7 +280,7 @@ Probe jpeg_probe(const FileHead& head) {
 }
 
 const FormatOps kJpegFormat = {
-    .fileType = FILETYPE_JPEG, .name = "JPEG", .traits = kTraitDataStartJpeg,
+    .fileType = FILETYPE_JPEG, .detectOrder = 80, .probe = jpeg_probe,
     .open = jpeg_open, .release = jpeg_release, .page_info = jpeg_page_info,
     .page_read = jpeg_page_read, .page_data = format_nothing_data,
 };

@@ -35,7 +35,7 @@ PcxPage view_of(const PageInfo& c) {
     return p;
 }
 
-int pcx_page_info(FctEntry* e, uint32_t, PageInfo& c, PageSizes* sizes) {
+int pcx_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes* sizes) {
     int64_t length = format_file_length(e);
     if (length < 0) return -1;
     PcxPage p;
@@ -95,7 +95,8 @@ Probe pcx_probe(const FileHead& head) {
 }
 
 const FormatOps kPcxFormat = {
-    .fileType = FILETYPE_PCX, .name = "PCX", .traits = 0, .can_create = format_creatable,
+    .fileType = FILETYPE_PCX, .traits = 0,
+    .detectOrder = 50, .probe = pcx_probe, .can_create = format_creatable,
     .open = format_single_page, .create = pcx_create, .finish = pcx_finish, .release = pcx_release,
     .page_info = pcx_page_info, .page_read = pcx_page_read, .page_data = pcx_page_data,
     .put_info = pcx_put_info, .page_write = pcx_page_write,

@@ -17,7 +17,7 @@ int fail(int code) {
 
 // No page information: the file is rewound, the stored size is the raw size,
 // and the call fails with 389.
-int raw_page_info(FctEntry* e, uint32_t, PageInfo& copy, PageSizes* sizes) {
+int raw_page_info(FctEntry* e, uint32_t, PageInfo& copy, const PageInfo&, PageSizes* sizes) {
     int32_t r = fio_seek_to(int(e->fd), 0);
     if (r < 0) {
         sizes->dataBytes = sizes->rawBytes = uint32_t(r);
@@ -71,7 +71,8 @@ int32_t raw_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t, uin
 }  // namespace
 
 const FormatOps kRawFormat = {
-    .fileType = FILETYPE_RAW, .name = "raw data", .traits = kTraitByteStream,
+    .fileType = FILETYPE_RAW, .traits = kTraitByteStream,
     .can_create = format_creatable, .page_info = raw_page_info, .page_read = raw_read,
     .page_data = format_nothing_data, .put_info = raw_put_info, .page_write = raw_write,
+    .data_strips = format_data_as_given, .data_chunks = format_data_as_given,
 };

@@ -105,7 +105,7 @@ void set_samples(PageInfo& c, TgaView& v, bool colourMap) {
     }
 }
 
-int tga_page_info(FctEntry* e, uint32_t, PageInfo& c, PageSizes* sizes) {
+int tga_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes* sizes) {
     int64_t length = format_file_length(e);
     if (length < 0) return -1;
     std::array<uint8_t, kHeaderSize> h;
@@ -172,6 +172,6 @@ Probe tga_probe(const FileHead& head) {
 }
 
 const FormatOps kTgaFormat = {
-    .fileType = FILETYPE_TGA, .name = "Targa", .open = format_single_page,
+    .fileType = FILETYPE_TGA, .detectOrder = 90, .probe = tga_probe, .open = format_single_page,
     .page_info = tga_page_info, .page_read = tga_page_read, .page_data = tga_page_data,
 };

@@ -43,11 +43,15 @@ uint32_t strip_list_get(const StripList* list, uint32_t i);
 void strip_list_free(StripList*& list);
 
 // ---- the operations of the TIFF row (formats/tiff/tiff_format.cpp) ----
-int tiff_page_info(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes);
+int tiff_page_info(FctEntry* e, uint32_t page, PageInfo& copy, const PageInfo&, PageSizes* sizes);
 int tiff_read_strips(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
                      uint32_t* remaining, uint32_t page);
 int tiff_page_data(FctEntry* e, PageInfo* info);
 int tiff_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options);
+// TIFF data announced to a writer of chunks: a compressed page must be one
+// strip (TAV_E_INCONSISTENT); chunks of the options' buffer size, else of
+// defaultChunk.
+int tiff_data_chunks(PageInfo* info, const PutOptions& options, uint32_t defaultChunk);
 int32_t tiff_write_strip(FctEntry* e, const void* buffer, uint32_t count, uint16_t page,
                          uint8_t flag);
 int tiff_strip_counts(FctEntry* e, uint32_t option, uint32_t* value);

@@ -8,12 +8,15 @@
 #include "fileio/fio.h"
 #include "fileio/keep_errno.h"
 #include "fileio/mem.h"
+#include "formats/common/tiff_head.h"
 #include "formats/tiff/tiff.h"
 #include "formats/tiff/write/tiff_writer.h"
 
 namespace {
 
 int tiff_open(FctEntry* e, const FormatRequest&) {
+    // The file's byte order is the mark detection read.
+    e->byteOrder = e->detectWord;
     if (!format_new_state<TiffState>(e)) return -1;
     if (tiff_read_property_block(e) < 0) return -1;
     if (e->openFlags & TAV_OPEN_UPDATE) tiff_of(e).updateMode = kUpdateAppend;
@@ -41,17 +44,11 @@ void tiff_release(FctEntry* e) {
 
 }  // namespace
 
-uint16_t tiff_probe(const FileHead& head) {
-    uint16_t mark = head.u16(0);
-    uint16_t magic = head.u16(2);
-    if ((mark == kByteOrderMM || mark == kByteOrderII) &&
-        (magic == kTiffMagic || magic == bswap16(kTiffMagic)))
-        return mark;
-    return 0;
-}
+Probe tiff_probe(const FileHead& head) { return tiff_head_matches(head) ? kProbeYes : kProbeNo; }
 
 const FormatOps kTiffFormat = {
-    .fileType = FILETYPE_TIFF, .name = "TIFF", .traits = 0, .can_create = format_creatable,
+    .fileType = FILETYPE_TIFF, .traits = 0,
+    .detectOrder = 30, .probe = tiff_probe, .can_create = format_creatable,
     .open = tiff_open, .create = tiff_create, .finish = tiff_close_finish,
     .release = tiff_release,
     .page_info = tiff_page_info, .page_read = tiff_read_strips, .page_data = tiff_page_data,
@@ -59,4 +56,5 @@ const FormatOps kTiffFormat = {
     .strip_counts = tiff_strip_counts, .image_length = tiff_image_length,
     .index_window = tiff_index_window, .annotation_area = tiff_annotation_area,
     .move_page = tiff_move_page, .set_properties = tiff_set_properties, .rewrite = tiff_rewrite,
+    .data_strips = format_data_as_given, .data_chunks = tiff_data_chunks,
 };

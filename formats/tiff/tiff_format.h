@@ -6,6 +6,5 @@
 
 extern const FormatOps kTiffFormat;
 
-// A TIFF header ("II" or "MM" and 42 in either byte order): its byte-order
-// mark, or 0.
-uint16_t tiff_probe(const FileHead& head);
+// A TIFF header ("II" or "MM" and 42 in either byte order).
+Probe tiff_probe(const FileHead& head);

@@ -5,9 +5,10 @@
 
 #include <cstdint>
 
-// The header: byte-order mark, 42, first IFD offset.
+#include "formats/common/tiff_head.h"
+
+// The header: byte-order mark, 42 (kTiffMagic), first IFD offset.
 constexpr uint32_t kTiffHeaderSize = 8;
-constexpr uint16_t kTiffMagic = 42;
 
 // The summary-property block behind the header: its mark, version and length
 // (always little-endian), then the text; the five labelled texts in order.

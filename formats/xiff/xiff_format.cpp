@@ -29,6 +29,7 @@
 #include "formats/xiff/xiff_stream.h"
 #include "frame/fct.h"
 #include "platform/plat_loader.h"
+#include "formats/common/tiff_head.h"
 #include "frame/page_values.h"
 
 void* g_xiffLib = nullptr;
@@ -189,7 +190,7 @@ void describe_form(PageInfo& c, uint32_t form) {
     }
 }
 
-int xiff_page_info(FctEntry* e, uint32_t page, PageInfo& c, PageSizes*) {
+int xiff_page_info(FctEntry* e, uint32_t page, PageInfo& c, const PageInfo&, PageSizes*) {
     XiffState& s = format_state<XiffState>(e);
     const XiffReaderOps& o = ops_of(s);
     preset(c);
@@ -253,6 +254,7 @@ void xiff_release(FctEntry* e) {
 }  // namespace
 
 Probe xiff_probe(const FileHead& head) {
+    if (!tiff_head_matches(head)) return kProbeNo;
     std::span<const uint8_t> b = head.bytes;
     if (std::memcmp(b.data() + kMarkOffset, kXeroxMark, kXeroxMarkLength) == 0) {
         uint8_t version = b[kMarkOffset + kXeroxMarkLength];
@@ -267,8 +269,9 @@ Probe xiff_probe(const FileHead& head) {
 
 const FormatOps kXiffFormat = {
     .fileType = FILETYPE_XIFF,
-    .name = "XIFF",
     .traits = kTraitDecodedPages | kTraitRowsOf32Bits,
+    .detectOrder = 20,
+    .probe = xiff_probe,
     .open = xiff_open,
     .release = xiff_release,
     .page_info = xiff_page_info,

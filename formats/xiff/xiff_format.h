@@ -7,7 +7,7 @@
 
 extern const FormatOps kXiffFormat;
 
-// The XIFF marks behind a TIFF header: kProbeYes, kProbeNo, or kProbeRefused
+// A TIFF header with the XIFF marks behind it: kProbeYes, kProbeNo, or kProbeRefused
 // for a "XEROX DIFF" version that is not supported.
 Probe xiff_probe(const FileHead& head);
 

@@ -49,7 +49,7 @@ int strip_sizes(const TiffState& ts, const PageInfo& c, PageSizes* sizes) {
 
 }  // namespace
 
-int tiff_page_info(FctEntry* e, uint32_t page, PageInfo& c, PageSizes* sizes) {
+int tiff_page_info(FctEntry* e, uint32_t page, PageInfo& c, const PageInfo&, PageSizes* sizes) {
     TiffDir dir;
     std::memset(&dir, 0, sizeof dir);
     if (tiff_page_dir(e, page, &dir) < 0) return -1;

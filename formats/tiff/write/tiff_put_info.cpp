@@ -20,6 +20,13 @@ int fail(int code) {
 
 }  // namespace
 
+int tiff_data_chunks(PageInfo* info, const PutOptions& options, uint32_t defaultChunk) {
+    // A compressed page crosses chunk boundaries only as one strip.
+    if (info->stripCount != 1 && info->compression != TAV_COMP_NONE) return fail(TAV_E_INCONSISTENT);
+    info->maxStripSize = options.bufferSize ? options.bufferSize : defaultChunk;
+    return 0;
+}
+
 int tiff_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options) {
     TiffState& ts = tiff_of(e);
     MemBlock<uint8_t> props;
@@ -27,26 +34,11 @@ int tiff_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* 
     if (info->title) props.reset(tiff_build_property_block(info, &propsLen));
 
     if (options) {
-        switch (info->fileType) {
-        case kDataBlockPages:
-            info->samplesPerPixel = 1;
-            info->bitsPerSample[0] = 1;
-            if (options->strips) {
-                info->stripCount = options->strips;
-                info->rowsPerStrip = options->rows;
-            } else {
-                info->stripCount = 1;
-                info->rowsPerStrip = info->imageLength;
-            }
-            break;
-        case kDataRaw:
-        case kDataTiff:
-        case kDataReserved4:
-        case kDataReserved5:
-            break;
-        default:
-            return fail(TAV_E_NOT_SUPPORTED);
-        }
+        // The caller announced the kind of data it will deliver: that
+        // type's row says how it fills the strips.
+        const FormatOps* kind = format_announced(info->fileType);
+        if (!kind) return fail(TAV_E_NOT_SUPPORTED);
+        if (kind->data_strips(info, *options) < 0) return -1;
     }
 
     if (ts.pageBroken && tiff_drop_page(e) < 0) return -1;
