@@ -34,6 +34,9 @@ int fio_creat(FileLocation* loc, char* path, uint32_t attribute);  // path in/ou
 int fio_close(int fd);
 int32_t fio_lseek(int fd, int32_t offset, int origin);
 int32_t fio_seek_to(int fd, uint32_t offset);
+// The file's length, found by a seek to its end (where the position is
+// left). -1 with errno: the layer's code, else `fallback`.
+int32_t fio_length(int fd, int fallback = TAV_EIO);
 int32_t fio_read(int fd, void* buf, uint32_t count);
 int32_t fio_write(int fd, const void* buf, uint32_t count);
 int fio_truncate_close(int fd, uint32_t length);

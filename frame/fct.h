@@ -44,7 +44,6 @@ constexpr uint8_t kPageDataWritten = 0x02;
 // editFlags bits
 constexpr uint8_t kEditPageUnderWay = 0x01;
 constexpr uint8_t kEditPageComplete = 0x02;
-constexpr uint8_t kEditTiffState = 0x04;
 constexpr uint8_t kEditStripOpen = 0x08;
 
 // The access part of the open flags says the handle may not read.

@@ -64,8 +64,8 @@ int open_descriptor(FctEntry* e, int h, const FormatRequest& req) {
         return open_fail(e, h, errno_or(TAV_ENOENT));
     }
     e->fd = fd;
-    int32_t end = fio_lseek(fd, 0, kFioSeekEnd);
-    if (end < 0) return open_fail_close(e, h, errno_or(TAV_E_SEEK));
+    int32_t end = fio_length(fd, TAV_E_SEEK);
+    if (end < 0) return open_fail_close(e, h, errno);
     e->origSize = uint32_t(end);
     if (fio_lseek(fd, 0, kFioSeekSet) < 0) return open_fail_close(e, h, errno_or(TAV_E_SEEK));
     // A handle that may write keeps the bytes it replaces, from the format's

@@ -501,13 +501,6 @@ int plat_sync_parent_dir(const char* path) {
     return r;
 }
 
-int plat_readable(const char* path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail(errno == ENOENT || errno == ENOTDIR ? ENOENT : EACCES);
-    close(fd);
-    return 0;
-}
-
 int plat_open_color_profile(const char* name) {
     size_t len = strnlen(name, kColorNameMax);
     if (len == 0 || len >= kColorNameMax) return fail(EINVAL);

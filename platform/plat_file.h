@@ -68,9 +68,6 @@ int plat_fsync(int fd);
 // Makes a directory entry change durable: fsync of the directory that
 // holds path.
 int plat_sync_parent_dir(const char* path);
-// Whether path can be opened for reading (a file or a directory): 0, or -1
-// with errno 2 when nothing is there, 13 when it cannot be read.
-int plat_readable(const char* path);
 // Opens an ICC colour profile for reading: a name with a '/' is a path, any
 // other name is looked for in the system's profile directory. Descriptor,
 // or -1.

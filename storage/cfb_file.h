@@ -83,7 +83,6 @@ public:
 
     CfbNode& node(uint32_t id) { return nodes_[id]; }
     uint16_t version() const { return major_; }
-    uint32_t sector_bytes() const { return sectorBytes_; }
 
     // Elements of a storage.
     uint32_t find(uint32_t storage, const CfbName& name);

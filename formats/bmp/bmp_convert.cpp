@@ -19,6 +19,7 @@
 #include "fileio/mem.h"
 #include "formats/bmp/bmp_internal.h"
 #include "formats/common/format_io.h"
+#include "fileio/fio.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ int bmp_read_converted(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t le
     const uint32_t n = std::min(length, size - start);
     *remaining = size - start - n;
     if (n == 0) return 0;
-    int64_t fileLength = format_file_length(e);
+    int64_t fileLength = fio_length(int(e->fd));
     if (fileLength < 0) return -1;
 
     const uint64_t end = uint64_t(start) + n;

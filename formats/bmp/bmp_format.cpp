@@ -228,7 +228,7 @@ int delivered_bytes(const PageInfo& c, const BmpView& v, uint32_t fileLength, ui
 }
 
 int bmp_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes* sizes) {
-    int64_t length = format_file_length(e);
+    int64_t length = fio_length(int(e->fd));
     if (length < 0) return -1;
     const uint32_t fileLength = uint32_t(length);
     BmpHeader h;

@@ -7,16 +7,6 @@
 
 #include "fileio/fio.h"
 
-int64_t format_file_length(FctEntry* e) {
-    errno = 0;
-    int32_t end = fio_lseek(int(e->fd), 0, kFioSeekEnd);
-    if (end < 0) {
-        errno = errno_or(TAV_EIO);
-        return -1;
-    }
-    return end;
-}
-
 int format_read_at(FctEntry* e, uint64_t pos, std::span<uint8_t> buf, uint32_t fileLength) {
     std::fill(buf.begin(), buf.end(), 0);
     if (pos >= fileLength || buf.empty()) return 0;
@@ -121,7 +111,7 @@ std::span<uint8_t> format_palette_target(const FctEntry* e, const PageInfo* info
 }
 
 int format_read_bytes(FctEntry* e, uint32_t offset, std::span<uint8_t> out) {
-    int64_t length = format_file_length(e);
+    int64_t length = fio_length(int(e->fd));
     if (length < 0) return -1;
     return format_read_at(e, offset, out, uint32_t(length));
 }

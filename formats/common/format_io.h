@@ -21,9 +21,6 @@ inline int format_fail(int code) {
 
 // ---- reading headers ----
 
-// The file's current length, or -1 with errno.
-int64_t format_file_length(FctEntry* e);
-
 // Reads buf.size() bytes at pos. Bytes at or beyond fileLength read as
 // zero, so a cut-off header gives the same fields on every call. 0, or -1
 // with errno when the file cannot be read.

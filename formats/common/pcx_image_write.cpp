@@ -190,8 +190,7 @@ bool encode_row(const Geometry& g, const uint8_t* row, uint8_t* planes, PcxOutpu
 
 // The palette trailer at the end of the file. Bytes written, or -1.
 int32_t append_trailer(FctEntry* e, const PcxWriter& w) {
-    errno = 0;
-    const int32_t end = fio_lseek(int(e->fd), 0, kFioSeekEnd);
+    const int32_t end = fio_length(int(e->fd));
     if (end < 0) return -1;
     if (fio_write_at(int(e->fd), uint32_t(end), w.trailer.data(), kPcxTrailerSize) < 0) return -1;
     return int32_t(kPcxTrailerSize);

@@ -109,7 +109,7 @@ PcxPage view_of(const PageInfo& c) {
 }
 
 int dcx_page_info(FctEntry* e, uint32_t page, PageInfo& c, const PageInfo&, PageSizes* sizes) {
-    int64_t length = format_file_length(e);
+    int64_t length = fio_length(int(e->fd));
     if (length < 0) return -1;
     const uint32_t* offsets = format_state<DcxState>(e).pageOffsets;
     const uint32_t start = offsets[page];
@@ -154,7 +154,7 @@ int dcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) 
                                                          : mem_calloc(page + 1u, 4));
     if (!offsets) return -1;
     s.pageOffsets = offsets;
-    const int64_t end = format_file_length(e);
+    const int64_t end = fio_length(int(e->fd));
     if (end < 0) return -1;
     // The entry, and a 0 behind it: the table ends there already in a file
     // this library made, but an entry behind a file's first 0 must not

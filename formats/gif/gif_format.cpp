@@ -15,6 +15,7 @@
 
 #include "fileio/byteorder.h"
 #include "formats/common/format_io.h"
+#include "fileio/fio.h"
 
 namespace {
 
@@ -130,7 +131,7 @@ int find_image(ByteCursor& cur, GifView& v, PageInfo& c) {
 }
 
 int gif_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes* sizes) {
-    int64_t length = format_file_length(e);
+    int64_t length = fio_length(int(e->fd));
     if (length < 0) return -1;
     ByteCursor cur(e, uint32_t(length), 0);
     std::array<uint8_t, kScreenSize> screen;

@@ -29,6 +29,7 @@
 
 #include "fileio/mem.h"
 #include "formats/common/format_io.h"
+#include "fileio/fio.h"
 
 namespace {
 
@@ -225,7 +226,7 @@ int fill_jpeg_info(FctEntry* e, PageInfo& c, uint32_t fileLength, uint32_t scanA
 }
 
 int jpeg_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes* sizes) {
-    int64_t length = format_file_length(e);
+    int64_t length = fio_length(int(e->fd));
     if (length < 0) return -1;
     const uint32_t fileLength = uint32_t(length);
     std::array<uint8_t, kLeadSize> lead;

@@ -9,6 +9,7 @@
 #include "formats/common/format_io.h"
 #include "formats/common/pcx_image.h"
 #include "formats/common/pcx_image_write.h"
+#include "fileio/fio.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ PcxPage view_of(const PageInfo& c) {
 }
 
 int pcx_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes* sizes) {
-    int64_t length = format_file_length(e);
+    int64_t length = fio_length(int(e->fd));
     if (length < 0) return -1;
     PcxPage p;
     if (pcx_image_read(e, {0, uint32_t(length)}, c, &p, sizes) < 0) return -1;

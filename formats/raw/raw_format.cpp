@@ -36,9 +36,8 @@ int raw_put_info(FctEntry*, uint16_t, PageInfo*, const PutOptions*) {
 int raw_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
              uint32_t* remaining, uint32_t) {
     const int fd = int(e->fd);
-    errno = 0;
-    int32_t end = fio_lseek(fd, 0, kFioSeekEnd);
-    if (end < 0) return fail(errno_or(TAV_EIO));
+    const int32_t end = fio_length(fd);
+    if (end < 0) return -1;
     errno = 0;
     if (fio_seek_to(fd, start) != int32_t(start)) {
         if (errno == 0 || start > kFioMaxOffset) errno = TAV_E_OFFSET;
@@ -56,7 +55,6 @@ int raw_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
     *remaining = used >= uint64_t(end) ? 0 : uint32_t(uint64_t(end) - used);
     return int(got);
 }
-
 
 // The bytes at the current position, all of them or a failure.
 int32_t raw_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t, uint8_t) {

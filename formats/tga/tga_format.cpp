@@ -15,6 +15,7 @@
 
 #include "fileio/byteorder.h"
 #include "formats/common/format_io.h"
+#include "fileio/fio.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ void set_samples(PageInfo& c, TgaView& v, bool colourMap) {
 }
 
 int tga_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes* sizes) {
-    int64_t length = format_file_length(e);
+    int64_t length = fio_length(int(e->fd));
     if (length < 0) return -1;
     std::array<uint8_t, kHeaderSize> h;
     if (format_read_at(e, 0, h, uint32_t(length)) < 0) return -1;

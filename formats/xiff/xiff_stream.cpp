@@ -24,7 +24,7 @@ int32_t stream_size(XiffStream* s) {
     int fd = self_of(s)->fd;
     int32_t here = fio_lseek(fd, 0, kFioSeekCur);
     if (here < 0 || fio_lseek(fd, 0, kFioSeekSet) < 0) return -1;
-    int32_t end = fio_lseek(fd, 0, kFioSeekEnd);
+    int32_t end = fio_length(fd);
     if (fio_lseek(fd, here, kFioSeekSet) < 0) return -1;
     return end;
 }

@@ -35,8 +35,6 @@ constexpr uint8_t kAnnotation2Present = 0x02;  // tag 32931
 // scheme), else 0.
 inline uint32_t tiff_base(const FctEntry* e) { return tiff_of(e).hasPrivateIndex ? tiff_of(e).tiffBase : 0; }
 
-// Current end of the handle's file (seek to the end), or -1 with errno.
-int64_t page_file_end(FctEntry* e);
 
 // Reads exactly n bytes at the file offset pos (no base added) into buf.
 // Refuses (-1) when [pos, pos + n) does not lie below fileEnd, and when the

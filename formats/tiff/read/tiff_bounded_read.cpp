@@ -1,19 +1,9 @@
-// Bounded reads of a page's structures: the file's end, and exact reads
-// that never go beyond it.
+// Bounded reads of a page's structures: exact reads that never go beyond
+// the file's end.
 #include <cerrno>
 
 #include "fileio/fio.h"
 #include "formats/tiff/read/page_internal.h"
-
-int64_t page_file_end(FctEntry* e) {
-    errno = 0;
-    int32_t end = fio_lseek(int(e->fd), 0, kFioSeekEnd);
-    if (end < 0) {
-        errno = errno_or(TAV_EIO);
-        return -1;
-    }
-    return end;
-}
 
 int page_read_exact(FctEntry* e, uint32_t pos, void* buf, uint32_t n, int64_t fileEnd, int code) {
     if (n == 0) return 0;

@@ -44,6 +44,7 @@
 #include "formats/tiff/read/page_internal.h"
 #include "formats/tiff/read/tiff_decode_internal.h"
 #include "formats/tiff/tiff.h"
+#include "fileio/fio.h"
 
 namespace {
 
@@ -596,7 +597,7 @@ int tiff_decode_dir(FctEntry* e, uint16_t byteOrder, const TiffDir* dir, PageInf
     d.info = info;
     d.sizes = sizes ? sizes : &local;
     d.base = tiff_base(e);
-    d.fileEnd = page_file_end(e);
+    d.fileEnd = fio_length(int(e->fd));
     if (d.fileEnd < 0) return -1;
     if (!e->extraOffsets) {
         e->extraOffsets = static_cast<uint32_t*>(mem_calloc(kExtraSlots, 4));

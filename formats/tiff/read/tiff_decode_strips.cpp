@@ -5,6 +5,7 @@
 
 #include "formats/tiff/read/page_internal.h"
 #include "formats/tiff/read/tiff_decode_internal.h"
+#include "fileio/fio.h"
 
 namespace {
 
@@ -130,7 +131,7 @@ int load_counts(Decode& d, const TiffDirEntry& t) {
 int synthesise_counts(Decode& d) {
     StripList* o = d.ts->stripOffsets;
     uint32_t n = o->count;
-    int64_t end = page_file_end(d.e);
+    int64_t end = fio_length(int(d.e->fd));
     if (end < 0) return -1;
     if (list_prepare(&d.ts->stripCounts, o->type, n) < 0) return -1;
     StripList* c = d.ts->stripCounts;

@@ -18,6 +18,7 @@
 #include "fileio/byteorder.h"
 #include "frame/fct.h"
 #include "formats/tiff/read/page_internal.h"
+#include "fileio/fio.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ int deliver_tables(FctEntry* e, PageInfo* info, int64_t end) {
 }  // namespace
 
 int tiff_page_data(FctEntry* e, PageInfo* info) {
-    int64_t end = page_file_end(e);
+    int64_t end = fio_length(int(e->fd));
     if (end < 0) return -1;
     if (deliver_texts(e, info, end) < 0) return -1;
     uint32_t profile = e->pageInfo.profileOffset.value;

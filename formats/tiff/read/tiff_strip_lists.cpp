@@ -7,6 +7,7 @@
 #include "formats/tiff/read/page_internal.h"
 #include "formats/tiff/read/tiff_decode_internal.h"
 #include "formats/tiff/tiff.h"
+#include "fileio/fio.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ int list_prepare(StripList** list, uint16_t type, uint32_t count) {
 
 int tiff_load_strip_list(FctEntry* e, const TiffDirEntry& d, StripList** list, int rebase) {
     int64_t end = 0;
-    if (!in_entry(d) && (end = page_file_end(e)) < 0) return -1;
+    if (!in_entry(d) && (end = fio_length(int(e->fd))) < 0) return -1;
     return load_list(e, d, list, rebase, end);
 }
 

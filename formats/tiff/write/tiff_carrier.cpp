@@ -38,19 +38,12 @@ int put_table_entries(FctEntry* e, uint32_t ifd, const TiffDirEntry& entry, uint
     return 0;
 }
 
-int32_t file_end(FctEntry* e) {
-    errno = 0;
-    int32_t end = fio_lseek(int(e->fd), 0, kFioSeekEnd);
-    if (end < 0) errno = errno_or(TAV_E_SEEK);
-    return end;
-}
-
 }  // namespace
 
 int tiff_find_carrier(FctEntry* e, uint32_t* carrier) {
     const int fd = int(e->fd);
     const uint16_t order = tiff_order(e);
-    int32_t end = file_end(e);
+    int32_t end = fio_length(int(e->fd), TAV_E_SEEK);
     if (end < 0) return -1;
     uint8_t first[4];
     if (tiff_pread(fd, kTiffHeaderSize - 4, first, 4) < 0) return -1;
@@ -77,7 +70,7 @@ int tiff_find_carrier(FctEntry* e, uint32_t* carrier) {
 
 int tiff_name_table(FctEntry* e, uint32_t carrier, uint32_t tableAt, TiffPatchLog& log) {
     const TiffState& ts = tiff_of(e);
-    int32_t end = file_end(e);
+    int32_t end = fio_length(int(e->fd), TAV_E_SEEK);
     if (end < 0) return -1;
     const TiffDirEntry named{kTagPageTable, kTiffLong, e->pageCount + kPageTableExtraWords, tableAt};
     if (put_table_entries(e, carrier, named, uint32_t(end), log) < 0) return -1;

@@ -17,12 +17,8 @@
 int tiff_close_finish(FctEntry* e) {
     TiffState& ts = tiff_of(e);
     if (!e->can_write()) return 0;
-    errno = 0;
-    int32_t end = fio_lseek(int(e->fd), 0, kFioSeekEnd);
-    if (end < 0) {
-        errno = errno_or(TAV_E_SEEK);
-        return -1;
-    }
+    int32_t end = fio_length(int(e->fd), TAV_E_SEEK);
+    if (end < 0) return -1;
     if (end == 0) return 0;  // an empty file has nothing to finish
     const int broken = ts.pageBroken;
     const uint32_t kept = ts.pageStart;

@@ -97,7 +97,7 @@ void directory_done(FctEntry* e) {
     ts.dirPending = 0;
     // The annotation areas belong to the finished directory.
     ts.aux1Len = ts.aux1Off = ts.aux2Len = ts.aux2Off = 0;
-    e->editFlags &= uint8_t(~(kEditStripOpen | kEditTiffState));
+    e->editFlags &= uint8_t(~kEditStripOpen);
 }
 
 }  // namespace
@@ -275,7 +275,7 @@ int tiff_write_table(FctEntry* e, uint32_t keep) {
     uint32_t carrier = 0;
     if (tiff_find_carrier(e, &carrier) < 0) return -1;
     TiffPatchLog log(fd);
-    int32_t end = keep ? int32_t(t + kPageTableHeader + 4 * pages) : fio_lseek(fd, 0, kFioSeekEnd);
+    int32_t end = keep ? int32_t(t + kPageTableHeader + 4 * pages) : fio_length(fd);
     if (end < 0 || tiff_name_table(e, carrier, t, log) < 0 ||
         tiff_write_table_header(fd, t, pages, uint32_t(end), order) < 0)
         return -1;

@@ -67,7 +67,7 @@ int tiff_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* 
     ts.pageStart = 0;
     if (e->pageCount > 0) {
         // Every new directory slot goes to the aligned end of the file.
-        int32_t end = fio_lseek(int(e->fd), 0, kFioSeekEnd);
+        int32_t end = fio_length(int(e->fd));
         int32_t slot = end < 0 ? -1 : tiff_align_end(int(e->fd), 0);
         if (slot < 0) return -1;
         ts.pageStart = uint32_t(end);

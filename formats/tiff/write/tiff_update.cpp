@@ -348,7 +348,7 @@ int tiff_chain_to_table(FctEntry* e) {
         tiff_drop_work_file(e);
         return -1;
     }
-    int32_t length = fio_lseek(fd, 0, kFioSeekEnd);
+    int32_t length = fio_length(fd);
     table[0] = kPageTableMagic;
     table[1] = kPageTableVersion;
     table[2] = pages;
@@ -411,7 +411,7 @@ int tiff_convert_index(FctEntry* e) {
     tiff_put32(link, count > 1 ? absolute[1] : 0, order);
     if (tiff_pwrite(fd, absolute[0] + 2 + 12 * uint32_t(first.entryCount), link, 4) < 0)
         return -1;
-    int32_t length = fio_lseek(fd, 0, kFioSeekEnd);
+    int32_t length = fio_length(fd);
     if (length < 0) return -1;
     if (tiff_write_table_header(fd, t, count, uint32_t(length), order) < 0) return -1;
     ts.pageTableOffset = t;
