@@ -98,6 +98,10 @@ struct FormatOps {
     // delivered, or -1 with errno.
     int (*page_read)(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
                      uint32_t* remaining, uint32_t page) = nullptr;
+    // Where the current page's stored data starts, read from the format
+    // view in the handle's copy: for formats whose page read is
+    // format_read_view_data (the stored bytes from there on).
+    uint32_t (*data_offset)(const PageInfo& view) = nullptr;
     // Auxiliary data (texts, colour tables, profile) into the caller's buffers.
     int (*page_data)(FctEntry* e, PageInfo* info) = nullptr;
     // Page information for writing; page from 0.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fileio/fio.h"
+#include "frame/format.h"
 
 int format_read_at(FctEntry* e, uint64_t pos, std::span<uint8_t> buf, uint32_t fileLength) {
     std::fill(buf.begin(), buf.end(), 0);
@@ -100,6 +101,12 @@ int format_read_stored(FctEntry* e, uint32_t dataOffset, uint8_t* buffer, uint32
     }
     *remaining = size - start - uint32_t(got);
     return got;
+}
+
+int format_read_view_data(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
+                          uint32_t* remaining, uint32_t page) {
+    const uint32_t dataOffset = fct_format(e).data_offset(e->pageInfo);
+    return format_read_stored(e, dataOffset, buffer, start, length, remaining, page);
 }
 
 std::span<uint8_t> format_palette_target(const FctEntry* e, const PageInfo* info,

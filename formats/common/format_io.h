@@ -90,6 +90,11 @@ std::array<uint8_t, 4> view_flag_bytes(const PageInfo& c);
 int format_read_stored(FctEntry* e, uint32_t dataOffset, uint8_t* buffer, uint32_t start,
                        uint32_t length, uint32_t* remaining, uint32_t page);
 
+// The page read of a format whose page is its stored data from the data
+// offset its view records (its row's data_offset).
+int format_read_view_data(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
+                          uint32_t* remaining, uint32_t page);
+
 // Where the caller wants the palette of the current page: its colour-map
 // buffer, at most its stated size and at most `paletteBytes`; empty unless
 // the page is a palette page and the caller gave a buffer and a size.

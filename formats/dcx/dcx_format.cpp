@@ -122,11 +122,7 @@ int dcx_page_info(FctEntry* e, uint32_t page, PageInfo& c, const PageInfo&, Page
     return 0;
 }
 
-int dcx_page_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
-                  uint32_t* remaining, uint32_t page) {
-    return format_read_stored(e, view_of(e->pageInfo).dataOffset, buffer, start, length, remaining,
-                              page);
-}
+uint32_t dcx_data_offset(const PageInfo& view) { return view_of(view).dataOffset; }
 
 int dcx_page_data(FctEntry* e, PageInfo* info) { return pcx_image_palette(e, info, view_of(e->pageInfo)); }
 
@@ -209,6 +205,7 @@ const FormatOps kDcxFormat = {
     .fileType = FILETYPE_DCX, .traits = 0,
     .detectOrder = 40, .probe = dcx_probe, .can_create = format_creatable,
     .open = dcx_open, .create = dcx_create, .finish = dcx_finish, .release = dcx_release,
-    .page_info = dcx_page_info, .page_read = dcx_page_read, .page_data = dcx_page_data,
+    .page_info = dcx_page_info, .page_read = format_read_view_data,
+    .data_offset = dcx_data_offset, .page_data = dcx_page_data,
     .put_info = dcx_put_info, .page_write = dcx_page_write,
 };

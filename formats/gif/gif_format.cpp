@@ -172,11 +172,7 @@ int gif_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes
     return 0;
 }
 
-int gif_page_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
-                  uint32_t* remaining, uint32_t page) {
-    return format_read_stored(e, view_of(e->pageInfo).dataOffset, buffer, start, length, remaining,
-                              page);
-}
+uint32_t gif_data_offset(const PageInfo& view) { return view_of(view).dataOffset; }
 
 // The colour table as stored (red, green, blue), or a grey ramp when the
 // file has none.
@@ -200,7 +196,8 @@ Probe gif_probe(const FileHead& head) {
 const FormatOps kGifFormat = {
     .fileType = FILETYPE_GIF, .traits = 0,
     .detectOrder = 60, .probe = gif_probe, .can_create = format_creatable,
-    .open = format_single_page, .page_info = gif_page_info, .page_read = gif_page_read,
+    .open = format_single_page, .page_info = gif_page_info, .page_read = format_read_view_data,
+    .data_offset = gif_data_offset,
     .page_data = gif_page_data, .put_info = format_nothing_put,
     .page_write = format_nothing_write,
 };

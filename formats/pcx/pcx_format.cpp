@@ -45,11 +45,7 @@ int pcx_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes
     return 0;
 }
 
-int pcx_page_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
-                  uint32_t* remaining, uint32_t page) {
-    return format_read_stored(e, view_of(e->pageInfo).dataOffset, buffer, start, length, remaining,
-                              page);
-}
+uint32_t pcx_data_offset(const PageInfo& view) { return view_of(view).dataOffset; }
 
 int pcx_page_data(FctEntry* e, PageInfo* info) { return pcx_image_palette(e, info, view_of(e->pageInfo)); }
 
@@ -99,6 +95,7 @@ const FormatOps kPcxFormat = {
     .fileType = FILETYPE_PCX, .traits = 0,
     .detectOrder = 50, .probe = pcx_probe, .can_create = format_creatable,
     .open = format_single_page, .create = pcx_create, .finish = pcx_finish, .release = pcx_release,
-    .page_info = pcx_page_info, .page_read = pcx_page_read, .page_data = pcx_page_data,
+    .page_info = pcx_page_info, .page_read = format_read_view_data,
+    .data_offset = pcx_data_offset, .page_data = pcx_page_data,
     .put_info = pcx_put_info, .page_write = pcx_page_write,
 };

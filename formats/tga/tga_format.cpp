@@ -144,11 +144,7 @@ int tga_page_info(FctEntry* e, uint32_t, PageInfo& c, const PageInfo&, PageSizes
     return 0;
 }
 
-int tga_page_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
-                  uint32_t* remaining, uint32_t page) {
-    return format_read_stored(e, view_of(e->pageInfo).dataOffset, buffer, start, length, remaining,
-                              page);
-}
+uint32_t tga_data_offset(const PageInfo& view) { return view_of(view).dataOffset; }
 
 // The colour map as stored, or the grey ramp of an 8-bit page without one.
 int tga_page_data(FctEntry* e, PageInfo* info) {
@@ -174,5 +170,6 @@ Probe tga_probe(const FileHead& head) {
 
 const FormatOps kTgaFormat = {
     .fileType = FILETYPE_TGA, .detectOrder = 90, .probe = tga_probe, .open = format_single_page,
-    .page_info = tga_page_info, .page_read = tga_page_read, .page_data = tga_page_data,
+    .page_info = tga_page_info, .page_read = format_read_view_data,
+    .data_offset = tga_data_offset, .page_data = tga_page_data,
 };
