@@ -31,6 +31,15 @@ bool fio_check_args(const FileLocation* loc, const char* path);
 
 // The bound entry points, or null with errno 255 (library missing).
 const RpcEntries* fio_rpc();
+// One bound entry point, or null with errno: TAV_E_NO_REMOTE when the
+// library lacks it, fio_rpc's code when the library is missing.
+template <typename Fn>
+Fn fio_rpc_entry(Fn RpcEntries::*entry) {
+    const RpcEntries* e = fio_rpc();
+    if (!e) return nullptr;
+    if (!(e->*entry)) errno = TAV_E_NO_REMOTE;
+    return e->*entry;
+}
 // Turns a remote call's result and transport flag into 0, or -1 with errno:
 // a positive result is the server's code (after translate, when given),
 // else a set flag is 254.

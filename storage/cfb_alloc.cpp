@@ -122,13 +122,18 @@ uint32_t CfbFile::take_mini(uint32_t* out) {
     return TAV_S_OK;
 }
 
+uint32_t CfbFile::take_filled_sector(uint8_t fill, uint32_t* out) {
+    if (uint32_t rc = take_sector(out)) return rc;
+    StgVector<uint8_t> bytes(sectorBytes_, fill);
+    if (uint32_t rc = write_at(sector_offset(*out), bytes.data(), sectorBytes_)) return rc;
+    set_fat(*out, kEndOfChain, false);
+    return TAV_S_OK;
+}
+
 uint32_t CfbFile::add_mini_fat_sector() {
     uint32_t s;
-    if (uint32_t rc = take_sector(&s)) return rc;
     // Its content (no mini sector in use) goes out before anything links it.
-    StgVector<uint8_t> empty(sectorBytes_, 0xFF);
-    if (uint32_t rc = write_at(sector_offset(s), empty.data(), sectorBytes_)) return rc;
-    set_fat(s, kEndOfChain, false);
+    if (uint32_t rc = take_filled_sector(0xFF, &s)) return rc;
     if (!miniFatChain_.empty()) set_fat(miniFatChain_.back(), s, true);
     miniFatChain_.push_back(s);
     miniFat_.resize(miniFat_.size() + perSector_, kFreeSector);
@@ -138,10 +143,7 @@ uint32_t CfbFile::add_mini_fat_sector() {
 
 uint32_t CfbFile::extend_container() {
     uint32_t s;
-    if (uint32_t rc = take_sector(&s)) return rc;
-    StgVector<uint8_t> zeros(sectorBytes_, 0);
-    if (uint32_t rc = write_at(sector_offset(s), zeros.data(), sectorBytes_)) return rc;
-    set_fat(s, kEndOfChain, false);
+    if (uint32_t rc = take_filled_sector(0, &s)) return rc;
     CfbNode& root = nodes_[kRootNode];
     if (root.chain.empty())
         root.start = s;

@@ -130,6 +130,9 @@ private:
     uint32_t add_fat_sector();
     uint32_t add_difat_sector();
     uint32_t take_mini(uint32_t* out);
+    // A new sector, every byte `fill` in the file, ending its own chain in
+    // the FAT (not linked yet).
+    uint32_t take_filled_sector(uint8_t fill, uint32_t* out);
     uint32_t add_mini_fat_sector();
     uint32_t extend_container();
     uint32_t take_slot(uint32_t* out);

@@ -398,64 +398,52 @@ uint32_t make_element(StorageObj* s, const CfbName& name, uint8_t type, uint32_t
     return f->create_element(s->node, name, type, id);
 }
 
-uint32_t storage_create_stream(StgStorage* self, const char16_t* name, uint32_t mode, uint32_t r1,
-                               uint32_t r2, StgStream** out) {
-    StorageObj* s = as_storage(self);
+// Creates (create set) or opens the child element `name` of `type` and
+// hands out its object, which newObject(file, id, mode) makes. A create
+// replaces a same-named element (make_element); an open finds an element of
+// that type that is not open already.
+template <typename Iface, typename NewObject>
+uint32_t child_element(StorageObj* s, const char16_t* name, uint32_t mode, bool create,
+                       bool reservedSet, uint8_t type, Iface** out, NewObject newObject) {
     if (out) *out = nullptr;
     CfbName n;
-    if (uint32_t rc = element_checks(s, name, mode, true, r1 || r2, out, &n)) return rc;
-    return guarded(s->file, true, [&] {
-        uint32_t id;
-        if (uint32_t rc = make_element(s, n, kTypeStream, mode, &id)) return rc;
-        *out = &new_stream(s->file, id, mode & ~kStgmCreate)->iface;
+    if (uint32_t rc = element_checks(s, name, mode, create, reservedSet, out, &n)) return rc;
+    return guarded(s->file, create, [&]() -> uint32_t {
+        if (create) {
+            uint32_t id;
+            if (uint32_t rc = make_element(s, n, type, mode, &id)) return rc;
+            *out = &newObject(s->file, id, mode & ~kStgmCreate)->iface;
+            return TAV_S_OK;
+        }
+        uint32_t id = s->file->find(s->node, n);
+        if (id == kNoNode || s->file->node(id).type != type) return TAV_STG_E_FILENOTFOUND;
+        if (s->file->node(id).opens) return TAV_STG_E_SHAREVIOLATION;
+        *out = &newObject(s->file, id, mode)->iface;
         return TAV_S_OK;
     });
+}
+
+uint32_t storage_create_stream(StgStorage* self, const char16_t* name, uint32_t mode, uint32_t r1,
+                               uint32_t r2, StgStream** out) {
+    return child_element(as_storage(self), name, mode, true, r1 || r2, kTypeStream, out, new_stream);
 }
 
 uint32_t storage_open_stream(StgStorage* self, const char16_t* name, void* r1, uint32_t mode,
                              uint32_t r2, StgStream** out) {
-    StorageObj* s = as_storage(self);
-    if (out) *out = nullptr;
-    CfbName n;
-    if (uint32_t rc = element_checks(s, name, mode, false, r1 || r2, out, &n)) return rc;
-    return guarded(s->file, false, [&] {
-        uint32_t id = s->file->find(s->node, n);
-        if (id == kNoNode || s->file->node(id).type != kTypeStream) return TAV_STG_E_FILENOTFOUND;
-        if (s->file->node(id).opens) return TAV_STG_E_SHAREVIOLATION;
-        *out = &new_stream(s->file, id, mode)->iface;
-        return TAV_S_OK;
-    });
+    return child_element(as_storage(self), name, mode, false, r1 || r2, kTypeStream, out, new_stream);
 }
 
 uint32_t storage_create_storage(StgStorage* self, const char16_t* name, uint32_t mode, uint32_t r1,
                                 uint32_t r2, StgStorage** out) {
-    StorageObj* s = as_storage(self);
-    if (out) *out = nullptr;
-    CfbName n;
-    if (uint32_t rc = element_checks(s, name, mode, true, r1 || r2, out, &n)) return rc;
-    return guarded(s->file, true, [&] {
-        uint32_t id;
-        if (uint32_t rc = make_element(s, n, kTypeStorage, mode, &id)) return rc;
-        *out = &new_storage(s->file, id, mode & ~kStgmCreate)->iface;
-        return TAV_S_OK;
-    });
+    return child_element(as_storage(self), name, mode, true, r1 || r2, kTypeStorage, out, new_storage);
 }
 
 uint32_t storage_open_storage(StgStorage* self, const char16_t* name, StgStorage* priority,
                               uint32_t mode, char16_t** exclude, uint32_t reserved,
                               StgStorage** out) {
-    StorageObj* s = as_storage(self);
-    if (out) *out = nullptr;
-    CfbName n;
-    bool reservedSet = priority || exclude || reserved;
-    if (uint32_t rc = element_checks(s, name, mode, false, reservedSet, out, &n)) return rc;
-    return guarded(s->file, false, [&] {
-        uint32_t id = s->file->find(s->node, n);
-        if (id == kNoNode || s->file->node(id).type != kTypeStorage) return TAV_STG_E_FILENOTFOUND;
-        if (s->file->node(id).opens) return TAV_STG_E_SHAREVIOLATION;
-        *out = &new_storage(s->file, id, mode)->iface;
-        return TAV_S_OK;
-    });
+    const bool reservedSet = priority || exclude || reserved;
+    return child_element(as_storage(self), name, mode, false, reservedSet, kTypeStorage, out,
+                         new_storage);
 }
 
 // Copies the stream src of one file into the new or emptied stream dst.

@@ -23,7 +23,7 @@ LAYERS = ["platform", "fileio", "storage", "frame", "formats/common", "formats/*
 REGISTRATION = {"frame/format_table.cpp"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 FILE_TYPE = re.compile(r"\bFILETYPE_[A-Z0-9_]+")
-ROW_TYPE = re.compile(r"\.fileType = FILETYPE_[A-Z0-9_]+")
+ROW_TYPE = re.compile(r"^\s*\.fileType = FILETYPE_[A-Z0-9_]+,")
 
 
 def folder_of(path):

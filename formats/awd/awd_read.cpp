@@ -18,13 +18,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "fileio/keep_errno.h"
+#include "fileio/mem.h"
 #include "formats/awd/awd_binding.h"
 #include "formats/awd/awd_display.h"
 #include "formats/awd/awd_state.h"
-#include "storage/stg_utils.h"
-#include "fileio/keep_errno.h"
-#include "fileio/mem.h"
+#include "formats/common/format_io.h"
 #include "platform/plat_file.h"
+#include "storage/stg_utils.h"
 
 namespace {
 
@@ -32,8 +33,6 @@ constexpr uint32_t kMaxDocuments = 0xFFFF;
 constexpr uint32_t kMaxPages = 0xFFFF;
 // The band size with which a document's page count is learnt.
 constexpr uint16_t kCountBandBytes = 1024;
-constexpr uint32_t kResolutionUnitInch = 2;
-constexpr uint32_t kLittleEndian = 0x4949;
 
 // Closes a viewer at the end of a scope unless it is handed on.
 class ViewerHold {
@@ -114,16 +113,9 @@ uint32_t read_display_order(StgStorage* root, const AwdOrder& o, const uint8_t* 
 
 // The fields every AWD page sets, whatever its viewer says.
 void preset_page(PageInfo& c) {
-    c.xResDen = c.yResDen = 1;
-    c.resolutionUnit = kResolutionUnitInch;
-    c.reserved = 0;
-    c.mirrored = 0;
-    std::memset(c.bitsPerSample, 0, sizeof c.bitsPerSample);
+    format_decoded_settings(c);
     c.bitsPerSample[0] = 1;
     c.samplesPerPixel = 1;
-    c.byteOrder = kLittleEndian;
-    c.fillOrder = 1;
-    c.compression = TAV_COMP_NONE;
     c.photometric = TAV_PHOTO_BILEVEL_WHITE;
     c.rotation = 0;
     c.compressionInfo.value = 0;

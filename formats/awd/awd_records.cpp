@@ -13,16 +13,35 @@
 
 namespace {
 
-// Offsets within the records.
-constexpr uint32_t kDocStamp = 8, kDocFlags = 16, kDocRotation = 20, kDocXScale = 22, kDocYScale = 24;
-constexpr uint32_t kPageStamp = 4, kPageFlags = 12, kPageRotation = 16, kPageXScale = 18,
-                   kPageYScale = 20;
+// Both records are their leading words, then the same display fields from
+// the stamp on: where the stamp lies, and the offsets from it.
+constexpr uint32_t kDocStamp = 8, kPageStamp = 4;
+constexpr uint32_t kFlagsAfterStamp = 8, kRotationAfterStamp = 12, kXScaleAfterStamp = 14,
+                   kYScaleAfterStamp = 16;
 
 void put_le64(uint8_t* p, uint64_t v) {
     put_le32(p, uint32_t(v));
     put_le32(p + 4, uint32_t(v >> 32));
 }
 uint64_t get_le64(const uint8_t* p) { return uint64_t(get_le32(p)) | (uint64_t(get_le32(p + 4)) << 32); }
+
+template <typename Record>
+void put_display(uint8_t* stamp, const Record& r) {
+    put_le64(stamp, r.stamp);
+    put_le32(stamp + kFlagsAfterStamp, r.flags);
+    put_le16(stamp + kRotationAfterStamp, r.rotation);
+    put_le16(stamp + kXScaleAfterStamp, r.xScale);
+    put_le16(stamp + kYScaleAfterStamp, r.yScale);
+}
+
+template <typename Record>
+void get_display(const uint8_t* stamp, Record& r) {
+    r.stamp = get_le64(stamp);
+    r.flags = get_le32(stamp + kFlagsAfterStamp);
+    r.rotation = get_le16(stamp + kRotationAfterStamp);
+    r.xScale = get_le16(stamp + kXScaleAfterStamp);
+    r.yScale = get_le16(stamp + kYScaleAfterStamp);
+}
 
 bool missing(uint32_t status) { return status == TAV_STG_E_FILENOTFOUND; }
 
@@ -50,6 +69,19 @@ uint32_t put_stream(StgStorage* parent, const char* name, const uint8_t* bytes, 
     return awd_write_all(s.get(), bytes, n);
 }
 
+// Opens for reading the stream of page `page` (named by its index) of the
+// document `name` in the storage `branch` of the persistent information.
+uint32_t open_page_stream(StgStorage* persistent, const char* branch, const char* name, uint32_t page,
+                          StgHold<StgStream>& out) {
+    char pageName[16];
+    awd_page_name(page, pageName);
+    StgHold<StgStorage> tree, doc;
+    uint32_t rc = stg_open_storage(persistent, branch, kStgModeRead, tree.put());
+    if (rc == 0) rc = stg_open_storage(tree.get(), name, kStgModeRead, doc.put());
+    if (rc == 0) rc = stg_open_stream(doc.get(), pageName, kStgModeRead, out.put());
+    return rc;
+}
+
 }  // namespace
 
 std::array<uint8_t, kAwdDocRecordBytes> awd_encode(const AwdDocRecord& r) {
@@ -58,11 +90,7 @@ std::array<uint8_t, kAwdDocRecordBytes> awd_encode(const AwdDocRecord& r) {
     put_le16(&b[2], r.word1);
     put_le16(&b[4], r.word2);
     put_le16(&b[6], r.word3);
-    put_le64(&b[kDocStamp], r.stamp);
-    put_le32(&b[kDocFlags], r.flags);
-    put_le16(&b[kDocRotation], r.rotation);
-    put_le16(&b[kDocXScale], r.xScale);
-    put_le16(&b[kDocYScale], r.yScale);
+    put_display(&b[kDocStamp], r);
     return b;
 }
 
@@ -70,11 +98,7 @@ std::array<uint8_t, kAwdPageRecordBytes> awd_encode(const AwdPageRecord& r) {
     std::array<uint8_t, kAwdPageRecordBytes> b{};
     put_le16(&b[0], r.word0);
     put_le16(&b[2], r.word1);
-    put_le64(&b[kPageStamp], r.stamp);
-    put_le32(&b[kPageFlags], r.flags);
-    put_le16(&b[kPageRotation], r.rotation);
-    put_le16(&b[kPageXScale], r.xScale);
-    put_le16(&b[kPageYScale], r.yScale);
+    put_display(&b[kPageStamp], r);
     return b;
 }
 
@@ -84,11 +108,7 @@ AwdDocRecord awd_decode_doc(const uint8_t* b) {
     r.word1 = get_le16(b + 2);
     r.word2 = get_le16(b + 4);
     r.word3 = get_le16(b + 6);
-    r.stamp = get_le64(b + kDocStamp);
-    r.flags = get_le32(b + kDocFlags);
-    r.rotation = get_le16(b + kDocRotation);
-    r.xScale = get_le16(b + kDocXScale);
-    r.yScale = get_le16(b + kDocYScale);
+    get_display(b + kDocStamp, r);
     return r;
 }
 
@@ -96,11 +116,7 @@ AwdPageRecord awd_decode_page(const uint8_t* b) {
     AwdPageRecord r;
     r.word0 = get_le16(b);
     r.word1 = get_le16(b + 2);
-    r.stamp = get_le64(b + kPageStamp);
-    r.flags = get_le32(b + kPageFlags);
-    r.rotation = get_le16(b + kPageRotation);
-    r.xScale = get_le16(b + kPageXScale);
-    r.yScale = get_le16(b + kPageYScale);
+    get_display(b + kPageStamp, r);
     return r;
 }
 
@@ -134,13 +150,8 @@ uint32_t awd_write_doc_record(StgStorage* persistent, const char* name, const Aw
 }
 
 uint32_t awd_read_page_record(StgStorage* persistent, const char* name, uint32_t page, AwdPageRecord* out) {
-    char pageName[16];
-    awd_page_name(page, pageName);
-    StgHold<StgStorage> info, doc;
     StgHold<StgStream> s;
-    uint32_t rc = stg_open_storage(persistent, kAwdPageInfo, kStgModeRead, info.put());
-    if (rc == 0) rc = stg_open_storage(info.get(), name, kStgModeRead, doc.put());
-    if (rc == 0) rc = stg_open_stream(doc.get(), pageName, kStgModeRead, s.put());
+    uint32_t rc = open_page_stream(persistent, kAwdPageInfo, name, page, s);
     if (rc) return absent_if_missing(rc);
     uint8_t bytes[kAwdPageRecordBytes];
     if ((rc = read_record(s.get(), bytes, kAwdPageRecordBytes))) return rc;
@@ -161,14 +172,9 @@ uint32_t awd_write_page_record(StgStorage* persistent, const char* name, uint32_
 }
 
 uint32_t awd_page_viewed(StgStorage* persistent, const char* name, uint32_t page) {
-    char pageName[16];
-    awd_page_name(page, pageName);
     {
-        StgHold<StgStorage> status, doc;
         StgHold<StgStream> mark;
-        uint32_t rc = stg_open_storage(persistent, kAwdPagesStatus, kStgModeRead, status.put());
-        if (rc == 0) rc = stg_open_storage(status.get(), name, kStgModeRead, doc.put());
-        if (rc == 0) rc = stg_open_stream(doc.get(), pageName, kStgModeRead, mark.put());
+        uint32_t rc = open_page_stream(persistent, kAwdPagesStatus, name, page, mark);
         if (!missing(rc)) return rc;
     }
     // Without a mark of its own a page counts as viewed when the whole file

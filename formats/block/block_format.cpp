@@ -97,22 +97,10 @@ Probe blk_probe(const FileHead& head) {
 }
 
 const FormatOps kBlockFormat = {
-    .fileType = FILETYPE_BLOCK,
-    .traits = 0,
-    .detectOrder = 10,
-    .probe = blk_probe,
-    .can_create = format_creatable,
-    .open = blk::open_file,
-    .create = blk::create_file,
-    .finish = blk::finish_file,
-    .release = blk::release_state,
-    .page_info = blk::page_info,
-    .page_read = blk::page_read,
-    .page_data = format_nothing_data,
-    .put_info = blk::put_info,
-    .page_write = blk::page_write,
-    .strip_counts = blk::strip_counts,
-    .image_length = blk::image_length,
-    .data_strips = blk::data_strips,
-    .data_chunks = blk::data_chunks,
+    .fileType = FILETYPE_BLOCK, .detectOrder = 10, .probe = blk_probe, .can_create = format_creatable,
+    .open = blk::open_file, .create = blk::create_file, .finish = blk::finish_file,
+    .release = blk::release_state, .page_info = blk::page_info, .page_read = blk::page_read,
+    .page_data = format_nothing_data, .put_info = blk::put_info, .page_write = blk::page_write,
+    .strip_counts = blk::strip_counts, .image_length = blk::image_length,
+    .data_strips = blk::data_strips, .data_chunks = blk::data_chunks,
 };

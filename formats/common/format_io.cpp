@@ -62,6 +62,17 @@ void format_common_settings(PageInfo& c) {
     c.fillOrder = kFillMsbFirst;
 }
 
+void format_decoded_settings(PageInfo& c) {
+    c.xResDen = c.yResDen = 1;
+    c.resolutionUnit = kResolutionInch;
+    c.reserved = 0;
+    c.mirrored = 0;
+    std::memset(c.bitsPerSample, 0, sizeof c.bitsPerSample);
+    c.byteOrder = kByteOrderII;
+    c.fillOrder = kFillMsbFirst;
+    c.compression = TAV_COMP_NONE;
+}
+
 void format_resolution(PageInfo& c, uint32_t x, uint32_t y, uint32_t unit) {
     c.xResNum = x;
     c.xResDen = 1;

@@ -64,6 +64,11 @@ constexpr uint32_t kInfoKindPage = 4;
 // Record kind, subfile 0, little-endian, fill order 1 (the rest of the copy
 // was cleared by the frame).
 void format_common_settings(PageInfo& c);
+// The settings of a page a format delivers decoded (AWD, XIFF), which its
+// reader fills whatever the copy held: resolution denominators 1 in
+// inches, no reserved word or mirroring, no bits per sample yet,
+// little-endian, fill order 1, no compression.
+void format_decoded_settings(PageInfo& c);
 // Resolution x by y pixels per unit, denominators 1.
 void format_resolution(PageInfo& c, uint32_t x, uint32_t y, uint32_t unit);
 // Three samples of 8 bits.

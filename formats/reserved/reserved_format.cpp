@@ -20,15 +20,14 @@ int reserved_put(FctEntry*, uint16_t, PageInfo* info, const PutOptions* options)
 
 // Type 4 never occurs in a file and cannot be created; type 5 can.
 constexpr FormatOps kReserved4Format = {
-    .fileType = FILETYPE_RESERVED4, .traits = 0,
-    .page_info = format_nothing_info, .page_read = format_nothing_read,
+    .fileType = FILETYPE_RESERVED4, .page_info = format_nothing_info, .page_read = format_nothing_read,
     .page_data = format_nothing_data, .put_info = reserved_put, .page_write = format_nothing_write,
     .data_strips = format_data_as_given, .data_chunks = format_data_as_given,
 };
 
-constexpr FormatOps kReserved5Format = [] {
-    FormatOps f = kReserved4Format;
-    f.fileType = FILETYPE_RESERVED5;
-    f.can_create = format_creatable;
-    return f;
-}();
+constexpr FormatOps kReserved5Format = {
+    .fileType = FILETYPE_RESERVED5, .can_create = format_creatable, .page_info = format_nothing_info,
+    .page_read = format_nothing_read, .page_data = format_nothing_data, .put_info = reserved_put,
+    .page_write = format_nothing_write, .data_strips = format_data_as_given,
+    .data_chunks = format_data_as_given,
+};

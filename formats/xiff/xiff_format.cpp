@@ -25,12 +25,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "formats/common/format_io.h"
+#include "formats/common/tiff_head.h"
 #include "formats/xiff/xiff_interface.h"
 #include "formats/xiff/xiff_stream.h"
 #include "frame/fct.h"
-#include "platform/plat_loader.h"
-#include "formats/common/tiff_head.h"
 #include "frame/page_values.h"
+#include "platform/plat_loader.h"
 
 void* g_xiffLib = nullptr;
 
@@ -159,18 +160,6 @@ void cap_axis(uint32_t readerRes, uint32_t pixels, uint32_t& res, uint32_t& scal
     scaled = uint32_t(std::max<uint64_t>(uint64_t(pixels) * res / readerRes, 1));
 }
 
-void preset(PageInfo& c) {
-    c.xResDen = c.yResDen = 1;
-    c.resolutionUnit = kResolutionInch;
-    c.reserved = 0;
-    c.mirrored = 0;
-    std::memset(c.bitsPerSample, 0, sizeof c.bitsPerSample);
-    c.byteOrder = kByteOrderII;
-    c.fillOrder = kFillMsbFirst;
-    c.compression = TAV_COMP_NONE;
-    c.fileType = FILETYPE_XIFF;
-}
-
 // The sample layout of the chosen form. The page's only colour table is
 // the palette of the palette forms.
 void describe_form(PageInfo& c, uint32_t form) {
@@ -193,7 +182,7 @@ void describe_form(PageInfo& c, uint32_t form) {
 int xiff_page_info(FctEntry* e, uint32_t page, PageInfo& c, const PageInfo&, PageSizes*) {
     XiffState& s = format_state<XiffState>(e);
     const XiffReaderOps& o = ops_of(s);
-    preset(c);
+    format_decoded_settings(c);
     undo_output(s);
     uint32_t length = 0, width = 0, xRes = 0, yRes = 0;
     if (o.select_page(s.reader, page) != 0 || o.page_geometry(s.reader, &length, &width, &xRes, &yRes) != 0)
