@@ -22,7 +22,7 @@ struct SwapPair {
 void swap_fields(void* buf, size_t bufSize, const SwapPair* tmpl, int pairs, int repeat);
 
 // Writes a converted copy of src (count bytes) to the descriptor; src is left
-// as it was. Bytes written, or -1 (12 without memory).
+// as it was. Bytes written, or -1 (TAV_ENOMEM without memory).
 int32_t write_swapped(int fd, uint32_t count, const void* src, const SwapPair* tmpl, int pairs,
                       int repeat);
 

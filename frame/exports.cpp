@@ -1,7 +1,7 @@
 // The export frames: each fixes the calling convention, clears the caller's
 // error cell, forwards to one internal operation and turns a failure into an
 // error code for the caller. No exception ever crosses this boundary: one
-// that escapes an internal operation is reported as 12.
+// that escapes an internal operation is reported as TAV_ENOMEM.
 #include <cerrno>
 #include <cstring>
 #include <new>

@@ -140,9 +140,9 @@ inline void format_end_state(FctEntry* e) {
 constexpr int kFctSize = 20;
 
 // Table operations (frame/fct_table.cpp).
-int fct_alloc(const FctEntry& templ);          // handle, or -1 (errno 23)
-FctEntry* fct_lookup(int handle);              // null with errno 9
-int fct_release(int handle);                   // 0 or -1 (errno 9)
+int fct_alloc(const FctEntry& templ);          // handle, or -1 (errno TAV_ENFILE)
+FctEntry* fct_lookup(int handle);              // null with errno TAV_EBADF
+int fct_release(int handle);                   // 0 or -1 (errno TAV_EBADF)
 int fct_fetch_error(int handle, uint32_t* value);
 FctEntry* fct_entry_at(int handle);            // no checks; tests and close
 

@@ -116,12 +116,12 @@ struct FormatOps {
     int (*strip_counts)(FctEntry* e, uint32_t option, uint32_t* value) = nullptr;
     // Option 11 with page information given. Null: nothing to do.
     int (*image_length)(FctEntry* e, uint32_t rows) = nullptr;
-    // Option 9: the page index window. Null: the handle reads no index (263).
+    // Option 9: the page index window. Null: the handle reads no index (TAV_E_INDEX_KIND).
     int (*index_window)(FctEntry* e, uint32_t entries) = nullptr;
     // Options 15 to 17 and 19 to 21 (value checked non-null). Null: the
     // format has no annotation areas.
     int (*annotation_area)(FctEntry* e, uint32_t option, uint32_t* value) = nullptr;
-    // Option 22: moves page `from` before page `to` (both from 1). Null: 293.
+    // Option 22: moves page `from` before page `to` (both from 1). Null: TAV_E_NOT_SUPPORTED.
     int (*move_page)(FctEntry* e, uint32_t to, uint32_t from) = nullptr;
 
     // ---- whole-document edits (xtavdelpgs, xtavputprops) ----
@@ -134,7 +134,7 @@ struct FormatOps {
     // whole file) is possible.
     int (*rewrite)(FctEntry* e, int out, int32_t first, int32_t last) = nullptr;
     // Deletes pages or sets properties of a document by path, without a
-    // handle (kTraitOwnStorage formats). Null: 293.
+    // handle (kTraitOwnStorage formats). Null: TAV_E_NOT_SUPPORTED.
     int (*edit_by_path)(FileLocation* loc, const char* path, int32_t first, int32_t last,
                         const PageInfo* props) = nullptr;
 

@@ -23,7 +23,7 @@ void fct_free_blocks(FctEntry* e);
 
 // Takes a table entry for an open or create: a zero-filled entry with fd -1,
 // which counts as in use at once. The handle, or -1 with *noEntry set (and
-// errno 23) when the table is full.
+// errno TAV_ENFILE) when the table is full.
 inline int fct_take_entry(bool* noEntry) {
     FctEntry templ{};
     templ.fd = -1;

@@ -9,7 +9,7 @@
 #include "qvtav.h"
 
 // Open with format detection (frame/open.cpp). *noEntry is set when no
-// table entry could be taken (the result is then -1 with errno 23).
+// table entry could be taken (the result is then -1 with errno TAV_ENFILE).
 int tav_open(FileLocation* loc, char* path, uint32_t flags, uint32_t* fileType,
              uint32_t* pageCount, bool* noEntry);
 // Create (frame/create.cpp).

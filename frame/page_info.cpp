@@ -1,10 +1,10 @@
 // The page information call (xtavgeti): the steps every file type shares,
 // then the format's reader.
 //
-// Choices where the page information rules leave the matter open:
+// Behaviour:
 //  - "Opened write-only" means the access bits of the open flags are 1
 //    (flags 9: write with update); flags 1 alone are refused at open.
-//  - A null PageInfo or PageSizes is refused with 22.
+//  - A null PageInfo or PageSizes is refused with TAV_EINVAL.
 //  - The JpegInfo of a JPEG page belongs to the handle (readerJpeg): passing
 //    the PageInfo that holds it back to xtavgeti recycles it (one block for
 //    any number of pages); otherwise the next xtavgeti or the close releases
@@ -17,8 +17,8 @@
 //    another page's texts.
 //  - After a failed call the handle's page data size is 0: the strip tables
 //    no longer describe the page that was current, so xtavread refuses
-//    (291) until the next successful xtavgeti.
-//  - A file type without a page reader fails with 293.
+//    (TAV_E_COUNT) until the next successful xtavgeti.
+//  - A file type without a page reader fails with TAV_E_NOT_SUPPORTED.
 #include <cerrno>
 #include <cstddef>
 #include <cstring>

@@ -23,7 +23,7 @@ int plat_errno_code(int hostErrno);
 
 // Opens an existing regular file (anything else: 13). An open with write access takes an exclusive
 // advisory lock on the whole file (an open file description lock) without
-// waiting; when another description holds it the open fails with 13.
+// waiting; when another description holds it the open fails with TAV_EACCES.
 int plat_open(const char* path, uint32_t mode);
 // Creates a new file, never reusing an existing path (O_EXCL, O_NOFOLLOW),
 // opened read-write and locked like a writer.
@@ -52,7 +52,7 @@ int32_t plat_pwrite(int fd, const void* buf, uint32_t count, int64_t offset);
 // end), -1 with errno on failure, or -2 when the kernel cannot copy between
 // these files (the caller then copies through a buffer).
 int64_t plat_copy_range(int src, int64_t srcOffset, int dst, int64_t dstOffset, uint32_t n);
-// New position, or -1 (also when it would not fit 31 bits: 279).
+// New position, or -1 (also when it would not fit 31 bits: TAV_E_SEEK).
 int32_t plat_lseek(int fd, int32_t offset, int origin);
 // The longest file the library writes: 2^31 - 1 bytes, so that every byte
 // of a file, and its end, lie within reach of a seek. Writers refuse what

@@ -3,13 +3,13 @@
 // at run time. The handle holds the file's root storage; every page of
 // every document, in display order, is one page of the handle.
 //
-// Without AWD support on the platform every operation fails at once (293;
+// Without AWD support on the platform every operation fails at once (TAV_E_NOT_SUPPORTED;
 // the band read delivers nothing).
 //
-// Choices where the rules leave the matter open:
-//  - New properties (xtavputprops) are refused (293): AWD files keep none,
+// Behaviour:
+//  - New properties (xtavputprops) are refused (TAV_E_NOT_SUPPORTED): AWD files keep none,
 //    and nothing is changed.
-//  - xtavdelpgs refuses a range that is not a run of existing pages (289),
+//  - xtavdelpgs refuses a range that is not a run of existing pages (TAV_E_PAGE),
 //    before anything is changed.
 //  - Close and abort alike give up a page still under way and release the
 //    root and the document table.

@@ -2,14 +2,14 @@
 // page information of a page (its document's viewer selected on it, its
 // display settings from the records) and its bands.
 //
-// Choices where the reading rules leave the matter open:
+// Behaviour:
 //  - A page information call first releases what an earlier page still
 //    holds, so a page need not be read to its end.
 //  - A missing "Document Information" or "Page Information" storage reads
 //    like a missing record.
-//  - A viewer that fails to deliver a band fails the read (259); the
+//  - A viewer that fails to deliver a band fails the read (TAV_E_AWD_VIEWER); the
 //    caller's buffer must hold the band size the page information settled.
-//  - More than 65535 documents, or pages, are refused (267) or counted as
+//  - More than 65535 documents, or pages, are refused (TAV_E_SIZE) or counted as
 //    65535 (pages).
 //  - The table holds every name the order lists before its first empty
 //    name, once each (where it is first listed), whatever the number of

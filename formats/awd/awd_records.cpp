@@ -2,7 +2,7 @@
 // "Persistent Information".
 //
 // A record whose stream (or the storage that would hold it) is missing, or
-// which is shorter than its record, reads as absent (258): no value of a
+// which is shorter than its record, reads as absent (TAV_E_AWD_ABSENT): no value of a
 // cut-short record is trusted.
 #include <cstdio>
 

@@ -127,7 +127,7 @@ void awd_close(FctEntry* e);
 int32_t awd_locate_page(const AwdState& s, uint32_t g, uint32_t* within);
 uint32_t awd_total_pages(const AwdState& s);
 
-// ---- records and marks (formats/awd/awd_records.cpp); 258: absent ----
+// ---- records and marks (formats/awd/awd_records.cpp); TAV_E_AWD_ABSENT: absent ----
 uint32_t awd_read_doc_record(StgStorage* persistent, const char* name, AwdDocRecord* out);
 uint32_t awd_write_doc_record(StgStorage* persistent, const char* name, const AwdDocRecord& r);
 uint32_t awd_read_page_record(StgStorage* persistent, const char* name, uint32_t page,

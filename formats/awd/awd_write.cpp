@@ -7,20 +7,20 @@
 // the display order (in one rewrite of the order, which also takes out the
 // page that stood there before), and the page's records follow.
 //
-// Choices where the writing rules leave the matter open:
+// Behaviour:
 //  - Pages narrower than 8 pixels, or wider than 65535 bytes a row, are
-//    refused (267); rows of a width that is not a multiple of 8 take
+//    refused (TAV_E_SIZE); rows of a width that is not a multiple of 8 take
 //    ceil(width / 8) bytes, the last one padded.
-//  - A page that ends without rows is refused (257) and stays open.
+//  - A page that ends without rows is refused (TAV_E_AWD_HEIGHT) and stays open.
 //  - A band the encoder refuses gives the page up (its image file goes) and
-//    fails with 404; the file is as it was before the page.
+//    fails with TAV_E_AWD_ENCODER; the file is as it was before the page.
 //  - The page a write replaces leaves the file only when the new page is
 //    stored, in the same rewrite of the display order.
 //  - The records a finished page gets never turn every document (the
 //    rotate-all flag of the page information is for xtavputi alone).
 //  - A temporary name is never one taken on disk, the search ends after
-//    every 16-bit number was tried (262), and a name that does not fit the
-//    handle's 256 bytes is refused (22).
+//    every 16-bit number was tried (TAV_E_WORKFILE), and a name that does not fit the
+//    handle's 256 bytes is refused (TAV_EINVAL).
 #include <cstring>
 
 #include "formats/awd/awd_binding.h"

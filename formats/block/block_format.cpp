@@ -3,10 +3,10 @@
 // close, and the options that report a page's byte counts; the pages are
 // read in block_page_read.cpp and written in block_page_write.cpp.
 //
-// Choices:
+// Behaviour:
 //  - A file shorter than its header block, or shorter than the blocks its
-//    header counts, is refused (402); so is a file whose fields stand in the
-//    other byte order (it starts 45 80; 293).
+//    header counts, is refused (TAV_E_TRUNCATED); so is a file whose fields stand in the
+//    other byte order (it starts 45 80; TAV_E_NOT_SUPPORTED).
 //  - Option 23 gives the page's stored bytes, its one stream of data.
 //  - Abort writes nothing: the header of an opened file stays as it was,
 //    and the frame cuts the file back to its length at open.

@@ -3,11 +3,11 @@
 // its record block and list blocks behind them and lists the page in the
 // directory (which reaches the disk at close).
 //
-// Choices:
+// Behaviour:
 //  - The chunk size must be a positive multiple of 4096 of at most 16 MiB
 //    (a reader refuses anything else); width, length, resolutions, bits per
 //    sample and the reserved word are 16-bit fields, larger values are
-//    refused (267), and so is a page beyond the 65535 the page count holds.
+//    refused (TAV_E_SIZE), and so is a page beyond the 65535 the page count holds.
 //    The resolution is stored as the numerator, a whole number per inch.
 //  - Every call's remainder becomes a chunk of its own, padded with zeros:
 //    its entry records the bytes it holds, so a page written in small calls
@@ -16,7 +16,7 @@
 //    chunks written for it are left unused.
 //  - A call whose chunks would leave no room within the length limit for
 //    the page's record and list blocks and the directory blocks close
-//    writes is refused before any byte is written (279). Such a refusal, or
+//    writes is refused before any byte is written (TAV_E_SEEK). Such a refusal, or
 //    a failed write, leaves the page broken: it takes no more data, and
 //    close drops it with its blocks (the file is cut behind the pages
 //    before it) and fails with that code.
@@ -87,7 +87,7 @@ int start_page(FctEntry* e, BlockState& s) {
 
 // Room within the length limit for `chunks` more chunks of the page and
 // what follows them: the page's record and list blocks, and the directory
-// blocks close writes. 0, or -1 with 279.
+// blocks close writes. 0, or -1 with TAV_E_SEEK.
 int check_room(const BlockState& s, uint32_t chunks) {
     const uint64_t all = uint64_t(s.writeChunks.size()) + chunks;
     const uint64_t blocks = uint64_t(s.nextBlock) + uint64_t(chunks) * (s.chunkSize / kBlockSize) + 1 +

@@ -4,13 +4,13 @@
 // and the pixel data: as stored, except 16- and 32-bit pages, delivered as
 // 24-bit rows (bmp_convert.cpp). Writing: bmp_write.cpp.
 //
-// Choices:
+// Behaviour:
 //  - Pixel data or a palette at or beyond offset 32768, a palette larger
 //    than 65535 bytes and rows wider than the 16-bit row field can hold
-//    (24-bit rows of more than 10921 pixels) are refused with 267, rather
+//    (24-bit rows of more than 10921 pixels) are refused with TAV_E_SIZE, rather
 //    than reported in fields too narrow for them.
 //  - An embedded profile that starts below the pixel data, and pixel data
-//    that starts beyond the end of the file, are refused with 402.
+//    that starts beyond the end of the file, are refused with TAV_E_TRUNCATED.
 //  - The masks of a bit-field page whose header has none (red mask 0) are
 //    the 12 bytes behind the header's first 40: the masks of a 40-byte
 //    header, which the 52- and 56-byte headers hold in that place.
@@ -101,7 +101,7 @@ int read_header(FctEntry* e, uint32_t fileLength, BmpHeader* h) {
 }
 
 // The pixel layout by bit count and compression: photometric, samples, and
-// for 16- and 32-bit pages the masks. 0, or -1 with errno (274, 290).
+// for 16- and 32-bit pages the masks. 0, or -1 with errno (TAV_E_COMPRESSION, TAV_E_FIELD_TYPE).
 int set_pixels(FctEntry* e, uint32_t fileLength, const BmpHeader& h, PageInfo& c) {
     const uint32_t bits = h.bit_count(), compression = h.compression();
     auto allow = [&](std::initializer_list<uint32_t> codes) {

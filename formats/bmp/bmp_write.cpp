@@ -2,19 +2,19 @@
 // palette at xtavputi, the caller's rows (top row first) placed bottom-up
 // at xtavwrite, an embedded colour profile behind the pixels at close.
 //
-// Choices:
+// Behaviour:
 //  - Limits of the fields are refused at xtavputi: a bit count other than
-//    1, 4, 8, 16, 24 or 32 (290); rows of more than 32764 bytes and more
-//    than 65535 rows (the written-row count is a 16-bit half) (267). So is
+//    1, 4, 8, 16, 24 or 32 (TAV_E_FIELD_TYPE); rows of more than 32764 bytes and more
+//    than 65535 rows (the written-row count is a 16-bit half) (TAV_E_SIZE). So is
 //    a file, with its embedded profile, that would end beyond the length
-//    limit (279), before anything is written. The data offset always fits
+//    limit (TAV_E_SEEK), before anything is written. The data offset always fits
 //    its 16-bit half: the palette is at most 256 entries.
 //  - Pages of up to 8 bits need a colour map of blue, green, red, 0
-//    entries (none: 272). It is written as given, its entries counted in
+//    entries (none: TAV_E_OPTION). It is written as given, its entries counted in
 //    the header's colours used: a palette may hold fewer colours than the
 //    bit depth allows, as the images of many writers do. A map of 0 bytes
 //    (which readers would take for 2^bits colours), of more than 2^bits
-//    entries, or not a whole number of entries is refused (269). Pages of
+//    entries, or not a whole number of entries is refused (TAV_E_INCONSISTENT). Pages of
 //    more bits have no palette (their first photometric word is no colour
 //    map).
 //  - A resolution denominator of 0 counts as 1.
@@ -24,9 +24,9 @@
 //  - A call places whole rows (bytes beyond the last whole row are not
 //    used), each where BMP's bottom-up order wants it, also when one call
 //    brings several; fewer bytes than a row, rows beyond the page, and a
-//    page of 0 bytes a row are refused (291); no memory for the call's
+//    page of 0 bytes a row are refused (TAV_E_COUNT); no memory for the call's
 //    rows, 12. The page is complete when all its rows
-//    are placed: further data is refused (280).
+//    are placed: further data is refused (TAV_E_SEQUENCE).
 //  - The profile goes to the offset the header announces, directly behind
 //    the pixel array, also when fewer rows were written.
 #include "formats/bmp/bmp_format.h"

@@ -90,7 +90,7 @@ std::array<uint8_t, 4> view_flag_bytes(const PageInfo& c);
 // The stored data of the current page: up to `length` bytes at dataOffset
 // + start, never beyond the page's stored bytes; remaining = the page's
 // bytes left after them. page is the frame's (by-strip mode passes any
-// number): a page other than the current one is refused with 289, since the
+// number): a page other than the current one is refused with TAV_E_PAGE, since the
 // offsets are the current page's. Bytes read, or -1 with errno.
 int format_read_stored(FctEntry* e, uint32_t dataOffset, uint8_t* buffer, uint32_t start,
                        uint32_t length, uint32_t* remaining, uint32_t page);

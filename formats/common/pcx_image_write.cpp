@@ -2,7 +2,7 @@
 // run-length coded rows at xtavwrite, the 256-colour palette behind the
 // page's last data.
 //
-// Choices:
+// Behaviour:
 //  - The write position is the handle's, not the process's, so PCX files
 //    can be written at once; every flush still takes the named
 //    write-position lock.
@@ -10,14 +10,14 @@
 //    count, 65534) bytes, so a call of any size succeeds; where the flushes
 //    fall does not change the file's bytes.
 //  - A page's colour map is copied when the page starts, and a map shorter
-//    than 3 x 2^bits bytes is refused (269), a missing one too (272): the
+//    than 3 x 2^bits bytes is refused (TAV_E_INCONSISTENT), a missing one too (TAV_E_OPTION): the
 //    header's 16 colours take at most its first 48 bytes, the trailer at
 //    most its first 768, the rest is zeros.
-//  - Data for a page other than the one started is refused (266); so is
-//    data after the page's last data (280, by the frame).
+//  - Data for a page other than the one started is refused (TAV_E_OTHER_PAGE); so is
+//    data after the page's last data (TAV_E_SEQUENCE, by the frame).
 //  - Nothing is written beyond the length limit: a header, or coded bytes,
 //    that would leave no room for the page's palette trailer within it are
-//    refused before they are written (279). A page whose bytes were
+//    refused before they are written (TAV_E_SEEK). A page whose bytes were
 //    refused, or whose write failed, takes no more data; close drops it.
 #include "formats/common/pcx_image_write.h"
 

@@ -39,9 +39,9 @@ struct PcxWriter {
 // to 8 or 24, a colour map for 2 to 8 bits), builds the header, writes it
 // at file offset `at` and prepares w for the page's data, which starts
 // behind it. Stores the bytes per line in the record's flags word. 0, or
-// -1 with errno (267, 274, 269 a colour map too short, 272 none, 279 when
-// the header and a trailer would end beyond the length limit, or the
-// write's code).
+// -1 with errno: TAV_E_SIZE, TAV_E_COMPRESSION, TAV_E_INCONSISTENT (a
+// colour map too short), TAV_E_OPTION (none), TAV_E_SEEK (the header and a
+// trailer would end beyond the length limit), or the write's code.
 int pcx_image_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w);
 
 // The raw rows of one xtavwrite call for page (from 0; the started page,
@@ -49,7 +49,7 @@ int pcx_image_put_header(FctEntry* e, PageInfo* info, uint32_t at, PcxWriter& w)
 // beyond the last whole row are not used), coded at w.position; flag
 // nonzero: the last data of the page, which for 8-bit pages appends the
 // palette at the end of the file. Bytes written to the file, or -1 with
-// errno (291 fewer bytes than one input row, 12 without memory, 279 coded
+// errno (TAV_E_COUNT fewer bytes than one input row, TAV_ENOMEM without memory, TAV_E_SEEK coded
 // bytes that would end, with the trailer still to come, beyond the length
 // limit, or the write's code; the last two break the page).
 int32_t pcx_image_write_rows(FctEntry* e, uint16_t page, std::span<const uint8_t> rows, uint8_t flag,

@@ -5,19 +5,19 @@
 // and its table entry set; a file opened for update takes more pages the
 // same way (an abort puts the entries back, with the file's length).
 //
-// Choices:
+// Behaviour:
 //  - A page whose table entry lies beyond the file or inside the mark and
 //    the entries the table lists (up to its closing 0), or whose next entry
 //    comes before the end of its 128-byte header (entries out of order), is
-//    refused with 402; the other pages stay readable. Files of other
+//    refused with TAV_E_TRUNCATED; the other pages stay readable. Files of other
 //    programs may keep the table short and start page 1 right behind its 0.
 //  - An append writes its table slot (the entry and the 0 behind it) only
 //    when no listed page's bytes lie there, as a hostile file's page inside
-//    the table could (402 before anything is written); its header goes to
+//    the table could (TAV_E_TRUNCATED before anything is written); its header goes to
 //    the end of the file, or behind the table when the file ends before it.
 //  - Pages are written in order, each once: a page that has its entry
-//    already is refused (277), one beyond the next (289), and one beyond
-//    the table's 1024 entries (267).
+//    already is refused (TAV_E_WRITTEN), one beyond the next (TAV_E_PAGE), and one beyond
+//    the table's 1024 entries (TAV_E_SIZE).
 //  - The page's header is written before its table entry, so that a
 //    failure leaves no entry pointing beyond the file; the entry after the
 //    new one is written 0 with it.

@@ -3,12 +3,12 @@
 // its LZW data delivered as stored from the byte after the minimum code
 // size. A GIF file can be created, but the page calls write nothing into it.
 //
-// Choices:
+// Behaviour:
 //  - A file whose blocks do not lead to an image descriptor (it ends, or a
 //    block starts with a byte that is neither an extension nor an image) is
-//    refused with 401.
+//    refused with TAV_E_NO_IMAGE.
 //  - Header bytes past the end of the file read as zeros; a file that ends
-//    before its image data starts is refused with 402.
+//    before its image data starts is refused with TAV_E_TRUNCATED.
 #include "formats/gif/gif_format.h"
 
 #include <cstring>
@@ -103,7 +103,7 @@ void skip_extension(ByteCursor& cur) {
 }
 
 // Walks the blocks up to the first image descriptor and reads it. 0, or -1
-// with errno (401: no image).
+// with errno (TAV_E_NO_IMAGE: no image).
 int find_image(ByteCursor& cur, GifView& v, PageInfo& c) {
     uint8_t introducer = 0;
     for (;;) {

@@ -12,12 +12,12 @@
 // block changes what xtavread reads, and the TIFF writer never takes the
 // word for a restart interval.
 //
-// Choices:
-//  - A frame other than baseline is refused with 274; a file that ends
+// Behaviour:
+//  - A frame other than baseline is refused with TAV_E_COMPRESSION; a file that ends
 //    before its baseline frame header or its scan header is refused with
 //    401; a frame header longer than the 773 bytes of 255 components is
-//    refused with 267; a segment length below 2, and a JFXX segment that
-//    runs beyond the end of the file, are refused with 402.
+//    refused with TAV_E_SIZE; a segment length below 2, and a JFXX segment that
+//    runs beyond the end of the file, are refused with TAV_E_TRUNCATED.
 //  - The markers are walked segment by segment (a table's bytes are never
 //    taken for markers), and 0xFF fill bytes may stand before a marker.
 //  - The JFXX segment that may follow the JFIF segment is left out of the

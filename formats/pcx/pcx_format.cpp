@@ -67,7 +67,7 @@ int pcx_finish(FctEntry* e) {
 }
 
 // The file's one page: its header at offset 0, its data from offset 128.
-// A file opened for update already holds its page (277).
+// A file opened for update already holds its page (TAV_E_WRITTEN).
 int pcx_put_info(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions*) {
     if (e->pageCount > 0 || !e->formatState) return format_fail(TAV_E_WRITTEN);
     if (page != 0) return format_fail(TAV_E_PAGE);

@@ -1,6 +1,6 @@
 // Raw data: the file's bytes as they stand, with no pages. The page calls
 // skip their page checks and come straight here: page information is
-// refused (389), reads and writes work on the file's bytes.
+// refused (TAV_E_RAW_FILE), reads and writes work on the file's bytes.
 #include <cerrno>
 
 #include "formats/raw/raw_format.h"
@@ -16,7 +16,7 @@ int fail(int code) {
 }
 
 // No page information: the file is rewound, the stored size is the raw size,
-// and the call fails with 389.
+// and the call fails with TAV_E_RAW_FILE.
 int raw_page_info(FctEntry* e, uint32_t, PageInfo& copy, const PageInfo&, PageSizes* sizes) {
     int32_t r = fio_seek_to(int(e->fd), 0);
     if (r < 0) {

@@ -3,11 +3,11 @@
 // pixel data delivered as stored, run-length coded or not (the image type
 // in the format view tells them apart). Targa files are never created.
 //
-// Choices:
+// Behaviour:
 //  - Colour-map entries of 15 and 16 bits take 2 bytes, of 24 bits 3 and of
-//    32 bits 4; any other entry size is refused with 274.
+//    32 bits 4; any other entry size is refused with TAV_E_COMPRESSION.
 //  - A first colour-map index above the map's length, and a file that ends
-//    before its pixel data starts, are refused with 402.
+//    before its pixel data starts, are refused with TAV_E_TRUNCATED.
 #include "formats/tga/tga_format.h"
 
 #include <algorithm>

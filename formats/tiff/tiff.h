@@ -73,7 +73,7 @@ void tiff_property_header(uint8_t* out, uint32_t length);
 // work file (a file opened for update is written like a new one). 0, or -1
 // with errno.
 int tiff_alloc_work(FctEntry* e);
-// Create set-up: work directory, page offset table work file (262 on failure).
+// Create set-up: work directory, page offset table work file (TAV_E_WORKFILE on failure).
 int tiff_create_setup(FctEntry* e);
 // Update-mode preparation of an opened file (page offset table work file,
 // conversion of page index files).

@@ -80,6 +80,6 @@ enum IfdReadFlags : uint32_t {
 // Reads the IFD at pos, which must lie below `limit` (the end of the file,
 // or of the part of it that holds directories): at most 54 entries, the
 // next link 0 when it is cut off by the limit or points beyond it. 0, or -1
-// with errno (297 for a directory that cannot be read whole).
+// with errno (TAV_E_DIRECTORY for a directory that cannot be read whole).
 int tiff_read_ifd(IfdSource& src, uint16_t order, uint32_t pos, uint32_t limit, uint32_t flags,
                   TiffDir* out);

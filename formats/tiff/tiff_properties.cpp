@@ -18,7 +18,7 @@
 namespace {
 
 constexpr uint64_t kMaxBlock = 0x1000000;        // a block larger than 16 MB is not made
-constexpr uint64_t kMaxEditedTexts = 0x10000000;  // xtavputprops refuses more text (22)
+constexpr uint64_t kMaxEditedTexts = 0x10000000;  // xtavputprops refuses more text (TAV_EINVAL)
 
 size_t text_length(const char* s) { return s ? strnlen(s, kMaxEditedTexts + 1) : 0; }
 

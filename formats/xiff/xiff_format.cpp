@@ -4,21 +4,21 @@
 // pages of plain rows (compression none), each row padded to 32 bits, at no
 // more than 150 dots per inch.
 //
-// Choices where the reader's binding leaves the matter open:
+// Behaviour:
 //  - The reader's output set-up belongs to one page: selecting a page undoes
 //    it (slot 16), and the first data or palette request of the page makes it
 //    again, so every page is delivered at its own geometry.
-//  - A reader resolution of 0 refuses the page (267): the page's geometry is
+//  - A reader resolution of 0 refuses the page (TAV_E_SIZE): the page's geometry is
 //    scaled by it.
 //  - The reader fills the handle's copy of the page information, which the
 //    page call then hands to the caller whole.
 //  - A page is delivered whole, in one read: a read that starts inside the
-//    page or asks for fewer bytes than the page holds is refused (291). The
+//    page or asks for fewer bytes than the page holds is refused (TAV_E_COUNT). The
 //    read returns 0 and sets the remaining count to 0.
 //  - Abort releases the reader as close does.
 //  - More than 65535 pages count as 65535.
 //  - A palette request for a page without a palette delivers nothing; a
-//    colour-map buffer smaller than the page's palette is refused (291).
+//    colour-map buffer smaller than the page's palette is refused (TAV_E_COUNT).
 #include "formats/xiff/xiff_format.h"
 
 #include <algorithm>

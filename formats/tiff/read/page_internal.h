@@ -43,9 +43,9 @@ inline uint32_t tiff_base(const FctEntry* e) { return tiff_of(e).hasPrivateIndex
 int page_read_exact(FctEntry* e, uint32_t pos, void* buf, uint32_t n, int64_t fileEnd, int code);
 
 // Sets one element of a strip list; a SHORT list whose new value does not
-// fit 16 bits is widened to LONG first. 0, or -1 with errno 12.
+// fit 16 bits is widened to LONG first. 0, or -1 with errno TAV_ENOMEM.
 int strip_list_set(StripList* list, uint32_t i, uint32_t v);
-// Makes *dst a copy of src, reusing its blocks; 0, or -1 with errno 12.
+// Makes *dst a copy of src, reusing its blocks; 0, or -1 with errno TAV_ENOMEM.
 int strip_list_copy_into(StripList** dst, const StripList* src);
 
 
@@ -54,7 +54,7 @@ int strip_list_copy_into(StripList** dst, const StripList* src);
 // offsets and of byte counts held.
 uint32_t tiff_strip_total(const FctEntry* e);
 
-// Uncompressed size of strip i of n; -1 with errno 284 when
+// Uncompressed size of strip i of n; -1 with errno TAV_E_ROWS_PER_STRIP when
 // RowsPerStrip is 0 and there are several strips.
 int64_t strip_size_estimate(const FctEntry* e, uint32_t i, uint32_t n);
 

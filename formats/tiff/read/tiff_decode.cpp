@@ -3,14 +3,14 @@
 // the ICC profile and the JpegInfo of old-style JPEG pages. Each tag the
 // library understands has a handler in one table, found by tag.
 //
-// Choices where the TIFF reading rules leave the matter open:
+// Behaviour:
 //  - Refusals that would otherwise leave errno unchanged report a code of
 //    their own: JPEGProc other than 1, separate JPEG table tags without
 //    JPEGInterchangeFormat, no SOS marker (interchange length 0), a JPEG
-//    header that cannot be placed or read: 274 (compression not supported);
-//    no strip byte counts when the JPEG header is read: 285; TileWidth
-//    narrower than the image or after the strip offsets: 294.
-//  - RowsPerStrip 0 with several byte counts is refused with 284 (rows per
+//    header that cannot be placed or read: TAV_E_COMPRESSION (compression not supported);
+//    no strip byte counts when the JPEG header is read: TAV_E_NO_BYTE_COUNTS; TileWidth
+//    narrower than the image or after the strip offsets: TAV_E_UNSUPPORTED.
+//  - RowsPerStrip 0 with several byte counts is refused with TAV_E_ROWS_PER_STRIP (rows per
 //    strip missing when needed), never divided by. With one byte count it
 //    leaves one strip.
 //  - Several byte counts without RowsPerStrip leave one strip; that strip,
@@ -28,9 +28,9 @@
 //    caller's buffer pointers, which must survive.
 //  - Robustness: every array is read only after its place in the file has
 //    been checked against the file's length; a strip table that cannot lie
-//    in the file is refused (286 for offsets, 285 for byte counts) before
-//    anything is allocated; a value read from the file that lies beyond its
-//    end is refused with 5 (EIO); a colour table, text, profile or private
+//    in the file is refused (TAV_E_NO_OFFSETS for offsets,
+//    TAV_E_NO_BYTE_COUNTS for byte counts) before anything is allocated; a value read from the file that lies beyond its
+//    end is refused with TAV_EIO; a colour table, text, profile or private
 //    area that lies beyond the end is left out (size 0), as libtiff ignores
 //    such tags. Synthesised byte counts that would be negative are 0.
 //  - When the old-style JPEG marker scan moves the first strip back to the

@@ -62,7 +62,7 @@ int load_counts(Decode& d, const TiffDirEntry& t);
 int synthesise_counts(Decode& d);
 
 // ---- old-style JPEG (tiff_decode_jpeg.cpp) ----
-// The page's JpegInfo, made on first use; null with errno 12.
+// The page's JpegInfo, made on first use; null with errno TAV_ENOMEM.
 JpegInfo* jpeg_get(Decode& d);
 // The marker scan from the interchange offset (tag 513).
 int marker_scan(Decode& d);

@@ -1,7 +1,7 @@
 // Auxiliary data of a TIFF page (xtavgtdata): texts, ICC profile and the
 // tables of the photometric area.
 //
-// Choices:
+// Behaviour:
 //  - Sizes and buffers come from the caller's PageInfo, file offsets and the
 //    photometric interpretation from the handle's current page, so nothing
 //    is written beyond a size the caller stated.
@@ -9,7 +9,7 @@
 //    the order the file holds its bytes (page_internal.h), at most as many
 //    bytes as the caller's length and the text's count allow.
 //  - A table that cannot be read whole (it runs past the end of the file)
-//    fails with the read's code, or 268 when the read set none; "MM" tables
+//    fails with the read's code, or TAV_E_NO_SUBFILE when the read set none; "MM" tables
 //    are converted only when they were delivered.
 #include <cerrno>
 #include <cstring>

@@ -192,7 +192,7 @@ int setup_index(FctEntry* e) {
 }
 
 // The file position of page `page`'s entry and how many entries from it on
-// lie in its chunk, or -1 (298) when no chunk holds it.
+// lie in its chunk, or -1 (TAV_E_PAGE_RANGE) when no chunk holds it.
 int locate_entry(const PageIndexCache* c, uint32_t page, uint64_t* pos, uint32_t* n) {
     uint64_t sum = 0;
     for (uint32_t k = 0; k < c->chunkCount; ++k) {

@@ -1,16 +1,16 @@
 // Page data of a TIFF page: its strips, concatenated, or one strip in
 // strip-wise reading.
 //
-// Choices where the reading rules leave the matter open:
+// Behaviour:
 //  - In strip-wise reading (option 3) a strip number beyond the page's strips
-//    is refused with 298 (as a page beyond the page count), and a start at or
-//    beyond the end of the named strip with 292.
+//    is refused with TAV_E_PAGE_RANGE (as a page beyond the page count), and a start at or
+//    beyond the end of the named strip with TAV_E_OFFSET.
 //  - Robustness: a strip that begins inside the 8-byte TIFF header, or whose
-//    bytes cannot all be read (beyond the end of the file), fails with 268
+//    bytes cannot all be read (beyond the end of the file), fails with TAV_E_NO_SUBFILE
 //    (a strip read returned nothing); nothing is read outside the caller's
 //    buffer or the page's strips.
-//  - The strip counts that step 2 sums when the first count is 0 are the
-//    estimate plus the strip's index.
+//  - When the page's first strip count is 0, the counts summed to find the
+//    strip that holds the start are the estimate plus the strip's index.
 #include <cerrno>
 
 #include "fileio/fio.h"
@@ -137,7 +137,7 @@ int tiff_read_strips(FctEntry* e, uint8_t* out, uint32_t start, uint32_t length,
         return int(want);
     }
 
-    // Step 2: the strip that holds start.
+    // The strip that holds start, and where in it.
     const bool estimate = st.stored(0) == 0;
     uint64_t sum = 0;
     uint32_t first = st.n;
@@ -154,7 +154,7 @@ int tiff_read_strips(FctEntry* e, uint8_t* out, uint32_t start, uint32_t length,
     }
     if (first == st.n) return fail(TAV_E_OFFSET);
 
-    // Step 3: from that strip on.
+    // The strips from that one on, until the caller's length is full.
     uint32_t delivered = 0;
     for (uint32_t i = first; i < st.n; ++i) {
         int64_t size = st.read_size(i);
@@ -171,7 +171,7 @@ int tiff_read_strips(FctEntry* e, uint8_t* out, uint32_t start, uint32_t length,
             return int(delivered);
         }
     }
-    // Step 4: the strips ran out first.
+    // The strips ran out first.
     *remaining = left_after(e, uint64_t(start) + delivered);
     if (st.n == 1) return int(delivered);
     return fail(TAV_E_SHORT_STRIPS);

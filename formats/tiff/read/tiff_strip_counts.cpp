@@ -2,14 +2,14 @@
 // entry, and the current page's strip byte counts, as the reader uses them
 // (13) or exactly as the file stores them (23).
 //
-// Choices:
+// Behaviour:
 //  - Option 13 and 23 copy at most as many entries as the page has; the
 //    rest of the caller's buffer is left alone. Entries have the size option
 //    12 reports (2 for SHORT, else 4), whatever width the table has in
 //    memory.
 //  - Option 23 on a page whose file holds no byte counts (they were made
 //    from the offsets) gives the counts the reader made.
-//  - A missing value record or buffer is refused with 272.
+//  - A missing value record or buffer is refused with TAV_E_OPTION.
 #include <cerrno>
 #include <cstring>
 

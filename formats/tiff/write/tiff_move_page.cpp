@@ -72,7 +72,7 @@ int move_table_entries(FctEntry* e, TiffPatchLog& log, const WorkSpan& span) {
 
 // A directory that names a page index must not come to the front: readers
 // would take the file for a page index file. Only a first directory has
-// the tag, so one elsewhere is damaged (297).
+// the tag, so one elsewhere is damaged (TAV_E_DIRECTORY).
 int check_front(FctEntry* e, uint32_t ifd) {
     TiffDir dir;
     if (tiff_read_raw_dir(int(e->fd), ifd, tiff_order(e), e->origSize, &dir) < 0) return -1;

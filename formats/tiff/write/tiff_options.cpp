@@ -70,7 +70,7 @@ int area_append(FctEntry* e, Area a, uint32_t* value) {
         ts.tiffWritePos = (ts.tiffWritePos + 3u) & ~3u;
         a.offset = ts.tiffWritePos;
     }
-    // Room for the area and for what close writes behind the page (279).
+    // Room for the area and for what close writes behind the page (TAV_E_SEEK).
     if (tiff_check_room(e, uint64_t(ts.tiffWritePos) + req->count, uint32_t(ts.stripIndex + 1)) < 0) return -1;
     if (fio_lseek(int(e->fd), int32_t(ts.tiffWritePos), kFioSeekSet) < 0) return -1;
     int32_t w = fio_write(int(e->fd), req->buffer, req->count);

@@ -17,7 +17,7 @@
 // page after page: directory (with room for one more entry), its values, its
 // strips, its strip tables; the page offset table comes last.
 //
-// Choices of this implementation where the file format leaves room:
+// Behaviour:
 // - JPEG tables (519 JPEGQTables, 520 JPEGDCTables, 521 JPEGACTables) point
 //   at table data. A table that lies inside the copied JPEGInterchangeFormat
 //   block moves with that block; a table elsewhere in the file is copied
@@ -38,12 +38,12 @@
 //   lies behind it, is taken to run to the end of that strip, so that the
 //   JPEG header and the strip move together.
 // - A first directory that would grow to 55 entries with the table entry is
-//   refused (297): such a directory could not be read back.
+//   refused (TAV_E_DIRECTORY): such a directory could not be read back.
 // - A strip or a JPEGInterchangeFormat block that reaches beyond the end of
 //   the source is cut to it, its byte count with it: the copy places exactly
 //   the bytes it copies, never what a count merely claims. Any other value
 //   of a page that runs past the end cannot be copied whole; the copy is
-//   refused (292).
+//   refused (TAV_E_OFFSET).
 // - No entry of the copy points into the old file's layout. Entries whose
 //   value may be such an offset and cannot be relocated are dropped (see
 //   entry_rule), as is a JPEGInterchangeFormat that never found its block.
@@ -53,7 +53,7 @@
 //   being copied, or deeper than kMaxTreeDepth levels is left out, and so is
 //   a sub-directory's entry whose value lies outside the file. Trees whose
 //   values overlap so that the copy would outgrow the source are refused
-//   (297).
+//   (TAV_E_DIRECTORY).
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -158,7 +158,7 @@ struct RewriteState {
     // `always`: the lists of directory offsets of a page). Directories and
     // values that lie in distinct bytes of the source cannot claim more
     // than the source holds; trees whose values overlap so that their copy
-    // would outgrow it are refused (297) instead of copied.
+    // would outgrow it are refused (TAV_E_DIRECTORY) instead of copied.
     int claim(uint64_t n, bool always = false) {
         if (treeDepth == 0 && !always) return 0;
         treeBytes += n;
@@ -243,7 +243,7 @@ int copy_held(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos, uint3
 }
 
 // Copies a value of n bytes at src to the output end. A value that runs past
-// the end of the source cannot be copied whole: 292.
+// the end of the source cannot be copied whole: TAV_E_OFFSET.
 int copy_value(RewriteState& s, uint64_t src, uint64_t n, uint32_t* newPos) {
     if (bytes_held(s.e, src, n) != n) {
         errno = TAV_E_OFFSET;

@@ -140,7 +140,7 @@ public:
         auto it = placed_.find(key(base, d));
         return it == placed_.end() ? 0 : it->second;
     }
-    // Counts an array about to be copied: -1 (297) when the copies would
+    // Counts an array about to be copied: -1 (TAV_E_DIRECTORY) when the copies would
     // claim more bytes than the file holds.
     int claim(uint64_t bytes, uint32_t fileSize) {
         sourceBytes_ += bytes;
@@ -232,7 +232,7 @@ int64_t tiff_rebase_dir(FctEntry* e, TiffDir* dir, uint32_t base, uint32_t next,
 }
 
 // The entry of the page index tag in a directory as the file holds it. A
-// directory that carries the tag twice is damaged (297): only one entry
+// directory that carries the tag twice is damaged (TAV_E_DIRECTORY): only one entry
 // could become the table tag, and readers would go on finding the other.
 int index_tag_slot(const TiffDir& dir) {
     int slot = tiff_dir_find(dir, kTagPageIndex);

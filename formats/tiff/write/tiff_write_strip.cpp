@@ -1,7 +1,7 @@
 // Page data of a TIFF page, stored as the caller delivers it and recorded as
 // the page's strips. Data that would leave no room for what close writes
 // behind it (strip tables, page offset table) within the length limit is
-// refused before any byte is written (279); such a refusal, and a write
+// refused before any byte is written (TAV_E_SEEK); such a refusal, and a write
 // that fails, leave the page broken: it can take no more data and never
 // enters the file.
 #include <cerrno>

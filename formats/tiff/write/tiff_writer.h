@@ -46,7 +46,7 @@ int tiff_write_table(FctEntry* e, uint32_t keep = 0);
 // Whether the page being written has room for its data to end at dataEnd:
 // behind it close writes its strip tables (for `strips` strips) and the
 // page offset table, and the file must still end within the length limit.
-// 0, or -1 with 279.
+// 0, or -1 with TAV_E_SEEK.
 int tiff_check_room(FctEntry* e, uint64_t dataEnd, uint32_t strips);
 // Marks the directory being built as broken, with errno as its code (5
 // when none is set); errno is kept. Returns -1.
@@ -69,11 +69,11 @@ int tiff_work_entry(FctEntry* e, uint32_t page, uint32_t* ifdOffset);
 // (the field of the directory at owner, or the header's with owner
 // kNoDirectory) must not lie inside another page's directory, the header or
 // the property block, as they can in a damaged file, where the write would
-// damage them. 0, or -1 with 297.
+// damage them. 0, or -1 with TAV_E_DIRECTORY.
 constexpr uint32_t kNoDirectory = 0xFFFFFFFFu;
 int tiff_check_link(FctEntry* e, uint32_t owner, uint32_t link);
 // The next-IFD field of the page directory at ifd, checked as above; a
-// field that lies beyond the end of the file gives 297.
+// field that lies beyond the end of the file gives TAV_E_DIRECTORY.
 int tiff_link_field(FctEntry* e, uint32_t ifd, uint32_t* link);
 
 // In-place writes of one editing step, each with the bytes it replaced, so
@@ -106,14 +106,14 @@ private:
 
 // ---- the directory that names the page offset table ----
 // The directory a reader takes the table from: the first directory with a
-// table entry on the chain from the header. -1 with 297 when the reader
+// table entry on the chain from the header. -1 with TAV_E_DIRECTORY when the reader
 // would refuse a directory before it (or find a page index tag in the
-// first), with 296 when the chain holds no table entry.
+// first), with TAV_E_MISSING_ENTRY when the chain holds no table entry.
 int tiff_find_carrier(FctEntry* e, uint32_t* carrier);
 // Names the table at tableAt (e->pageCount pages) in the table entries of
 // the directory `carrier` and clears those of the directory that named the
 // table before (tableCarrier), all through log; checks that readers still
-// find `carrier` first (297 when not). The caller records the carrier.
+// find `carrier` first (TAV_E_DIRECTORY when not). The caller records the carrier.
 int tiff_name_table(FctEntry* e, uint32_t carrier, uint32_t tableAt, TiffPatchLog& log);
 
 // ---- update preparation ----
@@ -128,7 +128,7 @@ void tiff_drop_work_file(FctEntry* e);
 void tiff_free_strip_lists(FctEntry* e);
 
 // Positioned whole reads and writes on a descriptor of the file layer:
-// 0, or -1 with errno set (a short read of a TIFF structure gives 297; a
+// 0, or -1 with errno set (a short read of a TIFF structure gives TAV_E_DIRECTORY; a
 // failed write keeps the file layer's code, or 5 when it set none).
 inline int tiff_pread(int fd, uint32_t pos, void* buf, uint32_t count) {
     return fio_read_exact_at(fd, pos, buf, count, TAV_E_DIRECTORY);
