@@ -9,31 +9,6 @@
 
 #include "page_test_util.h"
 
-// Little- and big-endian fields appended one after another.
-struct Bytes {
-    std::vector<uint8_t> b;
-    Bytes& u8(std::initializer_list<uint8_t> v) {
-        b.insert(b.end(), v);
-        return *this;
-    }
-    Bytes& le16(uint32_t v) { return u8({uint8_t(v), uint8_t(v >> 8)}); }
-    Bytes& le32(uint32_t v) { return le16(v & 0xFFFF).le16(v >> 16); }
-    Bytes& be16(uint32_t v) { return u8({uint8_t(v >> 8), uint8_t(v)}); }
-    Bytes& text(const std::string& s) {
-        b.insert(b.end(), s.begin(), s.end());
-        return *this;
-    }
-    Bytes& fill(size_t n, uint8_t v = 0) {
-        b.insert(b.end(), n, v);
-        return *this;
-    }
-    Bytes& raw(const std::vector<uint8_t>& v) {
-        b.insert(b.end(), v.begin(), v.end());
-        return *this;
-    }
-    size_t size() const { return b.size(); }
-};
-
 // The format view fields the tests look at.
 inline uint32_t view_data_offset(const PageInfo& i, uint32_t type) {
     switch (type) {

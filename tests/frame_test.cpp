@@ -111,23 +111,6 @@ TEST_F(FctTest, OptionActionsFlagsAndUnknownCodes) {
     EXPECT_EQ(e->optionFlags[kOptStripWrite], 1);
 }
 
-// Each file type code has its own row, and the rows say which types can be
-// created: local and remote alike, or (AWD) only locally.
-TEST(FormatTable, OneRowPerTypeAndTheCreatableTypes) {
-    EXPECT_EQ(format_of(0), nullptr);
-    EXPECT_EQ(format_of(14), nullptr);
-    for (uint32_t t = 1; t <= 13; ++t) {
-        const FormatOps* f = format_of(t);
-        ASSERT_NE(f, nullptr) << t;
-        EXPECT_EQ(f->fileType, t);
-        bool anywhere = f->can_create && f->can_create(false);
-        bool local = f->can_create && f->can_create(true);
-        bool expected = t <= 3 || (t >= 5 && t <= 9);
-        EXPECT_EQ(anywhere, expected) << t;
-        EXPECT_EQ(local, expected || t == FILETYPE_AWD) << t;
-    }
-}
-
 // An entry whose open failed stays in use until its error is fetched; the
 // page calls and options on it answer with a code.
 TEST_F(FctTest, EntryOfAFailedOpenSupportsNothing) {
