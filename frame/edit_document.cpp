@@ -20,8 +20,8 @@
 #include "fileio/keep_errno.h"
 #include "fileio/mem.h"
 #include "frame/format.h"
-#include "frame/lifecycle.h"
 #include "frame/handle_guard.h"
+#include "frame/lifecycle.h"
 #include "frame/ops.h"
 
 namespace {

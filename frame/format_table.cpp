@@ -9,17 +9,17 @@
 
 #include "formats/awd/awd_format.h"
 #include "formats/block/block_format.h"
-#include "formats/raw/raw_format.h"
-#include "formats/reserved/reserved_format.h"
-#include "formats/xiff/xiff_format.h"
-#include "frame/fct.h"
 #include "formats/bmp/bmp_format.h"
 #include "formats/dcx/dcx_format.h"
 #include "formats/gif/gif_format.h"
 #include "formats/jpeg/jpeg_format.h"
 #include "formats/pcx/pcx_format.h"
+#include "formats/raw/raw_format.h"
+#include "formats/reserved/reserved_format.h"
 #include "formats/tga/tga_format.h"
 #include "formats/tiff/tiff_format.h"
+#include "formats/xiff/xiff_format.h"
+#include "frame/fct.h"
 
 namespace {
 

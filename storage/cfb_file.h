@@ -16,9 +16,9 @@
 #include <cstdint>
 #include <mutex>
 
+#include "qvtav.h"
 #include "storage/cfb_layout.h"
 #include "storage/stg_alloc.h"
-#include "qvtav.h"
 
 constexpr uint32_t kNoNode = 0xFFFFFFFF;
 constexpr uint32_t kRootNode = 0;

@@ -15,13 +15,13 @@
 #include <string>
 #include <thread>
 
-#include "storage/stg_utils.h"
 #include "platform/plat_fault.h"
 #include "platform/plat_file.h"
 #include "platform/plat_memory.h"
 #include "platform/plat_mutex.h"
 #include "platform/plat_version.h"
 #include "qvtav.h"
+#include "storage/stg_utils.h"
 #include "test_util.h"
 
 namespace {

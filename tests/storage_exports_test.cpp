@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "storage/stg_utils.h"
 #include "platform/plat_version.h"
+#include "storage/stg_utils.h"
 #include "storage_test_util.h"
 #include "test_util.h"
 

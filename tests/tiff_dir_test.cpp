@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "open_util.h"
 #include "formats/tiff/tiff.h"
+#include "open_util.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "fileio/fio.h"
-#include "frame/fct.h"
 #include "formats/tiff/tiff_state.h"
+#include "frame/fct.h"
 #include "write_test_util.h"
 
 namespace {

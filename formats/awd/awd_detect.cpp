@@ -3,10 +3,10 @@
 // Information" and the summary stream at its root is one. No exception
 // crosses the export: one that escapes is reported as
 // TAV_STG_E_INSUFFICIENTMEMORY.
-#include "formats/awd/awd_tree.h"
-#include "storage/stg_utils.h"
 #include "fileio/keep_errno.h"
 #include "formats/awd/awd_format.h"
+#include "formats/awd/awd_tree.h"
+#include "storage/stg_utils.h"
 
 namespace {
 

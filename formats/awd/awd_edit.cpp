@@ -26,13 +26,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "formats/awd/awd_binding.h"
-#include "formats/awd/awd_state.h"
-#include "storage/stg_utils.h"
 #include "fileio/fio.h"
 #include "fileio/keep_errno.h"
 #include "fileio/mem.h"
+#include "formats/awd/awd_binding.h"
+#include "formats/awd/awd_state.h"
 #include "platform/plat_file.h"
+#include "storage/stg_utils.h"
 
 namespace {
 

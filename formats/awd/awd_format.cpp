@@ -18,13 +18,13 @@
 #include <cerrno>
 #include <cstring>
 
-#include "formats/awd/awd_binding.h"
-#include "formats/awd/awd_state.h"
-#include "storage/stg_utils.h"
 #include "fileio/fio.h"
 #include "fileio/keep_errno.h"
+#include "formats/awd/awd_binding.h"
+#include "formats/awd/awd_state.h"
 #include "frame/fct.h"
 #include "frame/handle_guard.h"
+#include "storage/stg_utils.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 // its place again.
 #include <cstring>
 
+#include "fileio/mem.h"
 #include "formats/awd/awd_state.h"
 #include "storage/stg_utils.h"
-#include "fileio/mem.h"
 
 namespace {
 

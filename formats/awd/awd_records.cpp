@@ -6,10 +6,10 @@
 // cut-short record is trusted.
 #include <cstdio>
 
-#include "formats/awd/awd_state.h"
-#include "storage/stg_utils.h"
 #include "fileio/byteorder.h"
+#include "formats/awd/awd_state.h"
 #include "platform/plat_proc.h"
+#include "storage/stg_utils.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "fileio/mem.h"
 #include "formats/awd/awd_interface.h"
 #include "formats/awd/awd_tree.h"
-#include "fileio/mem.h"
 #include "frame/fct.h"
 #include "storage/stg_api.h"
 #include "storage/stg_hold.h"

@@ -23,15 +23,15 @@
 //    handle's 256 bytes is refused (TAV_EINVAL).
 #include <cstring>
 
-#include "formats/awd/awd_binding.h"
-#include "formats/awd/awd_display.h"
-#include "formats/awd/awd_state.h"
-#include "storage/stg_utils.h"
 #include "fileio/fio.h"
 #include "fileio/keep_errno.h"
 #include "fileio/mem.h"
+#include "formats/awd/awd_binding.h"
+#include "formats/awd/awd_display.h"
+#include "formats/awd/awd_state.h"
 #include "platform/plat_file.h"
 #include "platform/plat_proc.h"
+#include "storage/stg_utils.h"
 
 namespace {
 

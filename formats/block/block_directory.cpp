@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fileio/fio.h"
 #include "formats/block/block_state.h"
 #include "formats/block/block_swap.h"
-#include "fileio/fio.h"
 
 namespace blk {
 namespace {

@@ -15,8 +15,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "formats/block/block_state.h"
 #include "fileio/byteorder.h"
+#include "formats/block/block_state.h"
 
 namespace blk {
 namespace {

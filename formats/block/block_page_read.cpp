@@ -8,10 +8,10 @@
 // more than its own size warrants.
 #include <algorithm>
 
+#include "fileio/fio.h"
 #include "formats/block/block_coding.h"
 #include "formats/block/block_state.h"
 #include "formats/block/block_swap.h"
-#include "fileio/fio.h"
 
 namespace blk {
 namespace {

@@ -26,10 +26,10 @@
 #include <cstring>
 #include <span>
 
+#include "fileio/fio.h"
 #include "formats/block/block_coding.h"
 #include "formats/block/block_state.h"
 #include "formats/block/block_swap.h"
-#include "fileio/fio.h"
 #include "frame/format.h"
 
 namespace blk {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "formats/block/block_layout.h"
 #include "fileio/mem.h"
+#include "formats/block/block_layout.h"
 #include "frame/fct.h"
 #include "qvtav.h"
 

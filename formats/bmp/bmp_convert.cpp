@@ -16,10 +16,10 @@
 #include <type_traits>
 
 #include "fileio/byteorder.h"
+#include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "formats/bmp/bmp_internal.h"
 #include "formats/common/format_io.h"
-#include "fileio/fio.h"
 
 namespace {
 

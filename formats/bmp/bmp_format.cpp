@@ -27,11 +27,11 @@
 #include <cstring>
 
 #include "fileio/byteorder.h"
-#include "platform/plat_file.h"
+#include "fileio/fio.h"
 #include "formats/bmp/bmp_internal.h"
 #include "formats/common/format_io.h"
 #include "formats/common/format_profile.h"
-#include "fileio/fio.h"
+#include "platform/plat_file.h"
 
 namespace {
 

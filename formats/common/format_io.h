@@ -10,8 +10,8 @@
 #include <span>
 
 #include "frame/fct.h"
-#include "qvtav.h"
 #include "frame/page_values.h"
+#include "qvtav.h"
 
 // Fails a format operation with a code: -1 with errno set.
 inline int format_fail(int code) {

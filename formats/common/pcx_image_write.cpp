@@ -28,8 +28,8 @@
 #include "fileio/byteorder.h"
 #include "fileio/fio.h"
 #include "fileio/mem.h"
-#include "platform/plat_mutex.h"
 #include "formats/common/format_io.h"
+#include "platform/plat_mutex.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <span>
 
+#include "formats/common/pcx_image.h"
 #include "frame/fct.h"
 #include "qvtav.h"
-#include "formats/common/pcx_image.h"
 
 // The 256-colour palette that ends an 8-bit image: a mark byte and 256 red,
 // green, blue triples.

@@ -34,10 +34,10 @@
 #include "fileio/byteorder.h"
 #include "fileio/fio.h"
 #include "fileio/mem.h"
-#include "frame/fct.h"
 #include "formats/common/format_io.h"
 #include "formats/common/pcx_image.h"
 #include "formats/common/pcx_image_write.h"
+#include "frame/fct.h"
 
 namespace {
 

@@ -27,9 +27,9 @@
 #include <array>
 #include <cstring>
 
+#include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "formats/common/format_io.h"
-#include "fileio/fio.h"
 
 namespace {
 

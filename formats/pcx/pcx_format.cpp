@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <array>
 
+#include "fileio/fio.h"
 #include "formats/common/format_io.h"
 #include "formats/common/pcx_image.h"
 #include "formats/common/pcx_image_write.h"
-#include "fileio/fio.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // refused (TAV_E_RAW_FILE), reads and writes work on the file's bytes.
 #include <cerrno>
 
-#include "formats/raw/raw_format.h"
 #include "fileio/fio.h"
+#include "formats/raw/raw_format.h"
 #include "frame/fct.h"
 #include "frame/format.h"
 

@@ -14,8 +14,8 @@
 #include <array>
 
 #include "fileio/byteorder.h"
-#include "formats/common/format_io.h"
 #include "fileio/fio.h"
+#include "formats/common/format_io.h"
 
 namespace {
 

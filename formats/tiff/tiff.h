@@ -3,14 +3,14 @@
 
 #include <cstdint>
 
-#include "frame/fct.h"
-#include "frame/format.h"
-#include "qvtav.h"
 #include "formats/tiff/tiff_entry.h"
 #include "formats/tiff/tiff_layout.h"
 #include "formats/tiff/tiff_state.h"
 #include "formats/tiff/tiff_tags.h"
 #include "formats/tiff/tiff_types.h"
+#include "frame/fct.h"
+#include "frame/format.h"
+#include "qvtav.h"
 
 struct TiffHeader {
     uint16_t byteOrder;

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "frame/fct.h"
 #include "formats/tiff/tiff_state.h"
 #include "formats/tiff/tiff_types.h"
+#include "frame/fct.h"
 
 // An entry's value field in memory: SHORT values with count 1 or 2 as two
 // u16 halves (the first in the low half), the bytes of a value of one-byte

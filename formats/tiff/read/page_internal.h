@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "formats/tiff/tiff.h"
 #include "frame/fct.h"
 #include "qvtav.h"
-#include "formats/tiff/tiff.h"
 
 // ---- the text-tag table held in FctEntry::textTagOffsets ----
 //

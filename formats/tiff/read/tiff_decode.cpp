@@ -40,11 +40,11 @@
 #include <iterator>
 
 #include "fileio/byteorder.h"
+#include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "formats/tiff/read/page_internal.h"
 #include "formats/tiff/read/tiff_decode_internal.h"
 #include "formats/tiff/tiff.h"
-#include "fileio/fio.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // offsets, and the first strip moved by the JPEG repair.
 #include <cerrno>
 
+#include "fileio/fio.h"
 #include "formats/tiff/read/page_internal.h"
 #include "formats/tiff/read/tiff_decode_internal.h"
-#include "fileio/fio.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <initializer_list>
 
 #include "fileio/byteorder.h"
-#include "frame/fct.h"
-#include "formats/tiff/read/page_internal.h"
 #include "fileio/fio.h"
+#include "formats/tiff/read/page_internal.h"
+#include "frame/fct.h"
 
 namespace {
 

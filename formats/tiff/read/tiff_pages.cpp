@@ -19,9 +19,9 @@
 #include "fileio/fio.h"
 #include "fileio/keep_errno.h"
 #include "fileio/mem.h"
-#include "frame/fct.h"
 #include "formats/tiff/read/tiff_read_internal.h"
 #include "formats/tiff/tiff.h"
+#include "frame/fct.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "frame/fct.h"
 #include "formats/tiff/tiff.h"
+#include "frame/fct.h"
 
 // One IFD at base + ifdOffset, sorted by tag (no subfile selection).
 int tiff_read_one_ifd(FctEntry* e, IfdSource& src, uint16_t byteOrder, uint32_t base,

@@ -14,9 +14,9 @@
 #include <cerrno>
 
 #include "fileio/fio.h"
-#include "frame/fct.h"
 #include "formats/tiff/read/page_internal.h"
 #include "formats/tiff/tiff.h"
+#include "frame/fct.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "frame/fct.h"
 #include "formats/tiff/read/page_internal.h"
 #include "formats/tiff/tiff.h"
+#include "frame/fct.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "formats/tiff/read/page_internal.h"
 #include "formats/tiff/read/tiff_decode_internal.h"
 #include "formats/tiff/tiff.h"
-#include "fileio/fio.h"
 
 namespace {
 

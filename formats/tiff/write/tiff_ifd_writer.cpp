@@ -7,9 +7,9 @@
 
 #include "fileio/fio.h"
 #include "fileio/mem.h"
-#include "platform/plat_file.h"
 #include "formats/common/format_profile.h"
 #include "formats/tiff/write/tiff_writer.h"
+#include "platform/plat_file.h"
 
 namespace {
 

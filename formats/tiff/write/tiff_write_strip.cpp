@@ -9,8 +9,8 @@
 
 #include "fileio/fio.h"
 #include "fileio/mem.h"
-#include "frame/format.h"
 #include "formats/tiff/write/tiff_writer.h"
+#include "frame/format.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "fileio/fio.h"
+#include "formats/tiff/tiff.h"
 #include "frame/fct.h"
 #include "qvtav.h"
-#include "formats/tiff/tiff.h"
 
 constexpr uint32_t kNoPage = 0xFFFFFFFFu;
 constexpr char kTiffSoftware[] = "Qv/TAV, writer v00.06.02";  // 25 bytes with the zero
