@@ -4,18 +4,17 @@
 // fills in one row (frame/format_table.cpp lists them).
 //
 // A null operation means the format does not support it: each export then
-// gives its own answer for that case (usually TAV_E_NOT_SUPPORTED). A format that accepts a
-// call and has nothing to do fills the slot with one of the `format_nothing_*`
-// operations below, so "does nothing and succeeds" and "not supported" are
-// never confused.
+// gives its own answer for that case (usually TAV_E_NOT_SUPPORTED). A format
+// that accepts a call and has nothing to do fills the slot with one of the
+// `format_nothing_*` operations below, so "does nothing and succeeds" and
+// "not supported" are never confused.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-#include "qvtav.h"
-
 #include "frame/detect.h"
+#include "qvtav.h"
 
 struct FctEntry;
 struct FileLocation;

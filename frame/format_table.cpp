@@ -44,8 +44,8 @@ struct DetectionOrder {
     DetectionOrder() {
         for (const FormatOps* f : kFormats)
             if (f->probe) rows[count++] = f;
-        std::stable_sort(rows.begin(), rows.begin() + count,
-                         [](const FormatOps* a, const FormatOps* b) { return a->detectOrder < b->detectOrder; });
+        auto earlier = [](const FormatOps* a, const FormatOps* b) { return a->detectOrder < b->detectOrder; };
+        std::stable_sort(rows.begin(), rows.begin() + count, earlier);
     }
 };
 
