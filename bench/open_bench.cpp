@@ -11,10 +11,10 @@
 #include <map>
 #include <string>
 
-#include "frame/fct.h"
 #include "bench_util.h"
+#include "formats/tiff/tiff.h"
+#include "frame/fct.h"
 #include "qvtav.h"
-#include "tiff/tiff.h"
 
 #ifdef QVTAV_HAVE_LIBTIFF
 #include <tiffio.h>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/storage/stg_api.h"
+#include "storage/stg_api.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-// Byte order: table-driven conversion of file structures in place.
+// Byte order: table-driven conversion of file structures in place, and the
+// little-endian field reads and writes every format uses.
 #pragma once
 
 #include <cstddef>
@@ -21,18 +22,9 @@ struct SwapPair {
 void swap_fields(void* buf, size_t bufSize, const SwapPair* tmpl, int pairs, int repeat);
 
 // Writes a converted copy of src (count bytes) to the descriptor; src is left
-// as it was. Bytes written, or -1 (12 without memory).
+// as it was. Bytes written, or -1 (TAV_ENOMEM without memory).
 int32_t write_swapped(int fd, uint32_t count, const void* src, const SwapPair* tmpl, int pairs,
                       int repeat);
-
-// Fixed templates of the block file.
-void swap_block_header(void* buf);                 // 16 bytes
-void swap_dir_block_head(void* buf);               // 8 bytes
-void swap_dir_entries(void* buf, int repeat);      // 8 bytes each
-void swap_page_record(void* buf);                  // 26 bytes
-void swap_page_record_tail(void* buf);             // 16 bytes
-void swap_strip_entries(void* buf, int repeat);    // 24 bytes each
-void swap_u32(void* buf);                          // one u32
 
 // Plain helpers for reading fields in a given byte order.
 inline uint16_t bswap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }

@@ -14,7 +14,7 @@ constexpr int kFioSeekEnd = 2;
 constexpr uint32_t kFioMaxOffset = 0x7FFFFFFFu;
 // Whether a file may be `length` bytes long: no file the library writes
 // ends beyond 2^31 - 1 (the platform's limit, which tests may lower), so
-// every file it writes opens again. False with errno 279 when not. A write
+// every file it writes opens again. False with errno TAV_E_SEEK when not. A write
 // through the layer that would go beyond is refused whole, before any byte
 // is written; writers check earlier, so that they never start what they
 // could not finish.
@@ -34,6 +34,9 @@ int fio_creat(FileLocation* loc, char* path, uint32_t attribute);  // path in/ou
 int fio_close(int fd);
 int32_t fio_lseek(int fd, int32_t offset, int origin);
 int32_t fio_seek_to(int fd, uint32_t offset);
+// The file's length, found by a seek to its end (where the position is
+// left). -1 with errno: the layer's code, else `fallback`.
+int32_t fio_length(int fd, int fallback = TAV_EIO);
 int32_t fio_read(int fd, void* buf, uint32_t count);
 int32_t fio_write(int fd, const void* buf, uint32_t count);
 int fio_truncate_close(int fd, uint32_t length);
@@ -50,7 +53,7 @@ int16_t fio_access(FileLocation* loc, const char* path, uint32_t mode);
 int32_t fio_read_full(int fd, void* buf, uint32_t n);
 // The same at the file offset pos.
 int32_t fio_read_full_at(int fd, uint32_t pos, void* buf, uint32_t n);
-// Exactly n bytes at pos: 0, or -1 with errno: the read's code, 279 for a
+// Exactly n bytes at pos: 0, or -1 with errno: the read's code, TAV_E_SEEK for a
 // position beyond 2^31, or shortCode when the file ends first or the read
 // set no code.
 int fio_read_exact_at(int fd, uint32_t pos, void* buf, uint32_t n, int shortCode);
@@ -83,15 +86,15 @@ bool is_path_separator(char c);
 // The part after the last separator (the whole path when it has none).
 const char* path_name_part(const char* path);
 // The directory part of path (up to its last separator; "/" for a file in
-// the root) into buffer of size bytes; -1 (22) when the path has no
+// the root) into buffer of size bytes; -1 (TAV_EINVAL) when the path has no
 // separator or the buffer is short.
 int dir_of_path(char* buffer, uint32_t size, const char* path);
 // The unique-name request "*" in the directory of path (a bare name: the
-// current directory), into out (260 bytes); false with 22 when it does not
+// current directory), into out (260 bytes); false with TAV_EINVAL when it does not
 // fit.
 bool fio_star_beside(const char* path, char* out);
 // The unique-name request "*" in the temporary directory, into out (260
-// bytes); false with 22 when the directory is too long.
+// bytes); false with TAV_EINVAL when the directory is too long.
 bool fio_star_in_tempdir(char* out);
 // Whether two paths name the same file as written: '/' and '\' alike, a
 // run of separators counting as one.

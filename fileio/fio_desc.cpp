@@ -475,6 +475,16 @@ int32_t fio_seek_to(int fd, uint32_t offset) {
     return r < 0 ? -1 : r;
 }
 
+int32_t fio_length(int fd, int fallback) {
+    errno = 0;
+    const int32_t end = fio_lseek(fd, 0, kFioSeekEnd);
+    if (end < 0) {
+        if (errno == 0) errno = fallback;
+        return -1;
+    }
+    return end;
+}
+
 int32_t fio_read(int fd, void* buf, uint32_t count) {
     Slot* s = slot_of(fd);
     if (!s) return -1;

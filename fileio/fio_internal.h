@@ -24,13 +24,22 @@ inline bool fio_loc_remote(const FileLocation* loc) { return loc && loc->isRemot
 inline bool fio_same_server(const FileLocation* a, const FileLocation* b) {
     return a->connection == b->connection && std::strcmp(a->server, b->server) == 0;
 }
-// Checks a location and path pair; false with errno 22.
+// Checks a location and path pair; false with errno TAV_EINVAL.
 bool fio_check_args(const FileLocation* loc, const char* path);
 
 // ---- remote calls ----
 
-// The bound entry points, or null with errno 255 (library missing).
+// The bound entry points, or null with errno TAV_E_NO_REMOTE (library missing).
 const RpcEntries* fio_rpc();
+// One bound entry point, or null with errno: TAV_E_NO_REMOTE when the
+// library lacks it, fio_rpc's code when the library is missing.
+template <typename Fn>
+Fn fio_rpc_entry(Fn RpcEntries::*entry) {
+    const RpcEntries* e = fio_rpc();
+    if (!e) return nullptr;
+    if (!(e->*entry)) errno = TAV_E_NO_REMOTE;
+    return e->*entry;
+}
 // Turns a remote call's result and transport flag into 0, or -1 with errno:
 // a positive result is the server's code (after translate, when given),
 // else a set flag is 254.
@@ -46,7 +55,7 @@ int32_t remote_lseek(FileLocation* rec, int32_t offset, int origin);
 int32_t remote_flush(FileLocation* rec);
 // Closes the remote handle: flush, close, free the buffers. 0 or -1.
 int remote_close(FileLocation* rec);
-// Allocates both buffers and resets the positions; false with errno 12.
+// Allocates both buffers and resets the positions; false with errno TAV_ENOMEM.
 bool remote_setup_buffers(FileLocation* rec);
 void remote_free_buffers(FileLocation* rec);
 

@@ -17,14 +17,10 @@ int rename_one(FileLocation* src, const char* srcPath, FileLocation* dst, const 
     bool dstRemote = fio_loc_remote(dst);
     if (!srcRemote && !dstRemote) return plat_rename_noreplace(srcPath, dstPath);
     if (srcRemote && dstRemote && fio_same_server(src, dst)) {
-        const RpcEntries* e = fio_rpc();
-        if (!e) return -1;
-        if (!e->rename) {
-            errno = TAV_E_NO_REMOTE;
-            return -1;
-        }
+        auto rename = fio_rpc_entry(&RpcEntries::rename);
+        if (!rename) return -1;
         uint32_t flag = 0;
-        int32_t res = e->rename(src->connection, src->server, srcPath, dstPath, &flag);
+        int32_t res = rename(src->connection, src->server, srcPath, dstPath, &flag);
         return fio_rpc_result(res, flag);
     }
     char buf[TAV_PATH_SIZE];
@@ -105,14 +101,10 @@ int copy_one(FileLocation* src, const char* srcPath, FileLocation* dst, char* ds
 int fio_remove(FileLocation* loc, const char* path) {
     if (!fio_check_args(loc, path)) return -1;
     if (!fio_loc_remote(loc)) return plat_unlink(path);
-    const RpcEntries* e = fio_rpc();
-    if (!e) return -1;
-    if (!e->remove) {
-        errno = TAV_E_NO_REMOTE;
-        return -1;
-    }
+    auto remove = fio_rpc_entry(&RpcEntries::remove);
+    if (!remove) return -1;
     uint32_t flag = 0;
-    int32_t res = e->remove(loc->connection, loc->server, path, &flag);
+    int32_t res = remove(loc->connection, loc->server, path, &flag);
     return fio_rpc_result(res, flag);
 }
 
@@ -138,14 +130,10 @@ int fio_copy(FileLocation* src, const char* srcPath, FileLocation* dst, char* ds
 int16_t fio_access(FileLocation* loc, const char* path, uint32_t mode) {
     if (!fio_check_args(loc, path)) return -1;
     if (fio_loc_remote(loc)) {
-        const RpcEntries* e = fio_rpc();
-        if (!e) return -1;
-        if (!e->access) {
-            errno = TAV_E_NO_REMOTE;
-            return -1;
-        }
+        auto access = fio_rpc_entry(&RpcEntries::access);
+        if (!access) return -1;
         uint32_t flag = 0;
-        int32_t res = e->access(loc->connection, loc->server, path, mode, &flag);
+        int32_t res = access(loc->connection, loc->server, path, mode, &flag);
         return int16_t(fio_rpc_result(res, flag));
     }
     PlatAttributes attr{};

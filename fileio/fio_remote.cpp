@@ -21,7 +21,7 @@
 
 namespace {
 
-// The entry point, or null with errno 255.
+// The entry point, or null with errno TAV_E_NO_REMOTE.
 template <typename Fn>
 Fn need(Fn fn) {
     if (!fn) errno = TAV_E_NO_REMOTE;

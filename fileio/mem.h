@@ -6,10 +6,16 @@
 
 constexpr int kMemTableSize = 1024;
 
-void* mem_calloc(uint32_t count, uint32_t size);  // zero-filled; null with errno 260/12
-void* mem_realloc(void* block, uint32_t newSize);  // null with errno 260/12, block kept
-void mem_free(void* block);                        // errno 260 when unknown
+// Null with errno TAV_E_MEMTABLE (the table is full or the block unknown)
+// or TAV_ENOMEM.
+void* mem_calloc(uint32_t count, uint32_t size);  // zero-filled
+void* mem_realloc(void* block, uint32_t newSize);  // the block kept on failure
+void mem_free(void* block);                        // errno TAV_E_MEMTABLE when unknown
 int mem_live_blocks();                             // blocks in the table (tests, leak checks)
+// A mark the owner of a block gives it, which lives as long as the block:
+// whoever holds the address, or a copy of it, can ask what the block is.
+void mem_set_tag(const void* block, uint8_t tag);  // nothing for an unknown block
+uint8_t mem_tag(const void* block);                // 0 for an unknown or unmarked block
 
 // Owns one memory-table block for a scope.
 template <typename T = uint8_t>

@@ -14,6 +14,7 @@ namespace {
 struct MemSlot {
     void* address;  // null: free
     uint32_t size;
+    uint8_t tag;    // what the owner marked the block as (0: nothing)
 };
 
 MemSlot g_table[kMemTableSize];
@@ -51,7 +52,7 @@ void* mem_calloc(uint32_t count, uint32_t size) {
         errno = TAV_ENOMEM;
         return nullptr;
     }
-    g_table[slot] = {p, uint32_t(bytes)};
+    g_table[slot] = {p, uint32_t(bytes), 0};
     return p;
 }
 
@@ -74,7 +75,8 @@ void* mem_realloc(void* block, uint32_t newSize) {
     }
     // Growth reads as zeros, as a zero-initialising resize gives.
     if (newSize > oldSize) std::memset(static_cast<char*>(p) + oldSize, 0, newSize - oldSize);
-    g_table[slot] = {p, newSize};
+    g_table[slot].address = p;
+    g_table[slot].size = newSize;
     return p;
 }
 
@@ -86,7 +88,19 @@ void mem_free(void* block) {
         return;
     }
     plat_free(block);
-    g_table[slot] = {nullptr, 0};
+    g_table[slot] = {nullptr, 0, 0};
+}
+
+void mem_set_tag(const void* block, uint8_t tag) {
+    NamedLock lock(NamedMutex::MemTable);
+    int slot = find_slot(block);
+    if (slot >= 0) g_table[slot].tag = tag;
+}
+
+uint8_t mem_tag(const void* block) {
+    NamedLock lock(NamedMutex::MemTable);
+    int slot = find_slot(block);
+    return slot < 0 ? 0 : g_table[slot].tag;
 }
 
 int mem_live_blocks() {

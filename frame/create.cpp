@@ -9,8 +9,8 @@
 #include "frame/format.h"
 #include "frame/lifecycle.h"
 #include "frame/ops.h"
+#include "frame/page_values.h"
 #include "qvtav.h"
-#include "tiff/tiff.h"
 
 namespace {
 

@@ -1,61 +1,33 @@
-// Format detection: the file type from the first 1024 bytes. The rules are
-// tried in this order, and the first that matches decides; each asks the
-// probe of its format, which knows the format's marks.
+// Format detection: the file type of a document from its path (a document
+// in storage of its own) or from its first 1024 bytes. Detection asks the
+// rows of the format table in their detection order; the first probe that
+// knows the file decides, and a file none knows is plain bytes.
 #include "frame/detect.h"
 
 #include <cerrno>
 
-#include "containers/block/block_format.h"
-#include "containers/xiff/xiff_format.h"
 #include "fileio/fio.h"
 #include "fileio/mem.h"
 #include "frame/fct.h"
 #include "frame/format.h"
 #include "frame/lifecycle.h"
-#include "frame/ops.h"
 #include "qvtav.h"
-#include "tiff/formats/bmp/bmp_format.h"
-#include "tiff/formats/dcx/dcx_format.h"
-#include "tiff/formats/gif/gif_format.h"
-#include "tiff/formats/jpeg/jpeg_format.h"
-#include "tiff/formats/pcx/pcx_format.h"
-#include "tiff/formats/tga/tga_format.h"
-#include "tiff/tiff_format.h"
 
 namespace {
 
-// The rules after the container marks: a PCX, GIF or BMP candidate whose
-// further bytes do not match goes on with the JPEG rule.
-uint32_t detect_image(const FileHead& head) {
-    if (pcx_probe(head) == kProbeYes) return FILETYPE_PCX;
-    if (gif_probe(head) == kProbeYes) return FILETYPE_GIF;
-    if (bmp_probe(head) == kProbeYes) return FILETYPE_BMP;
-    if (jpeg_probe(head) == kProbeYes) return FILETYPE_JPEG;
-    if (tga_probe(head) == kProbeYes) return FILETYPE_TGA;
-    return FILETYPE_RAW;
-}
-
-int detect_head(FctEntry* e, const FileHead& head) {
-    if (blk_probe(head) == kProbeYes) {
-        e->fileType = FILETYPE_BLOCK;
-        return 0;
-    }
-    if (uint16_t mark = tiff_probe(head)) {
-        Probe xiff = xiff_probe(head);
-        if (xiff == kProbeRefused) {
+const FormatOps* detect_head(const FileHead& head) {
+    for (const FormatOps* f : format_detection_order()) {
+        switch (f->probe(head)) {
+        case kProbeYes:
+            return f;
+        case kProbeRefused:
             errno = TAV_E_NOT_SUPPORTED;
-            return -1;
+            return nullptr;
+        case kProbeNo:
+            break;
         }
-        e->fileType = xiff == kProbeYes ? FILETYPE_XIFF : FILETYPE_TIFF;
-        if (xiff != kProbeYes) e->detectWord = mark;
-        return 0;
     }
-    if (dcx_probe(head) == kProbeYes) {
-        e->fileType = FILETYPE_DCX;
-        return 0;
-    }
-    e->fileType = detect_image(head);
-    return 0;
+    return format_plain_bytes();
 }
 
 }  // namespace
@@ -69,17 +41,25 @@ int tav_detect(FctEntry* e) {
     int32_t got = fio_read_full(int(e->fd), buf.get(), kDetectSize);
     if (got < 0) return -1;
     if (got == 0) {
-        e->fileType = FILETYPE_RAW;
+        e->format = format_plain_bytes();
         return 0;
     }
     // Bytes past the end of a short file read as zeros: the probes see the
     // whole buffer, and the number of bytes the file gave.
-    return detect_head(e, FileHead{{buf.get(), kDetectSize}, uint32_t(got)});
+    const FileHead head{{buf.get(), kDetectSize}, uint32_t(got)};
+    e->detectWord = head.u16(0);
+    e->format = detect_head(head);
+    return e->format ? 0 : -1;
 }
 
 const FormatOps* tav_detect_storage(const char* path, uint32_t* status) {
-    uint32_t isAwd = 0;
-    *status = awd_is_awd_file(path, &isAwd);
-    if (*status != 0 || !isAwd) return nullptr;
-    return format_of(FILETYPE_AWD);
+    *status = 0;
+    for (const FormatOps* f : format_rows()) {
+        if (!f->probe_path) continue;
+        uint32_t found = 0;
+        *status = f->probe_path(path, &found);
+        if (*status != 0) return nullptr;
+        if (found) return f;
+    }
+    return nullptr;
 }

@@ -11,7 +11,7 @@
 //
 // While a local document is edited it is held open for writing, which
 // takes the file layer's advisory write lock: a file that another open file
-// description holds for writing is refused with 13, and no other writer can
+// description holds for writing is refused with TAV_EACCES, and no other writer can
 // start on it until the edit is over.
 #include <cerrno>
 #include <cstring>
@@ -20,8 +20,8 @@
 #include "fileio/keep_errno.h"
 #include "fileio/mem.h"
 #include "frame/format.h"
-#include "frame/lifecycle.h"
 #include "frame/handle_guard.h"
+#include "frame/lifecycle.h"
 #include "frame/ops.h"
 
 namespace {

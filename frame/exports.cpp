@@ -1,7 +1,7 @@
 // The export frames: each fixes the calling convention, clears the caller's
 // error cell, forwards to one internal operation and turns a failure into an
 // error code for the caller. No exception ever crosses this boundary: one
-// that escapes an internal operation is reported as 12.
+// that escapes an internal operation is reported as TAV_ENOMEM.
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -207,30 +207,6 @@ QVTAV_EXPORT int32_t QVTAV_CALL xifsreplace(FileLocation* targetLocation, char* 
         }
         return fio_replace(targetLocation, target, sourceLocation, source);
     });
-}
-
-QVTAV_EXPORT uint32_t QVTAV_CALL IsAWDFile(const char* path, uint32_t* isAwd) {
-    try {
-        return awd_is_awd_file(path, isAwd);
-    } catch (...) {
-        return TAV_STG_E_INSUFFICIENTMEMORY;
-    }
-}
-
-QVTAV_EXPORT uint32_t CopyStorage(const char* source, const char* destination, uint32_t overwrite) {
-    try {
-        return stg_copy_storage(source, destination, overwrite);
-    } catch (...) {
-        return TAV_STG_E_INSUFFICIENTMEMORY;
-    }
-}
-
-QVTAV_EXPORT uint32_t IsStorage(const char* path) {
-    try {
-        return stg_is_storage(path);
-    } catch (...) {
-        return 0;
-    }
 }
 
 }  // extern "C"

@@ -44,7 +44,6 @@ constexpr uint8_t kPageDataWritten = 0x02;
 // editFlags bits
 constexpr uint8_t kEditPageUnderWay = 0x01;
 constexpr uint8_t kEditPageComplete = 0x02;
-constexpr uint8_t kEditTiffState = 0x04;
 constexpr uint8_t kEditStripOpen = 0x08;
 
 // The access part of the open flags says the handle may not read.
@@ -105,9 +104,12 @@ const FormatOps& fct_format(const FctEntry* e);
 
 // Frees a JpegInfo block and its header buffer (frame/page_info.cpp).
 void jpeg_info_free(JpegInfo*& info);
-// Whether j is, or copies, the JpegInfo that a page reader of a format with
-// kTraitDataStartJpeg handed out and a handle still holds: its
-// restartInterval word is then a data offset, never a restart interval.
+// Marks a JpegInfo a page reader hands out (and its header) as one whose
+// restartInterval word holds the file offset where the page's data
+// starts, not a restart interval (JPEG files). The mark lives with the
+// blocks: it goes when they are freed.
+void jpeg_info_mark_data_start(JpegInfo* j);
+// Whether j is, or copies, such a marked JpegInfo.
 bool jpeg_info_holds_data_start(const JpegInfo* j);
 
 // The format's own state of a handle.
@@ -138,9 +140,9 @@ inline void format_end_state(FctEntry* e) {
 constexpr int kFctSize = 20;
 
 // Table operations (frame/fct_table.cpp).
-int fct_alloc(const FctEntry& templ);          // handle, or -1 (errno 23)
-FctEntry* fct_lookup(int handle);              // null with errno 9
-int fct_release(int handle);                   // 0 or -1 (errno 9)
+int fct_alloc(const FctEntry& templ);          // handle, or -1 (errno TAV_ENFILE)
+FctEntry* fct_lookup(int handle);              // null with errno TAV_EBADF
+int fct_release(int handle);                   // 0 or -1 (errno TAV_EBADF)
 int fct_fetch_error(int handle, uint32_t* value);
 FctEntry* fct_entry_at(int handle);            // no checks; tests and close
 

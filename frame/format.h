@@ -4,14 +4,16 @@
 // fills in one row (frame/format_table.cpp lists them).
 //
 // A null operation means the format does not support it: each export then
-// gives its own answer for that case (usually 293). A format that accepts a
-// call and has nothing to do fills the slot with one of the `format_nothing_*`
-// operations below, so "does nothing and succeeds" and "not supported" are
-// never confused.
+// gives its own answer for that case (usually TAV_E_NOT_SUPPORTED). A format
+// that accepts a call and has nothing to do fills the slot with one of the
+// `format_nothing_*` operations below, so "does nothing and succeeds" and
+// "not supported" are never confused.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
+#include "frame/detect.h"
 #include "qvtav.h"
 
 struct FctEntry;
@@ -31,21 +33,6 @@ enum FormatTrait : uint32_t {
     kTraitRowsOf32Bits = 1u << 3,
     // A page write of zero bytes is meaningful (it ends a page).
     kTraitEmptyWrites = 1u << 4,
-    // The JpegInfo the page reader hands out holds, in its restartInterval
-    // word, the file offset where the page's data starts, not a restart
-    // interval (JPEG files).
-    kTraitDataStartJpeg = 1u << 5,
-};
-
-// The kind of data a caller announces in the record's fileType when it
-// writes a page with PutOptions.typeGiven set: the file type whose data it
-// will deliver.
-enum DataKind : uint32_t {
-    kDataRaw = 1,
-    kDataBlockPages = 2,
-    kDataTiff = 3,
-    kDataReserved4 = 4,
-    kDataReserved5 = 5,
 };
 
 // Bits of xtavwrite's flag: the last data of the page, and (with strip-wise
@@ -70,8 +57,18 @@ struct PropertyPatch {
 
 struct FormatOps {
     uint32_t fileType = 0;
-    const char* name = nullptr;
     uint32_t traits = 0;
+
+    // ---- detection (frame/detect.cpp walks the rows) ----
+    // Where the probe of the first bytes stands: rows are asked in rising
+    // order and the first kProbeYes decides; kProbeRefused fails the open
+    // with TAV_E_NOT_SUPPORTED. 0: never found by its bytes.
+    uint8_t detectOrder = 0;
+    Probe (*probe)(const FileHead& head) = nullptr;
+    // Asked for a local path before any descriptor is opened, for a
+    // document kept in storage of its own: *found 1 when path is one. 0, or
+    // the status the open fails with.
+    uint32_t (*probe_path)(const char* path, uint32_t* found) = nullptr;
 
     // ---- set-up and end of a handle ----
     // Whether a file of this type can be created (null: never, 22).
@@ -91,12 +88,19 @@ struct FormatOps {
     void (*release)(FctEntry* e) = nullptr;
 
     // ---- pages ----
-    // Page information of page `page` (from 0) into the handle's copy.
-    int (*page_info)(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes) = nullptr;
+    // Page information of page `page` (from 0) into the handle's copy. The
+    // caller's record is there for a format that reads a value from it (AWD:
+    // the band size it will read with).
+    int (*page_info)(FctEntry* e, uint32_t page, PageInfo& copy, const PageInfo& caller,
+                     PageSizes* sizes) = nullptr;
     // Page data; page is from 0 (a strip in strip-wise reading). Bytes
     // delivered, or -1 with errno.
     int (*page_read)(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
                      uint32_t* remaining, uint32_t page) = nullptr;
+    // Where the current page's stored data starts, read from the format
+    // view in the handle's copy: for formats whose page read is
+    // format_read_view_data (the stored bytes from there on).
+    uint32_t (*data_offset)(const PageInfo& view) = nullptr;
     // Auxiliary data (texts, colour tables, profile) into the caller's buffers.
     int (*page_data)(FctEntry* e, PageInfo* info) = nullptr;
     // Page information for writing; page from 0.
@@ -111,12 +115,12 @@ struct FormatOps {
     int (*strip_counts)(FctEntry* e, uint32_t option, uint32_t* value) = nullptr;
     // Option 11 with page information given. Null: nothing to do.
     int (*image_length)(FctEntry* e, uint32_t rows) = nullptr;
-    // Option 9: the page index window. Null: the handle reads no index (263).
+    // Option 9: the page index window. Null: the handle reads no index (TAV_E_INDEX_KIND).
     int (*index_window)(FctEntry* e, uint32_t entries) = nullptr;
     // Options 15 to 17 and 19 to 21 (value checked non-null). Null: the
     // format has no annotation areas.
     int (*annotation_area)(FctEntry* e, uint32_t option, uint32_t* value) = nullptr;
-    // Option 22: moves page `from` before page `to` (both from 1). Null: 293.
+    // Option 22: moves page `from` before page `to` (both from 1). Null: TAV_E_NOT_SUPPORTED.
     int (*move_page)(FctEntry* e, uint32_t to, uint32_t from) = nullptr;
 
     // ---- whole-document edits (xtavdelpgs, xtavputprops) ----
@@ -129,29 +133,55 @@ struct FormatOps {
     // whole file) is possible.
     int (*rewrite)(FctEntry* e, int out, int32_t first, int32_t last) = nullptr;
     // Deletes pages or sets properties of a document by path, without a
-    // handle (kTraitOwnStorage formats). Null: 293.
+    // handle (kTraitOwnStorage formats). Null: TAV_E_NOT_SUPPORTED.
     int (*edit_by_path)(FileLocation* loc, const char* path, int32_t first, int32_t last,
                         const PageInfo* props) = nullptr;
 
-    // ---- pages, continued ----
-    // Page information for a format that reads a value of the caller's
-    // record (AWD: the band size it will read with); used instead of
-    // page_info when set.
-    int (*page_info_with)(FctEntry* e, uint32_t page, PageInfo& copy, const PageInfo& caller,
-                          PageSizes* sizes) = nullptr;
+    // ---- the process ----
+    // Process detach (and thread detach inside the system shell): unloads
+    // the outside libraries the format loaded. Null: it loads none it
+    // gives back.
+    void (*unload)() = nullptr;
+
+    // ---- this type's data, announced to another type's writer ----
+    // A caller of xtavputi with PutOptions.typeGiven names in the record's
+    // fileType the type whose data it will deliver. That type's row says
+    // what its data means for the page being written; null: no writer
+    // takes this type's data (TAV_E_NOT_SUPPORTED).
+    // For a writer that lays a page out in strips.
+    int (*data_strips)(PageInfo* info, const PutOptions& options) = nullptr;
+    // For a writer that stores a page in chunks of maxStripSize bytes
+    // (defaultChunk: the writer's own chunk size).
+    int (*data_chunks)(PageInfo* info, const PutOptions& options, uint32_t defaultChunk) = nullptr;
 };
 
 // The row of a file type (1 to 13), or null for codes outside the table.
 const FormatOps* format_of(uint32_t fileType);
+// Every row, in type code order.
+std::span<const FormatOps* const> format_rows();
+// The rows that detection asks, in their detection order.
+std::span<const FormatOps* const> format_detection_order();
+// The row of plain bytes (kTraitByteStream): a file no probe claims, an
+// empty file, and a file opened with TAV_OPEN_RAW.
+const FormatOps* format_plain_bytes();
+// The row of an announced kind of data (the record's fileType with
+// PutOptions.typeGiven) that other writers take; null for any other code.
+const FormatOps* format_announced(uint32_t fileType);
+
+// Calls every row's unload (frame/dllmain.cpp).
+void format_unload_all();
 
 // Operations for formats that accept a call and transfer nothing.
-int format_nothing_info(FctEntry* e, uint32_t page, PageInfo& copy, PageSizes* sizes);
+int format_nothing_info(FctEntry* e, uint32_t page, PageInfo& copy, const PageInfo&, PageSizes* sizes);
 int format_nothing_read(FctEntry* e, uint8_t* buffer, uint32_t start, uint32_t length,
                         uint32_t* remaining, uint32_t page);
 int format_nothing_data(FctEntry* e, PageInfo* info);
 int format_nothing_put(FctEntry* e, uint16_t page, PageInfo* info, const PutOptions* options);
 int32_t format_nothing_write(FctEntry* e, const void* buffer, uint32_t count, uint16_t page,
                              uint8_t flag);
+// Data announced as this type's, taken by a writer as the record gives it.
+int format_data_as_given(PageInfo* info, const PutOptions& options);
+int format_data_as_given(PageInfo* info, const PutOptions& options, uint32_t defaultChunk);
 // Set-up of a file that holds one page.
 int format_single_page(FctEntry* e, const FormatRequest& request);
 // A type that can be created anywhere, local or remote.

@@ -64,8 +64,8 @@ int open_descriptor(FctEntry* e, int h, const FormatRequest& req) {
         return open_fail(e, h, errno_or(TAV_ENOENT));
     }
     e->fd = fd;
-    int32_t end = fio_lseek(fd, 0, kFioSeekEnd);
-    if (end < 0) return open_fail_close(e, h, errno_or(TAV_E_SEEK));
+    int32_t end = fio_length(fd, TAV_E_SEEK);
+    if (end < 0) return open_fail_close(e, h, errno);
     e->origSize = uint32_t(end);
     if (fio_lseek(fd, 0, kFioSeekSet) < 0) return open_fail_close(e, h, errno_or(TAV_E_SEEK));
     // A handle that may write keeps the bytes it replaces, from the format's
@@ -77,16 +77,16 @@ int open_descriptor(FctEntry* e, int h, const FormatRequest& req) {
     e->pageCount = 0;
     e->subfileWanted = 0;
     if (e->openFlags & TAV_OPEN_RAW) {
-        e->fileType = FILETYPE_RAW;
+        e->format = format_plain_bytes();
     } else if (tav_detect(e) < 0) {
         return open_fail_close(e, h, errno_or(TAV_ENOMEM));
     }
-    e->format = format_of(e->fileType);
-    e->byteOrder = e->detectWord;
+    e->fileType = e->format->fileType;
     errno = 0;
     if (e->format->open && e->format->open(e, req) < 0) {
-        // Also code 391 (a TIFF page index of more than 65535 entries): the
-        // handle would be left without a descriptor, so it is a failure.
+        // Also TAV_E_INDEX_SIZE (a TIFF page index of more than 65535
+        // entries): the handle would be left without a descriptor, so it is
+        // a failure.
         return open_fail_close(e, h, errno_or(TAV_E_NOT_SUPPORTED));
     }
     return h;

@@ -9,7 +9,7 @@
 #include "qvtav.h"
 
 // Open with format detection (frame/open.cpp). *noEntry is set when no
-// table entry could be taken (the result is then -1 with errno 23).
+// table entry could be taken (the result is then -1 with errno TAV_ENFILE).
 int tav_open(FileLocation* loc, char* path, uint32_t flags, uint32_t* fileType,
              uint32_t* pageCount, bool* noEntry);
 // Create (frame/create.cpp).
@@ -31,8 +31,3 @@ int page_write(int handle, void* buffer, uint32_t count, uint16_t page, uint8_t 
 // range and no properties; xtavputprops first = last = -1 and the record.
 int edit_document(FileLocation* loc, const char* path, int32_t first, int32_t last,
                   const PageInfo* props);
-
-// Storage helpers (awd/).
-uint32_t awd_is_awd_file(const char* path, uint32_t* isAwd);
-uint32_t stg_copy_storage(const char* source, const char* destination, uint32_t overwrite);
-uint32_t stg_is_storage(const char* path);

@@ -1,10 +1,10 @@
 // The page information call (xtavgeti): the steps every file type shares,
 // then the format's reader.
 //
-// Choices where the page information rules leave the matter open:
+// Behaviour:
 //  - "Opened write-only" means the access bits of the open flags are 1
 //    (flags 9: write with update); flags 1 alone are refused at open.
-//  - A null PageInfo or PageSizes is refused with 22.
+//  - A null PageInfo or PageSizes is refused with TAV_EINVAL.
 //  - The JpegInfo of a JPEG page belongs to the handle (readerJpeg): passing
 //    the PageInfo that holds it back to xtavgeti recycles it (one block for
 //    any number of pages); otherwise the next xtavgeti or the close releases
@@ -17,8 +17,8 @@
 //    another page's texts.
 //  - After a failed call the handle's page data size is 0: the strip tables
 //    no longer describe the page that was current, so xtavread refuses
-//    (291) until the next successful xtavgeti.
-//  - A file type without a page reader fails with 293.
+//    (TAV_E_COUNT) until the next successful xtavgeti.
+//  - A file type without a page reader fails with TAV_E_NOT_SUPPORTED.
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -32,6 +32,9 @@ namespace {
 
 constexpr uint32_t kInfoKind = 4;  // the only kind of record the library fills
 constexpr uint32_t kColorSpacePlain = 1;
+// The memory-table mark of a JpegInfo whose restartInterval word is a data
+// start.
+constexpr uint8_t kMemTagJpegDataStart = 1;
 
 uint64_t row_bytes(const FormatOps& f, const PageInfo& c) {
     uint64_t bits = uint64_t(c.imageWidth) * c.bitsPerSample[0] * c.samplesPerPixel;
@@ -111,15 +114,15 @@ void jpeg_info_free(JpegInfo*& info) {
     info = nullptr;
 }
 
+void jpeg_info_mark_data_start(JpegInfo* j) {
+    mem_set_tag(j, kMemTagJpegDataStart);
+    if (j->header) mem_set_tag(j->header, kMemTagJpegDataStart);
+}
+
 bool jpeg_info_holds_data_start(const JpegInfo* j) {
     if (!j) return false;
-    for (int h = 1; h <= kFctSize; ++h) {
-        const FctEntry* e = fct_entry_at(h);
-        const JpegInfo* held = e->fd != 0 ? e->readerJpeg : nullptr;
-        if (!held || !(fct_format(e).traits & kTraitDataStartJpeg)) continue;
-        if (held == j || (j->header && held->header == j->header)) return true;
-    }
-    return false;
+    return mem_tag(j) == kMemTagJpegDataStart ||
+           (j->header && mem_tag(j->header) == kMemTagJpegDataStart);
 }
 
 int page_get_info(int handle, uint16_t page, PageInfo* info, PageSizes* sizes) {
@@ -131,7 +134,7 @@ int page_get_info(int handle, uint16_t page, PageInfo* info, PageSizes* sizes) {
     const FormatOps& f = fct_format(e);
     if (f.traits & kTraitByteStream) {
         // No pages: the format gives its answer at once.
-        if (f.page_info(e, 0, e->pageInfo, sizes) < 0) return fct_fail(e, errno_or(TAV_EIO));
+        if (f.page_info(e, 0, e->pageInfo, *info, sizes) < 0) return fct_fail(e, errno_or(TAV_EIO));
         return 0;
     }
 
@@ -153,14 +156,12 @@ int page_get_info(int handle, uint16_t page, PageInfo* info, PageSizes* sizes) {
     c.colorSpaceType = kColorSpacePlain;
 
     int r;
-    if (f.page_info_with) {
-        r = f.page_info_with(e, p, c, *info, sizes);
-    } else if (!f.page_info) {
+    if (!f.page_info) {
         sizes->dataBytes = sizes->rawBytes = 0;
         r = -1;
         errno = TAV_E_NOT_SUPPORTED;
     } else {
-        r = f.page_info(e, p, c, sizes);
+        r = f.page_info(e, p, c, *info, sizes);
     }
     keep_reader_jpeg(e, r == 0);
     if (r < 0) return fct_fail(e, errno_or(TAV_EIO));

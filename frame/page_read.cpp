@@ -1,10 +1,10 @@
 // Page data reading (xtavread): the checks every file type shares, then the
 // format's reader.
 //
-// Choices where the reading rules leave the matter open:
+// Behaviour:
 //  - "Write-only" means the access bits of the open flags are 1 (flags 9).
-//  - A null buffer is refused with 22; a null remaining cell is allowed.
-//  - A file type without a page data reader fails with 293.
+//  - A null buffer is refused with TAV_EINVAL; a null remaining cell is allowed.
+//  - A file type without a page data reader fails with TAV_E_NOT_SUPPORTED.
 #include <cerrno>
 
 #include "frame/fct.h"

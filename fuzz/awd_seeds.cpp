@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "awd/awd_interface.h"
+#include "formats/awd/awd_interface.h"
 #include "platform/plat_loader.h"
 #include "qvtav.h"
 

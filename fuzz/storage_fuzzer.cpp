@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/storage/stg_api.h"
+#include "storage/stg_api.h"
 
 namespace {
 

@@ -348,11 +348,15 @@ int plat_close(int fd) {
     return 0;
 }
 
-int32_t plat_read(int fd, void* buf, uint32_t count) {
-    if (count > uint32_t(INT32_MAX)) return fail(EINVAL);
+namespace {
+
+// Reads until count bytes or the end of the file: readAt(into, n, done)
+// reads at most n bytes of the part that starts `done` bytes in.
+template <typename ReadAt>
+int32_t read_all(void* buf, uint32_t count, ReadAt readAt) {
     uint32_t done = 0;
     while (done < count) {
-        ssize_t n = read(fd, static_cast<char*>(buf) + done, count - done);
+        ssize_t n = readAt(static_cast<char*>(buf) + done, count - done, done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return fail(errno);
@@ -363,19 +367,18 @@ int32_t plat_read(int fd, void* buf, uint32_t count) {
     return int32_t(done);
 }
 
+}  // namespace
+
+int32_t plat_read(int fd, void* buf, uint32_t count) {
+    if (count > uint32_t(INT32_MAX)) return fail(EINVAL);
+    return read_all(buf, count, [fd](char* into, uint32_t n, uint32_t) { return read(fd, into, n); });
+}
+
 int32_t plat_pread(int fd, void* buf, uint32_t count, int64_t offset) {
     if (count > uint32_t(INT32_MAX) || offset < 0) return fail(EINVAL);
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t n = pread(fd, static_cast<char*>(buf) + done, count - done, offset + done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(errno);
-        }
-        if (n == 0) break;
-        done += uint32_t(n);
-    }
-    return int32_t(done);
+    return read_all(buf, count, [fd, offset](char* into, uint32_t n, uint32_t done) {
+        return pread(fd, into, n, offset + done);
+    });
 }
 
 int64_t plat_copy_range(int src, int64_t srcOffset, int dst, int64_t dstOffset, uint32_t n) {
@@ -499,13 +502,6 @@ int plat_sync_parent_dir(const char* path) {
     if (r != 0 && errno == TAV_EINVAL) r = 0;
     close(fd);
     return r;
-}
-
-int plat_readable(const char* path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail(errno == ENOENT || errno == ENOTDIR ? ENOENT : EACCES);
-    close(fd);
-    return 0;
 }
 
 int plat_open_color_profile(const char* name) {

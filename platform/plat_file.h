@@ -23,7 +23,7 @@ int plat_errno_code(int hostErrno);
 
 // Opens an existing regular file (anything else: 13). An open with write access takes an exclusive
 // advisory lock on the whole file (an open file description lock) without
-// waiting; when another description holds it the open fails with 13.
+// waiting; when another description holds it the open fails with TAV_EACCES.
 int plat_open(const char* path, uint32_t mode);
 // Creates a new file, never reusing an existing path (O_EXCL, O_NOFOLLOW),
 // opened read-write and locked like a writer.
@@ -52,7 +52,7 @@ int32_t plat_pwrite(int fd, const void* buf, uint32_t count, int64_t offset);
 // end), -1 with errno on failure, or -2 when the kernel cannot copy between
 // these files (the caller then copies through a buffer).
 int64_t plat_copy_range(int src, int64_t srcOffset, int dst, int64_t dstOffset, uint32_t n);
-// New position, or -1 (also when it would not fit 31 bits: 279).
+// New position, or -1 (also when it would not fit 31 bits: TAV_E_SEEK).
 int32_t plat_lseek(int fd, int32_t offset, int origin);
 // The longest file the library writes: 2^31 - 1 bytes, so that every byte
 // of a file, and its end, lie within reach of a seek. Writers refuse what
@@ -68,9 +68,6 @@ int plat_fsync(int fd);
 // Makes a directory entry change durable: fsync of the directory that
 // holds path.
 int plat_sync_parent_dir(const char* path);
-// Whether path can be opened for reading (a file or a directory): 0, or -1
-// with errno 2 when nothing is there, 13 when it cannot be read.
-int plat_readable(const char* path);
 // Opens an ICC colour profile for reading: a name with a '/' is a path, any
 // other name is looked for in the system's profile directory. Descriptor,
 // or -1.

@@ -43,27 +43,26 @@ const char* plat_own_dir() {
     return g_ownDir.c_str();
 }
 
-void* plat_load_library(const char* soName) {
+namespace {
+
+// dlopen of the library beside this one (or in the test's directory), else
+// by the loader's own search.
+void* open_beside(const char* soName, int mode) {
     if (g_override) {
         std::string path = g_overrideDir + "/" + soName;
-        return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        return dlopen(path.c_str(), mode);
     }
     std::string path = std::string(plat_own_dir()) + "/" + soName;
-    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!h) h = dlopen(soName, RTLD_NOW | RTLD_LOCAL);
+    void* h = dlopen(path.c_str(), mode);
+    if (!h) h = dlopen(soName, mode);
     return h;
 }
 
-void* plat_module_loaded(const char* soName) {
-    if (g_override) {
-        std::string path = g_overrideDir + "/" + soName;
-        return dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    }
-    std::string path = std::string(plat_own_dir()) + "/" + soName;
-    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (!h) h = dlopen(soName, RTLD_NOW | RTLD_NOLOAD);
-    return h;
-}
+}  // namespace
+
+void* plat_load_library(const char* soName) { return open_beside(soName, RTLD_NOW | RTLD_LOCAL); }
+
+void* plat_module_loaded(const char* soName) { return open_beside(soName, RTLD_NOW | RTLD_NOLOAD); }
 
 void* plat_symbol(void* module, const char* name) { return module ? dlsym(module, name) : nullptr; }
 

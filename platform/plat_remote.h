@@ -105,7 +105,7 @@ struct RpcEntries {
 constexpr const char* kRpcLibraryName = "libqvrpc400.so";
 
 // Binds the library (loading it the first time) and returns its entry
-// points; null with errno 255 when it cannot be found. Entry points the
+// points; null with errno TAV_E_NO_REMOTE when it cannot be found. Entry points the
 // library lacks are null.
 const RpcEntries* plat_remote_bind();
 // The entry points when the library is already bound, else null; never

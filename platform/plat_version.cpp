@@ -1,11 +1,14 @@
-// The version record. On this platform AWD support is present, which the
-// platform identifier 1 says; a test seam reports another identifier.
+// The version record. On this platform structured storage (and with it AWD
+// support) is present, which the platform identifier 1 says; a test seam
+// reports another identifier.
 #include "platform/plat_version.h"
 
 #include <sys/utsname.h>
 
 #include <cstdio>
 #include <cstring>
+
+OsVersionInfo g_osVersion;
 
 namespace {
 uint32_t g_platformId = 1;

@@ -8,9 +8,9 @@
 #include <functional>
 #include <random>
 
-#include "awd/awd_state.h"
 #include "awd_test_util.h"
 #include "fileio/mem.h"
+#include "formats/awd/awd_state.h"
 #include "frame/fct.h"
 #include "platform/plat_fault.h"
 #include "storage_test_util.h"

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "awd/awd_display.h"
-#include "awd/awd_state.h"
 #include "awd_test_util.h"
 #include "fileio/mem.h"
+#include "formats/awd/awd_display.h"
+#include "formats/awd/awd_state.h"
 #include "frame/fct.h"
 #include "platform/plat_version.h"
 #include "storage_test_util.h"

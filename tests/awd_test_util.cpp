@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <cstring>
 
-#include "awd/awd_interface.h"
-#include "awd/awd_tree.h"
 #include "fileio/mem.h"
+#include "formats/awd/awd_interface.h"
+#include "formats/awd/awd_tree.h"
 #include "platform/plat_loader.h"
 #include "storage_test_util.h"
 #include "test_util.h"

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "awd_test_util.h"
-#include "storage_test_util.h"
 #include "fileio/mem.h"
+#include "storage_test_util.h"
 #include "test_util.h"
 
 namespace {

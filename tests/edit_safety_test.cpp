@@ -14,9 +14,9 @@
 #include <filesystem>
 
 #include "edit_tiff_util.h"
-#include "stepped_child.h"
 #include "platform/plat_file.h"
 #include "qvtav.h"
+#include "stepped_child.h"
 #include "test_util.h"
 
 using namespace edit_test;

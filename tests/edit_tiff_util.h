@@ -1,7 +1,7 @@
 // TIFF files laid out as the page-by-page copy lays them out (directory with
 // room for one more entry, values, strips, strip tables), so layouts can be
-// compared offset by offset, and a parser that reads chains, entries and the
-// page offset table without the library.
+// compared offset by offset; they are read back with the test TIFF reader
+// (tiff_reader.h).
 #pragma once
 
 #include <cstdint>
@@ -9,12 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "tiff_reader.h"
+
 namespace edit_test {
 
-struct Entry {
-    uint16_t tag, type;
-    uint32_t count, value;  // host order; SHORT count 1 or 2 in the low/high halves
-};
+using Entry = test_tiff::Entry;
 
 struct Page {
     uint32_t width = 16, height = 8;
@@ -129,72 +128,7 @@ inline std::vector<Page> numbered_pages(int count, int strips, uint32_t stripSiz
     return pages;
 }
 
-struct Dir {
-    uint32_t offset = 0, next = 0;
-    std::vector<Entry> entries;
-    const Entry* find(uint16_t tag) const {
-        for (const Entry& e : entries)
-            if (e.tag == tag) return &e;
-        return nullptr;
-    }
-};
-
-class Reader {
-public:
-    explicit Reader(std::vector<uint8_t> b) : bytes(std::move(b)) { mm = !bytes.empty() && bytes[0] == 'M'; }
-    std::vector<uint8_t> bytes;
-    bool mm = false;
-    bool ok(uint32_t pos, uint32_t n) const { return uint64_t(pos) + n <= bytes.size(); }
-    uint32_t un(uint32_t pos, int n) const {
-        uint32_t v = 0;
-        for (int i = 0; i < n && ok(pos + i, 1); ++i) v |= uint32_t(bytes[pos + i]) << (mm ? 8 * (n - 1 - i) : 8 * i);
-        return v;
-    }
-    uint16_t u16(uint32_t pos) const { return uint16_t(un(pos, 2)); }
-    uint32_t u32(uint32_t pos) const { return un(pos, 4); }
-    Dir dir(uint32_t off) const {
-        Dir d;
-        d.offset = off;
-        uint16_t n = u16(off);
-        for (uint32_t j = 0; j < n && j < 60; ++j) {
-            uint32_t p = off + 2 + 12 * j;
-            Entry e{u16(p), u16(p + 2), u32(p + 4), u32(p + 8)};
-            if (e.type == 3 && e.count <= 2) e.value = u16(p + 8) | (e.count == 2 ? uint32_t(u16(p + 10)) << 16 : 0);
-            d.entries.push_back(e);
-        }
-        d.next = u32(off + 2 + 12 * n);
-        return d;
-    }
-    std::vector<Dir> chain() const {
-        std::vector<Dir> out;
-        for (uint32_t off = u32(4); off && out.size() < 10000; off = out.back().next) out.push_back(dir(off));
-        return out;
-    }
-    // Elements of a SHORT or LONG array entry.
-    std::vector<uint32_t> array(const Entry& e) const {
-        std::vector<uint32_t> v;
-        uint32_t w = e.type == 3 ? 2 : 4;
-        for (uint32_t i = 0; i < e.count; ++i) {
-            if (e.count * w <= 4) v.push_back(w == 2 ? (e.value >> (16 * i)) & 0xFFFF : e.value);
-            else v.push_back(un(e.value + w * i, int(w)));
-        }
-        return v;
-    }
-    // The strips of a directory, one after the other.
-    std::vector<uint8_t> strips(const Dir& d) const {
-        std::vector<uint8_t> out;
-        const Entry *o = d.find(273), *c = d.find(279);
-        if (!o || !c) return out;
-        auto offs = array(*o), cnts = array(*c);
-        for (size_t i = 0; i < offs.size() && i < cnts.size(); ++i)
-            if (ok(offs[i], cnts[i])) out.insert(out.end(), bytes.begin() + offs[i], bytes.begin() + offs[i] + cnts[i]);
-        return out;
-    }
-    std::string ascii(const Entry& e) const {
-        if (e.count <= 4) return std::string(reinterpret_cast<const char*>(&e.value), e.count ? e.count - 1 : 0);
-        if (!ok(e.value, e.count)) return {};
-        return std::string(reinterpret_cast<const char*>(bytes.data() + e.value), e.count - 1);
-    }
-};
+using Dir = test_tiff::Dir;
+using Reader = test_tiff::Reader;
 
 }  // namespace edit_test

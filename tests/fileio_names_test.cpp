@@ -1,4 +1,4 @@
-// Unique names: the seed sequence, the trial letter, directories with and
+// Unique names: the trial letter, directories with and
 // without a final separator, the length limit, and xifsduplicate.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -25,25 +25,6 @@ std::string name_in(const std::string& dir) {
     char out[TAV_PATH_SIZE];
     tmp_name_in_dir(nullptr, dir.c_str(), out);
     return out;
-}
-
-TEST(Names, FirstThreeNamesOfAProcessCarrySeedsAaBaCa) {
-    if (!std::getenv("QVTAV_FRESH_PROCESS")) {
-        // Again in a fresh process, in which no name has been made yet.
-        pid_t pid = fork();
-        if (pid == 0) {
-            setenv("QVTAV_FRESH_PROCESS", "1", 1);
-            execl("/proc/self/exe", "qvtav_tests",
-                  "--gtest_filter=Names.FirstThreeNamesOfAProcessCarrySeedsAaBaCa", nullptr);
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        return;
-    }
-    TempDir d;
-    for (const char* seed : {"aa", "ba", "ca"}) EXPECT_EQ(name_in(d.path()), d.path() + "/" + seed + "a" + pid4());
 }
 
 TEST(Names, TakenTrialLetterMovesOnToTheNext) {

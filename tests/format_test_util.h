@@ -10,31 +10,6 @@
 
 #include "page_test_util.h"
 
-// Little- and big-endian fields appended one after another.
-struct Bytes {
-    std::vector<uint8_t> b;
-    Bytes& u8(std::initializer_list<uint8_t> v) {
-        b.insert(b.end(), v);
-        return *this;
-    }
-    Bytes& le16(uint32_t v) { return u8({uint8_t(v), uint8_t(v >> 8)}); }
-    Bytes& le32(uint32_t v) { return le16(v & 0xFFFF).le16(v >> 16); }
-    Bytes& be16(uint32_t v) { return u8({uint8_t(v >> 8), uint8_t(v)}); }
-    Bytes& text(const std::string& s) {
-        b.insert(b.end(), s.begin(), s.end());
-        return *this;
-    }
-    Bytes& fill(size_t n, uint8_t v = 0) {
-        b.insert(b.end(), n, v);
-        return *this;
-    }
-    Bytes& raw(const std::vector<uint8_t>& v) {
-        b.insert(b.end(), v.begin(), v.end());
-        return *this;
-    }
-    size_t size() const { return b.size(); }
-};
-
 // A field of the page's format view, decoded by the public view tables (so
 // the tests hold the library's pages to those tables); 0 when the type's
 // view has no such field.

@@ -111,23 +111,6 @@ TEST_F(FctTest, OptionActionsFlagsAndUnknownCodes) {
     EXPECT_EQ(e->optionFlags[kOptStripWrite], 1);
 }
 
-// Each file type code has its own row, and the rows say which types can be
-// created: local and remote alike, or (AWD) only locally.
-TEST(FormatTable, OneRowPerTypeAndTheCreatableTypes) {
-    EXPECT_EQ(format_of(0), nullptr);
-    EXPECT_EQ(format_of(14), nullptr);
-    for (uint32_t t = 1; t <= 13; ++t) {
-        const FormatOps* f = format_of(t);
-        ASSERT_NE(f, nullptr) << t;
-        EXPECT_EQ(f->fileType, t);
-        bool anywhere = f->can_create && f->can_create(false);
-        bool local = f->can_create && f->can_create(true);
-        bool expected = t <= 3 || (t >= 5 && t <= 9);
-        EXPECT_EQ(anywhere, expected) << t;
-        EXPECT_EQ(local, expected || t == FILETYPE_AWD) << t;
-    }
-}
-
 // An entry whose open failed stays in use until its error is fetched; the
 // page calls and options on it answer with a code.
 TEST_F(FctTest, EntryOfAFailedOpenSupportsNothing) {
@@ -225,16 +208,6 @@ TEST(ByteOrder, TemplatesRepeatUnknownKindsAndBufferEnd) {
     uint8_t e[8] = {1, 2, 3, 4, 5, 6, 0xEE, 0xEE};
     swap_fields(e, 6, l, 1, 1);
     EXPECT_EQ(bytes_of(e, 8), (std::vector<uint8_t>{4, 3, 2, 1, 5, 6, 0xEE, 0xEE}));
-    uint8_t r[26];
-    for (int i = 0; i < 26; ++i) r[i] = uint8_t(i);
-    swap_page_record(r);  // 2 shorts, 1 long, 9 shorts
-    EXPECT_EQ(bytes_of(r, 10), (std::vector<uint8_t>{1, 0, 3, 2, 7, 6, 5, 4, 9, 8}));
-    EXPECT_EQ(r[25], 24);
-    uint8_t st[24];
-    for (int i = 0; i < 24; ++i) st[i] = uint8_t(i);
-    swap_strip_entries(st, 1);  // 3 longs, 4 shorts, 1 long
-    EXPECT_EQ(bytes_of(st, 24), (std::vector<uint8_t>{3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 13, 12,
-                                                       15, 14, 17, 16, 19, 18, 23, 22, 21, 20}));
 }
 
 }  // namespace

@@ -15,13 +15,13 @@
 #include <string>
 #include <thread>
 
-#include "frame/startup.h"
 #include "platform/plat_fault.h"
 #include "platform/plat_file.h"
 #include "platform/plat_memory.h"
 #include "platform/plat_mutex.h"
 #include "platform/plat_version.h"
 #include "qvtav.h"
+#include "storage/stg_utils.h"
 #include "test_util.h"
 
 namespace {
@@ -311,13 +311,13 @@ TEST_F(IsolatedMutexes, UnrecoverableMutexMadeAfresh) {
 
 TEST(Startup, DllMainReasonsAndPlatformId) {
     for (uint32_t reason : {2u, 3u, 0u, 0u, 1u}) EXPECT_EQ(DllMain(nullptr, reason, nullptr), 1);
-    EXPECT_TRUE(awd_supported());
+    EXPECT_TRUE(stg_supported());
     plat_set_platform_id(2);
     DllMain(nullptr, 1, nullptr);
-    EXPECT_FALSE(awd_supported());
+    EXPECT_FALSE(stg_supported());
     plat_set_platform_id(0);
     DllMain(nullptr, 1, nullptr);
-    EXPECT_TRUE(awd_supported());
+    EXPECT_TRUE(stg_supported());
     OsVersionInfo v{};
     v.size = 12;  // a record of the wrong size is refused
     EXPECT_EQ(plat_get_version(&v), 0);

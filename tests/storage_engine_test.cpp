@@ -11,7 +11,7 @@
 #include <random>
 
 #include "fileio/byteorder.h"
-#include "platform/storage/cfb_layout.h"
+#include "storage/cfb_layout.h"
 #include "storage_test_util.h"
 #include "test_util.h"
 

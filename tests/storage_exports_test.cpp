@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "awd/stg_utils.h"
 #include "platform/plat_version.h"
+#include "storage/stg_utils.h"
 #include "storage_test_util.h"
 #include "test_util.h"
 
@@ -91,29 +91,29 @@ TEST(StorageExports, ReferencePathsRoundTripInLowerCaseWithoutLeadingZeros) {
     EXPECT_EQ(parse_hex("1A2B"), 0x12u);  // upper case letters are skipped
     EXPECT_EQ(parse_hex("x1-g2"), 0x12u);
     uintptr_t v = 0;
-    EXPECT_TRUE(awd_reference_text((kPrefix + "\\1a2b").c_str(), &v));
+    EXPECT_TRUE(stg_reference_text((kPrefix + "\\1a2b").c_str(), &v));
     EXPECT_EQ(v, 0x1a2bu);
-    EXPECT_FALSE(awd_reference_text((kPrefix + "\\1A2B").c_str(), &v));
-    EXPECT_FALSE(awd_reference_text((kPrefix + "\\01a2b").c_str(), &v));
-    EXPECT_FALSE(awd_reference_text(kPrefix.c_str(), &v));
-    EXPECT_FALSE(awd_reference_text("other:\\inboxawd\\fakefile\\1a2b", &v));
+    EXPECT_FALSE(stg_reference_text((kPrefix + "\\1A2B").c_str(), &v));
+    EXPECT_FALSE(stg_reference_text((kPrefix + "\\01a2b").c_str(), &v));
+    EXPECT_FALSE(stg_reference_text(kPrefix.c_str(), &v));
+    EXPECT_FALSE(stg_reference_text("other:\\inboxawd\\fakefile\\1a2b", &v));
     // 16 digits still fit a 64-bit address; more do not round-trip.
-    EXPECT_TRUE(awd_reference_text((kPrefix + "\\ffffffffffffffff").c_str(), &v));
-    EXPECT_FALSE(awd_reference_text((kPrefix + "\\1ffffffffffffffff").c_str(), &v));
+    EXPECT_TRUE(stg_reference_text((kPrefix + "\\ffffffffffffffff").c_str(), &v));
+    EXPECT_FALSE(stg_reference_text((kPrefix + "\\1ffffffffffffffff").c_str(), &v));
     uint32_t isAwd = 0;
     EXPECT_EQ(IsAWDFile((kPrefix + "\\1a2b").c_str(), &isAwd), 0u);
     EXPECT_EQ(isAwd, 1u);
     // Only a live engine storage counts: anything else is never touched.
-    EXPECT_EQ(awd_storage_reference((kPrefix + "\\1a2b").c_str()), nullptr);
-    EXPECT_EQ(awd_storage_reference((kPrefix + "\\0").c_str()), nullptr);
+    EXPECT_EQ(stg_storage_reference((kPrefix + "\\1a2b").c_str()), nullptr);
+    EXPECT_EQ(stg_storage_reference((kPrefix + "\\0").c_str()), nullptr);
     TempDir dir;
     StgRef<StgStorage> root;
     ASSERT_EQ(create_root(dir.file("live.cfb"), root), TAV_S_OK);
     std::string ref = reference_to(root.get());
-    EXPECT_EQ(awd_storage_reference(ref.c_str()), root.get());
+    EXPECT_EQ(stg_storage_reference(ref.c_str()), root.get());
     StgStorage* gone = root.get();
     root.reset();
-    EXPECT_EQ(awd_storage_reference(reference_to(gone).c_str()), nullptr);
+    EXPECT_EQ(stg_storage_reference(reference_to(gone).c_str()), nullptr);
 }
 
 TEST(StorageExports, IsStorageChecksOnlyThePrefix) {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/storage/stg_api.h"
-#include "platform/storage/stg_hold.h"
+#include "storage/stg_api.h"
+#include "storage/stg_hold.h"
 
 // Releases an engine object at scope end.
 template <class T>

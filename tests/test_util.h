@@ -2,10 +2,49 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "qvtav.h"
+
+// The bytes of a hand-made file: little- and big-endian fields appended one
+// after another, or little-endian fields put at their offsets (the buffer
+// grows to hold them).
+struct Bytes {
+    std::vector<uint8_t> b;
+    Bytes() = default;
+    explicit Bytes(size_t n) : b(n, 0) {}
+    Bytes& u8(std::initializer_list<uint8_t> v) {
+        b.insert(b.end(), v);
+        return *this;
+    }
+    Bytes& le16(uint32_t v) { return u8({uint8_t(v), uint8_t(v >> 8)}); }
+    Bytes& le32(uint32_t v) { return le16(v & 0xFFFF).le16(v >> 16); }
+    Bytes& be16(uint32_t v) { return u8({uint8_t(v >> 8), uint8_t(v)}); }
+    Bytes& text(const std::string& s) {
+        b.insert(b.end(), s.begin(), s.end());
+        return *this;
+    }
+    Bytes& fill(size_t n, uint8_t v = 0) {
+        b.insert(b.end(), n, v);
+        return *this;
+    }
+    Bytes& raw(const std::vector<uint8_t>& v) {
+        b.insert(b.end(), v.begin(), v.end());
+        return *this;
+    }
+    size_t size() const { return b.size(); }
+    // n bytes of v, little-endian, at offset at.
+    void put(size_t at, uint32_t v, int n) {
+        if (b.size() < at + n) b.resize(at + n);
+        for (int i = 0; i < n; ++i) b[at + i] = uint8_t(v >> (8 * i));
+    }
+    // A little-endian TIFF directory entry at offset at.
+    void entry(size_t at, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        put(at, tag, 2), put(at + 2, type, 2), put(at + 4, count, 4), put(at + 8, value, 4);
+    }
+};
 
 // A fresh directory under the temporary directory, removed with its content.
 class TempDir {

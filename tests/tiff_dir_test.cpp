@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "formats/tiff/tiff.h"
 #include "open_util.h"
-#include "tiff/tiff.h"
 
 namespace {
 

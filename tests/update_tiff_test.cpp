@@ -38,8 +38,8 @@ struct UpdateTiff : ::testing::Test {
         append(path, 200, 2, false);
         EXPECT_EQ(202u, page_count(path));
         File f(path);
-        ASSERT_EQ(202u, f.chain().size());
-        EXPECT_GE(f.chain()[200], original.size());  // the old pages stay where they were
+        ASSERT_EQ(202u, f.ifd_offsets().size());
+        EXPECT_GE(f.ifd_offsets()[200], original.size());  // the old pages stay where they were
 #ifdef QVTAV_HAVE_LIBTIFF
         auto pages = wt::libtiff_read(path);
         ASSERT_EQ(202u, pages.size());
@@ -82,7 +82,7 @@ TEST_F(UpdateTiff, AppendToTableFileAndAbort) {
     wt::close(h);
     append_and_abort(path, 1);
     File f(path);
-    auto chain = f.chain();
+    auto chain = f.ifd_offsets();
     const wt::Entry tag = f.at(chain[0], 32934);
     EXPECT_EQ(206u, tag.count);
     EXPECT_EQ(202u, f.u32(tag.value + 8));
@@ -187,7 +187,7 @@ TEST_F(UpdateTiff, PageIndexFileIsConvertedInPlace) {
     }
 
     File f(path);
-    auto chain = f.chain();
+    auto chain = f.ifd_offsets();
     ASSERT_EQ(2u, chain.size());
     EXPECT_EQ(p1.ifd_offset(0), chain[0]);
     EXPECT_EQ(0u, f.at(chain[0], 32935).tag);
@@ -212,7 +212,7 @@ TEST_F(UpdateTiff, PageIndexFileIsConvertedInPlace) {
     EXPECT_TRUE(wt::pattern(6, 24) == lt[1].strips.at(0));
 #endif
     append(path, 2, 1, false);
-    EXPECT_EQ(3u, File(path).chain().size());
+    EXPECT_EQ(3u, File(path).ifd_offsets().size());
     EXPECT_EQ(3u, page_count(path));
 }
 
@@ -239,7 +239,7 @@ void expect_pages(const std::string& path, const std::vector<std::vector<uint8_t
 // A page offset table, wherever a directory of the chain carries a valid
 // one, lists the chain's directories.
 void expect_table_matches_chain(const File& f) {
-    const auto chain = f.chain();
+    const auto chain = f.ifd_offsets();
     for (uint32_t ifd : chain) {
         const wt::Entry t = f.at(ifd, 32934);
         if (t.tag == 0 || t.count == 0 || f.u32(t.value + 12) != f.bytes.size()) continue;
@@ -309,7 +309,7 @@ TEST_F(UpdateTiff, MovesAndAppendsComposeInAnyOrder) {
 
             expect_pages(path, pages);
             File f(path);
-            EXPECT_EQ(pages.size(), f.chain().size());
+            EXPECT_EQ(pages.size(), f.ifd_offsets().size());
             expect_table_matches_chain(f);
 #ifdef QVTAV_HAVE_LIBTIFF
             auto lt = wt::libtiff_read(path);
@@ -358,18 +358,6 @@ void expect_update_refused(const std::string& path, uint32_t pages) {
     EXPECT_TRUE(read_file(path) == before);
     EXPECT_EQ(pages, UpdateTiff::page_count(path));
 }
-
-// Little-endian bytes of a hand-made file.
-struct Bytes {
-    std::vector<uint8_t> b;
-    explicit Bytes(size_t n) : b(n, 0) {}
-    void put(uint32_t at, uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) b[at + i] = uint8_t(v >> (8 * i));
-    }
-    void entry(uint32_t at, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
-        put(at, tag, 2), put(at + 2, type, 2), put(at + 4, count, 4), put(at + 8, value, 4);
-    }
-};
 
 // Damaged files whose update would damage them further: an appended page
 // is linked by rewriting the last page's next-IFD field, and in them that
@@ -428,7 +416,7 @@ TEST_F(UpdateTiff, TableKeepsThePagesOfABrokenChainThroughMoves) {
         }
         wt::close(h);
         File f(path);
-        const uint32_t link = f.chain()[0] + 2 + 12 * f.u16(f.chain()[0]);
+        const uint32_t link = f.ifd_offsets()[0] + 2 + 12 * f.u16(f.ifd_offsets()[0]);
         Bytes broken(f.bytes.size());
         broken.b = f.bytes;
         broken.put(link, 0x7FFFFF00, 4);
@@ -460,7 +448,7 @@ TEST_F(UpdateTiff, TableKeepsThePagesOfABrokenChainThroughMoves) {
     File f(path);
     Bytes misplaced(f.bytes.size());
     misplaced.b = f.bytes;
-    misplaced.put(f.at(f.chain()[1], 32934).pos, 32935, 2);
+    misplaced.put(f.at(f.ifd_offsets()[1], 32934).pos, 32935, 2);
     write_file(path, misplaced.b);
     uint32_t count = 0, err = 0;
     h = wt::open_update(path, &count);
@@ -483,7 +471,7 @@ TEST_F(UpdateTiff, TableKeepsThePagesOfABrokenChainThroughMoves) {
     File g(path);
     Bytes huge(g.bytes.size());
     huge.b = g.bytes;
-    huge.put(g.chain()[1], 0xF000, 2);
+    huge.put(g.ifd_offsets()[1], 0xF000, 2);
     write_file(path, huge.b);
     h = wt::open_update(path, &count);
     ASSERT_EQ(3u, count);
@@ -514,7 +502,7 @@ TEST_F(UpdateTiff, OneDirectoryNamesTheTableAfterAMoveToTheFront) {
     ASSERT_EQ(0, xtavclose(&h, &err)) << err;
 
     File f(path);
-    const auto chain = f.chain();
+    const auto chain = f.ifd_offsets();
     ASSERT_EQ(4u, chain.size());
     int naming = 0;
     for (uint32_t ifd : chain) naming += f.at(ifd, 32934).value != 0;
@@ -542,7 +530,7 @@ TEST_F(UpdateTiff, TableKeepsEveryPageThroughMovesAndAnAppend) {
     std::string path = dir.file("two_of_six.tif");
     auto pages = write_pages(path, 6);
     File f(path);
-    const auto chain = f.chain();
+    const auto chain = f.ifd_offsets();
     Bytes damaged(f.bytes.size());
     damaged.b = f.bytes;
     damaged.put(f.at(chain[1], 32934).pos, 0x8000, 2);  // still in tag order

@@ -1,5 +1,6 @@
 // Helpers of the TIFF writing tests: pages written through the exports, a
-// small parser of the bytes written, and libtiff as an independent reader.
+// reader of the bytes written (tiff_reader.h), and libtiff as an
+// independent reader.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 
 #include "qvtav.h"
 #include "test_util.h"
+#include "tiff_reader.h"
 
 #ifdef QVTAV_HAVE_LIBTIFF
 #include <tiffio.h>
@@ -71,48 +73,8 @@ inline std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
 }
 
 // The bytes written, read as TIFF.
-struct Entry {
-    uint16_t tag, type;
-    uint32_t count, value;  // value: SHORT count 1 widened, else the u32 field
-    uint32_t pos;           // file offset of the entry
-};
-
-struct File {
-    std::vector<uint8_t> bytes;
-    bool mm;
-
-    explicit File(const std::string& path) : bytes(read_file(path)), mm(!bytes.empty() && bytes[0] == 'M') {}
-    uint32_t u16(uint32_t at) const {
-        if (at + 2 > bytes.size()) return 0;
-        return mm ? bytes[at] << 8 | bytes[at + 1] : bytes[at] | bytes[at + 1] << 8;
-    }
-    uint32_t u32(uint32_t at) const { return mm ? u16(at) << 16 | u16(at + 2) : u16(at) | u16(at + 2) << 16; }
-    uint32_t first_ifd() const { return u32(4); }
-    uint32_t next_of(uint32_t ifd) const { return u32(ifd + 2 + 12 * u16(ifd)); }
-    std::vector<Entry> entries(uint32_t ifd) const {
-        std::vector<Entry> out;
-        for (uint32_t i = 0, p = ifd + 2; i < u16(ifd); ++i, p += 12) {
-            Entry e{uint16_t(u16(p)), uint16_t(u16(p + 2)), u32(p + 4), u32(p + 8), p};
-            if (e.type == 3 && e.count == 1) e.value = u16(p + 8);
-            out.push_back(e);
-        }
-        return out;
-    }
-    // The entry of a tag in a directory; a zero entry when absent.
-    Entry at(uint32_t ifd, uint16_t tag) const {
-        for (const Entry& e : entries(ifd))
-            if (e.tag == tag) return e;
-        return Entry{};
-    }
-    std::vector<uint32_t> chain() const {
-        std::vector<uint32_t> out;
-        for (uint32_t ifd = first_ifd(); ifd && out.size() < 100000; ifd = next_of(ifd)) out.push_back(ifd);
-        return out;
-    }
-    bool holds(uint32_t at, const std::vector<uint8_t>& v) const {
-        return at + v.size() <= bytes.size() && std::equal(v.begin(), v.end(), bytes.begin() + at);
-    }
-};
+using Entry = test_tiff::Entry;
+using File = test_tiff::Reader;
 
 #ifdef QVTAV_HAVE_LIBTIFF
 // One directory as libtiff reads it, with its raw strips.

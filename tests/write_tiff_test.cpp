@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "fileio/fio.h"
+#include "formats/tiff/tiff_state.h"
 #include "frame/fct.h"
-#include "tiff/tiff_state.h"
 #include "write_test_util.h"
 
 namespace {
@@ -89,7 +89,7 @@ TEST_F(WriteTiff, PagesAreChainedAndTabled) {
         }
         wt::close(h);
         File f(p);
-        auto chain = f.chain();
+        auto chain = f.ifd_offsets();
         ASSERT_EQ(n, chain.size());
         const wt::Entry tag = f.at(8, 32934);
         const uint32_t t = tag.value;  // at the aligned end, closing the file
@@ -115,7 +115,7 @@ TEST_F(WriteTiff, EntryTypesAndValues) {
     wt::close(h);
 
     File f(path);
-    auto chain = f.chain();
+    auto chain = f.ifd_offsets();
     ASSERT_EQ(2u, chain.size());
     // Three samples: three SHORTs out of line, padded to 4 before the next
     // value; 90 degrees mirrored is orientation 7.
@@ -173,7 +173,7 @@ TEST_F(WriteTiff, OneStripFromThreeWritesAndEmptyPage) {
     wt::close(h);
 
     File f(path);
-    auto chain = f.chain();
+    auto chain = f.ifd_offsets();
     ASSERT_EQ(2u, chain.size());
     EXPECT_EQ(U32s({f.at(chain[0], 279).count, f.at(chain[0], 279).value, f.at(chain[1], 273).count,
                     f.at(chain[1], 279).count}), U32s({1, 3000, 0, 0}));
@@ -206,7 +206,7 @@ TEST_F(WriteTiff, WorkFileNamePassesOverALinkInItsWay) {
     ASSERT_EQ(0u, wt::put_page(h, 1, info, wt::pattern(4, 1)));
     ASSERT_EQ(0u, wt::put_page(h, 2, info, wt::pattern(4, 2)));
     wt::close(h);
-    EXPECT_EQ(2u, File(path).chain().size());
+    EXPECT_EQ(2u, File(path).ifd_offsets().size());
     EXPECT_FALSE(file_exists(pointee));
     EXPECT_TRUE(file_exists(next));
 }
@@ -237,7 +237,7 @@ TEST_F(WriteTiff, AnnotationAreasBelongToOnePage) {
     wt::close(h);
 
     File f(path);
-    auto chain = f.chain();
+    auto chain = f.ifd_offsets();
     ASSERT_EQ(2u, chain.size());
     U32s late;  // the private entries of page 1, in the order written
     for (auto& x : f.entries(chain[0]))

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "fileio/mem.h"
-#include "frame/startup.h"
+#include "formats/xiff/xiff_format.h"
 #include "page_test_util.h"
 #include "platform/plat_loader.h"
 #include "xiff_files.h"

@@ -10,7 +10,7 @@
 #include "commands.h"
 #include "json_writer.h"
 #include "platform/plat_text.h"
-#include "platform/storage/stg_api.h"
+#include "storage/stg_api.h"
 #include "tool_error.h"
 
 namespace qvtool {

@@ -60,7 +60,6 @@ public:
     // Closes without flushing; never throws.
     void abandon() noexcept;
 
-    bool is_open() const { return handle_ > 0; }
     int32_t* handle() { return &handle_; }
     const std::string& path() const { return path_; }
     uint32_t file_type() const { return type_; }

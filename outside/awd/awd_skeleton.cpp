@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "awd/awd_tree.h"
+#include "formats/awd/awd_tree.h"
 #include "platform/plat_text.h"
-#include "platform/storage/stg_api.h"
+#include "storage/stg_api.h"
 
 namespace {
 

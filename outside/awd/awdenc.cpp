@@ -19,7 +19,7 @@
 #include <new>
 #include <vector>
 
-#include "awd/awd_interface.h"
+#include "formats/awd/awd_interface.h"
 #include "outside/awd/awd_skeleton.h"
 #include "outside/awd/stub_fault.h"
 

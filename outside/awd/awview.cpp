@@ -20,7 +20,7 @@
 #include <new>
 #include <vector>
 
-#include "awd/awd_interface.h"
+#include "formats/awd/awd_interface.h"
 #include "outside/awd/stub_fault.h"
 
 #define AWV_EXPORT extern "C" __attribute__((visibility("default")))

@@ -21,7 +21,7 @@
 #include <new>
 #include <vector>
 
-#include "containers/xiff/xiff_interface.h"
+#include "formats/xiff/xiff_interface.h"
 #include "outside/xiff/xiffr_page.h"
 
 #define XIFF_EXPORT extern "C" __attribute__((visibility("default")))

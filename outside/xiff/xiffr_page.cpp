@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "containers/xiff/xiff_interface.h"
+#include "formats/xiff/xiff_interface.h"
 
 namespace xiffr {
 namespace {

@@ -1,6 +1,0 @@
-// AWD fax documents, kept in compound files of their own.
-#pragma once
-
-#include "frame/format.h"
-
-extern const FormatOps kAwdFormat;
