@@ -24,7 +24,7 @@ struct ViewField {
 bool has_format_view(uint32_t fileType);
 
 // The fields of the page's format view; empty for file types without one
-// (TIFF and the containers).
+// (TIFF, AWD, block files, XIFF, raw data).
 std::vector<ViewField> format_view(uint32_t fileType, const PageInfo& info);
 
 // How the page's palette entries are laid out, as the library delivers them
