@@ -21,7 +21,7 @@ constexpr uint32_t kLabelHeight = kGlyphHeight * kDigitScale + 10;
 constexpr Rgb kBackground{221, 221, 221};
 constexpr Rgb kFrame{136, 136, 136};
 constexpr Rgb kInk{34, 34, 34};
-constexpr Rgb kFailedFill{255, 255, 255};
+constexpr Rgb kFailedFill{244, 224, 224};
 
 uint32_t cell_left(const SheetLayout& l, uint32_t column) { return kGap + column * (l.cellWidth + kGap); }
 
