@@ -143,7 +143,7 @@ void put_average(const Picture& p, const std::vector<uint64_t>& sums, uint64_t a
                  bool colour) {
     const uint64_t* s = &sums[3 * j];
     uint32_t c[3];
-    if (p.depth == 1) c[0] = c[1] = c[2] = uint32_t(255 - (255 * s[0] + area / 2) / area);
+    if (p.depth == 1) c[0] = c[1] = c[2] = uint32_t((255 * (area - s[0]) + area / 2) / area);
     else for (int k = 0; k < 3; ++k) c[k] = uint32_t((s[k] + area / 2) / area);
     if (colour) out[0] = uint8_t(c[0]), out[1] = uint8_t(c[1]), out[2] = uint8_t(c[2]);
     else out[0] = uint8_t((c[0] * 299 + c[1] * 587 + c[2] * 114 + 500) / 1000);

@@ -7,6 +7,7 @@
 # thin lines and number their pages.
 source "$(dirname "$0")/cli_lib.sh" "$1" "$2"
 R="$(dirname "$ORACLE")/render_oracle.py"
+SOURCE="$(cd "$(dirname "$ORACLE")/../.." && pwd)"
 render_oracle() { $PY "$R" "$@"; }
 # drawn FILE [PAGE] [TOLERANCE] [MODE]: page PAGE of FILE drawn alone shows
 # frame PAGE of FILE as Pillow decodes it.
@@ -193,6 +194,21 @@ check "AWD copy made" status_is 0
 run render f.awd --page 1-3 -o a.png
 k=1
 for f in bw g3 g4strips; do check "AWD page $k shows $f.tif" render_oracle same $f.tif 1 a-$k.png; k=$((k + 1)); done
+# An AWD page turned a quarter for display is shown turned clockwise.
+PYTHONPATH="$SOURCE/python" QVTAV_LIBRARY="$OUT/libqvtav400.so" $PY -c 'import ctypes, qvtav
+from qvtav import _records as R
+from qvtav._library import lib
+from PIL import Image
+f = qvtav.open("f.awd", "a")
+page = R.PageInfo()
+page.imageWidth, page.xResNum, page.yResNum, page.xResDen, page.yResDen = 333, 200, 200, 1, 1
+page.maxStripSize, page.stripCount = 90 << 16, 100 | 100 << 16  # display rotation 90, scales 100 %
+err = ctypes.c_uint32()
+assert lib.xtavputi(f._h(), 1, ctypes.byref(page), None, ctypes.byref(err)) >= 0, err.value
+f.close()
+Image.open("bw.tif").transpose(Image.Transpose.ROTATE_270).save("bw_right.png")'
+run render f.awd --as-displayed -o d.png
+check "AWD display rotation 90: turned clockwise" render_oracle same bw_right.png 1 d.png
 run copy bw.tif g3.tif none.tif pb.tif -o f.blk --block
 run render f.blk --page 1-4 -o b.png
 k=1
