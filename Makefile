@@ -32,7 +32,7 @@ FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
-FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage session
+FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage session render
 
 .PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
 
@@ -80,7 +80,8 @@ build-fuzz: build-fuzz/build.ninja
 # (fuzz/seeds/ for the TIFF and block file harnesses, fuzz/format_seeds/ for
 # the single-image formats, fuzz/storage_seeds/ for compound files,
 # fuzz/session_seeds/ for the update sessions, whose bytes choose a file and
-# the calls); an input that crashes, leaks, hangs (10 s) or allocates
+# the calls, fuzz/render_seeds/ and fuzz/format_seeds/ for the renderer);
+# an input that crashes, leaks, hangs (10 s) or allocates
 # absurdly is kept in build-fuzz/artifacts/ and fails the target.
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz
@@ -97,6 +98,7 @@ fuzz: fuzz-deps
 	    dcx) seeds="-dict=fuzz/formats.dict $$corpus fuzz/format_seeds/pcx";; \
 	    storage) seeds="$$corpus fuzz/storage_seeds";; \
 	    session) seeds="$$corpus fuzz/session_seeds";; \
+	    render) seeds="-dict=fuzz/formats.dict $$corpus fuzz/render_seeds $(addprefix fuzz/format_seeds/,gif pcx bmp tga jpeg)";; \
 	    *) seeds="-dict=fuzz/tiff.dict $$corpus fuzz/seeds";; \
 	  esac; \
 	  mkdir -p $$corpus build-fuzz/artifacts || exit 1; \

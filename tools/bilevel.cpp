@@ -39,6 +39,7 @@ tmsize_t mem_read(thandle_t h, void* buf, tmsize_t n) {
 tmsize_t mem_write(thandle_t h, void* buf, tmsize_t n) {
     auto* m = static_cast<MemFile*>(h);
     if (n < 0) return -1;
+    if (n == 0) return 0;  // an empty strip: nothing to copy (buf may be null)
     if (m->pos + uint64_t(n) > m->data.size()) m->data.resize(size_t(m->pos) + size_t(n));
     std::memcpy(m->data.data() + m->pos, buf, size_t(n));
     m->pos += uint64_t(n);
