@@ -259,6 +259,11 @@ run sheet white12.tif -o s.png --width 700 --columns 4
 check "sheet: twelve numbered thumbnails within 700 pixels" render_oracle sheet s.png 12 700
 run sheet white12.tif -o s.png --width 500
 check "sheet: default columns within 500 pixels" render_oracle sheet s.png 12 500
+check "sheet: no progress line when stderr is not a terminal" eval '! grep -q "drawing page" err'
+script -qec "$Q sheet white12.tif -o tty.png" /dev/null >tty.txt 2>&1
+check "sheet: a progress line on a terminal" grep -q "drawing page 12 of 12" tty.txt
+script -qec "$Q render white12.tif --page 2-4 -o tty.png" /dev/null >tty.txt 2>&1
+check "render of several pages: a progress line on a terminal" grep -q "drawing page 3 of 3" tty.txt
 convert -size 1700x2200 xc:white -fill black -draw "line 0,1100 1699,1100" -monochrome -compress Group4 line.tif 2>/dev/null
 run sheet line.tif -o s.png --width 300
 check "sheet: a one-pixel line stays visible, averaged" render_oracle line-visible s.png
