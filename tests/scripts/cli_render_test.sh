@@ -195,7 +195,11 @@ run render f.awd --page 1-3 -o a.png
 k=1
 for f in bw g3 g4strips; do check "AWD page $k shows $f.tif" render_oracle same $f.tif 1 a-$k.png; k=$((k + 1)); done
 # An AWD page turned a quarter for display is shown turned clockwise.
-PYTHONPATH="$SOURCE/python" QVTAV_LIBRARY="$OUT/libqvtav400.so" $PY -c 'import ctypes, qvtav
+# (The Python module loads this build's library; a sanitizer build's library
+# needs its runtime loaded first.)
+asan_runtime=$(ldd "$OUT/libqvtav400.so" | awk '/libasan/ {print $3}')
+PYTHONPATH="$SOURCE/python" QVTAV_LIBRARY="$OUT/libqvtav400.so" LD_PRELOAD="$asan_runtime" ASAN_OPTIONS=detect_leaks=0 \
+    $PY -c 'import ctypes, qvtav
 from qvtav import _records as R
 from qvtav._library import lib
 from PIL import Image
