@@ -27,14 +27,15 @@ PREFIX ?= /usr/local
 DEB_PACKAGES = build-essential cmake ninja-build g++-multilib libgtest-dev libgmock-dev \
   libbenchmark-dev libtiff-dev libtiff-tools python3 python3-pil imagemagick netpbm \
   libjpeg-turbo-progs python3-olefile libgsf-bin libolecf-utils file python3-pytest \
-  man-db groff-base pkg-config
+  man-db groff-base pkg-config libjpeg62-turbo-dev libgif-dev libpng-dev
 # ... and those of the fuzz build (libFuzzer comes with clang's runtime).
-FUZZ_PACKAGES = build-essential cmake ninja-build clang-14 libclang-rt-14-dev
+FUZZ_PACKAGES = build-essential cmake ninja-build clang-14 libclang-rt-14-dev libtiff-dev \
+  libjpeg62-turbo-dev libgif-dev libpng-dev
 FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
-FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage session
+FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage session render
 
 .PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-check fuzz-corpus fuzz-seeds install bench
 
@@ -82,7 +83,8 @@ build-fuzz: build-fuzz/build.ninja
 # (fuzz/seeds/ for the TIFF and block file harnesses, fuzz/format_seeds/ for
 # the single-image formats, fuzz/storage_seeds/ for compound files,
 # fuzz/session_seeds/ for the update sessions, whose bytes choose a file and
-# the calls) and the findings kept in fuzz/regress/; an input that crashes,
+# the calls, fuzz/render_seeds/ and fuzz/format_seeds/ for the renderer) and
+# the findings kept in fuzz/regress/; an input that crashes,
 # leaks, hangs (10 s) or allocates absurdly is kept in build-fuzz/artifacts/
 # and fails the target (fuzz/run.sh runs one harness).
 fuzz: fuzz-deps

@@ -22,6 +22,7 @@ case $h in
     dcx) seeds=(-dict=fuzz/formats.dict fuzz/format_seeds/pcx) ;;
     storage) seeds=(fuzz/storage_seeds) ;;
     session) seeds=(fuzz/session_seeds) ;;
+    render) seeds=(-dict=fuzz/formats.dict fuzz/render_seeds fuzz/format_seeds/{gif,pcx,bmp,tga,jpeg}) ;;
     *) seeds=(-dict=fuzz/tiff.dict fuzz/seeds) ;;
 esac
 # The corpus kept in fuzz/corpus/HARNESS (grown by earlier runs, merged down
