@@ -1,4 +1,13 @@
 // The file control table: 20 entries; a handle is the entry's index plus one.
+//
+// Threads: allocation and release run under the table's named mutex. An
+// entry's fields belong to the thread using its handle and change without a
+// lock, so whether an entry is in use is kept apart from them, in a flag
+// that only allocation and release set: the scan of a new allocation never
+// reads an entry another thread is filling. The flag is set when the
+// entry's fd is nonzero and cleared when release sets it to 0, so it says
+// exactly what fd says.
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -7,13 +16,17 @@
 
 namespace {
 FctEntry g_fct[kFctSize];
-}
+std::atomic<bool> g_inUse[kFctSize];
+
+bool valid(int handle) { return handle >= 1 && handle <= kFctSize; }
+}  // namespace
 
 int fct_alloc(const FctEntry& templ) {
     NamedLock lock(NamedMutex::FctGlobal);
     for (int i = 0; i < kFctSize; ++i) {
-        if (g_fct[i].fd == 0) {
+        if (!g_inUse[i].load(std::memory_order_relaxed)) {
             g_fct[i] = templ;
+            g_inUse[i].store(templ.fd != 0, std::memory_order_release);
             return i + 1;
         }
     }
@@ -22,7 +35,7 @@ int fct_alloc(const FctEntry& templ) {
 }
 
 FctEntry* fct_lookup(int handle) {
-    if (handle < 1 || handle > kFctSize || g_fct[handle - 1].fd == 0) {
+    if (!valid(handle) || !g_inUse[handle - 1].load(std::memory_order_acquire)) {
         errno = TAV_EBADF;
         return nullptr;
     }
@@ -30,14 +43,15 @@ FctEntry* fct_lookup(int handle) {
 }
 
 FctEntry* fct_entry_at(int handle) {
-    if (handle < 1 || handle > kFctSize) return nullptr;
+    if (!valid(handle)) return nullptr;
     return &g_fct[handle - 1];
 }
 
 int fct_release(int handle) {
     NamedLock lock(NamedMutex::FctGlobal);
-    if (handle >= 1 && handle <= kFctSize && g_fct[handle - 1].fd != 0) {
+    if (valid(handle) && g_inUse[handle - 1].load(std::memory_order_relaxed)) {
         g_fct[handle - 1].fd = 0;
+        g_inUse[handle - 1].store(false, std::memory_order_release);
         return 0;
     }
     errno = TAV_EBADF;
