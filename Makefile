@@ -34,7 +34,7 @@ FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
-TSAN_ROUNDS ?= 2
+TSAN_ROUNDS ?= 10
 FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage session
 
 .PHONY: all deps build build-asan build-tsan tsan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench

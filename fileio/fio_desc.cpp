@@ -38,7 +38,10 @@ struct LocalCache {
     uint64_t generation = 0;
 };
 
-struct Slot {
+// A slot a cache line of its own (or two): the thread reading through one
+// descriptor moves its position and cache on every read, and would
+// otherwise slow down the threads reading through its neighbours.
+struct alignas(kPlatCacheLine) Slot {
     bool claimed = false;         // an open or create holds it, or a descriptor
     FileLocation* rec = nullptr;  // null: no descriptor (yet)
     bool remote = false;

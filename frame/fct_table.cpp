@@ -12,10 +12,16 @@
 #include <cstring>
 
 #include "frame/fct.h"
+#include "platform/plat_memory.h"
 #include "platform/plat_mutex.h"
 
 namespace {
-FctEntry g_fct[kFctSize];
+// Each entry starts a cache line of its own: the fields one thread changes
+// at every call on its handle never share a line with the next entry.
+struct alignas(kPlatCacheLine) Row {
+    FctEntry entry;
+};
+Row g_fct[kFctSize];
 std::atomic<bool> g_inUse[kFctSize];
 
 bool valid(int handle) { return handle >= 1 && handle <= kFctSize; }
@@ -25,7 +31,7 @@ int fct_alloc(const FctEntry& templ) {
     NamedLock lock(NamedMutex::FctGlobal);
     for (int i = 0; i < kFctSize; ++i) {
         if (!g_inUse[i].load(std::memory_order_relaxed)) {
-            g_fct[i] = templ;
+            g_fct[i].entry = templ;
             g_inUse[i].store(templ.fd != 0, std::memory_order_release);
             return i + 1;
         }
@@ -39,18 +45,18 @@ FctEntry* fct_lookup(int handle) {
         errno = TAV_EBADF;
         return nullptr;
     }
-    return &g_fct[handle - 1];
+    return &g_fct[handle - 1].entry;
 }
 
 FctEntry* fct_entry_at(int handle) {
     if (!valid(handle)) return nullptr;
-    return &g_fct[handle - 1];
+    return &g_fct[handle - 1].entry;
 }
 
 int fct_release(int handle) {
     NamedLock lock(NamedMutex::FctGlobal);
     if (valid(handle) && g_inUse[handle - 1].load(std::memory_order_relaxed)) {
-        g_fct[handle - 1].fd = 0;
+        g_fct[handle - 1].entry.fd = 0;
         g_inUse[handle - 1].store(false, std::memory_order_release);
         return 0;
     }
