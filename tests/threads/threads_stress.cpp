@@ -328,22 +328,27 @@ public:
 
     void round(uint32_t r) {
         r_ = r;
-        step(tag("tiff local"), [&] { tiff_cycle(local_); });
-        step(tag("tiff remote"), [&] { tiff_cycle(remote_); });
-        step(tag("block local"), [&] { block_cycle(local_); });
-        step(tag("block remote"), [&] { block_cycle(remote_); });
-        step(tag("pcx dcx bmp"), [&] { palette_cycle(); });
-        step(tag("awd"), [&] { awd_cycle(); });
-        step(tag("raw"), [&] { raw_cycle(); });
-        step(tag("duplicate replace"), [&] { duplicate_cycle(); });
-        step(tag("remote replace"), [&] { remote_replace_cycle(); });
-        step(tag("shared reads"), [&] { shared_reads(); });
-        step(tag("shared append"), [&] { shared_append(); });
+        run("tiff local", [&] { tiff_cycle(local_); });
+        run("tiff remote", [&] { tiff_cycle(remote_); });
+        run("block local", [&] { block_cycle(local_); });
+        run("block remote", [&] { block_cycle(remote_); });
+        run("pcx dcx bmp", [&] { palette_cycle(); });
+        run("awd", [&] { awd_cycle(); });
+        run("raw", [&] { raw_cycle(); });
+        run("duplicate replace", [&] { duplicate_cycle(); });
+        run("remote replace", [&] { remote_replace_cycle(); });
+        run("shared reads", [&] { shared_reads(); });
+        run("shared append", [&] { shared_append(); });
     }
 
 private:
+    template <typename F>
+    void run(const char* name, F&& f) {
+        step_ = name;
+        step(tag(""), f);
+    }
     std::string tag(const std::string& what) const {
-        return "thread " + std::to_string(t_) + " round " + std::to_string(r_) + " " + what;
+        return "thread " + std::to_string(t_) + " round " + std::to_string(r_) + " " + step_ + ": " + what;
     }
     uint32_t seed(uint32_t k) const { return t_ * 1000000 + r_ * 1000 + k; }
     std::string name(const std::string& base) const { return base + std::to_string(r_); }
@@ -382,8 +387,8 @@ private:
             TavPageMove move{1, 13};
             uint32_t err = 0;
             int32_t h = f.handle();
-            check(xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err) == 0,
-                  tag("move: error " + std::to_string(err)));
+            int32_t r = xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err);
+            check(r == 0, tag("move: error " + std::to_string(err)));
             f.close();
         }
         pages.insert(pages.begin(), pages.back());
@@ -392,7 +397,8 @@ private:
 
         qvtav::detail::PathBuffer p(path);
         uint32_t err = 0;
-        check(xtavdelpgs(at.where(), p.text, 1, 1, &err) == 0, tag("xtavdelpgs: errno " + std::to_string(errno)));
+        int32_t r = xtavdelpgs(at.where(), p.text, 1, 1, &err);
+        check(r == 0, tag("xtavdelpgs: errno " + std::to_string(errno)));
         pages.erase(pages.begin());
         expect_pages(at, path, pages, "deleted");
 
@@ -400,7 +406,8 @@ private:
         PageInfo props{};
         props.title = const_cast<char*>(title.c_str());
         props.author = props.subject = props.keywords = props.comments = const_cast<char*>("");
-        check(xtavputprops(at.where(), p.text, &props, &err) == 0, tag("xtavputprops: errno " + std::to_string(errno)));
+        r = xtavputprops(at.where(), p.text, &props, &err);
+        check(r == 0, tag("xtavputprops: errno " + std::to_string(errno)));
         {
             qvtav::File f = qvtav::File::open(path, TAV_OPEN_READ, at.where());
             const PageInfo& i = f.info(1);
@@ -491,9 +498,11 @@ private:
         const std::string before = digest(path, nullptr);
         qvtav::detail::PathBuffer src(path), dest("");
         uint32_t err = 0;
-        if (!check(xifsduplicate(nullptr, src.text, dest.text, &err) == 0, tag("xifsduplicate"))) return;
+        int32_t r = xifsduplicate(nullptr, src.text, dest.text, &err);
+        if (!check(r == 0, tag("xifsduplicate: errno " + std::to_string(errno)))) return;
         check(digest(dest.text, nullptr) == before, tag("duplicate reads alike"));
-        check(xifsreplace(nullptr, src.text, nullptr, dest.text, &err) == 0, tag("xifsreplace"));
+        r = xifsreplace(nullptr, src.text, nullptr, dest.text, &err);
+        check(r == 0, tag("xifsreplace: errno " + std::to_string(errno)));
         check(!fs::exists(dest.text) && digest(path, nullptr) == before, tag("replaced"));
         fs::remove(path);
     }
@@ -510,7 +519,8 @@ private:
         FileLocation src{};
         qvtav::detail::PathBuffer t(target), s(source);
         uint32_t err = 0;
-        check(xifsreplace(remote_.where(), t.text, &src, s.text, &err) == 0, tag("remote xifsreplace"));
+        int32_t r = xifsreplace(remote_.where(), t.text, &src, s.text, &err);
+        check(r == 0, tag("remote xifsreplace: errno " + std::to_string(errno)));
         check(digest(target, remote_.where()) == want, tag("replaced remote reads alike"));
         erase(remote_, target);
         fs::remove(source);
@@ -557,6 +567,7 @@ private:
 
     Run& run_;
     uint32_t t_, r_ = 0;
+    std::string step_;
     Place local_, remote_, sharedLocal_, sharedRemote_;
 };
 
