@@ -348,7 +348,8 @@ private:
         step(tag(""), f);
     }
     std::string tag(const std::string& what) const {
-        return "thread " + std::to_string(t_) + " round " + std::to_string(r_) + " " + step_ + ": " + what;
+        const std::string at = "thread " + std::to_string(t_) + " round " + std::to_string(r_) + " " + step_;
+        return what.empty() ? at : at + ": " + what;
     }
     uint32_t seed(uint32_t k) const { return t_ * 1000000 + r_ * 1000 + k; }
     std::string name(const std::string& base) const { return base + std::to_string(r_); }
