@@ -14,6 +14,9 @@
 #   make install [PREFIX=/usr/local] [DESTDIR=...]   the library, tool, headers, pkg-config
 #               file, CMake package, man pages and Python module
 #   make bench  every benchmark beside its peer, then a table of the ratios
+#   make tsan   a ThreadSanitizer build (build-tsan/) running the threads stress
+#               program: 8 threads x TSAN_ROUNDS rounds, every result checked,
+#               and any report of ThreadSanitizer a failure
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= $(if $(CI),ON,OFF)
@@ -35,9 +38,10 @@ FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
+TSAN_ROUNDS ?= 10
 FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage session render
 
-.PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-check fuzz-corpus fuzz-seeds install bench
+.PHONY: all deps build build-asan build-tsan tsan test demo clean fuzz-deps build-fuzz fuzz fuzz-check fuzz-corpus fuzz-seeds install bench
 
 all: build
 
@@ -64,6 +68,17 @@ test: deps
 	$(MAKE) build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+build-tsan/build.ninja:
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVTAV_TSAN=ON \
+	  -DQVTAV_WERROR=$(WERROR) -DQVTAV_BENCH=OFF
+
+build-tsan: build-tsan/build.ninja
+	cmake --build build-tsan -j $(JOBS)
+
+tsan: deps
+	$(MAKE) build-tsan
+	TSAN_OPTIONS="second_deadlock_stack=1 exitcode=66" build-tsan/out/threads_stress 8 $(TSAN_ROUNDS)
 
 demo: deps
 	$(MAKE) build
@@ -123,4 +138,4 @@ bench: deps
 	/usr/bin/python3 tools/bench_table.py build/out
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz

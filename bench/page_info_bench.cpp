@@ -25,51 +25,11 @@ namespace {
 
 using namespace bench;
 
-// A plain chain of `pages` small bilevel pages, each with two strips,
-// resolution and two texts, as a scanner writes them.
 std::string make_file(uint32_t pages) {
     static std::map<uint32_t, std::string> made;
     auto it = made.find(pages);
     if (it != made.end()) return it->second;
-    std::string path = bench_dir().file("pages" + std::to_string(pages) + ".tif");
-    LeBytes b;
-    b.v = {'I', 'I', 42, 0, 0, 0, 0, 0};
-    uint32_t prevLink = 4;
-    const char desc[] = "Page of a long fax document";
-    const char soft[] = "Scanner software 2.1";
-    auto text = [&](const char* t, size_t n) {
-        uint32_t at = b.size();
-        b.v.insert(b.v.end(), t, t + n);
-        if (b.size() % 2) b.v.push_back(0);
-        return at;
-    };
-    for (uint32_t p = 0; p < pages; ++p) {
-        uint32_t s1 = b.size();
-        for (int i = 0; i < 8; ++i) b.put16(0xAA55);
-        uint32_t s2 = b.size();
-        for (int i = 0; i < 8; ++i) b.put16(0x55AA);
-        uint32_t res = b.size();
-        b.put32(200), b.put32(1);
-        uint32_t offs = b.size();
-        b.put32(s1), b.put32(s2);
-        uint32_t cnts = b.size();
-        b.put32(16), b.put32(16);
-        uint32_t d = text(desc, sizeof desc), sw = text(soft, sizeof soft);
-        b.set32(prevLink, b.size());
-        struct E { uint16_t tag, type; uint32_t count, value; } es[] = {
-            {254, 4, 1, 2},   {256, 4, 1, 128}, {257, 4, 1, 2},   {258, 3, 1, 1},
-            {259, 3, 1, 1},   {262, 3, 1, 0},   {270, 2, sizeof desc, d},
-            {273, 4, 2, offs}, {277, 3, 1, 1},  {278, 4, 1, 1},   {279, 4, 2, cnts},
-            {282, 5, 1, res}, {283, 5, 1, res}, {296, 3, 1, 2},   {305, 2, sizeof soft, sw},
-        };
-        b.put16(uint16_t(sizeof es / sizeof es[0]));
-        for (const E& e : es) b.entry(e.tag, e.type, e.count, e.value);
-        prevLink = b.size();
-        b.put32(0);
-    }
-    write_file(path, b.v);
-    made[pages] = path;
-    return path;
+    return made[pages] = scanner_file(pages, "pages" + std::to_string(pages) + ".tif");
 }
 
 // ---- qvtav ----

@@ -102,6 +102,8 @@ bool fio_same_path(const char* a, const char* b);
 
 // Names and temporary files.
 char* fio_unique_name(FileLocation* loc, char* pattern);
+// A fresh name in dir ("/" when null) into out (260 bytes, the caller's:
+// no buffer is shared between threads); out, empty when no name was free.
 char* tmp_name_in_dir(FileLocation* loc, const char* dir, char* out);
 int fio_replace(FileLocation* target, const char* targetPath, FileLocation* source,
                 const char* sourcePath);

@@ -1,6 +1,12 @@
 // The descriptor table: 20 slots (1..20), each holding the layer's copy of
 // the location record of one open file, local or remote.
 //
+// Threads: a slot is claimed and given back under the table's mutex; in
+// between it belongs to the thread working on its file, and every read,
+// write and seek of the descriptor (the read cache, the remote buffers, the
+// undo journal) runs without a lock. Looking a descriptor up takes no lock
+// either: only the thread holding it uses it.
+//
 // Local descriptors go straight to the platform file layer. A local
 // read-only descriptor serves small reads from a read cache of its own (the
 // image parsers read many 2- to 12-byte fields); the cache is dropped
@@ -11,6 +17,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "fileio/fio_internal.h"
@@ -31,8 +38,12 @@ struct LocalCache {
     uint64_t generation = 0;
 };
 
-struct Slot {
-    FileLocation* rec = nullptr;  // null: the slot is free
+// A slot a cache line of its own (or two): the thread reading through one
+// descriptor moves its position and cache on every read, and would
+// otherwise slow down the threads reading through its neighbours.
+struct alignas(kPlatCacheLine) Slot {
+    bool claimed = false;         // an open or create holds it, or a descriptor
+    FileLocation* rec = nullptr;  // null: no descriptor (yet)
     bool remote = false;
     bool writable = false;        // remote: opened or created for writing
     bool cached = false;          // local read-only: reads go through the cache
@@ -41,6 +52,9 @@ struct Slot {
     FioJournal* journal = nullptr;  // original bytes an abort puts back
 };
 
+// Claiming and giving back slots, and looking across them: the fields
+// `claimed`, `rec`, `remote` and `writable` change only under it.
+std::mutex g_slotsMutex;
 Slot g_slots[kFioSlots + 1];  // slot 0 is never used
 std::atomic<uint64_t> g_localGeneration{1};
 
@@ -52,20 +66,71 @@ Slot* slot_of(int fd) {
     return &g_slots[fd];
 }
 
-int take_slot() {
+// The lowest free slot, claimed; -1 with errno TAV_ENOMEM when all are taken.
+int claim_slot() {
+    std::lock_guard<std::mutex> lock(g_slotsMutex);
     for (int i = 1; i <= kFioSlots; ++i)
-        if (!g_slots[i].rec) return i;
+        if (!g_slots[i].claimed) {
+            g_slots[i].claimed = true;
+            return i;
+        }
     errno = TAV_ENOMEM;
     return -1;
 }
 
-void free_slot(int fd) {
-    Slot& s = g_slots[fd];
-    delete s.journal;
-    plat_free(s.rec);
-    plat_free(s.cache.buf);
-    s = Slot{};
+// Whether a slot is free now (an early refusal before any work; the claim
+// that follows may still fail).
+bool slot_free() {
+    std::lock_guard<std::mutex> lock(g_slotsMutex);
+    for (int i = 1; i <= kFioSlots; ++i)
+        if (!g_slots[i].claimed) return true;
+    errno = TAV_ENOMEM;
+    return false;
 }
+
+// Gives the slot back; what it held is freed once no other thread can see it.
+void free_slot(int fd) {
+    Slot old;
+    {
+        std::lock_guard<std::mutex> lock(g_slotsMutex);
+        old = g_slots[fd];
+        g_slots[fd] = Slot{};
+    }
+    delete old.journal;
+    plat_free(old.rec);
+    plat_free(old.cache.buf);
+}
+
+// A slot claimed for an open or create under way: given back unless the
+// open ends in a descriptor.
+class SlotClaim {
+public:
+    SlotClaim() : fd_(claim_slot()) {}
+    ~SlotClaim() {
+        if (fd_ > 0) free_slot(fd_);
+    }
+    SlotClaim(const SlotClaim&) = delete;
+    SlotClaim& operator=(const SlotClaim&) = delete;
+    bool held() const { return fd_ > 0; }
+    // The slot becomes the descriptor of rec.
+    int install(FileLocation* rec, bool remote, bool cached, bool writable) {
+        Slot& s = g_slots[fd_];
+        s.cached = cached;
+        s.pos = 0;
+        {
+            std::lock_guard<std::mutex> lock(g_slotsMutex);
+            s.rec = rec;
+            s.remote = remote;
+            s.writable = writable;
+        }
+        int fd = fd_;
+        fd_ = 0;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
 
 // Builds the descriptor's copy: the caller's record (or a zero record) with
 // the path that was opened.
@@ -80,23 +145,9 @@ FileLocation* make_record(const FileLocation* loc, const char* path) {
     return rec;
 }
 
-int install(int fd, FileLocation* rec, bool remote, bool cached) {
-    Slot& s = g_slots[fd];
-    s.rec = rec;
-    s.remote = remote;
-    s.cached = cached;
-    s.pos = 0;
-    return fd;
-}
-
-// Opens or creates a local file into a free slot.
-int local_descriptor(FileLocation* loc, const char* path, int native, bool readOnly) {
-    int fd = take_slot();
-    if (fd < 0) {
-        plat_close(native);
-        errno = TAV_ENOMEM;
-        return -1;
-    }
+// A local file opened or created as native becomes the claimed slot's
+// descriptor; on failure native is closed.
+int local_descriptor(SlotClaim& claim, FileLocation* loc, const char* path, int native, bool readOnly) {
     int64_t size = plat_file_size(native);
     if (size < 0) {
         int e = errno;
@@ -115,7 +166,7 @@ int local_descriptor(FileLocation* loc, const char* path, int native, bool readO
     }
     rec->result = native;
     rec->size = uint32_t(size);
-    return install(fd, rec, false, readOnly);
+    return claim.install(rec, false, readOnly, false);
 }
 
 int translate_open(int32_t code);
@@ -123,8 +174,8 @@ int translate_create(int32_t code);
 
 // The last steps of a remote open or create: the buffers, the record and
 // the descriptor slot. On failure the remote handle is closed again.
-int install_remote(FileLocation* loc, const char* path, const RpcEntries* e, int32_t handle,
-                   uint32_t size, bool writable) {
+int install_remote(SlotClaim& claim, FileLocation* loc, const char* path, const RpcEntries* e,
+                   int32_t handle, uint32_t size, bool writable) {
     loc->result = handle;
     loc->size = size;
     if (!remote_setup_buffers(loc)) {
@@ -139,17 +190,17 @@ int install_remote(FileLocation* loc, const char* path, const RpcEntries* e, int
         errno = TAV_ENOMEM;
         return -1;
     }
-    int fd = install(take_slot(), rec, true, false);
-    g_slots[fd].writable = writable;
-    return fd;
+    return claim.install(rec, true, false, writable);
 }
 
 int remote_open(FileLocation* loc, const char* path, uint32_t mode) {
-    if (take_slot() < 0) return -1;
+    if (!slot_free()) return -1;
     if ((mode & kFioAccessMask) == kFioModeRead) {
         int local = fio_cache_open(loc, path);
         if (local != 0) return local;
     }
+    SlotClaim claim;
+    if (!claim.held()) return -1;
     const RpcEntries* e = fio_rpc();
     if (!e) return -1;
     if (!e->open || !e->statobject) {
@@ -173,11 +224,12 @@ int remote_open(FileLocation* loc, const char* path, uint32_t mode) {
         errno = err;
         return -1;
     }
-    return install_remote(loc, path, e, handle, st[0], (mode & kFioAccessMask) != kFioModeRead);
+    return install_remote(claim, loc, path, e, handle, st[0], (mode & kFioAccessMask) != kFioModeRead);
 }
 
 int remote_create(FileLocation* loc, const char* path) {
-    if (take_slot() < 0) return -1;
+    SlotClaim claim;
+    if (!claim.held()) return -1;
     const RpcEntries* e = fio_rpc();
     if (!e) return -1;
     if (!e->create) {
@@ -192,7 +244,7 @@ int remote_create(FileLocation* loc, const char* path) {
         errno = TAV_EIO;
         return -1;
     }
-    int fd = install_remote(loc, path, e, handle, 0, true);
+    int fd = install_remote(claim, loc, path, e, handle, 0, true);
     if (fd < 0 && e->remove) {
         // No descriptor for the new file: it goes again, as a failed local
         // create leaves no file behind.
@@ -223,14 +275,15 @@ int translate_create(int32_t code) {
 
 int creat_one(FileLocation* loc, char* path, uint32_t attribute) {
     if (fio_loc_remote(loc)) return remote_create(loc, path);
-    if (take_slot() < 0) return -1;
+    SlotClaim claim;
+    if (!claim.held()) return -1;
     if (plat_exists(path)) {
         errno = TAV_EEXIST;
         return -1;
     }
     int native = plat_creat(path, attribute & (kPlatAttrReadOnly | kFioPrivate));
     if (native < 0) return -1;
-    int fd = local_descriptor(loc, path, native, false);
+    int fd = local_descriptor(claim, loc, path, native, false);
     if (fd < 0) {
         // No descriptor for the new file: it goes again, so that a failed
         // create leaves no file behind.
@@ -319,6 +372,7 @@ int32_t cached_lseek(Slot& s, int32_t offset, int origin) {
 }  // namespace
 
 bool fio_remote_writer_open(const FileLocation* loc, const char* path) {
+    std::lock_guard<std::mutex> lock(g_slotsMutex);
     for (int fd = 1; fd <= kFioSlots; ++fd) {
         const Slot& s = g_slots[fd];
         if (s.rec && s.remote && s.writable && std::strcmp(s.rec->server, loc->server) == 0 &&
@@ -341,10 +395,11 @@ bool fio_check_args(const FileLocation* loc, const char* path) {
 int fio_open(FileLocation* loc, const char* path, uint32_t mode, uint32_t /*reserved*/) {
     if (!fio_check_args(loc, path)) return -1;
     if (fio_loc_remote(loc)) return remote_open(loc, path, mode);
-    if (take_slot() < 0) return -1;
+    SlotClaim claim;
+    if (!claim.held()) return -1;
     int native = plat_open(path, mode);
     if (native < 0) return -1;
-    return local_descriptor(loc, path, native, (mode & kPlatAccessMask) == kPlatRead);
+    return local_descriptor(claim, loc, path, native, (mode & kPlatAccessMask) == kPlatRead);
 }
 
 int fio_creat(FileLocation* loc, char* path, uint32_t attribute) {

@@ -11,8 +11,9 @@
 
 namespace {
 
+// The seed, shared by every thread of the process: read and advanced only
+// under the named seed mutex.
 char g_seed[3] = {'a', 'a', 0};
-char g_sharedName[TAV_PATH_SIZE];
 
 // The seed counts with its first letter fastest: aa, ba, ..., za, ab, ...
 void advance_seed() {
@@ -74,7 +75,7 @@ char* fio_unique_name(FileLocation* loc, char* pattern) {
 }
 
 char* tmp_name_in_dir(FileLocation* loc, const char* dir, char* out) {
-    return make_name(loc, dir ? dir : "/", out ? out : g_sharedName);
+    return make_name(loc, dir ? dir : "/", out);
 }
 
 bool fio_next_star_name(FileLocation* loc, const char* dir, char* out) {

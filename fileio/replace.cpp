@@ -19,8 +19,16 @@
 // copy is served only while it is exactly as it was made (device, inode,
 // size, modification time), and only that copy is ever deleted: never the
 // caller's file.
+//
+// Threads: the cache is one entry for the process, behind a mutex that is
+// held only to read or swap the entry, never across a copy, a status call
+// or an open. Each entry the cache takes gets a number of its own; a thread
+// that found an entry stale drops it only when the cache still holds that
+// very entry, and a copy is deleted only by the thread that took it out of
+// the cache.
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "fileio/fio_internal.h"
 #include "fileio/keep_errno.h"
@@ -34,9 +42,12 @@ struct ReplacedCache {
     char localPath[TAV_PATH_SIZE];  // the library's copy, in the temporary directory
     uint32_t stat[3];               // the remote file's values when it was replaced
     PlatFileStamp stamp;            // the copy as the library made it
+    uint64_t number;                // which entry this is (0: none yet)
 };
 
+std::mutex g_cacheMutex;
 ReplacedCache g_cache;
+uint64_t g_cacheNumber = 0;
 
 void copy_str(char* dst, const char* src, size_t size) {
     size_t n = std::strlen(src);
@@ -48,21 +59,38 @@ void copy_str(char* dst, const char* src, size_t size) {
 // Deletes the library's copy while its name still holds exactly the file
 // the library made. Anything else there (a file put in its place, which may
 // even have got the freed inode number) is not the library's to delete.
-void cache_delete_copy() {
-    if (!g_cache.localPath[0]) return;
+void cache_delete_copy(const ReplacedCache& c) {
+    if (!c.localPath[0]) return;
     KeepErrno keep;
     PlatFileStamp now{};
-    if (plat_stamp_path(g_cache.localPath, &now) == 0 && now == g_cache.stamp)
-        plat_unlink(g_cache.localPath);
-    g_cache.localPath[0] = 0;
+    if (plat_stamp_path(c.localPath, &now) == 0 && now == c.stamp) plat_unlink(c.localPath);
 }
 
-// Deletes the copy and empties the cache.
-void cache_drop() {
-    cache_delete_copy();
-    g_cache.server[0] = 0;
-    g_cache.remotePath[0] = 0;
+ReplacedCache cache_now() {
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    return g_cache;
 }
+
+// Puts next in the cache (as a new entry) when the cache still holds the
+// entry numbered `expected` (any entry when it is 0), and deletes the copy
+// of the entry it replaces unless next keeps that copy. False when the
+// cache had moved on.
+bool cache_swap(const ReplacedCache& next, uint64_t expected = 0) {
+    ReplacedCache old;
+    {
+        std::lock_guard<std::mutex> lock(g_cacheMutex);
+        if (expected != 0 && g_cache.number != expected) return false;
+        old = g_cache;
+        g_cache = next;
+        g_cache.number = next.remotePath[0] ? ++g_cacheNumber : 0;
+    }
+    if (std::strcmp(old.localPath, next.localPath) != 0 || !(old.stamp == next.stamp)) cache_delete_copy(old);
+    return true;
+}
+
+// Empties the cache (when it still holds the entry numbered `expected`)
+// and deletes its copy.
+void cache_drop(uint64_t expected = 0) { cache_swap(ReplacedCache{}, expected); }
 
 // Makes a new file under a fresh name in dir with make(name); false when no
 // name worked.
@@ -87,9 +115,9 @@ bool beside(const char* target, char* name, Make make) {
     return make_unique_in(dir, name, make);
 }
 
-// Copies source to a new owner-only file in the temporary directory and
-// records it in the cache.
-bool cache_take_copy(const char* source) {
+// Copies source to a new owner-only file in the temporary directory, the
+// copy's name and stamp into *c.
+bool cache_take_copy(const char* source, ReplacedCache* c) {
     char dir[TAV_PATH_SIZE];
     char name[TAV_PATH_SIZE];
     if (plat_temp_path(dir, sizeof dir) == 0) return false;
@@ -97,11 +125,11 @@ bool cache_take_copy(const char* source) {
                         [&](const char* n) { return plat_copy_file_private(source, n) == 0; }))
         return false;
     // An absolute name stays right when the process changes its directory.
-    if (plat_full_path(name, g_cache.localPath, sizeof g_cache.localPath) == 0)
-        copy_str(g_cache.localPath, name, sizeof g_cache.localPath);
-    if (plat_stamp_path(g_cache.localPath, &g_cache.stamp) != 0) {
-        plat_unlink(g_cache.localPath);
-        g_cache.localPath[0] = 0;
+    if (plat_full_path(name, c->localPath, sizeof c->localPath) == 0)
+        copy_str(c->localPath, name, sizeof c->localPath);
+    if (plat_stamp_path(c->localPath, &c->stamp) != 0) {
+        plat_unlink(c->localPath);
+        c->localPath[0] = 0;
         return false;
     }
     return true;
@@ -109,12 +137,12 @@ bool cache_take_copy(const char* source) {
 
 // Opens the cached copy read-only when it is still the file the library
 // made; its descriptor, or -1.
-int cache_open_copy() {
+int cache_open_copy(const ReplacedCache& c) {
     FileLocation at{};
-    int fd = fio_open(&at, g_cache.localPath, kFioModeRead);
+    int fd = fio_open(&at, c.localPath, kFioModeRead);
     if (fd < 0) return -1;
     PlatFileStamp now{};
-    if (plat_stamp_fd(at.result, &now) == 0 && now == g_cache.stamp) return fd;
+    if (plat_stamp_fd(at.result, &now) == 0 && now == c.stamp) return fd;
     fio_close(fd);
     return -1;
 }
@@ -268,34 +296,53 @@ int remote_target_replace(FileLocation* target, const char* targetPath, FileLoca
     return 0;
 }
 
+// After a replace that holds a local copy: the cache names the target. A
+// local source gives a new copy; a remote source is the cached file itself
+// (the entry `cached` that the replace was decided on), whose copy now
+// stands for the target, unless the cache has moved on meanwhile.
 void remember(FileLocation* target, const char* targetPath, FileLocation* source,
-              const char* sourcePath) {
+              const char* sourcePath, const ReplacedCache& cached) {
     KeepErrno keep;
-    if (!fio_loc_remote(source)) {
-        cache_drop();
-        if (!cache_take_copy(sourcePath)) return;
-        copy_str(g_cache.server, target->server, sizeof g_cache.server);
+    ReplacedCache next = cached;
+    const bool fresh = !fio_loc_remote(source);
+    if (fresh) {
+        next = ReplacedCache{};
+        if (!cache_take_copy(sourcePath, &next)) {
+            cache_drop();
+            return;
+        }
+        copy_str(next.server, target->server, sizeof next.server);
     }
-    copy_str(g_cache.remotePath, targetPath, sizeof g_cache.remotePath);
+    copy_str(next.remotePath, targetPath, sizeof next.remotePath);
     FileLocation at{};
     at.isRemote = 1;
     at.connection = target->connection;
-    copy_str(at.server, g_cache.server, sizeof at.server);
-    if (fio_rpc_stat(&at, g_cache.remotePath, g_cache.stat) != 0) cache_drop();
+    copy_str(at.server, next.server, sizeof at.server);
+    if (fio_rpc_stat(&at, next.remotePath, next.stat) != 0) {
+        if (fresh) {
+            cache_delete_copy(next);
+            cache_drop();
+        } else {
+            cache_drop(cached.number);
+        }
+        return;
+    }
+    // A copy that lost its place (the cache moved on) goes at once.
+    if (!cache_swap(next, fresh ? 0 : cached.number) && fresh) cache_delete_copy(next);
 }
 
 }  // namespace
 
 int fio_cache_open(FileLocation* loc, const char* path) {
-    if (!g_cache.remotePath[0] || std::strcmp(path, g_cache.remotePath) != 0 ||
-        std::strcmp(loc->server, g_cache.server) != 0)
+    const ReplacedCache c = cache_now();
+    if (!c.remotePath[0] || std::strcmp(path, c.remotePath) != 0 || std::strcmp(loc->server, c.server) != 0)
         return 0;
     uint32_t now[3];
-    if (fio_rpc_stat(loc, path, now) == 0 && std::memcmp(now, g_cache.stat, sizeof now) == 0) {
-        int fd = cache_open_copy();
+    if (fio_rpc_stat(loc, path, now) == 0 && std::memcmp(now, c.stat, sizeof now) == 0) {
+        int fd = cache_open_copy(c);
         if (fd > 0) return fd;
     }
-    cache_drop();
+    cache_drop(c.number);
     return 0;
 }
 
@@ -310,11 +357,12 @@ int fio_replace(FileLocation* target, const char* targetPath, FileLocation* sour
         return local_replace(targetPath, sourcePath);
     }
 
+    const ReplacedCache cached = cache_now();
     bool holdCopy = (target->isRemote == 1 && !sourceRemote) ||
-                    (sourceRemote && g_cache.remotePath[0] && std::strcmp(source->server, g_cache.server) == 0 &&
-                     std::strcmp(sourcePath, g_cache.remotePath) == 0);
+                    (sourceRemote && cached.remotePath[0] && std::strcmp(source->server, cached.server) == 0 &&
+                     std::strcmp(sourcePath, cached.remotePath) == 0);
     if (remote_target_replace(target, targetPath, source, sourcePath, holdCopy) != 0) return -1;
-    if (holdCopy) remember(target, targetPath, source, sourcePath);
+    if (holdCopy) remember(target, targetPath, source, sourcePath, cached);
     return 0;
 }
 

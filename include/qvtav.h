@@ -15,6 +15,31 @@
  *     (xtavclose, xtavabort, xtavdelpgs, xtavputprops, xifsduplicate and
  *     xifsreplace leave the cell at 0; see their notes);
  *   - pages are counted from 1.
+ *
+ * Threads:
+ *   - any number of threads may call the library at once, each on handles
+ *     of its own; one handle is used by one thread at a time (calls on one
+ *     handle from several threads must be serialised by the caller);
+ *   - the whole-file calls (xtavdelpgs, xtavputprops, xifsduplicate,
+ *     xifsreplace, IsAWDFile, IsStorage, CopyStorage) may run at once on
+ *     different files, beside any handle calls;
+ *   - a FileLocation record is written by the calls it is given to (result,
+ *     size, the remote positions): calls running at once pass records of
+ *     their own;
+ *   - no lock is held across a file's read or write, so threads working on
+ *     different files do not wait for each other; handle and memory-block
+ *     allocation and unique names briefly take the named mutexes, which
+ *     every process that loads the library shares;
+ *   - one writer per file, among threads as among processes: while a
+ *     handle writes a file (xtavcreat, xtavopen for update), a second
+ *     handle for update and an edit by path of that file are refused with
+ *     13 (TAV_EACCES); a compound file (AWD document) is open through one
+ *     handle at a time in the process, and an open from any other thread
+ *     meanwhile gets TAV_STG_E_SHAREVIOLATION;
+ *   - the limits are the process's, shared by all its threads: 20 handles,
+ *     20 file descriptors (a TIFF handle that writes takes two), 1024
+ *     memory blocks;
+ *   - errno, where the library leaves its code, is the calling thread's.
  */
 #ifndef QVTAV_H
 #define QVTAV_H

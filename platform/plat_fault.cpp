@@ -1,10 +1,12 @@
-// The fault plan and the step counts behind plat_fault.h. A plan is armed
-// and disarmed by one test thread while the library is idle; the counts are
-// atomic so that steps taken by other threads meanwhile are counted, not
-// torn.
+// The fault plan and the step counts behind plat_fault.h. The plan and the
+// observer are armed by a test thread, maybe while other threads take
+// steps: they are read and changed under a mutex, which a step takes only
+// while a plan or an observer is active. The counts are atomic, so steps
+// taken by several threads are all counted.
 #include "platform/plat_fault.h"
 
 #include <array>
+#include <mutex>
 
 #include "platform/plat_file.h"
 
@@ -15,6 +17,7 @@ std::atomic<bool> g_active{false};
 namespace {
 
 struct FaultState {
+    std::mutex mutex;  // plan, armed, observer, context
     PlatFaultPlan plan;
     bool armed = false;
     std::atomic<bool> fired{false};
@@ -33,6 +36,7 @@ void reset_counts() {
     g_state.fired.store(false, std::memory_order_relaxed);
 }
 
+// With the state's mutex held.
 void update_active() {
     bool active = g_state.armed || g_state.observer != nullptr;
     plat_fault_detail::g_active.store(active, std::memory_order_release);
@@ -41,6 +45,7 @@ void update_active() {
 }  // namespace
 
 void plat_fault_arm(const PlatFaultPlan& plan) {
+    std::lock_guard<std::mutex> lock(g_state.mutex);
     plat_fault_detail::g_active.store(false, std::memory_order_release);
     reset_counts();
     g_state.plan = plan;
@@ -49,6 +54,7 @@ void plat_fault_arm(const PlatFaultPlan& plan) {
 }
 
 void plat_fault_disarm() {
+    std::lock_guard<std::mutex> lock(g_state.mutex);
     g_state.armed = false;
     g_state.observer = nullptr;
     g_state.context = nullptr;
@@ -69,6 +75,7 @@ uint32_t plat_fault_count(PlatStep step) {
 bool plat_fault_fired() { return g_state.fired.load(std::memory_order_relaxed); }
 
 void plat_fault_observe(PlatStepObserver observer, void* context) {
+    std::lock_guard<std::mutex> lock(g_state.mutex);
     if (observer && !g_state.armed && !g_state.observer) reset_counts();
     g_state.observer = observer;
     g_state.context = context;
@@ -79,6 +86,7 @@ namespace plat_fault_detail {
 
 bool enter(PlatStep step, PlatFailure* failure) {
     uint32_t n = g_state.counts[index_of(step)].fetch_add(1, std::memory_order_relaxed) + 1;
+    std::lock_guard<std::mutex> lock(g_state.mutex);
     const PlatFaultPlan& plan = g_state.plan;
     if (!g_state.armed || plan.step != step || plan.nth == 0) return false;
     if (n != plan.nth && !(plan.persistent && n > plan.nth)) return false;
@@ -88,7 +96,14 @@ bool enter(PlatStep step, PlatFailure* failure) {
 }
 
 void completed(PlatStep step, uint64_t bytes) {
-    if (PlatStepObserver observer = g_state.observer) observer(step, bytes, g_state.context);
+    PlatStepObserver observer;
+    void* context;
+    {
+        std::lock_guard<std::mutex> lock(g_state.mutex);
+        observer = g_state.observer;
+        context = g_state.context;
+    }
+    if (observer) observer(step, bytes, context);
 }
 
 }  // namespace plat_fault_detail

@@ -1,5 +1,7 @@
 // Run-time loading: outside libraries are looked for beside our own library
 // first, so build and installed trees work without environment variables.
+// The library's own directory is found once; the test seam's directory is
+// read and set under a mutex.
 #include "platform/plat_loader.h"
 
 #include <dlfcn.h>
@@ -8,39 +10,44 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace {
 
-std::string g_overrideDir;
-bool g_override = false;
-std::string g_ownDir;
+std::mutex g_overrideMutex;
+std::optional<std::string> g_overrideDir;  // set by the test seam
 
 void own_dir_anchor() {}
+
+std::string find_own_dir() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&own_dir_anchor), &info) || !info.dli_fname) return ".";
+    std::string p = info.dli_fname;
+    if (p.find('/') == std::string::npos) {
+        // A statically linked program: dladdr names the program itself.
+        char exe[PATH_MAX];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n > 0) {
+            exe[n] = 0;
+            p = exe;
+        }
+    }
+    size_t slash = p.rfind('/');
+    return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+std::optional<std::string> override_dir() {
+    std::lock_guard<std::mutex> lock(g_overrideMutex);
+    return g_overrideDir;
+}
 
 }  // namespace
 
 const char* plat_own_dir() {
-    if (g_ownDir.empty()) {
-        Dl_info info{};
-        if (dladdr(reinterpret_cast<void*>(&own_dir_anchor), &info) && info.dli_fname) {
-            std::string p = info.dli_fname;
-            if (p.find('/') == std::string::npos) {
-                // A statically linked program: dladdr names the program itself.
-                char exe[PATH_MAX];
-                ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-                if (n > 0) {
-                    exe[n] = 0;
-                    p = exe;
-                }
-            }
-            size_t slash = p.rfind('/');
-            g_ownDir = slash == std::string::npos ? "." : p.substr(0, slash);
-        } else {
-            g_ownDir = ".";
-        }
-    }
-    return g_ownDir.c_str();
+    static const std::string dir = find_own_dir();
+    return dir.c_str();
 }
 
 namespace {
@@ -48,8 +55,8 @@ namespace {
 // dlopen of the library beside this one (or in the test's directory), else
 // by the loader's own search.
 void* open_beside(const char* soName, int mode) {
-    if (g_override) {
-        std::string path = g_overrideDir + "/" + soName;
+    if (std::optional<std::string> dir = override_dir()) {
+        std::string path = *dir + "/" + soName;
         return dlopen(path.c_str(), mode);
     }
     std::string path = std::string(plat_own_dir()) + "/" + soName;
@@ -71,6 +78,9 @@ void plat_free_library(void* module) {
 }
 
 void plat_set_library_dir(const char* dir) {
-    g_override = dir != nullptr;
-    g_overrideDir = dir ? dir : "";
+    std::lock_guard<std::mutex> lock(g_overrideMutex);
+    if (dir)
+        g_overrideDir = dir;
+    else
+        g_overrideDir.reset();
 }

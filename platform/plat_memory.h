@@ -11,3 +11,8 @@ void* plat_alloc(size_t bytes);
 // cannot be done, the block then being left as it was.
 void* plat_realloc(void* block, size_t bytes);
 void plat_free(void* block);
+
+// The processor's cache line: data that different threads change often
+// (per-thread table rows, mutexes taken by different threads) is laid out
+// a line apart, so one thread's writes do not slow down another's reads.
+constexpr size_t kPlatCacheLine = 64;

@@ -33,6 +33,7 @@
 #include <cstdio>
 
 #include "platform/plat_file.h"
+#include "platform/plat_memory.h"
 
 namespace {
 
@@ -44,11 +45,10 @@ constexpr uint32_t kAbi = kPointerBits << 16 | uint32_t(sizeof(pthread_mutex_t))
 constexpr uint32_t kReady = 1;
 constexpr mode_t kOwnerOnly = 0600;
 constexpr mode_t kOthersBits = 077;
-constexpr size_t kCacheLine = 64;
 
 // One mutex a cache line, so mutexes taken by different threads do not
 // share one.
-struct alignas(kCacheLine) MutexSlot {
+struct alignas(kPlatCacheLine) MutexSlot {
     pthread_mutex_t mutex;
 };
 

@@ -3,6 +3,11 @@
 // Objects keep their file alive; the process keeps a table of open files
 // (for the exclusive-open rule) and a registry of live storage objects (so a
 // storage reference can be checked without being dereferenced).
+//
+// Threads: the table, the registry and the files' reference counts are
+// guarded by one mutex, which is never held across a file read, write or
+// flush: a file is loaded before it enters the table and flushed after it
+// has left it. Each file's own state is guarded by its own mutex.
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -116,16 +121,20 @@ uint32_t guarded(CfbFile* f, bool changes, F&& fn) {
     }
 }
 
+// Drops a reference; the last one takes the file out of the table, then
+// flushes and closes it.
 void drop_file(CfbFile* f) {
-    std::lock_guard<std::mutex> lock(g_registryMutex);
-    if (!f->drop()) return;
-    if (g_openFiles) {
-        auto& files = *g_openFiles;
-        for (size_t i = 0; i < files.size(); ++i)
-            if (files[i].dev == f->dev && files[i].ino == f->ino) {
-                files.erase(files.begin() + long(i));
-                break;
-            }
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        if (!f->drop()) return;
+        if (g_openFiles) {
+            auto& files = *g_openFiles;
+            for (size_t i = 0; i < files.size(); ++i)
+                if (files[i].dev == f->dev && files[i].ino == f->ino) {
+                    files.erase(files.begin() + long(i));
+                    break;
+                }
+        }
     }
     stg_delete(f);
 }
@@ -621,41 +630,58 @@ uint32_t open_failure(const char* path, int code) {
     return TAV_STG_E_SHAREVIOLATION;
 }
 
-// Whether the file at path is open in this process (with the registry
-// lock held); fills its identity when it exists.
-bool open_in_process(const char* path, OpenFile* id) {
-    id->dev = id->ino = 0;
-    if (plat_file_id(path, false, &id->dev, &id->ino) < 0 || !g_openFiles) return false;
+// Whether a file of that identity is open in this process (with the
+// registry lock held).
+bool open_in_process(const OpenFile& id) {
+    if (!g_openFiles) return false;
     for (const OpenFile& f : *g_openFiles)
-        if (f.dev == id->dev && f.ino == id->ino) return true;
+        if (f.dev == id.dev && f.ino == id.ino) return true;
     return false;
 }
 
-// Opens or creates the file (under the registry lock, so two opens of one
-// file in the process cannot cross) and hands out its root storage.
+// Whether the file at path is open in this process; fills its identity
+// when it exists.
+bool path_open_in_process(const char* path, OpenFile* id) {
+    id->dev = id->ino = 0;
+    if (plat_file_id(path, false, &id->dev, &id->ino) < 0) return false;
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    return open_in_process(*id);
+}
+
+// Enters a loaded file in the table, unless another thread entered the
+// same file meanwhile (the first open of a file in the process wins).
+uint32_t enter_file(CfbFile* f, const char* path) {
+    (void)plat_file_id(path, false, &f->dev, &f->ino);
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    if (open_in_process({f->dev, f->ino})) return TAV_STG_E_SHAREVIOLATION;
+    try {
+        registry(g_openFiles).push_back({f->dev, f->ino});
+    } catch (const std::bad_alloc&) {
+        return TAV_STG_E_INSUFFICIENTMEMORY;
+    }
+    return TAV_S_OK;
+}
+
+// Opens or creates the file, loads it, enters it in the table of open
+// files (so two opens of one file in the process cannot cross) and hands
+// out its root storage.
 template <class OpenFd, class MakeFile>
 uint32_t root_storage(const char16_t* path, uint32_t mode, StgStorage** out, OpenFd open_fd,
                       MakeFile make_file) {
     StgVector<char> narrow;
     if (uint32_t rc = narrow_path(path, &narrow)) return rc;
+    OpenFile id;
+    if (path_open_in_process(narrow.data(), &id)) return TAV_STG_E_SHAREVIOLATION;
+    int fd = open_fd(narrow.data());
+    if (fd < 0) return open_failure(narrow.data(), errno);
     CfbFile* f = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(g_registryMutex);
-        OpenFile id;
-        if (open_in_process(narrow.data(), &id)) return TAV_STG_E_SHAREVIOLATION;
-        int fd = open_fd(narrow.data());
-        if (fd < 0) return open_failure(narrow.data(), errno);
-        if (uint32_t rc = make_file(fd, &f)) {
-            (void)plat_close(fd);
-            return rc;
-        }
-        (void)plat_file_id(narrow.data(), false, &f->dev, &f->ino);
-        try {
-            registry(g_openFiles).push_back({f->dev, f->ino});
-        } catch (const std::bad_alloc&) {
-            stg_delete(f);
-            return TAV_STG_E_INSUFFICIENTMEMORY;
-        }
+    if (uint32_t rc = make_file(fd, &f)) {
+        (void)plat_close(fd);
+        return rc;
+    }
+    if (uint32_t rc = enter_file(f, narrow.data())) {
+        stg_delete(f);
+        return rc;
     }
     try {
         std::lock_guard<std::mutex> lock(f->mutex);

@@ -58,6 +58,8 @@ PAIRS = [
      "BM_GsfCreateole100MB/iterations:3/real_time", "gsf createole"),
     ("storage_bench", "compound file: read a 100 MB stream", "BM_EngineRead100MB/iterations:3/real_time",
      "BM_GsfCat100MB/iterations:3/real_time", "gsf cat"),
+    ("threads_bench", "two 10 000-page files swept (information and data): two threads against one",
+     "BM_TwoThreadsTwoFiles/real_time", "BM_OneThreadTwoFiles/real_time", "one thread"),
     ("fault_seam_bench", "platform block with the fault seam", "BM_PlatformBlock/counting:0",
      "BM_BlockWithoutSeam", "no seam"),
     ("fault_seam_bench", "platform write with the fault seam", "BM_PlatformWrite/counting:0",

@@ -148,12 +148,9 @@ struct PartMaker {
 // page's resolution, the document's record under the new name.
 uint32_t start_part(PartMaker& m, const char* src, const ViewerDocInfo& info, Coders& c) {
     AwdPart& part = m.plan.parts[m.plan.partCount++];
-    if (uint32_t rc = awd_temp_name(m.docs, m.persistent, m.order, part.path)) {
-        part.path[0] = 0;
+    if (uint32_t rc = awd_new_image(m.docs, m.persistent, m.order, part.path, sizeof part.path, info.docXRes,
+                                    info.docYRes, &c.image))
         return rc;
-    }
-    c.image = awd_image_create(part.path, info.docXRes, info.docYRes);
-    if (!c.image) return TAV_E_AWD_ENCODER;
     return copy_doc_record(m.persistent, src, awd_file_part(part.path));
 }
 

@@ -152,6 +152,13 @@ int32_t awd_write_band(FctEntry* e, uint16_t page, const void* buffer, uint32_t 
 // "Persistent Information" (leftovers of an earlier document would become
 // the new one's), and not listed anywhere in the display order. Status.
 uint32_t awd_temp_name(StgStorage* docs, StgStorage* persistent, const AwdOrder& order, char* path);
+// A new encoder image file under such a name (into path, which must fit
+// pathSize bytes: TAV_EINVAL otherwise), at the resolution given, into
+// *image. A name that another thread or process takes between the choice and
+// the encoder's exclusive create is given up for the next free one. Status
+// (TAV_E_AWD_ENCODER when the encoder refuses the file).
+uint32_t awd_new_image(StgStorage* docs, StgStorage* persistent, const AwdOrder& order, char* path,
+                       size_t pathSize, uint16_t xRes, uint16_t yRes, void** image);
 // The text after the last separator ('/', '\\') or colon.
 const char* awd_file_part(const char* path);
 // Copies the file at path into a new stream of "Documents" named by its

@@ -20,7 +20,8 @@
 //    rotate-all flag of the page information is for xtavputi alone).
 //  - A temporary name is never one taken on disk, the search ends after
 //    every 16-bit number was tried (TAV_E_WORKFILE), and a name that does not fit the
-//    handle's 256 bytes is refused (TAV_EINVAL).
+//    handle's 256 bytes is refused (TAV_EINVAL). A name another thread or
+//    process creates first is given up for the next.
 #include <cstring>
 
 #include "fileio/fio.h"
@@ -42,6 +43,10 @@ constexpr uint32_t kImportPiece = 32000;
 constexpr char kTempPrefix[] = "WWW";
 constexpr uint32_t kTempNameSize = TAV_PATH_SIZE;
 constexpr uint32_t kTempNumbers = 0x10000;
+// Names tried for a new image file when others keep taking them first:
+// every round of a collision lets one creator in, so this many threads
+// starting a page in the same millisecond all get a name.
+constexpr uint32_t kImageNameAttempts = 64;
 
 uint32_t row_bytes(uint32_t width) { return (width + 7) / 8; }
 
@@ -123,16 +128,18 @@ uint32_t write_page_records(StgStorage* root, const char* name, uint32_t within,
     return awd_mark_viewed(persistent.get(), name, within);
 }
 
-// A free name for the page's document into path: the storages and the
-// order that say what is taken are read here.
-uint32_t free_page_name(StgStorage* root, char* path) {
+// The image file of the page's document, under a free name (into path):
+// the storages and the order that say what is taken are read here.
+uint32_t new_page_image(StgStorage* root, char* path, size_t pathSize, const PageInfo& pi, void** image) {
     AwdOrder order;
     uint32_t rc = awd_load_order(root, &order);
     if (rc == TAV_STG_E_FILENOTFOUND) rc = awd_parse_order(&order);
     StgHold<StgStorage> docs, persistent;
     if (rc == 0) rc = stg_open_storage(root, kAwdDocuments, kStgModeRead, docs.put());
     if (rc == 0) rc = stg_open_storage(root, kAwdPersistent, kStgModeRead, persistent.put());
-    return rc ? rc : awd_temp_name(docs.get(), persistent.get(), order, path);
+    return rc ? rc
+              : awd_new_image(docs.get(), persistent.get(), order, path, pathSize, uint16_t(pi.xResNum),
+                              uint16_t(pi.yResNum), image);
 }
 
 // Starts the encoder page of page `page`: its image file and its state.
@@ -142,12 +149,10 @@ int open_page(FctEntry* e, uint16_t page) {
     if (pi.imageWidth < kMinWidth || row_bytes(pi.imageWidth) > kMaxRowBytes) return awd_fail(TAV_E_SIZE);
     if (page > awd_total_pages(s)) return awd_fail(TAV_E_PAGE_RANGE);
     awd_release_reader(s);
-    char path[kTempNameSize];
-    if (uint32_t rc = free_page_name(awd_root(e), path)) return awd_fail(int(rc));
-    if (std::strlen(path) >= kAwdTempPathSize) return awd_fail(TAV_EINVAL);
-    std::strcpy(s.tempPath, path);
-    s.image = awd_image_create(path, uint16_t(pi.xResNum), uint16_t(pi.yResNum));
-    if (!s.image) return awd_fail(TAV_E_AWD_ENCODER);
+    if (uint32_t rc = new_page_image(awd_root(e), s.tempPath, sizeof s.tempPath, pi, &s.image)) {
+        s.tempPath[0] = 0;
+        return awd_fail(int(rc));
+    }
     s.imagePage = page;
     s.imageRows = 0;
     e->editFlags |= kEditPageUnderWay;
@@ -230,6 +235,27 @@ uint32_t awd_temp_name(StgStorage* docs, StgStorage* persistent, const AwdOrder&
         if (!taken && !plat_exists(path)) return 0;
     }
     return TAV_E_WORKFILE;
+}
+
+uint32_t awd_new_image(StgStorage* docs, StgStorage* persistent, const AwdOrder& order, char* path,
+                       size_t pathSize, uint16_t xRes, uint16_t yRes, void** image) {
+    // Names come from the clock, so threads (or processes) starting pages
+    // in the same millisecond choose the same one: the encoder's exclusive
+    // create lets one of them have it, and the others choose again, now
+    // past the file that stands. No lock: the choice reads the handle's
+    // own file, and one name per round goes to someone.
+    char name[kTempNameSize];
+    for (uint32_t attempt = 0; attempt < kImageNameAttempts; ++attempt) {
+        if (uint32_t rc = awd_temp_name(docs, persistent, order, name)) return rc;
+        if (std::strlen(name) >= pathSize) return TAV_EINVAL;
+        std::strcpy(path, name);
+        if ((*image = awd_image_create(path, xRes, yRes))) return 0;
+        // The encoder creates the file exclusively: a name that stands now
+        // was taken meanwhile; any other refusal is the encoder's own.
+        if (!plat_exists(path)) break;
+    }
+    path[0] = 0;
+    return TAV_E_AWD_ENCODER;
 }
 
 uint32_t awd_import_file(StgStorage* root, const char* path) {

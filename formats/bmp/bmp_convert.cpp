@@ -70,8 +70,18 @@ template <uint32_t B>
 
 // On x86-64 each row converter is built twice, for the base instruction set
 // and for AVX2 (whose per-lane shifts and byte shuffles the vectorised loop
-// needs); the loader picks the one the processor runs.
-#if defined(__x86_64__)
+// needs); the loader picks the one the processor runs. Sanitizer builds get
+// plain functions: the loader runs the choosing resolver before the
+// sanitizer's runtime is up, and an instrumented resolver crashes there.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QVTAV_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QVTAV_SANITIZED 1
+#endif
+#if defined(__x86_64__) && !defined(QVTAV_SANITIZED)
 #define VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define VECTOR_CLONES

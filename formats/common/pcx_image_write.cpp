@@ -4,8 +4,8 @@
 //
 // Behaviour:
 //  - The write position is the handle's, not the process's, so PCX files
-//    can be written at once; every flush still takes the named
-//    write-position lock.
+//    can be written at once; every flush still reads and advances it under
+//    the named write-position lock, which it does not hold while writing.
 //  - Coded output goes to the file whenever it reaches min(the call's byte
 //    count, 65534) bytes, so a call of any size succeeds; where the flushes
 //    fall does not change the file's bytes.
@@ -121,16 +121,29 @@ struct PcxOutput {
     bool put(uint8_t byte);
 };
 
-// Writes what the output holds at the writer's position, which advances,
-// under the named write-position lock. Bytes written, or -1 with errno.
+// The writer's position is read and advanced under the named
+// write-position mutex; the write between runs without it, so threads
+// writing different files never wait for one another's writes.
+uint32_t pcx_position(const PcxWriter& writer) {
+    NamedLock lock(NamedMutex::WritePos);
+    return writer.position;
+}
+
+void pcx_advance(PcxWriter& writer, uint32_t n) {
+    NamedLock lock(NamedMutex::WritePos);
+    writer.position += n;
+}
+
+// Writes what the output holds at the writer's position, which advances.
+// Bytes written, or -1 with errno.
 int32_t pcx_flush(PcxOutput& out) {
     if (out.held == 0) return 0;
     errno = 0;
-    if (!fio_length_fits(uint64_t(out.writer.position) + out.held + out.writer.trailerBytes)) return -1;
-    NamedLock lock(NamedMutex::WritePos);
-    if (fio_write_at(int(out.e->fd), out.writer.position, out.buffer.data(), out.held) < 0) return -1;
+    const uint32_t at = pcx_position(out.writer);
+    if (!fio_length_fits(uint64_t(at) + out.held + out.writer.trailerBytes)) return -1;
+    if (fio_write_at(int(out.e->fd), at, out.buffer.data(), out.held) < 0) return -1;
     const uint32_t n = out.held;
-    out.writer.position += n;
+    pcx_advance(out.writer, n);
     out.written += n;
     out.held = 0;
     return int32_t(n);

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "formats/common/format_io.h"
 #include "formats/common/tiff_head.h"
@@ -33,9 +34,11 @@
 #include "frame/page_values.h"
 #include "platform/plat_loader.h"
 
-void* g_xiffLib = nullptr;
+std::atomic<void*> g_xiffLib{nullptr};
 
 namespace {
+
+std::mutex g_xiffLoadMutex;  // the first loads
 
 constexpr uint32_t kMarkOffset = 8;
 constexpr char kXeroxMark[] = "XEROX DIFF";  // followed by a version byte and a zero
@@ -80,11 +83,19 @@ int fail(int code) {
 }
 
 // The reader library's entry point; the library is loaded the first time
-// and stays loaded.
+// and stays loaded (a load that failed is tried again next time).
 CreateXiffReaderFn reader_entry() {
-    if (!g_xiffLib) g_xiffLib = plat_load_library(kXiffLibraryName);
-    if (!g_xiffLib) return nullptr;
-    return reinterpret_cast<CreateXiffReaderFn>(plat_symbol(g_xiffLib, kXiffCreateName));
+    void* lib = g_xiffLib.load(std::memory_order_acquire);
+    if (!lib) {
+        std::lock_guard<std::mutex> lock(g_xiffLoadMutex);
+        lib = g_xiffLib.load(std::memory_order_relaxed);
+        if (!lib) {
+            lib = plat_load_library(kXiffLibraryName);
+            g_xiffLib.store(lib, std::memory_order_release);
+        }
+    }
+    if (!lib) return nullptr;
+    return reinterpret_cast<CreateXiffReaderFn>(plat_symbol(lib, kXiffCreateName));
 }
 
 int xiff_open(FctEntry* e, const FormatRequest&) {

@@ -2,6 +2,8 @@
 // XIFF reader.
 #pragma once
 
+#include <atomic>
+
 #include "frame/detect.h"
 #include "frame/format.h"
 
@@ -12,5 +14,6 @@ extern const FormatOps kXiffFormat;
 Probe xiff_probe(const FileHead& head);
 
 // The outside XIFF reader (libxiffr3_0.so), loaded on the first XIFF open
-// and kept for the life of the process.
-extern void* g_xiffLib;
+// (by one thread, the others waiting for it) and kept for the life of the
+// process.
+extern std::atomic<void*> g_xiffLib;
