@@ -503,8 +503,10 @@ RPC_EXPORT void RPCSTUBfail(const char* entryPoint, uint32_t serverCode, uint32_
     g.counters[text(entryPoint)].faults.push_back(f);
 }
 
-// At unload every open file and listing is closed, then every SSH session.
-__attribute__((destructor)) static void qvrpc_unload() {
+// Closes every open file and listing, then every SSH session. Registered
+// with atexit when the first SSH session is made, so it runs at unload and
+// at exit before the crypto library's own clean-up.
+void qvrpc::close_everything() {
     std::vector<std::unique_ptr<RemoteFile>> files;
     std::vector<std::unique_ptr<RemoteDir>> dirs;
     {

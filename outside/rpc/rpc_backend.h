@@ -99,5 +99,8 @@ std::unique_ptr<Backend> directory_backend(const std::string& directory);
 std::unique_ptr<Backend> ssh_backend(const std::string& server, uint32_t connection);
 // Closes every SSH session (at unload).
 void ssh_close_all();
+// Closes every open file and listing of either back end, then every SSH
+// session.
+void close_everything();
 
 }  // namespace qvrpc

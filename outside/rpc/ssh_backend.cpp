@@ -32,7 +32,7 @@ std::string server_path(const std::string& path) {
     return p;
 }
 
-class SshFile : public RemoteFile {
+class SshFile : public RemoteFile, public ReadAhead {
 public:
     SshFile(std::shared_ptr<SshConnection> c, std::shared_ptr<SshSession> s, sftp_file f,
             uint64_t size)
@@ -46,6 +46,7 @@ public:
         std::lock_guard<std::mutex> g(conn_->lock);
         *got = 0;
         if (Outcome o = usable(); o.failed()) return o;
+        session_->settle_others(this);
         if (Outcome o = flush(); o.failed()) return o;
         bool sequential = pos_ == lastReadEnd_;
         atEnd_ = kNoRead;
@@ -80,6 +81,7 @@ public:
     Outcome write(const void* buf, uint32_t count) override {
         std::lock_guard<std::mutex> g(conn_->lock);
         if (Outcome o = usable(); o.failed()) return o;
+        session_->settle_others(this);
         // Bytes read ahead may be older than this write.
         if (Outcome o = forget_reads(); o.failed()) return o;
         const uint8_t* src = static_cast<const uint8_t*>(buf);
@@ -101,6 +103,7 @@ public:
     Outcome setpos(int64_t offset, uint32_t origin) override {
         std::lock_guard<std::mutex> g(conn_->lock);
         if (Outcome o = usable(); o.failed()) return o;
+        session_->settle_others(this);
         if (Outcome o = flush(); o.failed()) return o;
         int64_t base = 0;
         if (origin == 1) {
@@ -120,6 +123,7 @@ public:
     Outcome getpos(uint64_t* pos) override {
         std::lock_guard<std::mutex> g(conn_->lock);
         if (Outcome o = usable(); o.failed()) return o;
+        session_->settle_others(this);
         *pos = pos_;
         return {};
     }
@@ -127,6 +131,7 @@ public:
     Outcome close() override {
         std::lock_guard<std::mutex> g(conn_->lock);
         Outcome result = usable();
+        if (!result.failed()) session_->settle_others(this);
         if (!result.failed()) result = flush();
         if (!result.failed()) result = drain();
         if (!result.failed() && sftp_close(file_) != SSH_OK) {
@@ -136,6 +141,11 @@ public:
         file_ = nullptr;
         release();
         return result;
+    }
+
+    void settle() override {
+        drain();
+        depth_ = 0;
     }
 
 private:
@@ -148,7 +158,7 @@ private:
     // The file's session must still be the connection's and whole: after a
     // reconnect the server knows the file no more.
     Outcome usable() {
-        if (!file_ || session_->broken) return Outcome::dropped();
+        if (!file_ || session_->broken || session_->inherited()) return Outcome::dropped();
         return {};
     }
 
@@ -179,6 +189,7 @@ private:
             int id = sftp_async_read_begin(file_, len);
             if (id < 0) return conn_->failure(*session_, kRpcIoError);
             ahead_.push_back({next, len, id});
+            session_->reading.insert(this);
             next += len;
         }
         return {};
@@ -189,6 +200,7 @@ private:
     Outcome receive() {
         Request r = ahead_.front();
         ahead_.pop_front();
+        if (ahead_.empty()) session_->reading.erase(this);
         sftp_seek64(file_, r.at);  // clears the end mark an earlier reply left
         int n = sftp_async_read(file_, chunk_.data(), r.len, uint32_t(r.id));
         if (n < 0) {
@@ -222,6 +234,7 @@ private:
                 }
             }
         }
+        session_->reading.erase(this);
         return result;
     }
 
@@ -236,7 +249,9 @@ private:
     // Frees the SFTP file (closing it on the server when it still can be)
     // and lets go of the session. The caller holds the lock.
     void release() {
-        if (file_) {
+        if (!session_) return;
+        session_->reading.erase(this);
+        if (file_ && !session_->inherited()) {
             if (!session_->broken) {
                 batch_.clear();
                 drain();
@@ -270,12 +285,16 @@ public:
         : conn_(std::move(c)), session_(std::move(s)), dir_(d) {}
     ~SshListing() override {
         std::lock_guard<std::mutex> g(conn_->lock);
-        sftp_closedir(dir_);
+        if (!session_->inherited()) {
+            session_->settle_others(nullptr);
+            sftp_closedir(dir_);
+        }
         session_.reset();
     }
     Outcome next(std::string* name) override {
         std::lock_guard<std::mutex> g(conn_->lock);
-        if (session_->broken) return Outcome::dropped();
+        if (session_->broken || session_->inherited()) return Outcome::dropped();
+        session_->settle_others(nullptr);
         sftp_attributes a = sftp_readdir(session_->sftp, dir_);
         if (!a) {
             if (sftp_dir_eof(dir_)) return Outcome::server(kRpcNotFound);
@@ -410,6 +429,7 @@ public:
         std::lock_guard<std::mutex> g(conn_->lock);
         std::shared_ptr<SshSession> s;
         if (Outcome o = conn_->session(&s); o.failed()) return o;
+        s->settle_others(nullptr);
         std::string p = path.empty() || path == "\\" ? "." : server_path(path);
         sftp_dir d = sftp_opendir(s->sftp, p.c_str());
         if (!d) return conn_->failure(*s, kRpcNotFound);
@@ -435,6 +455,7 @@ private:
         std::lock_guard<std::mutex> g(conn_->lock);
         std::shared_ptr<SshSession> s;
         if (Outcome o = conn_->session(&s); o.failed()) return o;
+        s->settle_others(nullptr);
         return op(*s);
     }
 
@@ -450,6 +471,7 @@ Outcome SshBackend::open_file(const std::string& path, int flags, std::unique_pt
     std::lock_guard<std::mutex> g(conn_->lock);
     std::shared_ptr<SshSession> s;
     if (Outcome o = conn_->session(&s); o.failed()) return o;
+    s->settle_others(nullptr);
     std::string p = server_path(path);
     bool creating = (flags & O_CREAT) != 0;
     sftp_file f = sftp_open(s->sftp, p.c_str(), flags, 0666);

@@ -20,6 +20,8 @@ namespace {
 // 32 KB, which every SFTP server takes.
 constexpr uint32_t kLargeWrite = 7 * 31744;
 constexpr const char* kLimitsExtension = "limits@openssh.com";
+// A connect that fails after this long has waited for its timeout.
+constexpr std::chrono::seconds kSlowConnect{1};
 
 // An encrypted identity is skipped: the library never asks for a secret.
 int no_passphrase(const char*, char*, size_t, int, int, void*) { return -1; }
@@ -84,6 +86,7 @@ Outcome connect(const std::string& name, std::shared_ptr<SshSession>* out) {
     SshTarget target;
     if (!parse_server_name(name, &target)) return Outcome::server(kRpcBadPath);
     auto s = std::make_shared<SshSession>();
+    s->owner = getpid();
     s->ssh = ssh_new();
     if (!s->ssh) return Outcome::server(kRpcIoError);
     if (Outcome o = configure(s->ssh, target); o.failed()) return o;
@@ -91,6 +94,10 @@ Outcome connect(const std::string& name, std::shared_ptr<SshSession>* out) {
     s->sftp = sftp_new(s->ssh);
     if (!s->sftp || sftp_init(s->sftp) != SSH_OK) return Outcome::dropped();
     if (sftp_extension_supported(s->sftp, kLimitsExtension, "1")) s->writeLimit = kLargeWrite;
+    // Registered once the crypto library has registered its own clean-up,
+    // so that this one runs first at exit.
+    static std::once_flag registered;
+    std::call_once(registered, [] { std::atexit(close_everything); });
     *out = std::move(s);
     return {};
 }
@@ -142,7 +149,17 @@ bool parse_server_name(const std::string& name, SshTarget* out) {
     return true;
 }
 
+bool SshSession::inherited() const { return owner != getpid(); }
+
+void SshSession::settle_others(const ReadAhead* self) {
+    std::set<ReadAhead*> others = reading;
+    for (ReadAhead* r : others) {
+        if (r != self) r->settle();
+    }
+}
+
 SshSession::~SshSession() {
+    if (inherited()) return;  // closing would talk on the parent's connection
     if (sftp) sftp_free(sftp);
     if (ssh) {
         if (ssh_is_connected(ssh)) ssh_disconnect(ssh);
@@ -151,10 +168,17 @@ SshSession::~SshSession() {
 }
 
 Outcome SshConnection::session(std::shared_ptr<SshSession>* out) {
-    if (current_ && current_->broken) current_.reset();
+    if (current_ && (current_->broken || current_->inherited())) current_.reset();
     if (!current_) {
+        auto start = std::chrono::steady_clock::now();
+        if (start < quietUntil_) return lastFailure_;
         if (Outcome o = connect(name_, &current_); o.failed()) {
             current_.reset();
+            auto now = std::chrono::steady_clock::now();
+            if (o.transport && now - start >= kSlowConnect) {
+                quietUntil_ = now + kSlowConnect;
+                lastFailure_ = o;
+            }
             return o;
         }
     }

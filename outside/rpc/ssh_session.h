@@ -6,9 +6,13 @@
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "outside/rpc/rpc_backend.h"
@@ -33,6 +37,16 @@ constexpr const char* kSshConfigVariable = "QVRPC_SSH_CONFIG";
 // ConnectTimeout says otherwise; the same bound holds for every reply.
 constexpr long kDefaultConnectTimeout = 10;
 
+// A file with read requests outstanding on a session.
+class ReadAhead {
+public:
+    // Collects the file's outstanding replies and drops them.
+    virtual void settle() = 0;
+
+protected:
+    ~ReadAhead() = default;
+};
+
 // One SSH session and its SFTP channel. It is used only under the lock of
 // its connection, and lives until the last file opened on it is closed.
 class SshSession {
@@ -42,10 +56,21 @@ public:
     SshSession(const SshSession&) = delete;
     SshSession& operator=(const SshSession&) = delete;
 
+    // A forked child never uses (nor closes) its parent's sessions: their
+    // state is the parent's.
+    bool inherited() const;
+    // Before a request goes out on the session, every other file collects
+    // the replies to its read-ahead: libssh 0.10 does not find a reply
+    // again that arrived while a request of another file waited for its
+    // own, and the caller would wait for it forever.
+    void settle_others(const ReadAhead* self);
+
     ssh_session ssh = nullptr;
     sftp_session sftp = nullptr;
+    pid_t owner = 0;              // the process that made it
     bool broken = false;          // a request failed in transit: never used again
     uint32_t writeLimit = 32768;  // the most bytes one write request carries
+    std::set<ReadAhead*> reading;  // files with read requests outstanding
 };
 
 // A server name and connection number.
@@ -69,6 +94,11 @@ public:
 private:
     std::string name_;
     std::shared_ptr<SshSession> current_;
+    // A connect that ran into its timeout is not tried again before this
+    // time: the calls that follow it (an open asks for the file's status
+    // next) fail at once instead of waiting as long again.
+    std::chrono::steady_clock::time_point quietUntil_{};
+    Outcome lastFailure_;
 };
 
 // The shared connection of a server name and connection number.
