@@ -201,4 +201,25 @@ TEST_F(SshdFailures, StoppedInTheMiddleOfAnAppendSession) {
     }
 }
 
+// The tool with --server naming the Host alias: info, copy onto the server
+// and delete there; an unknown host key fails the command.
+TEST_F(SshdFailures, ToolWorksWithAnSshServer) {
+    const std::string tool = std::string(QVTAV_OUT_DIR) + "/qvtav";
+    if (!file_exists(tool)) GTEST_SKIP() << "the tool is not built";
+    put_tiff("doc.tif", 3, 1, 500);
+    const std::string out = temp.file("out.txt");
+    auto qvtav = [&](const std::string& server, const std::string& args) {
+        return run_command(tool + " --server " + server + " " + args + " >" + out + " 2>&1");
+    };
+    ASSERT_EQ(qvtav(SshdServer::kAlias, "info " + path("doc.tif")), 0);
+    auto text = read_file(out);
+    EXPECT_NE(std::string(text.begin(), text.end()).find("3 pages"), std::string::npos);
+    ASSERT_EQ(qvtav(SshdServer::kAlias, "copy " + path("doc.tif") + ":3,1 -o " + path("two.tif")), 0);
+    ASSERT_EQ(qvtav(SshdServer::kAlias, "delete " + path("doc.tif") + " 2"), 0);
+    OpenedFile two(path("two.tif")), doc(path("doc.tif"));
+    EXPECT_EQ(two.pages, 2u);
+    EXPECT_EQ(doc.pages, 2u);
+    EXPECT_NE(qvtav(SshdServer::kUnknownKeyAlias, "info " + path("doc.tif")), 0);
+}
+
 }  // namespace
