@@ -161,7 +161,11 @@ bool SshdServer::prepare() {
          << "HostKey " << d << "/host_key\nPidFile " << d << "/sshd.pid\n"
          << "AuthorizedKeysFile " << d << "/authorized_keys\n"
          << "PubkeyAuthentication yes\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
-         << "UsePAM no\nStrictModes no\nPermitRootLogin prohibit-password\n"
+         // Without PAM an unprivileged sshd refuses a user whose password is
+         // locked (as service accounts' are); as root, PAM's session modules
+         // fail in containers (pam_loginuid), and root logs in without it.
+         << "UsePAM " << (geteuid() == 0 ? "no" : "yes") << "\n"
+         << "StrictModes no\nPermitRootLogin prohibit-password\n"
          << "MaxStartups 100\nMaxSessions 100\nLogLevel ERROR\n"
          << "Subsystem sftp internal-sftp\n";
     write_client_config(silentPort, free_port());

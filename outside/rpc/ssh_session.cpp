@@ -188,7 +188,10 @@ Outcome SshConnection::session(std::shared_ptr<SshSession>* out) {
 
 Outcome SshConnection::failure(SshSession& s, int32_t fallback) {
     int status = s.sftp ? sftp_get_error(s.sftp) : SSH_FX_NO_CONNECTION;
-    if (!ssh_is_connected(s.ssh) || ssh_get_error_code(s.ssh) == SSH_FATAL ||
+    // A server going down may close the SFTP channel before the connection.
+    bool channelGone = !s.sftp || !s.sftp->channel || ssh_channel_is_closed(s.sftp->channel) ||
+                       ssh_channel_is_eof(s.sftp->channel);
+    if (!ssh_is_connected(s.ssh) || ssh_get_error_code(s.ssh) == SSH_FATAL || channelGone ||
         status == SSH_FX_NO_CONNECTION || status == SSH_FX_CONNECTION_LOST) {
         s.broken = true;
         return Outcome::dropped();
