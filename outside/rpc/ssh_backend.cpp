@@ -134,12 +134,12 @@ public:
         if (!result.failed()) session_->settle_others(this);
         if (!result.failed()) result = flush();
         if (!result.failed()) result = drain();
-        if (!result.failed() && sftp_close(file_) != SSH_OK) {
+        if (!result.failed()) {
+            int closed = sftp_close(file_);  // frees the file, closed or not
             file_ = nullptr;
-            result = conn_->failure(*session_, kRpcIoError);
+            if (closed != SSH_OK) result = conn_->failure(*session_, kRpcIoError);
         }
-        file_ = nullptr;
-        release();
+        release();  // frees a file the failure above left open
         return result;
     }
 
