@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -284,6 +285,61 @@ TEST_P(RemoteServer, ThreadsShareTheServer) {
     for (auto& th : threads) th.join();
     EXPECT_EQ(failures, std::vector<int>(4, 0));
     for (int t = 0; t < 4; ++t) EXPECT_EQ(read_file(at("c" + std::to_string(t))), files[size_t(t)]) << t;
+}
+
+// The calls the library binds besides the file operations: directories
+// made, listed and removed, the time stamp, unique names, the volume, and
+// getpos after writes; a handle that is no handle is a code, not a crash.
+TEST_P(RemoteServer, DirectoryTimeAndVolumeCalls) {
+    const RpcEntries* e = plat_remote_bind();
+    ASSERT_NE(e, nullptr);
+    const char* server = site.loc.server;
+    uint32_t flag = 0;
+    const std::string sub = rp("sub");
+    ASSERT_EQ(e->mkdir(0, server, sub.c_str(), &flag), 0);
+    EXPECT_NE(e->mkdir(0, server, sub.c_str(), &flag), 0);  // exists
+    write_file(at("sub/a.bin"), "abc");
+    write_file(at("sub/b.bin"), "de");
+    int32_t dir = 0;
+    ASSERT_EQ(e->opendir(0, server, sub.c_str(), &dir, &flag), 0);
+    std::vector<std::string> names;
+    char name[260];
+    while (e->readdir(0, dir, name, &flag) == 0) names.emplace_back(name);
+    EXPECT_EQ(e->closedir(0, dir, &flag), 0);
+    std::sort(names.begin(), names.end());
+    names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& n) { return n[0] == '.'; }),
+                names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.bin", "b.bin"}));
+    EXPECT_NE(e->rmdir(0, server, sub.c_str(), &flag), 0);  // not empty
+
+    uint32_t seconds = 0;
+    ASSERT_EQ(e->gettimestamp(0, server, rp("sub/a.bin").c_str(), &seconds, &flag), 0);
+    auto mtime = std::filesystem::last_write_time(at("sub/a.bin"));
+    auto since = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::file_clock::to_sys(mtime).time_since_epoch());
+    EXPECT_EQ(seconds, uint32_t(since.count()));
+    ASSERT_EQ(e->getuniquename(0, server, sub.c_str(), name, &flag), 0);
+    EXPECT_FALSE(file_exists(site.local(name)));
+    EXPECT_EQ(std::filesystem::path(site.local(name)).parent_path(), at("sub"));
+    uint32_t block = 0, freeBlocks = 0, total = 0;
+    ASSERT_EQ(e->statvolume(0, server, &block, &freeBlocks, &total, &flag), 0);
+    EXPECT_GT(block, 0u);
+    EXPECT_GE(total, freeBlocks);
+
+    uint32_t id = 0, pos = 0;
+    int32_t h = -1;
+    ASSERT_EQ(e->create(0, server, &id, rp("sub/c.bin").c_str(), &h, &flag), 0);
+    ASSERT_EQ(e->write(0, &id, h, "12345", 5, &flag), 0);
+    ASSERT_EQ(e->getpos(0, &id, h, &pos, &flag), 0);
+    EXPECT_EQ(pos, 5u);
+    EXPECT_EQ(e->close(0, &id, h, &flag), 0);
+    EXPECT_NE(e->close(0, &id, h, &flag), 0);  // closed already
+    EXPECT_EQ(flag, 0u);
+    EXPECT_NE(e->readdir(0, dir, name, &flag), 0);  // closed listing
+    for (const char* f : {"a.bin", "b.bin", "c.bin"})
+        ASSERT_EQ(e->remove(0, server, rp(std::string("sub/") + f).c_str(), &flag), 0) << f;
+    EXPECT_EQ(e->rmdir(0, server, sub.c_str(), &flag), 0);
+    EXPECT_FALSE(file_exists(at("sub")));
 }
 
 INSTANTIATE_REMOTE_SUITE(RemoteServer);
