@@ -4,9 +4,12 @@
 # and for fuzzing:
 #   make fuzz   builds the libFuzzer harnesses (clang, sanitizers) and runs each
 #               for FUZZ_SECONDS; findings go to build-fuzz/artifacts/
-#   make fuzz FUZZ_RUNS=N   the same, but each harness runs exactly N inputs
-#               from a fixed seed on the committed seeds only: the same commit
-#               always runs the same inputs (what CI runs)
+#   make fuzz FUZZ_RUNS=N   the same, but each harness runs N inputs grown
+#               from the committed seeds with a fixed seed (the inputs still
+#               vary a little from run to run: the library's temporary names
+#               and timings steer the coverage feedback)
+#   make fuzz-check   every committed seed, kept input and finding once (CI)
+#   make fuzz-corpus  merges what fuzz runs grew into the kept corpus fuzz/corpus/
 # and:
 #   make install [PREFIX=/usr/local] [DESTDIR=...]   the library, tool, headers, pkg-config
 #               file, CMake package, man pages and Python module
@@ -24,16 +27,18 @@ PREFIX ?= /usr/local
 DEB_PACKAGES = build-essential cmake ninja-build g++-multilib libgtest-dev libgmock-dev \
   libbenchmark-dev libtiff-dev libtiff-tools python3 python3-pil imagemagick netpbm \
   libjpeg-turbo-progs python3-olefile libgsf-bin libolecf-utils file python3-pytest \
-  man-db groff-base pkg-config openssh-server openssh-client libssh-dev
+  man-db groff-base pkg-config libjpeg62-turbo-dev libgif-dev libpng-dev \
+  openssh-server openssh-client libssh-dev
 # ... and those of the fuzz build (libFuzzer comes with clang's runtime).
-FUZZ_PACKAGES = build-essential cmake ninja-build clang-14 libclang-rt-14-dev
+FUZZ_PACKAGES = build-essential cmake ninja-build clang-14 libclang-rt-14-dev libtiff-dev \
+  libjpeg62-turbo-dev libgif-dev libpng-dev
 FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS ?=
-FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage session
+FUZZ_HARNESSES = read append edit block awd xiff gif tga pcx dcx bmp jpeg storage session render
 
-.PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-seeds install bench
+.PHONY: all deps build build-asan test demo clean fuzz-deps build-fuzz fuzz fuzz-check fuzz-corpus fuzz-seeds install bench
 
 all: build
 
@@ -79,32 +84,31 @@ build-fuzz: build-fuzz/build.ninja
 # (fuzz/seeds/ for the TIFF and block file harnesses, fuzz/format_seeds/ for
 # the single-image formats, fuzz/storage_seeds/ for compound files,
 # fuzz/session_seeds/ for the update sessions, whose bytes choose a file and
-# the calls); an input that crashes, leaks, hangs (10 s) or allocates
-# absurdly is kept in build-fuzz/artifacts/ and fails the target.
+# the calls, fuzz/render_seeds/ and fuzz/format_seeds/ for the renderer) and
+# the findings kept in fuzz/regress/; an input that crashes,
+# leaks, hangs (10 s) or allocates absurdly is kept in build-fuzz/artifacts/
+# and fails the target (fuzz/run.sh runs one harness).
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz
 	@for h in $(FUZZ_HARNESSES); do \
-	  if [ -n "$(FUZZ_RUNS)" ]; then \
-	    corpus=build-fuzz/fixed-corpus/$$h; rm -rf $$corpus; \
-	    limit="-seed=1 -runs=$(FUZZ_RUNS)"; echo "fuzzing: $$h, $(FUZZ_RUNS) inputs from seed 1"; \
-	  else \
-	    corpus=build-fuzz/corpus/$$h; \
-	    limit="-max_total_time=$(FUZZ_SECONDS)"; echo "fuzzing: $$h for $(FUZZ_SECONDS) s"; \
-	  fi; \
-	  case $$h in \
-	    gif|tga|pcx|bmp|jpeg) seeds="-dict=fuzz/formats.dict $$corpus fuzz/format_seeds/$$h";; \
-	    dcx) seeds="-dict=fuzz/formats.dict $$corpus fuzz/format_seeds/pcx";; \
-	    storage) seeds="$$corpus fuzz/storage_seeds";; \
-	    session) seeds="$$corpus fuzz/session_seeds";; \
-	    *) seeds="-dict=fuzz/tiff.dict $$corpus fuzz/seeds";; \
-	  esac; \
-	  mkdir -p $$corpus build-fuzz/artifacts || exit 1; \
-	  build-fuzz/out/$${h}_fuzzer $$limit -timeout=10 -malloc_limit_mb=512 \
-	    -artifact_prefix=build-fuzz/artifacts/$$h- -print_final_stats=1 \
-	    $$seeds 2>build-fuzz/$$h.log || \
-	    { tail -n 60 build-fuzz/$$h.log; exit 1; }; \
-	  grep -h -e "^stat::number_of_executed_units" -e "^#.*DONE" build-fuzz/$$h.log; \
+	  if [ -n "$(FUZZ_RUNS)" ]; then bash fuzz/run.sh $$h runs $(FUZZ_RUNS) || exit 1; \
+	  else bash fuzz/run.sh $$h seconds $(FUZZ_SECONDS) || exit 1; fi; \
 	done
+
+# Every seed and every kept finding through its harness once: the same
+# inputs on every run, what CI runs.
+fuzz-check: fuzz-deps
+	$(MAKE) build-fuzz
+	@for h in $(FUZZ_HARNESSES); do bash fuzz/run.sh $$h replay || exit 1; done
+
+# Merges the inputs the runs grew (build-fuzz/corpus/, build-fuzz/fixed-corpus/)
+# into the kept corpus fuzz/corpus/, keeping only inputs that add coverage.
+fuzz-corpus: build-fuzz
+	@for h in $(FUZZ_HARNESSES); do mkdir -p fuzz/corpus/$$h; \
+	  build-fuzz/out/$${h}_fuzzer -merge=1 -timeout=10 -malloc_limit_mb=512 fuzz/corpus/$$h \
+	    $$(ls -d build-fuzz/corpus/$$h build-fuzz/fixed-corpus/$$h 2>/dev/null) 2>build-fuzz/$$h-merge.log || \
+	    { tail -n 20 build-fuzz/$$h-merge.log; exit 1; }; \
+	  echo "$$h: $$(ls fuzz/corpus/$$h | wc -l) inputs"; done
 
 # Writes the seed corpus afresh (the seeds are committed).
 fuzz-seeds: fuzz-deps

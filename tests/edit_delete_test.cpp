@@ -319,28 +319,49 @@ TEST(EditHostile, ValueBeyondTheEndRefusesTheCopy) {
     EXPECT_EQ(files_in(d), 1u);
 }
 
-// A damaged property block whose length runs over the first directory: new
-// texts that would fit it are not written over it (that would wipe the
-// page out); the document is copied with a new block instead.
-TEST(EditHostile, PropertyBlockOverTheFirstDirectoryIsNotOverwritten) {
-    TiffBuilder b;
-    std::string text = std::string("Title:old") + '\0' + "Author:" + '\0' + "Subject:" + '\0' + "Keywords:" + '\0' +
-                       "Comments:" + '\0' + std::string(40, '\0');
-    b.add_property_block(text);
-    uint32_t s = b.add_data(std::vector<uint8_t>(16, 0x11));
-    b.add_ifd().shorts(256, {16}).shorts(257, {8}).longs(273, {s}).longs(279, {16});
-    std::vector<uint8_t> file = b.build();
-    const uint32_t runsOver = b.ifd_offset(0) + 30 - 24;  // to the middle of the directory
-    for (int i = 0; i < 4; ++i) file[20 + i] = uint8_t(runsOver >> (8 * i));
-    TempDir d;
-    std::string path = d.file("doc.tif");
-    write_file(path, file);
-    ASSERT_EQ(put_props(path, "T"), 0) << errno;
-    Reader r(read_file(path));
-    auto c = r.chain();
-    ASSERT_EQ(c.size(), 1u);
-    EXPECT_EQ(r.strips(c[0]), std::vector<uint8_t>(16, 0x11));
-    EXPECT_EQ(0, std::memcmp(r.bytes.data() + 24, "Title:T", 8));
+// A damaged property block that runs over a part of a page: the first
+// directory, a later page's directory (the chain visits it second although
+// it lies first), or a strip. New texts that would fit the block are not
+// written over it (that would wipe the page out); the document is copied
+// with a new block instead, every page as it was.
+TEST(EditHostile, PropertyBlockOverAPageIsNotOverwritten) {
+    enum Over { kFirstDirectory, kLaterDirectory, kStrip };
+    for (Over over : {kFirstDirectory, kLaterDirectory, kStrip}) {
+        SCOPED_TRACE(int(over));
+        TiffBuilder b;
+        std::string text = std::string("Title:old") + '\0' + "Author:" + '\0' + "Subject:" + '\0' + "Keywords:" +
+                           '\0' + "Comments:" + '\0' + std::string(40, '\0');
+        b.add_property_block(text);
+        uint32_t s1 = b.add_data(std::vector<uint8_t>(16, 0x11));
+        uint32_t s2 = b.add_data(std::vector<uint8_t>(16, 0x22));
+        b.add_ifd().shorts(256, {16}).shorts(257, {8}).longs(273, {s1}).longs(279, {16});
+        b.add_ifd().shorts(256, {16}).shorts(257, {8}).longs(273, {s2}).longs(279, {16});
+        std::vector<uint8_t> file = b.build();
+        uint32_t blockEnd = 0;  // where the damaged block claims to end
+        if (over == kFirstDirectory) blockEnd = b.ifd_offset(0) + 30;
+        if (over == kStrip) blockEnd = s2 + 8;
+        if (over == kLaterDirectory) {
+            // The chain runs from the second directory back to the first; the
+            // block ends between them.
+            b.hasFirstIfdOverride = true, b.firstIfdOverride = b.ifd_offset(1);
+            b.ifd(1).hasNextOverride = true, b.ifd(1).nextOverride = b.ifd_offset(0);
+            b.ifd(0).hasNextOverride = true, b.ifd(0).nextOverride = 0;
+            file = b.build();
+            blockEnd = b.ifd_offset(0) + 30;
+        }
+        b.set32(file, 20, blockEnd - 24);
+        TempDir d;
+        std::string path = d.file("doc.tif");
+        write_file(path, file);
+        ASSERT_EQ(put_props(path, "T"), 0) << errno;
+        Reader r(read_file(path));
+        auto c = r.chain();
+        ASSERT_EQ(c.size(), 2u);
+        std::vector<uint8_t> first(16, 0x11), second(16, 0x22);
+        EXPECT_EQ(r.strips(c[0]), over == kLaterDirectory ? second : first);
+        EXPECT_EQ(r.strips(c[1]), over == kLaterDirectory ? first : second);
+        EXPECT_EQ(0, std::memcmp(r.bytes.data() + 24, "Title:T", 8));
+    }
 }
 
 namespace {

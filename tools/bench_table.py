@@ -88,6 +88,10 @@ OWN_REPORT = [
      "Pillow load()", "Pillow decoding"),
     ("pcx_write_bench", "PCX: code and write a 50-megapixel 8-bit page", "pcx encode, qvtav xtavwrite",
      "pcx encode, Pillow save", "Pillow's PCX encoder"),
+    ("render_bench", "a 1728 x 2200 G4 fax page to PNG", "qvtav render page.tif -o page.png",
+     "convert page.tif page.png", "ImageMagick convert"),
+    ("render_bench", "contact sheet of a 100-page fax", "qvtav sheet of 100 fax pages",
+     "goal for a sheet of 100 fax pages", "the goal"),
 ]
 
 UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}

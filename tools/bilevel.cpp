@@ -14,6 +14,7 @@ namespace qvtool {
 namespace {
 
 constexpr uint32_t kNoRowsPerStrip = 0xFFFFFFFFu;
+constexpr uint32_t kBigEndian = 0x4D4D;
 constexpr double kCmPerInch = 2.54;
 constexpr uint32_t kUnitCm = 3;
 constexpr uint32_t kMaxDpi = 0xFFFF;
@@ -38,6 +39,7 @@ tmsize_t mem_read(thandle_t h, void* buf, tmsize_t n) {
 tmsize_t mem_write(thandle_t h, void* buf, tmsize_t n) {
     auto* m = static_cast<MemFile*>(h);
     if (n < 0) return -1;
+    if (n == 0) return 0;  // an empty strip: nothing to copy (buf may be null)
     if (m->pos + uint64_t(n) > m->data.size()) m->data.resize(size_t(m->pos) + size_t(n));
     std::memcpy(m->data.data() + m->pos, buf, size_t(n));
     m->pos += uint64_t(n);
@@ -153,7 +155,9 @@ std::string decode_refusal(const PageInfo& i) {
 Samples decode_tiff_samples(const PageInfo& i, const std::vector<std::vector<uint8_t>>& strips) {
     MemFile m;
     {
-        MemTiff w(m, "w");
+        // The strips keep the byte order of their file: samples wider than
+        // a byte are read in it.
+        MemTiff w(m, i.byteOrder == kBigEndian ? "wb" : "wl");
         uint32_t rps = i.rowsPerStrip == kNoRowsPerStrip || i.rowsPerStrip == 0 ? i.imageLength : i.rowsPerStrip;
         set_layout(w.get(), i, rps);
         check((uint64_t(i.imageLength) + rps - 1) / rps == strips.size(),
@@ -169,11 +173,10 @@ Samples decode_tiff_samples(const PageInfo& i, const std::vector<std::vector<uin
     out.rowBytes = uint32_t((uint64_t(i.imageWidth) * i.bitsPerSample[0] * i.samplesPerPixel + 7) / 8);
     out.height = i.imageLength;
     out.rows.assign(size_t(out.rowBytes) * out.height, 0);
-    std::vector<uint8_t> line(std::max<size_t>(size_t(TIFFScanlineSize(r.get())), out.rowBytes));
-    for (uint32_t y = 0; y < out.height; ++y) {
-        check(TIFFReadScanline(r.get(), line.data(), y, 0) == 1, "libtiff cannot decode the page");
-        std::memcpy(out.rows.data() + size_t(y) * out.rowBytes, line.data(), out.rowBytes);
-    }
+    check(TIFFScanlineSize(r.get()) == tmsize_t(out.rowBytes), "libtiff reads rows of another length");
+    for (uint32_t y = 0; y < out.height; ++y)
+        check(TIFFReadScanline(r.get(), out.rows.data() + size_t(y) * out.rowBytes, y, 0) == 1,
+              "libtiff cannot decode the page");
     return out;
 }
 

@@ -19,6 +19,8 @@ int cmd_copy(const Location& where, const Args& args);
 int cmd_delete(const Location& where, const Args& args);
 int cmd_move(const Location& where, const Args& args);
 int cmd_props(const Location& where, const Args& args);
+int cmd_render(const Location& where, const Args& args);
+int cmd_sheet(const Location& where, const Args& args);
 int cmd_storage(const Location& where, const Args& args);
 int cmd_errors(const Location& where, const Args& args);
 

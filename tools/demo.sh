@@ -3,7 +3,9 @@
 # qvtav reports about them, then copies pages, deletes one and changes the
 # document properties, showing the result after each step; then bilevel
 # pages go into a block file and back, pages of other formats are shown,
-# and last an AWD fax document is made and edited.
+# an AWD fax document is made and edited, and last pages are drawn as PNG
+# images: single pages, and a contact sheet of the sample documents (the
+# image README shows, docs/demo-sheet.png, is this sheet).
 # Usage: bash tools/demo.sh BUILD_OUTPUT_DIR   (make demo passes build/out)
 set -e
 out="$(cd "${1:-build/out}" && pwd)"
@@ -90,5 +92,15 @@ show "$qvtav" copy fax.awd -o fax.tif
 show "$qvtav" info fax.tif
 show "$qvtav" storage fax.awd
 
+step "10. pages people can see: render and sheet write PNG images"
+show "$qvtav" render fax.awd --as-displayed -o fax-page1.png
+show "$qvtav" render pages.dcx --page 1- -o dcx.png
+show "$qvtav" render photo.bmp -o photo-bmp.png
+# The sample documents in one file: letter.tif, scan.tif, a colour page of
+# ImageMagick's, the block file's pages and the fax's first page.
+convert -seed 5 -size 300x200 plasma:fractal -compress LZW -define tiff:predictor=1 colour.tif 2>/dev/null
+show "$qvtav" copy letter.tif scan.tif colour.tif letter.blk fax.awd:1 -o samples.tif
+show "$qvtav" sheet samples.tif -o samples.png --width 900
+
 echo
-echo "The files are in $demo; 'qvtav --help' lists every command."
+echo "The files are in $demo (the contact sheet: $demo/samples.png); 'qvtav --help' lists every command."

@@ -262,16 +262,20 @@ void PageReader::read_stream(uint32_t bytes, const Sink& sink) {
     std::vector<uint8_t> buf(std::min(bytes, kChunk));
     uint32_t done = 0;
     while (done < bytes) {
-        uint32_t want = std::min(bytes - done, kChunk);
-        uint32_t remaining = 0, err = 0;
-        int32_t got = xtavread(doc_.handle(), buf.data(), done, want, &remaining,
-                               static_cast<uint16_t>(page_), &err);
-        if (got < 0) throw ToolError(doc_.path(), where() + ": cannot read the page data", err);
-        if (got == 0) break;
-        uint32_t n = std::min(static_cast<uint32_t>(got), want);
+        uint32_t n = read_at(done, buf.data(), std::min(bytes - done, kChunk));
+        if (n == 0) break;
         done += n;
         sink(buf.data(), n, done == bytes);
     }
+}
+
+uint32_t PageReader::read_at(uint32_t start, uint8_t* buffer, uint32_t n) {
+    if (n == 0 || start >= sizes_.dataBytes) return 0;
+    n = std::min({n, sizes_.dataBytes - start, kMaxRead - 1});
+    uint32_t remaining = 0, err = 0;
+    int32_t got = xtavread(doc_.handle(), buffer, start, n, &remaining, static_cast<uint16_t>(page_), &err);
+    if (got < 0) throw ToolError(doc_.path(), where() + ": cannot read the page data", err);
+    return std::min(static_cast<uint32_t>(got), n);
 }
 
 std::vector<uint8_t> PageReader::read_bands() {

@@ -119,6 +119,9 @@ public:
     // Reads the first bytes of the current page's stored data as one
     // stream (formats without strips).
     void read_stream(uint32_t bytes, const Sink& sink);
+    // Reads up to n bytes of that stream from position start; the bytes
+    // placed, 0 at its end. Throws ToolError.
+    uint32_t read_at(uint32_t start, uint8_t* buffer, uint32_t n);
     // The whole page as formats that deliver pages decoded give it: in one
     // read, or for AWD pages band by band. Throws ToolError.
     std::vector<uint8_t> read_page();

@@ -37,14 +37,6 @@ const FormatLayout* layout_of(uint32_t fileType) {
 
 uint32_t value_of(const PageInfo& info, const FieldLayout& f) { return tav_view_field(&info, f.word, f.shift, f.bits); }
 
-// The field `key` of the page's view; 0 when the type's view has no such field.
-uint32_t view_value(uint32_t fileType, const PageInfo& info, std::string_view key) {
-    if (const FormatLayout* l = layout_of(fileType))
-        for (const FieldLayout& f : l->fields)
-            if (key == f.key) return value_of(info, f);
-    return 0;
-}
-
 constexpr uint32_t kBmpCoreHeaderKind = 1;
 constexpr uint32_t kPlanesOfPaletteW = 3;
 
@@ -73,6 +65,13 @@ std::vector<ViewField> jpeg_view(const PageInfo& i) {
 }
 
 }  // namespace
+
+uint32_t view_value(uint32_t fileType, const PageInfo& info, std::string_view key) {
+    if (const FormatLayout* l = layout_of(fileType))
+        for (const FieldLayout& f : l->fields)
+            if (key == f.key) return value_of(info, f);
+    return 0;
+}
 
 bool has_format_view(uint32_t fileType) { return fileType == FILETYPE_JPEG || layout_of(fileType) != nullptr; }
 

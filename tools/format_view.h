@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qvtav.h"
@@ -18,6 +19,10 @@ struct ViewField {
     uint32_t value;
     bool hex = false;   // shown in hex (flag bytes, masks, tags)
 };
+
+// The field `key` (its name in the view table) of the page's view; 0 when
+// the type's view has no such field.
+uint32_t view_value(uint32_t fileType, const PageInfo& info, std::string_view key);
 
 // Whether pages of this file type have a format view (and a palette the
 // tool shows).

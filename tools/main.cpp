@@ -1,5 +1,5 @@
-// qvtav: lists, extracts, joins, deletes, moves and retitles pages of image
-// files through libqvtav400.
+// qvtav: lists, extracts, joins, deletes, moves, retitles and draws pages of
+// image files through libqvtav400.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -23,6 +23,10 @@ const char kUsage[] =
     "  delete FILE FIRST [LAST]                remove pages\n"
     "  move FILE PAGE --before TARGET          move a page before another\n"
     "  props FILE [--title T ...]              show or change the document properties\n"
+    "  render FILE [--page PAGES] -o OUT.png   pages as PNG images\n"
+    "       [--as-displayed]                   (turned and at their true aspect)\n"
+    "  sheet FILE -o OUT.png [--width W]       every page as a thumbnail on one PNG image\n"
+    "       [--columns C]\n"
     "  storage [--json] FILE                   the tree of a compound (structured storage) file\n"
     "  errors [--json] [CODE...]               the library's error codes and their meanings\n"
     "\n"
@@ -45,7 +49,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"info", cmd_info},     {"dump", cmd_dump},   {"copy", cmd_copy},
     {"delete", cmd_delete}, {"move", cmd_move},   {"props", cmd_props},
-    {"storage", cmd_storage}, {"errors", cmd_errors},
+    {"render", cmd_render}, {"sheet", cmd_sheet}, {"storage", cmd_storage}, {"errors", cmd_errors},
 };
 
 int print_version() {

@@ -14,31 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "dot_font.h"
 #include "error_text.h"
 #include "qvtav.h"
 
 namespace {
 
 // ---- a small picture of a page ----
-
-// A 5 x 7 dot font for the letters the samples use; rows top to bottom,
-// bit 4 the leftmost dot.
-struct Glyph {
-    char c;
-    uint8_t rows[7];
-};
-constexpr Glyph kFont[] = {
-    {'A', {14, 17, 17, 31, 17, 17, 17}}, {'C', {14, 17, 16, 16, 16, 17, 14}},
-    {'E', {31, 16, 16, 30, 16, 16, 31}}, {'G', {14, 17, 16, 23, 17, 17, 15}},
-    {'L', {16, 16, 16, 16, 16, 16, 31}}, {'M', {17, 27, 21, 21, 17, 17, 17}},
-    {'N', {17, 25, 21, 19, 17, 17, 17}}, {'O', {14, 17, 17, 17, 17, 17, 14}},
-    {'P', {30, 17, 17, 30, 16, 16, 16}}, {'Q', {14, 17, 17, 17, 21, 18, 13}},
-    {'R', {30, 17, 17, 30, 20, 18, 17}}, {'S', {15, 16, 16, 14, 1, 1, 30}},
-    {'T', {31, 4, 4, 4, 4, 4, 4}},       {'V', {17, 17, 17, 17, 17, 10, 4}},
-    {'Y', {17, 17, 10, 4, 4, 4, 4}},     {'F', {31, 16, 16, 30, 16, 16, 16}},
-    {'1', {4, 12, 4, 4, 4, 4, 14}},      {'2', {14, 17, 1, 2, 4, 8, 31}},
-    {'3', {30, 1, 1, 14, 1, 1, 30}},
-};
 
 // One byte per pixel while drawing: 0 white ... 255 black ("ink").
 class Canvas {
@@ -59,13 +41,12 @@ public:
         fill(x0 + w - t, y0, t, h, 255);
     }
     void text(uint32_t x, uint32_t y, const char* s, uint32_t scale) {
-        for (; *s != '\0'; ++s, x += 6 * scale) {
-            for (const Glyph& g : kFont) {
-                if (g.c != *s) continue;
-                for (uint32_t r = 0; r < 7; ++r)
-                    for (uint32_t c = 0; c < 5; ++c)
-                        if (g.rows[r] & (16 >> c)) fill(x + c * scale, y + r * scale, scale, scale, 255);
-            }
+        for (; *s != '\0'; ++s, x += qvtool::kGlyphAdvance * scale) {
+            const qvtool::Glyph* g = qvtool::glyph_of(*s);
+            if (g == nullptr) continue;
+            for (uint32_t r = 0; r < qvtool::kGlyphHeight; ++r)
+                for (uint32_t c = 0; c < qvtool::kGlyphWidth; ++c)
+                    if (qvtool::glyph_dot(*g, c, r)) fill(x + c * scale, y + r * scale, scale, scale, 255);
         }
     }
     // Bars of varying length standing in for lines of text.

@@ -58,6 +58,31 @@ void fill_block(uint8_t* block, const PageInfo* p) {
     }
 }
 
+// True when the byte range [from, to) holds nothing a page uses: no
+// directory of a page, no entry value stored outside its entry, no single
+// strip. A damaged file may put any of them inside its property block, and
+// writing the block over them would destroy the page.
+bool nothing_in(FctEntry* e, uint64_t from, uint64_t to) {
+    const TiffState& ts = tiff_of(e);
+    auto inside = [&](uint64_t at) { return at >= from && at < to; };
+    if (ts.pageIndexOffset && inside(ts.pageIndexOffset)) return false;
+    if (ts.pageTableOffset && inside(ts.pageTableOffset)) return false;
+    for (uint32_t page = 0; page < e->pageCount; ++page) {
+        uint32_t ifd = 0;
+        TiffDir dir;
+        if (tiff_page_ifd_offset(e, page, &ifd) < 0 || tiff_page_dir(e, page, &dir) < 0) return false;
+        uint64_t base = ts.tiffBase;
+        if (base + ifd < to) return false;
+        for (uint16_t i = 0; i < dir.entryCount; ++i) {
+            const TiffDirEntry& d = dir.entries[i];
+            bool outside = uint64_t(tiff_type_size(d.type)) * d.count > 4;
+            bool oneStrip = d.tag == kTagStripOffsets && d.count == 1;
+            if ((outside || oneStrip) && inside(base + d.value)) return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 void tiff_property_header(uint8_t* out, uint32_t length) {
@@ -143,10 +168,10 @@ int tiff_set_properties(FctEntry* e, const PageInfo* props, PropertyPatch* patch
     if (!block) return -1;
     fill_block(block.get(), props);
     // The new texts fit the old block: written over it, for its length, as
-    // long as the block ends before the first directory (in a damaged file
-    // it may run over it, and the write would destroy the page).
+    // long as the block holds nothing of a page (in a damaged file it may,
+    // and the write would destroy the page); otherwise the file is rewritten.
     if (ts.hdrBlock && ts.hdrBlockLen >= needed &&
-        uint64_t(kPropertyText) + ts.hdrBlockLen <= ts.firstIfdOffset) {
+        nothing_in(e, kPropertyText, uint64_t(kPropertyText) + ts.hdrBlockLen)) {
         patch->offset = kPropertyText;
         patch->length = ts.hdrBlockLen;
         patch->bytes = block.release();

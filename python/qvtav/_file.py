@@ -4,6 +4,7 @@ import dataclasses
 import os
 
 from . import _codes as C
+from . import _image
 from . import _records as R
 from ._library import lib
 
@@ -179,6 +180,12 @@ class Page:
         """The page's data, as the library delivers it."""
         return self.file._read(self.number)
 
+    def image(self, as_displayed=False):
+        """The page as a PIL image, its pixels as the file stores them; with
+        as_displayed turned as the file says it is shown and stretched to its
+        true aspect when its two resolutions differ (see qvtav._image)."""
+        return _image.page_image(self.file, self.number, as_displayed)
+
     def __repr__(self):
         return f"<qvtav page {self.number} of {self.file.path!r}>"
 
@@ -188,8 +195,9 @@ class File:
     manager, a file being written is aborted when the block raises and closed
     otherwise; a file only read is closed either way."""
 
-    def __init__(self, path, handle, file_type, page_count, writing):
+    def __init__(self, path, handle, file_type, page_count, writing, server=None):
         self.path = path
+        self._server = server
         self._handle = ctypes.c_int32(handle)
         self._open = True
         self.file_type = file_type
@@ -256,14 +264,14 @@ class File:
         """The document properties (those reported with page 1), or None."""
         return self.page(1).properties if self._pages else None
 
-    def _load(self, number):
+    def _load(self, number, band_bytes=AWD_BAND_BYTES):
         rec = self._info
         rec.subfileType = 0  # the full-resolution image
         rec.textTags = ctypes.cast(self._texts, ctypes.POINTER(R.TextTagBuf))
         ctypes.memset(ctypes.addressof(rec.area), 0, ctypes.sizeof(rec.area))
         rec.profileBuffer = None
         if self.file_type == C.FILETYPE_AWD:
-            rec.maxStripSize = AWD_BAND_BYTES
+            rec.maxStripSize = band_bytes
         for t in self._texts:
             t.buffer = None
         self._current = 0
@@ -328,11 +336,15 @@ class File:
             raise QvtavError("xtavread", err.value)
         return n, left.value
 
-    def _read(self, number):
-        self._ensure_current(number)
+    def _read(self, number, band_bytes=AWD_BAND_BYTES):
+        """The page's data. An AWD page's bands come once for each
+        page-information call, which asks for bands of band_bytes (0: one
+        row; the last band of larger ones is filled up with white rows)."""
         rec = self._info
         if self.file_type == C.FILETYPE_AWD:
+            self._load(number, band_bytes)
             return self._read_bands(number, rec.maxStripSize & LOW16 or AWD_BAND_BYTES)
+        self._ensure_current(number)
         if self.file_type == C.FILETYPE_XIFF:
             return self._read_whole(number)
         if self.file_type == C.FILETYPE_BMP and rec.bmpBytesPerPixel in (2, 4):
@@ -468,19 +480,22 @@ class File:
         return f"<qvtav {self.type_name} file {self.path!r}, {self._pages} pages, {state}>"
 
 
-def open(path, mode="r", server=None):
+def open(path, mode="r", server=None, raw=False):
     """Opens a file: mode "r" reads, "a" opens a TIFF file to append pages.
-    `server` reaches the path through the remote-access library."""
+    `server` reaches the path through the remote-access library; `raw`
+    opens any file as raw data (its bytes through File.read_raw)."""
     flags = {"r": C.TAV_OPEN_READ, "a": C.TAV_OPEN_READWRITE | C.TAV_OPEN_UPDATE}.get(mode)
     if flags is None:
         raise ValueError(f"mode {mode!r}: use 'r' or 'a'")
+    if raw:
+        flags |= C.TAV_OPEN_RAW
     where = _location(server)
     name = _path_buffer(path)
     kind, pages, err = ctypes.c_uint32(), ctypes.c_uint32(), ctypes.c_uint32()
     h = lib.xtavopen(_ref(where), name, flags, ctypes.byref(kind), ctypes.byref(pages), ctypes.byref(err))
     if h < 0:
         raise QvtavError(f"xtavopen {path}", err.value)
-    return File(path, h, kind.value, pages.value, mode != "r")
+    return File(path, h, kind.value, pages.value, mode != "r", server)
 
 
 def create(path, file_type=C.FILETYPE_TIFF, server=None):

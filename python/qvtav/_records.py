@@ -92,6 +92,10 @@ class FileLocation(ctypes.Structure):
                 ("path", c_char * PATH_SIZE)]
 
 
+class TavStripCounts(ctypes.Structure):
+    _fields_ = [("count", u32), ("buffer", c_void_p)]
+
+
 class TavPageMove(ctypes.Structure):
     _fields_ = [("targetPage", u32), ("movedPage", u32)]
 

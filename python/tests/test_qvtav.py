@@ -30,7 +30,7 @@ def record_fields(record, prefix=""):
 def test_every_record_member_sits_where_the_header_puts_it(tmp_path):
     records = {"PageInfo": R.PageInfo, "PageSizes": R.PageSizes, "JpegInfo": R.JpegInfo,
                "TextTagBuf": R.TextTagBuf, "PutOptions": R.PutOptions, "FileLocation": R.FileLocation,
-               "TavPageMove": R.TavPageMove}
+               "TavPageMove": R.TavPageMove, "TavStripCounts": R.TavStripCounts}
     lines, expected = [], []
     for cname, record in records.items():
         lines.append(f'printf("%zu\\n", sizeof({cname}));')
