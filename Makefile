@@ -30,7 +30,8 @@ PREFIX ?= /usr/local
 DEB_PACKAGES = build-essential cmake ninja-build g++-multilib libgtest-dev libgmock-dev \
   libbenchmark-dev libtiff-dev libtiff-tools python3 python3-pil imagemagick netpbm \
   libjpeg-turbo-progs python3-olefile libgsf-bin libolecf-utils file python3-pytest \
-  man-db groff-base pkg-config libjpeg62-turbo-dev libgif-dev libpng-dev
+  man-db groff-base pkg-config libjpeg62-turbo-dev libgif-dev libpng-dev \
+  openssh-server openssh-client libssh-dev
 # ... and those of the fuzz build (libFuzzer comes with clang's runtime).
 FUZZ_PACKAGES = build-essential cmake ninja-build clang-14 libclang-rt-14-dev libtiff-dev \
   libjpeg62-turbo-dev libgif-dev libpng-dev

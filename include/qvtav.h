@@ -533,10 +533,29 @@ typedef struct PutOptions {
 
 /*
  * Where a path lives. A null FileLocation means a local path. For a
- * remote path set isRemote to 1, server to the server (the stand-in
- * remote-access library takes a directory), connection as the
+ * remote path set isRemote to 1, server to the server, connection as the
  * remote-access library wants it. The library writes result, size and
  * the remote position and buffer fields; it never fills path.
+ *
+ * Server names (the libqvrpc400.so built with the library): an absolute
+ * path ("/...") serves the files of that directory of this machine, paths
+ * relative to it. Any other name is an SSH server reached over SFTP:
+ * "host", "user@host", "host:port", "user@host:port", "[address]:port", or
+ * a Host alias of the OpenSSH client configuration, resolved as ssh does
+ * (HostName, Port, User, IdentityFile, UserKnownHostsFile, ConnectTimeout,
+ * ...). The configuration is the file named by the environment variable
+ * QVRPC_SSH_CONFIG when it is set, else ~/.ssh/config and the system-wide
+ * one. Paths go to the server as given (absolute, or relative to the
+ * login directory). The server's host key must be in the known-hosts
+ * files: an unknown or changed key fails the call with 14 (TAV_EFAULT)
+ * and nothing is sent. Login is by public key only (the SSH agent or the
+ * identity files; an encrypted key without the agent is skipped, never
+ * asked for): a refused login is 13 (TAV_EACCES). An unreachable server,
+ * a connect that takes longer than ConnectTimeout (10 s when the
+ * configuration names none) and a connection that drops are 254
+ * (TAV_E_TRANSPORT); the next call connects again. One SSH session is
+ * shared by every file of the same server name and connection number in
+ * the process.
  */
 typedef struct FileLocation {
     int32_t result;

@@ -1,5 +1,5 @@
-// Remote descriptors, served by the stand-in remote-access library from a
-// temporary directory: request counts of the read-ahead and write-behind
+// Remote descriptors, served by the remote-access library from a temporary
+// directory, directly and through sshd: request counts of the read-ahead and write-behind
 // buffers, server code translations, the missing library, whole-file
 // operations, and the replace: its cached local copy, the target open for
 // writing, the copy to the server that fails, and the replace that can be
@@ -20,6 +20,7 @@
 #include "fileio/fio.h"
 #include "platform/plat_loader.h"
 #include "platform/plat_remote.h"
+#include "remote_site.h"
 #include "test_util.h"
 
 namespace {
@@ -39,9 +40,10 @@ size_t entries(const std::string& dir) {
     return size_t(std::distance(std::filesystem::directory_iterator(dir), {}));
 }
 
-class RemoteIo : public ::testing::Test {
+class RemoteIo : public ::testing::TestWithParam<RemoteBackend> {
 protected:
     void SetUp() override {
+        SKIP_UNLESS_READY(site);
         ASSERT_NE(plat_remote_bind(), nullptr) << "libqvrpc400.so is needed";
         void* m = plat_remote_module();
         reset = reinterpret_cast<void (*)()>(plat_symbol(m, "RPCSTUBreset"));
@@ -52,18 +54,18 @@ protected:
             plat_symbol(m, "RPCSTUBfail"));
         ASSERT_TRUE(reset && count && bytes && size && fail) << "test controls missing";
         reset();
-        loc.isRemote = 1;
-        std::snprintf(loc.server, sizeof loc.server, "%s", server.path().c_str());
     }
     void TearDown() override {
         fio_drop_cached_copy();
         reset();
     }
     std::string local(const std::string& name) const { return server.file(name); }
+    // The path the library is given for a file of the served directory.
+    std::string rp(const std::string& name) const { return site.remote(name); }
     int open_file(const std::string& name, size_t n, uint32_t mode = 0) {
         content = pattern(n);
         write_file(local(name), content);
-        int fd = fio_open(&loc, name.c_str(), mode);
+        int fd = fio_open(&loc, rp(name).c_str(), mode);
         EXPECT_GT(fd, 0) << errno;
         reset();
         return fd;
@@ -85,7 +87,7 @@ protected:
     // The whole content of a remote file through a read-only open; whether
     // the cache served it goes to servedLocally.
     std::string remote_text(const char* name) {
-        int fd = fio_open(&loc, name, 0);
+        int fd = fio_open(&loc, rp(name).c_str(), 0);
         EXPECT_GT(fd, 0) << errno;
         servedLocally = fio_is_remote(fd) == 0;
         std::string t;
@@ -97,12 +99,13 @@ protected:
 
     TempDir server, here, temp;
     TempDirOverride libraryTemp{temp.path()};  // the library's temporary directory
-    FileLocation loc{};
+    RemoteSite site{GetParam(), server.path()};
+    FileLocation& loc = site.loc;
     std::vector<uint8_t> content;
     bool servedLocally = false;
 };
 
-TEST_F(RemoteIo, ReadAheadFollowsTheAccessPattern) {
+TEST_P(RemoteIo, ReadAheadFollowsTheAccessPattern) {
     int fd = open_file("f.bin", 100000);
     // Each step: where, how many, then the reads so far and the last size.
     struct Step {
@@ -129,7 +132,7 @@ TEST_F(RemoteIo, ReadAheadFollowsTheAccessPattern) {
     EXPECT_EQ(fio_close(fd), 0);
 }
 
-TEST_F(RemoteIo, LargeReadBypassesTheBuffer) {
+TEST_P(RemoteIo, LargeReadBypassesTheBuffer) {
     int fd = open_file("f.bin", 100000);
     read_at(fd, 0, 70000);
     ASSERT_EQ(reads(), 3u);
@@ -138,7 +141,7 @@ TEST_F(RemoteIo, LargeReadBypassesTheBuffer) {
     EXPECT_EQ(fio_close(fd), 0);
 }
 
-TEST_F(RemoteIo, WritesKeepTheReadBufferCurrentAndGatherIntoFullPieces) {
+TEST_P(RemoteIo, WritesKeepTheReadBufferCurrentAndGatherIntoFullPieces) {
     int fd = open_file("f.bin", 100000, kFioModeReadWrite);
     read_at(fd, 0, 10);
     ASSERT_EQ(fio_seek_to(fd, 10), 10);
@@ -162,7 +165,7 @@ TEST_F(RemoteIo, WritesKeepTheReadBufferCurrentAndGatherIntoFullPieces) {
     EXPECT_EQ(read_file(local("f.bin")).size(), 170000u);
 }
 
-TEST_F(RemoteIo, ServerCodesAreTranslated) {
+TEST_P(RemoteIo, ServerCodesAreTranslated) {
     write_file(local("there.bin"), "abc");
     struct Case {
         const char* entry;
@@ -183,13 +186,14 @@ TEST_F(RemoteIo, ServerCodesAreTranslated) {
         {"RPCIFScreate", 1234, 0, "c.bin", 1234},
         {"RPCIFScreate", 0, 1, "c.bin", TAV_E_TRANSPORT},
         {"", 0, 0, "missing.bin", TAV_ENOENT},     // real failures of the server
-        {"", 0, 0, "../escape.bin", TAV_EFAULT},
+        {"", 0, 0, "../escape.bin", TAV_EFAULT},   // (a directory confines its paths)
         {"RPCIFScreate", 0, 0, "there.bin", TAV_E_REMOTE_EXISTS},
     };
     for (const Case& c : cases) {
+        if (site.ssh() && c.path[0] == '.') continue;
         reset();
         if (c.code || c.transport) fail(c.entry, c.code, c.transport, 0);
-        PathBuf p(c.path);
+        PathBuf p(rp(c.path));
         errno = 0;
         bool create = std::strcmp(c.entry, "RPCIFScreate") == 0;
         EXPECT_EQ(create ? fio_creat(&loc, p, 0) : fio_open(&loc, p, 0), -1) << c.entry << c.code;
@@ -198,45 +202,49 @@ TEST_F(RemoteIo, ServerCodesAreTranslated) {
     EXPECT_FALSE(file_exists(local("c.bin")));
 }
 
-TEST_F(RemoteIo, MissingLibraryIs255) {
+TEST_P(RemoteIo, MissingLibraryIs255) {
     TempDir empty;
     plat_set_library_dir(empty.path().c_str());
     plat_remote_forget();
     errno = 0;
-    EXPECT_EQ(fio_open(&loc, "f.bin", 0), -1);
+    EXPECT_EQ(fio_open(&loc, rp("f.bin").c_str(), 0), -1);
     EXPECT_EQ(errno, TAV_E_NO_REMOTE);
     plat_set_library_dir(nullptr);
     plat_remote_forget();
     EXPECT_NE(plat_remote_bind(), nullptr);
 }
 
-TEST_F(RemoteIo, WholeFileOperations) {
+TEST_P(RemoteIo, WholeFileOperations) {
     auto data = pattern(50000);
     write_file(local("a.bin"), data);
-    PathBuf b("b.bin"), star("*"), back(here.file("back.bin"));
+    PathBuf b(rp("b.bin")), c(rp("c.bin")), star(rp("*")), back(here.file("back.bin"));
+    std::string a = rp("a.bin");
+    ASSERT_EQ(fio_copy(&loc, a.c_str(), &loc, c, 0), 0);  // the server's own copy
+    EXPECT_EQ(read_file(local("c.bin")), data);
     fail("RPCIFScopy", kRpcIoError, 0, 0);  // the server copy fails: a byte copy instead
-    ASSERT_EQ(fio_copy(&loc, "a.bin", &loc, b, 0), 0);
+    ASSERT_EQ(fio_copy(&loc, a.c_str(), &loc, b, 0), 0);
     EXPECT_EQ(read_file(local("b.bin")), data);
-    EXPECT_EQ(fio_rename(&loc, "a.bin", &loc, b, 1), -1);
-    ASSERT_EQ(fio_rename(&loc, "a.bin", &loc, star, 1), 0);
-    EXPECT_EQ(read_file(local(star.s)), data);
+    EXPECT_EQ(fio_rename(&loc, a.c_str(), &loc, b, 1), -1);
+    ASSERT_EQ(fio_rename(&loc, a.c_str(), &loc, star, 1), 0);
+    EXPECT_EQ(read_file(site.local(star.s)), data);
+    EXPECT_FALSE(file_exists(local("a.bin")));
     ASSERT_EQ(fio_copy(&loc, star.s, nullptr, back, 0), 0);  // remote to local
     EXPECT_EQ(read_file(back.s), data);
 }
 
-TEST_F(RemoteIo, UnterminatedServerIsRefused) {
+TEST_P(RemoteIo, UnterminatedServerIsRefused) {
     std::memset(loc.server, 'a', sizeof loc.server);
     errno = 0;
-    EXPECT_EQ(fio_open(&loc, "f.bin", 0), -1);
+    EXPECT_EQ(fio_open(&loc, rp("f.bin").c_str(), 0), -1);
     EXPECT_EQ(errno, TAV_EINVAL);
     EXPECT_EQ(count("RPCIFSopen"), 0u);
 }
 
-TEST_F(RemoteIo, CachedCopyServesReadOnlyOpensUntilTheRemoteFileChanges) {
+TEST_P(RemoteIo, CachedCopyServesReadOnlyOpensUntilTheRemoteFileChanges) {
     write_file(local("doc.bin"), "old");
     std::string copy = here.file("copy.bin");
     write_file(copy, "new content");
-    ASSERT_EQ(fio_replace(&loc, "doc.bin", nullptr, copy.c_str()), 0);
+    ASSERT_EQ(fio_replace(&loc, rp("doc.bin").c_str(), nullptr, copy.c_str()), 0);
     EXPECT_EQ(text(local("doc.bin")), "new content");
     EXPECT_EQ(entries(server.path()), 1u);
     EXPECT_EQ(entries(temp.path()), 1u);  // the library's copy
@@ -244,7 +252,7 @@ TEST_F(RemoteIo, CachedCopyServesReadOnlyOpensUntilTheRemoteFileChanges) {
     EXPECT_EQ(remote_text("doc.bin"), "new content");
     EXPECT_TRUE(servedLocally);
     EXPECT_EQ(count("RPCIFSopen"), 0u);
-    int fd = fio_open(&loc, "doc.bin", kFioModeReadWrite);  // writers go to the server
+    int fd = fio_open(&loc, rp("doc.bin").c_str(), kFioModeReadWrite);  // writers go to the server
     EXPECT_EQ(fio_is_remote(fd), 1);
     fio_close(fd);
     write_file(local("doc.bin"), "changed elsewhere");
@@ -257,11 +265,11 @@ TEST_F(RemoteIo, CachedCopyServesReadOnlyOpensUntilTheRemoteFileChanges) {
 // The cache serves the library's own copy of what went to the server: the
 // caller's file may change or go; and the copy is served only while it is
 // the file the library made.
-TEST_F(RemoteIo, CachedCopyIsTheLibrarysOwn) {
+TEST_P(RemoteIo, CachedCopyIsTheLibrarysOwn) {
     write_file(local("doc.bin"), "old");
     std::string copy = here.file("copy.bin");
     write_file(copy, "sent");
-    ASSERT_EQ(fio_replace(&loc, "doc.bin", nullptr, copy.c_str()), 0);
+    ASSERT_EQ(fio_replace(&loc, rp("doc.bin").c_str(), nullptr, copy.c_str()), 0);
     write_file(copy, "rewritten in place by the caller");
     EXPECT_EQ(remote_text("doc.bin"), "sent");
     EXPECT_TRUE(servedLocally);
@@ -281,7 +289,7 @@ TEST_F(RemoteIo, CachedCopyIsTheLibrarysOwn) {
     std::filesystem::remove(cached);
 
     // A new replace: its copy goes at the end, the caller's file stays.
-    ASSERT_EQ(fio_replace(&loc, "doc.bin", nullptr, copy.c_str()), 0);
+    ASSERT_EQ(fio_replace(&loc, rp("doc.bin").c_str(), nullptr, copy.c_str()), 0);
     EXPECT_EQ(entries(temp.path()), 1u);
     fio_drop_cached_copy();
     EXPECT_EQ(entries(temp.path()), 0u);
@@ -291,24 +299,24 @@ TEST_F(RemoteIo, CachedCopyIsTheLibrarysOwn) {
 // Pages written through a descriptor of the target would be lost to the
 // replace, so a target open for writing under any spelling of its path is
 // refused; readers do not stand in the way.
-TEST_F(RemoteIo, ReplaceRefusesATargetOpenForWriting) {
+TEST_P(RemoteIo, ReplaceRefusesATargetOpenForWriting) {
     std::filesystem::create_directory(local("sub"));
     write_file(local("sub/t.bin"), "old");
     std::string source = here.file("s.bin");
     write_file(source, "new");
-    int reader = fio_open(&loc, "sub/t.bin", 0);
-    int writer = fio_open(&loc, "sub/t.bin", kFioModeReadWrite);
+    int reader = fio_open(&loc, rp("sub/t.bin").c_str(), 0);
+    int writer = fio_open(&loc, rp("sub/t.bin").c_str(), kFioModeReadWrite);
     ASSERT_GT(writer, 0);
     ASSERT_EQ(fio_write(writer, "written", 7), 7);
     for (const char* target : {"sub/t.bin", "sub\\t.bin", "sub//t.bin"}) {
         errno = 0;
-        EXPECT_EQ(fio_replace(&loc, target, nullptr, source.c_str()), -1) << target;
+        EXPECT_EQ(fio_replace(&loc, rp(target).c_str(), nullptr, source.c_str()), -1) << target;
         EXPECT_EQ(errno, TAV_EACCES) << target;
     }
     EXPECT_EQ(entries(local("sub")), 1u);
     ASSERT_EQ(fio_close(writer), 0);
     EXPECT_EQ(text(local("sub/t.bin")), "written");
-    ASSERT_EQ(fio_replace(&loc, "sub/t.bin", nullptr, source.c_str()), 0);
+    ASSERT_EQ(fio_replace(&loc, rp("sub/t.bin").c_str(), nullptr, source.c_str()), 0);
     EXPECT_EQ(text(local("sub/t.bin")), "new");
     fio_close(reader);
 }
@@ -317,13 +325,13 @@ TEST_F(RemoteIo, ReplaceRefusesATargetOpenForWriting) {
 // left. That stays under a name of its own beside the target, the copy is
 // made again under the next name, and the target's name holds the old file
 // until the new one takes its place.
-TEST_F(RemoteIo, CopyToTheServerThatFailsNeverStandsAtTheTarget) {
+TEST_P(RemoteIo, CopyToTheServerThatFailsNeverStandsAtTheTarget) {
     write_file(local("t.bin"), "old");
     std::string source = here.file("s.bin");
     write_file(source, "new");
     fail("RPCIFSwrite", kRpcIoError, 0, 0);
     fail("RPCIFSremove", kRpcIoError, 0, 0);
-    ASSERT_EQ(fio_replace(&loc, "t.bin", nullptr, source.c_str()), 0) << errno;
+    ASSERT_EQ(fio_replace(&loc, rp("t.bin").c_str(), nullptr, source.c_str()), 0) << errno;
     EXPECT_EQ(text(local("t.bin")), "new");
     EXPECT_EQ(text(source), "new");
     std::vector<std::string> others;
@@ -335,14 +343,14 @@ TEST_F(RemoteIo, CopyToTheServerThatFailsNeverStandsAtTheTarget) {
 // A local file replaces a remote one: moving it into the target's place
 // fails, and so does moving the target back. The target's content then lies
 // only under its backup name, and the result says so.
-TEST_F(RemoteIo, ReplaceThatCannotBeUndoneReportsTheTargetAside) {
+TEST_P(RemoteIo, ReplaceThatCannotBeUndoneReportsTheTargetAside) {
     write_file(local("t.bin"), "old");
     std::string source = here.file("s.bin");
     write_file(source, "new");
     fail("RPCIFSrename", kRpcIoError, 0, 1);  // the backup works, the move in fails
     fail("RPCIFSrename", kRpcIoError, 0, 2);  // and so does the way back
     errno = 0;
-    EXPECT_EQ(fio_replace(&loc, "t.bin", nullptr, source.c_str()), -1);
+    EXPECT_EQ(fio_replace(&loc, rp("t.bin").c_str(), nullptr, source.c_str()), -1);
     EXPECT_EQ(errno, TAV_E_TARGET_ASIDE);
     EXPECT_FALSE(file_exists(local("t.bin")));
     ASSERT_EQ(entries(server.path()), 1u);
@@ -353,14 +361,14 @@ TEST_F(RemoteIo, ReplaceThatCannotBeUndoneReportsTheTargetAside) {
 // The same failure under a page deletion: the edited document survives
 // only in its work file, which is kept. A deletion that works leaves only
 // the cache's copy in the temporary directory.
-TEST_F(RemoteIo, DeletionThatCannotBeUndoneKeepsTheWorkFile) {
+TEST_P(RemoteIo, DeletionThatCannotBeUndoneKeepsTheWorkFile) {
     auto original = edit_test::build_tiff(edit_test::numbered_pages(3, 1, 64), false, 0, true);
     write_file(local("doc.tif"), original);
     fail("RPCIFSrename", kRpcIoError, 0, 1);
     fail("RPCIFSrename", kRpcIoError, 0, 2);
     uint32_t err = 0;
     errno = 0;
-    EXPECT_EQ(xtavdelpgs(&loc, PathBuf("doc.tif"), 2, 2, &err), -1);
+    EXPECT_EQ(xtavdelpgs(&loc, PathBuf(rp("doc.tif")), 2, 2, &err), -1);
     EXPECT_EQ(err, 0u);
     EXPECT_EQ(errno, TAV_E_TARGET_ASIDE);
     ASSERT_EQ(entries(server.path()), 1u);  // the old document, under its backup name
@@ -373,14 +381,14 @@ TEST_F(RemoteIo, DeletionThatCannotBeUndoneKeepsTheWorkFile) {
 
     std::filesystem::rename(aside, local("doc.tif"));
     std::filesystem::remove(work);
-    ASSERT_EQ(xtavdelpgs(&loc, PathBuf("doc.tif"), 2, 2, &err), 0) << errno;
+    ASSERT_EQ(xtavdelpgs(&loc, PathBuf(rp("doc.tif")), 2, 2, &err), 0) << errno;
     EXPECT_EQ(edit_test::Reader(read_file(local("doc.tif"))).chain().size(), 2u);
     EXPECT_EQ(entries(temp.path()), 1u);
     fio_drop_cached_copy();
     EXPECT_EQ(entries(temp.path()), 0u);
 }
 
-TEST_F(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
+TEST_P(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
     std::string lib = std::string(QVTAV_OUT_DIR) + "/libqvtav400.so";
     if (!file_exists(lib)) GTEST_SKIP() << "shared library not built";
     write_file(local("doc.bin"), "old");
@@ -392,7 +400,7 @@ TEST_F(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
         using Replace = int32_t (*)(FileLocation*, char*, FileLocation*, char*, uint32_t*);
         auto replace = h ? reinterpret_cast<Replace>(dlsym(h, "xifsreplace")) : nullptr;
         uint32_t err = 0;
-        PathBuf t("doc.bin"), s(copy);
+        PathBuf t(rp("doc.bin")), s(copy);
         if (!replace || replace(&loc, t, nullptr, s, &err) != 0) _exit(10);
         if (entries(temp.path()) != 1) _exit(11);
         dlclose(h);
@@ -404,5 +412,7 @@ TEST_F(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
     EXPECT_EQ(text(local("doc.bin")), "new");
     EXPECT_EQ(text(copy), "new");  // the caller's file is never deleted
 }
+
+INSTANTIATE_REMOTE_SUITE(RemoteIo);
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 #include "tool_error.h"
@@ -29,10 +30,17 @@ const std::array<const char*, 5> kPropertyNames = {"title", "author", "subject",
 
 // ---- Location ----
 
-Location::Location(const std::string& serverDirectory)
-    : remote_(true), server_(serverDirectory) {
+// The remote-access library serves a directory of this machine for an
+// absolute path and an SSH server for any other name; a directory given
+// relative to the working directory ("srv/", "./srv", "..") is made
+// absolute here. A name without a slash is an SSH server.
+Location::Location(const std::string& server) : remote_(true), server_(server) {
+    bool relativeDirectory = !server_.empty() && server_[0] != '/' &&
+                             (server_ == "." || server_ == ".." || server_.find('/') != std::string::npos);
+    if (relativeDirectory) server_ = std::filesystem::absolute(server_).lexically_normal().string();
+    if (server_.size() > 1 && server_.back() == '/') server_.pop_back();
     if (server_.empty() || server_.size() >= TAV_SERVER_SIZE)
-        throw UsageError("--server: the directory name must have 1 to " +
+        throw UsageError("--server: the server name must have 1 to " +
                          std::to_string(TAV_SERVER_SIZE - 1) + " characters");
 }
 

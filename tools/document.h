@@ -13,13 +13,13 @@
 
 namespace qvtool {
 
-// Local files, or files reached through the remote-access library, whose
-// stand-in serves the files of a directory.
+// Local files, or files reached through the remote-access library: on an
+// SSH server, or in a directory of this machine.
 class Location {
 public:
     Location() = default;
-    // Throws UsageError when the directory name does not fit the record.
-    explicit Location(const std::string& serverDirectory);
+    // Throws UsageError when the server name does not fit the record.
+    explicit Location(const std::string& server);
 
     bool remote() const { return remote_; }
     // A fresh record for one call naming path (remote files only; local

@@ -13,7 +13,7 @@ namespace qvtool {
 namespace {
 
 const char kUsage[] =
-    "usage: qvtav [--server DIR] COMMAND [ARGS...]\n"
+    "usage: qvtav [--server SERVER] COMMAND [ARGS...]\n"
     "\n"
     "Commands:\n"
     "  info [--json] FILE...                   file type, pages and their information\n"
@@ -31,8 +31,11 @@ const char kUsage[] =
     "  errors [--json] [CODE...]               the library's error codes and their meanings\n"
     "\n"
     "Options:\n"
-    "  --server DIR   reach files through the remote-access library; DIR names\n"
-    "                 the server (the stand-in serves the files of a directory)\n"
+    "  --server SERVER  reach files through the remote-access library: SERVER is\n"
+    "                 an SSH server ([user@]host[:port] or a Host alias of the\n"
+    "                 OpenSSH client configuration; $QVRPC_SSH_CONFIG names another\n"
+    "                 configuration), or a directory of this machine (a path with\n"
+    "                 a slash, or . or ..)\n"
     "  --version      the library's version\n"
     "  --help         this text; COMMAND --help explains a command\n"
     "\n"
@@ -69,7 +72,7 @@ int run(int argc, char** argv) {
             break;
         }
         if (args[i] == "--server") {
-            if (i + 1 >= args.size()) throw UsageError("--server needs a directory");
+            if (i + 1 >= args.size()) throw UsageError("--server needs a server name");
             where = Location(args[++i]);
         } else if (args[i].rfind("--server=", 0) == 0) {
             where = Location(args[i].substr(9));

@@ -33,9 +33,9 @@ run dump grey.xif 1 -o grey.pgm
 check "the eXtended mark: an LZW grey page" eval 'status_is 0 && oracle same-image lzw.tif 1 grey.pgm'
 
 mkdir srv && cp four.xif srv/
-run --server srv dump four.xif 3 -o remote.pnm
+run --server ./srv dump four.xif 3 -o remote.pnm
 check "a remote XIFF file gives the same image" eval 'status_is 0 && cmp -s remote.pnm p3.pnm'
-run --server srv info four.xif
+run --server srv/ info four.xif
 check "... and the same page information" eval 'status_is 0 && grep -q "page 3: 300 x 200 pixels" out'
 
 # Damaged files: cut short, and with absurd sizes in the first page.
