@@ -16,7 +16,8 @@
 #   make bench  every benchmark beside its peer, then a table of the ratios
 #   make tsan   a ThreadSanitizer build (build-tsan/) running the threads stress
 #               program: 8 threads x TSAN_ROUNDS rounds, every result checked,
-#               and any report of ThreadSanitizer a failure
+#               then the remote server tests (threads sharing one SSH session),
+#               any report of ThreadSanitizer a failure
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= $(if $(CI),ON,OFF)
@@ -80,6 +81,7 @@ build-tsan: build-tsan/build.ninja
 tsan: deps
 	$(MAKE) build-tsan
 	TSAN_OPTIONS="second_deadlock_stack=1 exitcode=66" build-tsan/out/threads_stress 8 $(TSAN_ROUNDS)
+	TSAN_OPTIONS="second_deadlock_stack=1 exitcode=66" build-tsan/out/remote_server_tsan
 
 demo: deps
 	$(MAKE) build
