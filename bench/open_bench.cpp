@@ -17,7 +17,7 @@
 #include "qvtav.h"
 
 #ifdef QVTAV_HAVE_LIBTIFF
-#include <tiffio.h>
+#include "libtiff_page.h"
 #endif
 
 namespace {
@@ -37,17 +37,7 @@ std::string make_file(uint32_t pages) {
     if (!t) std::abort();
     uint8_t row[2] = {0x55, 0xAA};
     for (uint32_t p = 0; p < pages; ++p) {
-        TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 16u);
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, 1u);
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 1u);
-        TIFFSetField(t, TIFFTAG_XRESOLUTION, 200.0);
-        TIFFSetField(t, TIFFTAG_YRESOLUTION, 200.0);
-        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        bench::libtiff_bilevel_page(t, 16, 1, COMPRESSION_NONE, 200.0, 200.0);
         TIFFSetField(t, TIFFTAG_PAGENUMBER, uint16_t(p), uint16_t(pages));
         if (TIFFWriteScanline(t, row, 0, 0) < 0 || !TIFFWriteDirectory(t)) std::abort();
     }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "libtiff_page.h"
 
 namespace {
 
@@ -65,17 +66,7 @@ void write_fax(const std::string& path, uint32_t pages) {
     if (!t) std::abort();
     for (uint32_t p = 0; p < pages; ++p) {
         std::vector<uint8_t> rows = fax_rows(p + 1);
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kWidth);
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, kLength);
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, kLength);
-        TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0);
-        TIFFSetField(t, TIFFTAG_YRESOLUTION, 196.0);
-        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-        if (pages > 1) TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        bench::libtiff_bilevel_page(t, kWidth, kLength, COMPRESSION_CCITTFAX4, 204.0, 196.0);
         for (uint32_t y = 0; y < kLength; ++y)
             if (TIFFWriteScanline(t, rows.data() + size_t(y) * kRowBytes, y, 0) != 1) std::abort();
         if (!TIFFWriteDirectory(t)) std::abort();

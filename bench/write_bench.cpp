@@ -23,7 +23,7 @@
 #include "qvtav.h"
 
 #ifdef QVTAV_HAVE_LIBTIFF
-#include <tiffio.h>
+#include "libtiff_page.h"
 #endif
 
 namespace {
@@ -92,18 +92,8 @@ bool write_libtiff(const std::string& path, int pages, const std::vector<uint8_t
     if (!t) return false;
     bool ok = true;
     for (int i = 0; i < pages && ok; ++i) {
-        TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kWidth);
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, kLength);
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        bench::libtiff_bilevel_page(t, kWidth, kLength, COMPRESSION_CCITTFAX4, 200.0, 200.0);
         TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, kLength);
-        TIFFSetField(t, TIFFTAG_XRESOLUTION, 200.0f);
-        TIFFSetField(t, TIFFTAG_YRESOLUTION, 200.0f);
-        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
         TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
         TIFFSetField(t, TIFFTAG_SOFTWARE, "libtiff bench");
         ok = TIFFWriteRawStrip(t, 0, const_cast<uint8_t*>(data.data()), tmsize_t(data.size())) >= 0 &&
