@@ -76,6 +76,12 @@ private:
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 void write_file(const std::string& path, const std::string& bytes);
 std::vector<uint8_t> read_file(const std::string& path);
+std::string read_text(const std::string& path);
+// The names in a directory, sorted; how many there are; the descriptors
+// this process has open.
+std::vector<std::string> dir_names(const std::string& dir);
+size_t dir_entries(const std::string& dir);
+int open_descriptors();
 bool file_exists(const std::string& path);
 // Runs a shell command; returns its exit status (-1 when it could not run).
 int run_command(const std::string& cmd);
