@@ -90,17 +90,15 @@ TEST(EditSafety, FullDiskLeavesOriginalAndNoWorkFile) {
     std::string path = d.file("doc.tif");
     for (int which = 0; which < 2; ++which) {
         write_file(path, fifty_pages());
-        pid_t pid = fork();
-        if (pid == 0) {
-            rlimit lim{};
-            lim.rlim_cur = lim.rlim_max = fifty_pages().size() / 2;
-            signal(SIGXFSZ, SIG_IGN);
-            if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(2);
-            _exit(run_edit(path, which) == -1 ? 0 : 1);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "edit " << which << " should fail";
+        EXPECT_EQ(in_child([&] {
+                      rlimit lim{};
+                      lim.rlim_cur = lim.rlim_max = fifty_pages().size() / 2;
+                      signal(SIGXFSZ, SIG_IGN);
+                      if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
+                      return run_edit(path, which) == -1 ? 0 : 1;
+                  }),
+                  0)
+            << "edit " << which << " should fail";
         EXPECT_EQ(read_file(path), fifty_pages());
         EXPECT_EQ(dir_names(d.path()), std::vector<std::string>{"doc.tif"});
     }

@@ -26,15 +26,6 @@ std::vector<uint8_t> bytes(size_t n) {
     return v;
 }
 
-template <typename Body>
-int in_child(Body body) {
-    pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
-}
-
 // A second file system for moves that cannot rename, or "" when none.
 std::string far_path(const std::string& here, const char* name) {
     struct stat a {}, b {};

@@ -385,21 +385,18 @@ TEST_P(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
     write_file(local("doc.bin"), "old");
     std::string copy = here.file("copy.bin");
     write_file(copy, "new");
-    pid_t pid = fork();
-    if (pid == 0) {
-        void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-        using Replace = int32_t (*)(FileLocation*, char*, FileLocation*, char*, uint32_t*);
-        auto replace = h ? reinterpret_cast<Replace>(dlsym(h, "xifsreplace")) : nullptr;
-        uint32_t err = 0;
-        PathBuf t(rp("doc.bin")), s(copy);
-        if (!replace || replace(&loc, t, nullptr, s, &err) != 0) _exit(10);
-        if (dir_entries(temp.path()) != 1) _exit(11);
-        dlclose(h);
-        _exit(dir_entries(temp.path()) == 0 ? 0 : 12);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(in_child([&] {
+                  void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+                  using Replace = int32_t (*)(FileLocation*, char*, FileLocation*, char*, uint32_t*);
+                  auto replace = h ? reinterpret_cast<Replace>(dlsym(h, "xifsreplace")) : nullptr;
+                  uint32_t err = 0;
+                  PathBuf t(rp("doc.bin")), s(copy);
+                  if (!replace || replace(&loc, t, nullptr, s, &err) != 0) return 10;
+                  if (dir_entries(temp.path()) != 1) return 11;
+                  dlclose(h);
+                  return dir_entries(temp.path()) == 0 ? 0 : 12;
+              }),
+              0);
     EXPECT_EQ(read_text(local("doc.bin")), "new");
     EXPECT_EQ(read_text(copy), "new");  // the caller's file is never deleted
 }
