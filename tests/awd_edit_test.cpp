@@ -265,7 +265,7 @@ TEST_F(AwdEditTest, StorageFailuresDuringDeleteAndMoveNeverLoseAPage) {
             EXPECT_EQ(got, rc ? before : op.after);
             ++failed;
             if (rc) ++kept;
-            EXPECT_TRUE(temp_files(tmp.path()).empty());
+            EXPECT_TRUE(dir_names(tmp.path()).empty());
         }
         EXPECT_TRUE(finished) << op.name;
         // The walk met failures before and after the new order was written.

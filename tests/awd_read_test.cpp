@@ -358,14 +358,11 @@ TEST_F(AwdReadTest, PlatformsLocationsAndSharing) {
     // share violation; so is an open for raw bytes (flag bit 31): 273.
     ASSERT_EQ(f.open(path, TAV_OPEN_READWRITE | TAV_OPEN_UPDATE), 0u);
     EXPECT_EQ(g.open(path), uint32_t(TAV_STG_E_SHAREVIOLATION));
-    pid_t pid = fork();
-    if (pid == 0) {
-        AwdHandle child;
-        _exit(child.open(path) == TAV_STG_E_SHAREVIOLATION ? 0 : 1);
-    }
-    int status = 1;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(in_child([&] {
+                  AwdHandle child;
+                  return child.open(path) == TAV_STG_E_SHAREVIOLATION ? 0 : 1;
+              }),
+              0);
     f.close();
     EXPECT_EQ(g.open(path, TAV_OPEN_RAW), uint32_t(TAV_E_FLAGS));
     EXPECT_EQ(g.open(path), 0u);

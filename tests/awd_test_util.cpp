@@ -297,12 +297,6 @@ uint32_t move_last(const std::string& path, uint32_t moved, uint32_t target) {
     return rc ? rc : closed;
 }
 
-std::vector<std::string> temp_files(const std::string& dir) {
-    std::vector<std::string> out;
-    for (auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename());
-    return out;
-}
-
 void AwdFileTest::SetUp() {
     blocks = mem_live_blocks();
     oldTmp = getenv("TMPDIR") ? getenv("TMPDIR") : "";
@@ -317,7 +311,7 @@ void AwdFileTest::TearDown() {
     else
         setenv("TMPDIR", oldTmp.c_str(), 1);
     EXPECT_EQ(mem_live_blocks(), blocks) << "memory blocks leaked";
-    EXPECT_TRUE(temp_files(tmp.path()).empty()) << "temporary files left";
+    EXPECT_TRUE(dir_names(tmp.path()).empty()) << "temporary files left";
 }
 
 std::vector<uint32_t> flat(const Docs& docs) {

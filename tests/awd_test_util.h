@@ -98,8 +98,6 @@ void model_delete(Docs& docs, uint32_t first, uint32_t last);
 uint32_t delete_pages(const std::string& path, int32_t first, uint32_t last);
 // Option 22 on a handle opened for update, then close: 0 or the code.
 uint32_t move_last(const std::string& path, uint32_t moved, uint32_t target);
-// The names in a directory.
-std::vector<std::string> temp_files(const std::string& dir);
 
 // AWD tests that write: the encoder's image files go to a directory of the
 // test's, which must be empty at the end, and no memory-table block leaks.

@@ -117,10 +117,6 @@ TEST(BlockHostile, DamagedFilesAreRefusedWithACode) {
     EXPECT_EQ(mem_live_blocks(), blocks);
 }
 
-int open_descriptors() {
-    return int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
-}
-
 // Creates a file of three pages; the code of the first call that failed, 0
 // when every call succeeded.
 uint32_t write_three_pages(const std::string& path) {

@@ -15,11 +15,6 @@ using namespace edit_test;
 
 namespace {
 
-size_t files_in(const TempDir& d) {
-    auto it = std::filesystem::directory_iterator(d.path());
-    return size_t(std::distance(begin(it), end(it)));
-}
-
 uint32_t page_count(const std::string& path) {
     uint32_t type = 0, pages = 0, err = 0;
     int32_t h = xtavopen(nullptr, PathBuf(path), TAV_OPEN_READ, &type, &pages, &err);
@@ -100,7 +95,7 @@ TEST(EditDelete, KeptPagesAreLinkedWithTable) {
         }
         expect_table(r, ch);
         for (size_t j = 1; j < ch[0].entries.size(); ++j) EXPECT_LT(ch[0].entries[j - 1].tag, ch[0].entries[j].tag);
-        EXPECT_EQ(files_in(d), 1u);
+        EXPECT_EQ(dir_entries(d.path()), 1u);
     }
 }
 
@@ -120,7 +115,7 @@ TEST(EditDelete, LastOfTwoAndWholeDocument) {
     EXPECT_EQ(t->value, 0u);
     EXPECT_EQ(r.array(*c[0].find(273))[0] + 30, r.bytes.size());  // nothing after the strip
     ASSERT_EQ(delete_pages(path, 1, 1), 0) << errno;
-    EXPECT_EQ(files_in(d), 0u);
+    EXPECT_EQ(dir_entries(d.path()), 0u);
 }
 
 TEST(EditDelete, BadRangesAndRawFilesAreRefusedAndChangeNothing) {
@@ -140,7 +135,7 @@ TEST(EditDelete, BadRangesAndRawFilesAreRefusedAndChangeNothing) {
     EXPECT_EQ(errno, TAV_E_UNSUPPORTED);
     EXPECT_EQ(put_props(raw, "x"), -1);
     EXPECT_EQ(errno, TAV_E_UNSUPPORTED);
-    EXPECT_EQ(files_in(d), 2u);
+    EXPECT_EQ(dir_entries(d.path()), 2u);
 }
 
 TEST(EditProps, FittingTextsAreWrittenInPlace) {
@@ -232,7 +227,7 @@ TEST(EditHostile, ClaimedStripBytesAreCutToTheEndOfTheFile) {
         std::vector<uint8_t> page2(16, 0x22);
         page2.insert(page2.end(), original.begin() + s3, original.end());
         EXPECT_EQ(r.strips(c[1]), page2);
-        EXPECT_EQ(files_in(d), 1u);
+        EXPECT_EQ(dir_entries(d.path()), 1u);
     }
 }
 
@@ -316,7 +311,7 @@ TEST(EditHostile, ValueBeyondTheEndRefusesTheCopy) {
     EXPECT_EQ(delete_pages(path, 2, 2), -1);
     EXPECT_EQ(errno, TAV_E_OFFSET);
     EXPECT_EQ(read_file(path), before);
-    EXPECT_EQ(files_in(d), 1u);
+    EXPECT_EQ(dir_entries(d.path()), 1u);
 }
 
 // A damaged property block that runs over a part of a page: the first

@@ -23,12 +23,6 @@ using namespace edit_test;
 
 namespace {
 
-std::vector<std::string> names_in(const TempDir& d) {
-    std::vector<std::string> v;
-    for (auto& e : std::filesystem::directory_iterator(d.path())) v.push_back(e.path().filename());
-    return v;
-}
-
 // 0 deletes pages 10 to 20, 1 sets a title too long for the block (a
 // rewrite), 2 a short title (in place when the block has room).
 int run_edit(const std::string& path, int which) {
@@ -87,7 +81,7 @@ TEST(EditSafety, KilledEditLeavesOriginalOrFinishedFile) {
     // document's name.
     write_file(path, original);
     ASSERT_EQ(run_edit(path, 0), 0) << errno;
-    for (const auto& name : names_in(d))
+    for (const auto& name : dir_names(d.path()))
         if (name != "doc.tif") { EXPECT_EQ(name.find("doc"), std::string::npos) << name; }
 }
 
@@ -96,19 +90,17 @@ TEST(EditSafety, FullDiskLeavesOriginalAndNoWorkFile) {
     std::string path = d.file("doc.tif");
     for (int which = 0; which < 2; ++which) {
         write_file(path, fifty_pages());
-        pid_t pid = fork();
-        if (pid == 0) {
-            rlimit lim{};
-            lim.rlim_cur = lim.rlim_max = fifty_pages().size() / 2;
-            signal(SIGXFSZ, SIG_IGN);
-            if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(2);
-            _exit(run_edit(path, which) == -1 ? 0 : 1);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "edit " << which << " should fail";
+        EXPECT_EQ(in_child([&] {
+                      rlimit lim{};
+                      lim.rlim_cur = lim.rlim_max = fifty_pages().size() / 2;
+                      signal(SIGXFSZ, SIG_IGN);
+                      if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
+                      return run_edit(path, which) == -1 ? 0 : 1;
+                  }),
+                  0)
+            << "edit " << which << " should fail";
         EXPECT_EQ(read_file(path), fifty_pages());
-        EXPECT_EQ(names_in(d), std::vector<std::string>{"doc.tif"});
+        EXPECT_EQ(dir_names(d.path()), std::vector<std::string>{"doc.tif"});
     }
 }
 
@@ -138,7 +130,7 @@ TEST(EditSafety, FileLockedByAnotherWriterIsRefusedWith13) {
         EXPECT_EQ(errno, TAV_EACCES) << which;
     }
     EXPECT_EQ(read_file(path), original);
-    EXPECT_EQ(names_in(d), std::vector<std::string>{"doc.tif"});
+    EXPECT_EQ(dir_names(d.path()), std::vector<std::string>{"doc.tif"});
     (void)!write(toChild[1], "x", 1);
     waitpid(pid, nullptr, 0);
     EXPECT_EQ(xtavdelpgs(nullptr, PathBuf(path), 2, 2, &err), 0) << errno;

@@ -40,12 +40,10 @@ std::string title_of(const std::string& path) {
 }
 
 Names names_in(const std::string& dir) {
-    Names v;
-    for (auto& e : std::filesystem::directory_iterator(dir)) v.insert(e.path().filename());
-    return v;
+    const std::vector<std::string> v = dir_names(dir);
+    return {v.begin(), v.end()};
 }
 
-int open_descriptors() { return int(names_in("/proc/self/fd").size()); }
 
 PageInfo properties(const char* title) {
     PageInfo info{};

@@ -26,24 +26,6 @@ std::vector<uint8_t> bytes(size_t n) {
     return v;
 }
 
-std::string text(const std::string& path) {
-    auto b = read_file(path);
-    return std::string(b.begin(), b.end());
-}
-
-size_t entries(const std::string& dir) {
-    return size_t(std::distance(std::filesystem::directory_iterator(dir), {}));
-}
-
-template <typename Body>
-int in_child(Body body) {
-    pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
-}
-
 // A second file system for moves that cannot rename, or "" when none.
 std::string far_path(const std::string& here, const char* name) {
     struct stat a {}, b {};
@@ -166,7 +148,7 @@ TEST_F(LocalIo, CopyWithLimitsNeverOverAnExistingFile) {
     PathBuf keep(dir.file("keep"));
     EXPECT_EQ(fio_copy(nullptr, src.c_str(), nullptr, keep, 0), -1);
     EXPECT_EQ(fio_copy(nullptr, src.c_str(), nullptr, keep, 10), -1);
-    EXPECT_EQ(text(dir.file("keep")), "keep");
+    EXPECT_EQ(read_text(dir.file("keep")), "keep");
 }
 
 TEST_F(LocalIo, FailedCopyLeavesNoDestination) {
@@ -238,8 +220,8 @@ TEST_F(LocalReplace, SourceTakesTheTargetsPlaceAndPermissions) {
     PathBuf t(target), s(source);
     ASSERT_EQ(xifsreplace(nullptr, t, nullptr, s, &err), 0);
     EXPECT_EQ(err, 0u);
-    EXPECT_EQ(text(target), "new content");
-    EXPECT_EQ(entries(dir.path()), 1u);  // no source, no backup left
+    EXPECT_EQ(read_text(target), "new content");
+    EXPECT_EQ(dir_entries(dir.path()), 1u);  // no source, no backup left
     struct stat st {};
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -252,9 +234,9 @@ TEST_F(LocalReplace, FailuresLeaveBothFilesAsTheyWere) {
     EXPECT_EQ(errno, TAV_EACCES);  // held by a writer
     fio_close(fd);
     EXPECT_EQ(fio_replace(nullptr, target.c_str(), nullptr, dir.file("none").c_str()), -1);
-    EXPECT_EQ(text(target), "old");
-    EXPECT_EQ(text(source), "new content");
-    EXPECT_EQ(entries(dir.path()), 2u);
+    EXPECT_EQ(read_text(target), "old");
+    EXPECT_EQ(read_text(source), "new content");
+    EXPECT_EQ(dir_entries(dir.path()), 2u);
 }
 
 TEST_F(LocalReplace, SourceOnAnotherFileSystem) {
@@ -262,9 +244,9 @@ TEST_F(LocalReplace, SourceOnAnotherFileSystem) {
     if (far.empty()) GTEST_SKIP() << "no second file system";
     write_file(far, "from afar");
     ASSERT_EQ(fio_replace(nullptr, target.c_str(), nullptr, far.c_str()), 0);
-    EXPECT_EQ(text(target), "from afar");
+    EXPECT_EQ(read_text(target), "from afar");
     EXPECT_FALSE(file_exists(far));
-    EXPECT_EQ(entries(dir.path()), 2u);  // the target and the untouched "work"
+    EXPECT_EQ(dir_entries(dir.path()), 2u);  // the target and the untouched "work"
 }
 
 // The replace is killed after its first step, its second, ... until it runs

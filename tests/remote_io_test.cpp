@@ -31,15 +31,6 @@ std::vector<uint8_t> pattern(size_t n) {
     return v;
 }
 
-std::string text(const std::string& path) {
-    auto b = read_file(path);
-    return std::string(b.begin(), b.end());
-}
-
-size_t entries(const std::string& dir) {
-    return size_t(std::distance(std::filesystem::directory_iterator(dir), {}));
-}
-
 class RemoteIo : public ::testing::TestWithParam<RemoteBackend> {
 protected:
     void SetUp() override {
@@ -245,9 +236,9 @@ TEST_P(RemoteIo, CachedCopyServesReadOnlyOpensUntilTheRemoteFileChanges) {
     std::string copy = here.file("copy.bin");
     write_file(copy, "new content");
     ASSERT_EQ(fio_replace(&loc, rp("doc.bin").c_str(), nullptr, copy.c_str()), 0);
-    EXPECT_EQ(text(local("doc.bin")), "new content");
-    EXPECT_EQ(entries(server.path()), 1u);
-    EXPECT_EQ(entries(temp.path()), 1u);  // the library's copy
+    EXPECT_EQ(read_text(local("doc.bin")), "new content");
+    EXPECT_EQ(dir_entries(server.path()), 1u);
+    EXPECT_EQ(dir_entries(temp.path()), 1u);  // the library's copy
     reset();
     EXPECT_EQ(remote_text("doc.bin"), "new content");
     EXPECT_TRUE(servedLocally);
@@ -258,8 +249,8 @@ TEST_P(RemoteIo, CachedCopyServesReadOnlyOpensUntilTheRemoteFileChanges) {
     write_file(local("doc.bin"), "changed elsewhere");
     EXPECT_EQ(remote_text("doc.bin"), "changed elsewhere");
     EXPECT_FALSE(servedLocally);
-    EXPECT_EQ(entries(temp.path()), 0u);  // the stale copy is gone ...
-    EXPECT_EQ(text(copy), "new content");  // ... and the caller's file stays
+    EXPECT_EQ(dir_entries(temp.path()), 0u);  // the stale copy is gone ...
+    EXPECT_EQ(read_text(copy), "new content");  // ... and the caller's file stays
 }
 
 // The cache serves the library's own copy of what went to the server: the
@@ -279,21 +270,21 @@ TEST_P(RemoteIo, CachedCopyIsTheLibrarysOwn) {
     EXPECT_TRUE(servedLocally);
 
     // Another file put in the copy's place is neither served nor deleted.
-    ASSERT_EQ(entries(temp.path()), 1u);
+    ASSERT_EQ(dir_entries(temp.path()), 1u);
     std::string cached = std::filesystem::directory_iterator(temp.path())->path();
     std::filesystem::remove(cached);
     write_file(cached, "planted");
     EXPECT_EQ(remote_text("doc.bin"), "sent");
     EXPECT_FALSE(servedLocally);
-    EXPECT_EQ(text(cached), "planted");
+    EXPECT_EQ(read_text(cached), "planted");
     std::filesystem::remove(cached);
 
     // A new replace: its copy goes at the end, the caller's file stays.
     ASSERT_EQ(fio_replace(&loc, rp("doc.bin").c_str(), nullptr, copy.c_str()), 0);
-    EXPECT_EQ(entries(temp.path()), 1u);
+    EXPECT_EQ(dir_entries(temp.path()), 1u);
     fio_drop_cached_copy();
-    EXPECT_EQ(entries(temp.path()), 0u);
-    EXPECT_EQ(text(copy), "a new file");
+    EXPECT_EQ(dir_entries(temp.path()), 0u);
+    EXPECT_EQ(read_text(copy), "a new file");
 }
 
 // Pages written through a descriptor of the target would be lost to the
@@ -313,11 +304,11 @@ TEST_P(RemoteIo, ReplaceRefusesATargetOpenForWriting) {
         EXPECT_EQ(fio_replace(&loc, rp(target).c_str(), nullptr, source.c_str()), -1) << target;
         EXPECT_EQ(errno, TAV_EACCES) << target;
     }
-    EXPECT_EQ(entries(local("sub")), 1u);
+    EXPECT_EQ(dir_entries(local("sub")), 1u);
     ASSERT_EQ(fio_close(writer), 0);
-    EXPECT_EQ(text(local("sub/t.bin")), "written");
+    EXPECT_EQ(read_text(local("sub/t.bin")), "written");
     ASSERT_EQ(fio_replace(&loc, rp("sub/t.bin").c_str(), nullptr, source.c_str()), 0);
-    EXPECT_EQ(text(local("sub/t.bin")), "new");
+    EXPECT_EQ(read_text(local("sub/t.bin")), "new");
     fio_close(reader);
 }
 
@@ -332,11 +323,11 @@ TEST_P(RemoteIo, CopyToTheServerThatFailsNeverStandsAtTheTarget) {
     fail("RPCIFSwrite", kRpcIoError, 0, 0);
     fail("RPCIFSremove", kRpcIoError, 0, 0);
     ASSERT_EQ(fio_replace(&loc, rp("t.bin").c_str(), nullptr, source.c_str()), 0) << errno;
-    EXPECT_EQ(text(local("t.bin")), "new");
-    EXPECT_EQ(text(source), "new");
+    EXPECT_EQ(read_text(local("t.bin")), "new");
+    EXPECT_EQ(read_text(source), "new");
     std::vector<std::string> others;
     for (auto& f : std::filesystem::directory_iterator(server.path()))
-        if (f.path().filename() != "t.bin") others.push_back(text(f.path()));
+        if (f.path().filename() != "t.bin") others.push_back(read_text(f.path()));
     EXPECT_EQ(others, std::vector<std::string>{""});  // the partial copy
 }
 
@@ -353,9 +344,9 @@ TEST_P(RemoteIo, ReplaceThatCannotBeUndoneReportsTheTargetAside) {
     EXPECT_EQ(fio_replace(&loc, rp("t.bin").c_str(), nullptr, source.c_str()), -1);
     EXPECT_EQ(errno, TAV_E_TARGET_ASIDE);
     EXPECT_FALSE(file_exists(local("t.bin")));
-    ASSERT_EQ(entries(server.path()), 1u);
-    EXPECT_EQ(text(std::filesystem::directory_iterator(server.path())->path()), "old");
-    EXPECT_EQ(text(source), "new");
+    ASSERT_EQ(dir_entries(server.path()), 1u);
+    EXPECT_EQ(read_text(std::filesystem::directory_iterator(server.path())->path()), "old");
+    EXPECT_EQ(read_text(source), "new");
 }
 
 // The same failure under a page deletion: the edited document survives
@@ -371,10 +362,10 @@ TEST_P(RemoteIo, DeletionThatCannotBeUndoneKeepsTheWorkFile) {
     EXPECT_EQ(xtavdelpgs(&loc, PathBuf(rp("doc.tif")), 2, 2, &err), -1);
     EXPECT_EQ(err, 0u);
     EXPECT_EQ(errno, TAV_E_TARGET_ASIDE);
-    ASSERT_EQ(entries(server.path()), 1u);  // the old document, under its backup name
+    ASSERT_EQ(dir_entries(server.path()), 1u);  // the old document, under its backup name
     std::string aside = std::filesystem::directory_iterator(server.path())->path();
     EXPECT_EQ(read_file(aside), original);
-    ASSERT_EQ(entries(temp.path()), 1u);  // the edited one, in the work file
+    ASSERT_EQ(dir_entries(temp.path()), 1u);  // the edited one, in the work file
     std::string work = std::filesystem::directory_iterator(temp.path())->path();
     edit_test::Reader edited(read_file(work));
     EXPECT_EQ(edited.chain().size(), 2u);
@@ -383,9 +374,9 @@ TEST_P(RemoteIo, DeletionThatCannotBeUndoneKeepsTheWorkFile) {
     std::filesystem::remove(work);
     ASSERT_EQ(xtavdelpgs(&loc, PathBuf(rp("doc.tif")), 2, 2, &err), 0) << errno;
     EXPECT_EQ(edit_test::Reader(read_file(local("doc.tif"))).chain().size(), 2u);
-    EXPECT_EQ(entries(temp.path()), 1u);
+    EXPECT_EQ(dir_entries(temp.path()), 1u);
     fio_drop_cached_copy();
-    EXPECT_EQ(entries(temp.path()), 0u);
+    EXPECT_EQ(dir_entries(temp.path()), 0u);
 }
 
 TEST_P(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
@@ -394,23 +385,20 @@ TEST_P(RemoteIo, UnloadingTheLibraryDeletesTheCachedCopy) {
     write_file(local("doc.bin"), "old");
     std::string copy = here.file("copy.bin");
     write_file(copy, "new");
-    pid_t pid = fork();
-    if (pid == 0) {
-        void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-        using Replace = int32_t (*)(FileLocation*, char*, FileLocation*, char*, uint32_t*);
-        auto replace = h ? reinterpret_cast<Replace>(dlsym(h, "xifsreplace")) : nullptr;
-        uint32_t err = 0;
-        PathBuf t(rp("doc.bin")), s(copy);
-        if (!replace || replace(&loc, t, nullptr, s, &err) != 0) _exit(10);
-        if (entries(temp.path()) != 1) _exit(11);
-        dlclose(h);
-        _exit(entries(temp.path()) == 0 ? 0 : 12);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(text(local("doc.bin")), "new");
-    EXPECT_EQ(text(copy), "new");  // the caller's file is never deleted
+    EXPECT_EQ(in_child([&] {
+                  void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+                  using Replace = int32_t (*)(FileLocation*, char*, FileLocation*, char*, uint32_t*);
+                  auto replace = h ? reinterpret_cast<Replace>(dlsym(h, "xifsreplace")) : nullptr;
+                  uint32_t err = 0;
+                  PathBuf t(rp("doc.bin")), s(copy);
+                  if (!replace || replace(&loc, t, nullptr, s, &err) != 0) return 10;
+                  if (dir_entries(temp.path()) != 1) return 11;
+                  dlclose(h);
+                  return dir_entries(temp.path()) == 0 ? 0 : 12;
+              }),
+              0);
+    EXPECT_EQ(read_text(local("doc.bin")), "new");
+    EXPECT_EQ(read_text(copy), "new");  // the caller's file is never deleted
 }
 
 INSTANTIATE_REMOTE_SUITE(RemoteIo);

@@ -23,15 +23,6 @@
 
 namespace {
 
-std::string text_of(const std::string& path) {
-    auto b = read_file(path);
-    return std::string(b.begin(), b.end());
-}
-
-size_t entries(const std::string& dir) {
-    return size_t(std::distance(std::filesystem::directory_iterator(dir), {}));
-}
-
 // The page information and the whole stored data of every page.
 struct Pages {
     uint32_t type = 0;
@@ -115,7 +106,7 @@ TEST_P(RemoteServer, CreatedFileReadsInLibtiffOnTheServer) {
     info.rowsPerStrip = 32;
     for (uint16_t p = 1; p <= 3; ++p) ASSERT_EQ(w->add(p, info, bt::data(100000 + p, p)), 0u);
     ASSERT_EQ(w->close(), 0u);
-    EXPECT_EQ(run_command("tiffinfo '" + at("new.tif") + "' >" + temp.file("ti.txt") + " 2>&1"), 0) << text_of(temp.file("ti.txt"));
+    EXPECT_EQ(run_command("tiffinfo '" + at("new.tif") + "' >" + temp.file("ti.txt") + " 2>&1"), 0) << read_text(temp.file("ti.txt"));
     EXPECT_EQ(edit_test::Reader(read_file(at("new.tif"))).chain().size(), 3u);
     Pages back = remote_pages("new.tif");
     ASSERT_EQ(back.data.size(), 3u);
@@ -141,7 +132,7 @@ TEST_P(RemoteServer, AppendThenAbortThenClose) {
     Pages back = remote_pages("doc.tif");
     ASSERT_EQ(back.data.size(), 4u);
     EXPECT_EQ(back.data[3], bt::data(70000, 4));
-    EXPECT_EQ(entries(served.path()), 1u);
+    EXPECT_EQ(dir_entries(served.path()), 1u);
 }
 
 // The rewrite and the replace happen on the server; no work file is left
@@ -155,10 +146,10 @@ TEST_P(RemoteServer, PageDeletionAndPropertiesLeaveNoWorkFile) {
     props.title = const_cast<char*>("remote title");
     props.author = props.subject = props.keywords = props.comments = const_cast<char*>("");
     ASSERT_EQ(xtavputprops(&site.loc, PathBuf(rp("doc.tif")), &props, &err), 0) << errno;
-    EXPECT_EQ(entries(served.path()), 1u);
-    EXPECT_LE(entries(temp.path()), 1u);
+    EXPECT_EQ(dir_entries(served.path()), 1u);
+    EXPECT_LE(dir_entries(temp.path()), 1u);
     fio_drop_cached_copy();
-    EXPECT_EQ(entries(temp.path()), 0u);
+    EXPECT_EQ(dir_entries(temp.path()), 0u);
     Pages after = remote_pages("doc.tif");
     ASSERT_EQ(after.data.size(), 2u);
     EXPECT_EQ(after.data[0], before.data[0]);
@@ -181,7 +172,7 @@ TEST_P(RemoteServer, DuplicateAndReplace) {
     write_file(fresh, replacement);
     ASSERT_EQ(xifsreplace(&site.loc, PathBuf(rp("doc.tif")), nullptr, PathBuf(fresh), &err), 0) << errno;
     EXPECT_EQ(read_file(at("doc.tif")), replacement);
-    EXPECT_EQ(entries(served.path()), 2u);  // the document and its duplicate
+    EXPECT_EQ(dir_entries(served.path()), 2u);  // the document and its duplicate
     EXPECT_EQ(remote_pages("doc.tif").data.size(), 5u);
     fio_drop_cached_copy();
 }

@@ -17,13 +17,6 @@
 
 namespace {
 
-std::string pattern(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = char(gen());
-    return s;
-}
-
 // Overwrites 4 bytes of a file in place.
 void patch32(const std::string& path, uint64_t offset, uint32_t value) {
     int fd = open(path.c_str(), O_RDWR);
@@ -46,7 +39,7 @@ TEST(StorageEngine, StreamsOfEverySizeReadBackInTheEngineAndInOlefile) {
         StgRef<StgStorage> root;
         ASSERT_EQ(create_root(path, root), TAV_S_OK);
         for (size_t i = 0; i < sizes.size(); ++i)
-            ASSERT_EQ(put_stream(root.get(), "s" + std::to_string(sizes[i]), pattern(sizes[i], unsigned(i))), TAV_S_OK);
+            ASSERT_EQ(put_stream(root.get(), "s" + std::to_string(sizes[i]), stream_bytes(sizes[i], unsigned(i))), TAV_S_OK);
         StgRef<StgStorage> sub, deeper;
         ASSERT_EQ(make_storage(root.get(), "Sub Storage", sub), TAV_S_OK);
         ASSERT_EQ(make_storage(sub.get(), "deeper", deeper), TAV_S_OK);
@@ -55,7 +48,7 @@ TEST(StorageEngine, StreamsOfEverySizeReadBackInTheEngineAndInOlefile) {
     StgRef<StgStorage> root;
     ASSERT_EQ(open_root(path, kStgModeRead, root), TAV_S_OK);
     for (size_t i = 0; i < sizes.size(); ++i)
-        EXPECT_EQ(get_stream(root.get(), "s" + std::to_string(sizes[i])), pattern(sizes[i], unsigned(i)));
+        EXPECT_EQ(get_stream(root.get(), "s" + std::to_string(sizes[i])), stream_bytes(sizes[i], unsigned(i)));
     root.reset();
     std::string listing = engine_listing(path);
     EXPECT_NE(listing.find("/Sub Storage/deeper/\\x05SummaryInformation stream 7"), std::string::npos);
@@ -69,7 +62,7 @@ TEST(StorageEngine, ResizingMovesStreamsAcrossTheCutoffAndZeroFillsGaps) {
     ASSERT_EQ(create_root(path, root), TAV_S_OK);
     StgRef<StgStream> s;
     ASSERT_EQ(root->ops->CreateStream(root.get(), u"data", kStgModeCreate, 0, 0, s.put()), TAV_S_OK);
-    std::string big = pattern(5000, 1);
+    std::string big = stream_bytes(5000, 1);
     uint32_t done = 0;
     ASSERT_EQ(s->ops->Write(s.get(), big.data(), uint32_t(big.size()), &done), TAV_S_OK);
     ASSERT_EQ(s->ops->SetSize(s.get(), 100), TAV_S_OK);  // to the mini stream
@@ -99,16 +92,16 @@ TEST(StorageEngine, FreedSectorsAreReusedAndLargeFilesGetDifatSectors) {
     StgRef<StgStorage> root;
     ASSERT_EQ(create_root(path, root), TAV_S_OK);
     // 8 MB needs more FAT sectors than the header lists: DIFAT sectors.
-    std::string big = pattern(8u << 20, 3);
+    std::string big = stream_bytes(8u << 20, 3);
     ASSERT_EQ(put_stream(root.get(), "big", big), TAV_S_OK);
-    ASSERT_EQ(put_stream(root.get(), "small", pattern(2000, 4)), TAV_S_OK);
+    ASSERT_EQ(put_stream(root.get(), "small", stream_bytes(2000, 4)), TAV_S_OK);
     root.reset();
     EXPECT_GT(read32(path, cfb::kHdrDifatSectors), 0u);
     EXPECT_EQ(olefile_listing(path, true), engine_listing(path));
     size_t sizeBefore = read_file(path).size();
     ASSERT_EQ(open_root(path, kStgModeWrite, root), TAV_S_OK);
     ASSERT_EQ(root->ops->DestroyElement(root.get(), u"big"), TAV_S_OK);
-    ASSERT_EQ(put_stream(root.get(), "again", pattern(8u << 20, 5)), TAV_S_OK);
+    ASSERT_EQ(put_stream(root.get(), "again", stream_bytes(8u << 20, 5)), TAV_S_OK);
     root.reset();
     EXPECT_EQ(read_file(path).size(), sizeBefore);
     EXPECT_EQ(olefile_listing(path, true), engine_listing(path));
@@ -266,7 +259,7 @@ TEST(StorageEngine, VersionFourFilesWithLargeSectorsReadInOlefile) {
         ASSERT_EQ(stg_create_docfile_shift(wide(path).c_str(), kStgModeCreate, cfb::kShiftVersion4, root.put()),
                   TAV_S_OK);
         for (int i = 0; i < 40; ++i)
-            ASSERT_EQ(put_stream(root.get(), "v" + std::to_string(i), pattern(size_t(i) * 997, unsigned(i))), TAV_S_OK);
+            ASSERT_EQ(put_stream(root.get(), "v" + std::to_string(i), stream_bytes(size_t(i) * 997, unsigned(i))), TAV_S_OK);
         ASSERT_EQ(root->ops->DestroyElement(root.get(), u"v7"), TAV_S_OK);
     }
     EXPECT_EQ(read32(path, cfb::kHdrMajorVersion) & 0xFFFF, cfb::kVersion4);
@@ -282,7 +275,7 @@ TEST(StorageEngine, CopyToCopiesStoragesAndStreams) {
     {
         StgRef<StgStorage> sub;
         ASSERT_EQ(make_storage(src.get(), "sub", sub), TAV_S_OK);
-        ASSERT_EQ(put_stream(sub.get(), "big", pattern(70000, 9)), TAV_S_OK);
+        ASSERT_EQ(put_stream(sub.get(), "big", stream_bytes(70000, 9)), TAV_S_OK);
         ASSERT_EQ(put_stream(src.get(), "top", "top"), TAV_S_OK);
     }
     ASSERT_EQ(create_root(dir.file("dst.cfb"), dst), TAV_S_OK);
@@ -308,7 +301,7 @@ TEST(StorageEngine, CopyToCopiesStoragesAndStreams) {
     dst.reset();
     std::string listing = olefile_listing(dir.file("dst.cfb"), true);
     EXPECT_EQ(listing, "/copy stream 3 " + content_hash("top") + "\n/kept stream 4 " + content_hash("kept") +
-                           "\n/sub storage\n/sub/big stream 70000 " + content_hash(pattern(70000, 9)) +
+                           "\n/sub storage\n/sub/big stream 70000 " + content_hash(stream_bytes(70000, 9)) +
                            "\n/top stream 3 " + content_hash("top") + "\n");
 }
 
@@ -320,7 +313,7 @@ struct HostileFile {
     HostileFile() {
         StgRef<StgStorage> root;
         EXPECT_EQ(create_root(path, root), TAV_S_OK);
-        EXPECT_EQ(put_stream(root.get(), "reg", pattern(5000, 2)), TAV_S_OK);
+        EXPECT_EQ(put_stream(root.get(), "reg", stream_bytes(5000, 2)), TAV_S_OK);
         StgRef<StgStorage> sub;
         EXPECT_EQ(make_storage(root.get(), "sub", sub), TAV_S_OK);
     }
@@ -336,7 +329,7 @@ struct HostileFile {
         StgRef<StgStorage> root;
         if (uint32_t rc = open_root(path, kStgModeRead, root)) return rc;
         std::string data = get_stream(root.get(), "reg");
-        return data == pattern(5000, 2) ? 0 : 1;
+        return data == stream_bytes(5000, 2) ? 0 : 1;
     }
 };
 

@@ -17,13 +17,6 @@
 
 namespace {
 
-std::string pattern(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = char(gen());
-    return s;
-}
-
 std::string sorted_lines(std::vector<std::string> lines) {
     std::sort(lines.begin(), lines.end());
     std::string out;
@@ -65,11 +58,11 @@ TEST(StorageInterop, FilesMadeByGsfReadIdenticallyInTheEngine) {
     mkdir((src + "/nested storage").c_str(), 0755);
     mkdir((src + "/nested storage/deeper").c_str(), 0755);
     write_file(src + "/empty", std::string());
-    write_file(src + "/s4095", pattern(4095, 1));
-    write_file(src + "/s4096", pattern(4096, 2));
-    write_file(src + "/s4097", pattern(4097, 3));
-    write_file(src + "/nested storage/five MB", pattern(5u << 20, 4));
-    write_file(src + "/nested storage/deeper/with space", pattern(100, 5));
+    write_file(src + "/s4095", stream_bytes(4095, 1));
+    write_file(src + "/s4096", stream_bytes(4096, 2));
+    write_file(src + "/s4097", stream_bytes(4097, 3));
+    write_file(src + "/nested storage/five MB", stream_bytes(5u << 20, 4));
+    write_file(src + "/nested storage/deeper/with space", stream_bytes(100, 5));
     write_file(src + "/nested storage/deeper/zero", std::string());
     std::string ole = dir.file("gsf.ole");
     std::string cmd = "cd " + shq(src) + " && gsf createole " + shq(ole) +
@@ -87,13 +80,13 @@ std::string make_engine_file(const TempDir& dir) {
     StgRef<StgStorage> root, sub, deeper;
     EXPECT_EQ(create_root(path, root), TAV_S_OK);
     EXPECT_EQ(put_stream(root.get(), "empty", ""), TAV_S_OK);
-    EXPECT_EQ(put_stream(root.get(), "s4095", pattern(4095, 1)), TAV_S_OK);
-    EXPECT_EQ(put_stream(root.get(), "s4097", pattern(4097, 2)), TAV_S_OK);
+    EXPECT_EQ(put_stream(root.get(), "s4095", stream_bytes(4095, 1)), TAV_S_OK);
+    EXPECT_EQ(put_stream(root.get(), "s4097", stream_bytes(4097, 2)), TAV_S_OK);
     EXPECT_EQ(make_storage(root.get(), "nested storage", sub), TAV_S_OK);
-    EXPECT_EQ(put_stream(sub.get(), "big one", pattern(300000, 3)), TAV_S_OK);
+    EXPECT_EQ(put_stream(sub.get(), "big one", stream_bytes(300000, 3)), TAV_S_OK);
     EXPECT_EQ(make_storage(sub.get(), "deeper", deeper), TAV_S_OK);
-    EXPECT_EQ(put_stream(deeper.get(), "leaf", pattern(77, 4)), TAV_S_OK);
-    for (int i = 0; i < 40; ++i) EXPECT_EQ(put_stream(root.get(), "n" + std::to_string(i), pattern(size_t(i) * 150, unsigned(i))), TAV_S_OK);
+    EXPECT_EQ(put_stream(deeper.get(), "leaf", stream_bytes(77, 4)), TAV_S_OK);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(put_stream(root.get(), "n" + std::to_string(i), stream_bytes(size_t(i) * 150, unsigned(i))), TAV_S_OK);
     EXPECT_EQ(root->ops->DestroyElement(root.get(), u"n13"), TAV_S_OK);
     return path;
 }

@@ -18,13 +18,6 @@
 
 namespace {
 
-std::string pattern(size_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = char(gen());
-    return s;
-}
-
 struct Element {
     bool storage = false;
     std::string data;
@@ -138,13 +131,13 @@ void remove_subtree(Model& m, const std::string& path) {
 void apply_model(Model& m, const Op& op) {
     switch (op.kind) {
     case OpKind::CreateStream:
-        m[op.parent + "/" + op.name] = {false, pattern(op.length, op.seed)};
+        m[op.parent + "/" + op.name] = {false, stream_bytes(op.length, op.seed)};
         break;
     case OpKind::CreateStorage: m[op.parent + "/" + op.name] = {true, ""}; break;
     case OpKind::Write: {
         std::string& d = m[op.name].data;
         if (d.size() < op.offset + op.length) d.resize(op.offset + op.length, '\0');
-        d.replace(op.offset, op.length, pattern(op.length, op.seed));
+        d.replace(op.offset, op.length, stream_bytes(op.length, op.seed));
         break;
     }
     case OpKind::Resize: m[op.name].data.resize(op.length, '\0'); break;
@@ -212,7 +205,7 @@ uint32_t apply_engine(StgStorage* root, const Op& op) {
     std::u16string name = wide(op.kind == OpKind::CreateStream || op.kind == OpKind::CreateStorage ? op.name
                                                                                                 : name_of(op.name));
     switch (op.kind) {
-    case OpKind::CreateStream: return put_stream(p, op.name, pattern(op.length, op.seed));
+    case OpKind::CreateStream: return put_stream(p, op.name, stream_bytes(op.length, op.seed));
     case OpKind::CreateStorage: {
         StgRef<StgStorage> s;
         return p->ops->CreateStorage(p, name.c_str(), kStgModeWrite, 0, 0, s.put());
@@ -224,7 +217,7 @@ uint32_t apply_engine(StgStorage* root, const Op& op) {
         if (op.kind == OpKind::Resize) return s->ops->SetSize(s.get(), op.length);
         uint64_t pos = 0;
         if (uint32_t rc = s->ops->Seek(s.get(), op.offset, kStgSeekSet, &pos)) return rc;
-        std::string data = pattern(op.length, op.seed);
+        std::string data = stream_bytes(op.length, op.seed);
         uint32_t done = 0;
         return s->ops->Write(s.get(), data.data(), op.length, &done);
     }
@@ -338,7 +331,7 @@ bool intact(const std::string& path, const Model& before, const Model* after, co
     std::string data = read_path(path, op->name);
     const std::string& old = before.at(op->name).data;
     if (data.size() != old.size()) return false;
-    std::string written = pattern(op->length, op->seed);
+    std::string written = stream_bytes(op->length, op->seed);
     for (size_t i = 0; i < data.size(); ++i) {
         bool inRange = i >= op->offset && i - op->offset < op->length;
         if (data[i] != old[i] && !(inRange && data[i] == written[i - op->offset])) return false;

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <random>
 #include <vector>
 
 #include "platform/plat_text.h"
@@ -138,4 +139,11 @@ std::string olefile_listing(const std::string& path, bool check) {
     std::string cmd = "/usr/bin/python3 " QVTAV_SOURCE_DIR "/tests/scripts/ole_listing.py ";
     if (check) cmd += "--check ";
     return command_output(cmd + "'" + path + "' 2>&1");
+}
+
+std::string stream_bytes(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = char(gen());
+    return s;
 }

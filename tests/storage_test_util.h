@@ -31,5 +31,7 @@ std::string engine_listing(const std::string& path);
 std::string olefile_listing(const std::string& path, bool check = false);
 // FNV-1a 64 of the bytes, as the listings print it.
 std::string content_hash(const std::string& bytes);
+// n pseudo-random bytes of stream content, the same for the same seed.
+std::string stream_bytes(size_t n, uint32_t seed);
 // Runs a shell command; its standard output, *status its exit status.
 std::string command_output(const std::string& command, int* status = nullptr);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <algorithm>
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
@@ -95,3 +96,19 @@ PathBuf::PathBuf(const std::string& p) {
     std::memset(s, 0, sizeof s);
     std::snprintf(s, sizeof s, "%s", p.c_str());
 }
+
+std::string read_text(const std::string& path) {
+    const std::vector<uint8_t> b = read_file(path);
+    return std::string(b.begin(), b.end());
+}
+
+std::vector<std::string> dir_names(const std::string& dir) {
+    std::vector<std::string> v;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) v.push_back(e.path().filename());
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+size_t dir_entries(const std::string& dir) { return dir_names(dir).size(); }
+
+int open_descriptors() { return int(dir_entries("/proc/self/fd")); }

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "qvtav.h"
 
 // The bytes of a hand-made file: little- and big-endian fields appended one
@@ -76,6 +79,12 @@ private:
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 void write_file(const std::string& path, const std::string& bytes);
 std::vector<uint8_t> read_file(const std::string& path);
+std::string read_text(const std::string& path);
+// The names in a directory, sorted; how many there are; the descriptors
+// this process has open.
+std::vector<std::string> dir_names(const std::string& dir);
+size_t dir_entries(const std::string& dir);
+int open_descriptors();
 bool file_exists(const std::string& path);
 // Runs a shell command; returns its exit status (-1 when it could not run).
 int run_command(const std::string& cmd);
@@ -87,6 +96,16 @@ bool have_program(const std::string& name);
 // is a failure of the test. True when the oracle is missing.
 bool oracle_missing(const std::string& program);
 bool pillow_missing();
+// Runs body in a forked child whose exit status is body's result; the
+// status, 100 when the child did not exit by itself.
+template <typename Body>
+int in_child(Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
 // A mutable path buffer for the exports that take char*.
 struct PathBuf {
     char s[TAV_PATH_SIZE];

@@ -49,19 +49,6 @@ struct UpdateTiff : ::testing::Test {
         }
 #endif
     }
-    // A file the library writes: pages 32 x 1 (data pattern(4, p)), with a
-    // page offset table; their data in page order.
-    static std::vector<std::vector<uint8_t>> write_pages(const std::string& path, uint16_t count) {
-        std::vector<std::vector<uint8_t>> pages;
-        int32_t h = wt::create(path);
-        for (uint16_t p = 1; p <= count; ++p) {
-            PageInfo info = wt::bilevel(32, 1);
-            pages.push_back(wt::pattern(4, p));
-            EXPECT_EQ(0u, wt::put_page(h, p, info, pages.back()));
-        }
-        wt::close(h);
-        return pages;
-    }
     static uint32_t page_count(const std::string& path) {
         PathBuf p(path);
         uint32_t type = 0, pages = 0, err = 0;
@@ -74,12 +61,7 @@ struct UpdateTiff : ::testing::Test {
 
 TEST_F(UpdateTiff, AppendToTableFileAndAbort) {
     std::string path = dir.file("t.tif");
-    int32_t h = wt::create(path);
-    for (uint16_t p = 1; p <= 200; ++p) {
-        PageInfo info = wt::bilevel(16, 2);
-        ASSERT_EQ(0u, wt::put_page(h, p, info, wt::pattern(4, p)));
-    }
-    wt::close(h);
+    wt::write_pages(path, 200, 16, 2);
     append_and_abort(path, 1);
     File f(path);
     auto chain = f.ifd_offsets();
@@ -265,13 +247,7 @@ TEST_F(UpdateTiff, MovesAndAppendsComposeInAnyOrder) {
             std::remove(path.c_str());
             std::vector<std::vector<uint8_t>> pages;  // contents, in page order
             if (kind == 0) {
-                int32_t h = wt::create(path);
-                for (uint16_t p = 1; p <= 3; ++p) {
-                    PageInfo info = wt::bilevel(32, 1);
-                    pages.push_back(wt::pattern(4, p));
-                    ASSERT_EQ(0u, wt::put_page(h, p, info, pages.back()));
-                }
-                wt::close(h);
+                pages = wt::write_pages(path, 3);
             } else {
                 auto numbered = edit_test::numbered_pages(3, 1, 4);
                 for (const auto& pg : numbered) pages.push_back(pg.strips[0]);
@@ -404,30 +380,28 @@ TEST_F(UpdateTiff, DamagedFilesRefuseTheUpdate) {
 // without an appended page. A damaged directory that names a page index is
 // not brought to the front (readers would take the file for a page index
 // file): 297, and nothing changes.
+// Moves page `from` before page `to` in the model and through the handle.
+void move(int32_t h, std::vector<std::vector<uint8_t>>& pages, uint32_t to, uint32_t from) {
+    uint32_t err = 0;
+    TavPageMove m{to, from};
+    ASSERT_EQ(0, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&m), &err)) << err;
+    std::rotate(pages.begin() + (to - 1), pages.begin() + (from - 1), pages.begin() + from);
+}
+
 TEST_F(UpdateTiff, TableKeepsThePagesOfABrokenChainThroughMoves) {
     std::string path = dir.file("broken.tif");
     for (bool appending : {false, true}) {
-        int32_t h = wt::create(path);
-        std::vector<std::vector<uint8_t>> pages;
-        for (uint16_t p = 1; p <= 3; ++p) {
-            PageInfo info = wt::bilevel(32, 1);
-            pages.push_back(wt::pattern(4, p));
-            ASSERT_EQ(0u, wt::put_page(h, p, info, pages.back()));
-        }
-        wt::close(h);
+        auto pages = wt::write_pages(path, 3);
         File f(path);
-        const uint32_t link = f.ifd_offsets()[0] + 2 + 12 * f.u16(f.ifd_offsets()[0]);
-        Bytes broken(f.bytes.size());
+        Bytes broken;
         broken.b = f.bytes;
-        broken.put(link, 0x7FFFFF00, 4);
+        broken.put(f.ifd_offsets()[0] + 2 + 12 * f.u16(f.ifd_offsets()[0]), 0x7FFFFF00, 4);
         write_file(path, broken.b);
         ASSERT_EQ(3u, page_count(path));
 
         uint32_t count = 0, err = 0;
-        h = wt::open_update(path, &count);
-        TavPageMove move{1, 3};
-        ASSERT_EQ(0, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err)) << err;
-        std::rotate(pages.begin(), pages.begin() + 2, pages.end());
+        int32_t h = wt::open_update(path, &count);
+        move(h, pages, 1, 3);
         if (appending) {
             PageInfo info = wt::bilevel(24, 3);
             pages.push_back(wt::pattern(9, 50));
@@ -438,56 +412,31 @@ TEST_F(UpdateTiff, TableKeepsThePagesOfABrokenChainThroughMoves) {
         std::remove(path.c_str());
     }
 
+    // A damaged directory of a file of `pages` pages: moving page `from`
+    // before page 1 is refused with TAV_E_DIRECTORY and nothing changes.
+    auto refused = [&](uint16_t pages, uint16_t from, auto damage) {
+        wt::write_pages(path, pages);
+        File f(path);
+        Bytes damaged;
+        damaged.b = f.bytes;
+        damage(f, damaged);
+        write_file(path, damaged.b);
+        uint32_t count = 0, err = 0;
+        int32_t h = wt::open_update(path, &count);
+        ASSERT_EQ(pages, count);
+        TavPageMove m{1, from};
+        EXPECT_EQ(-1, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&m), &err));
+        EXPECT_EQ(uint32_t(TAV_E_DIRECTORY), err);
+        EXPECT_EQ(0, xtavclose(&h, &err)) << err;
+        EXPECT_TRUE(read_file(path) == damaged.b);
+        std::remove(path.c_str());
+    };
     // Page 2's table entry turned into a page index tag.
-    int32_t h = wt::create(path);
-    for (uint16_t p = 1; p <= 2; ++p) {
-        PageInfo info = wt::bilevel(32, 1);
-        ASSERT_EQ(0u, wt::put_page(h, p, info, wt::pattern(4, p)));
-    }
-    wt::close(h);
-    File f(path);
-    Bytes misplaced(f.bytes.size());
-    misplaced.b = f.bytes;
-    misplaced.put(f.at(f.ifd_offsets()[1], 32934).pos, 32935, 2);
-    write_file(path, misplaced.b);
-    uint32_t count = 0, err = 0;
-    h = wt::open_update(path, &count);
-    TavPageMove move{1, 2};
-    EXPECT_EQ(-1, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err));
-    EXPECT_EQ(uint32_t(TAV_E_DIRECTORY), err);
-    EXPECT_EQ(0, xtavclose(&h, &err)) << err;
-    EXPECT_TRUE(read_file(path) == misplaced.b);
-
+    refused(2, 2, [](File& f, Bytes& b) { b.put(f.at(f.ifd_offsets()[1], 32934).pos, 32935, 2); });
     // Page 2's entry count claims far more entries than the file holds: its
     // next-IFD field would lie 700 KB beyond the end, and moving page 3 (which
     // rewrites that field) is refused instead of growing the file there.
-    std::remove(path.c_str());
-    h = wt::create(path);
-    for (uint16_t p = 1; p <= 3; ++p) {
-        PageInfo info = wt::bilevel(32, 1);
-        ASSERT_EQ(0u, wt::put_page(h, p, info, wt::pattern(4, p)));
-    }
-    wt::close(h);
-    File g(path);
-    Bytes huge(g.bytes.size());
-    huge.b = g.bytes;
-    huge.put(g.ifd_offsets()[1], 0xF000, 2);
-    write_file(path, huge.b);
-    h = wt::open_update(path, &count);
-    ASSERT_EQ(3u, count);
-    move = TavPageMove{1, 3};
-    EXPECT_EQ(-1, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&move), &err));
-    EXPECT_EQ(uint32_t(TAV_E_DIRECTORY), err);
-    EXPECT_EQ(0, xtavclose(&h, &err)) << err;
-    EXPECT_TRUE(read_file(path) == huge.b);
-}
-
-// Moves page `from` before page `to` in the model and through the handle.
-void move(int32_t h, std::vector<std::vector<uint8_t>>& pages, uint32_t to, uint32_t from) {
-    uint32_t err = 0;
-    TavPageMove m{to, from};
-    ASSERT_EQ(0, xtavopts(&h, 1, TAV_OPT_MOVE_PAGE, reinterpret_cast<uint32_t*>(&m), &err)) << err;
-    std::rotate(pages.begin() + (to - 1), pages.begin() + (from - 1), pages.begin() + from);
+    refused(3, 3, [](File& f, Bytes& b) { b.put(f.ifd_offsets()[1], 0xF000, 2); });
 }
 
 // A page moved to the front takes over the table entry (readers look in the
@@ -495,7 +444,7 @@ void move(int32_t h, std::vector<std::vector<uint8_t>>& pages, uint32_t to, uint
 // that exactly one directory of the chain names the table.
 TEST_F(UpdateTiff, OneDirectoryNamesTheTableAfterAMoveToTheFront) {
     std::string path = dir.file("front.tif");
-    auto pages = write_pages(path, 4);
+    auto pages = wt::write_pages(path, 4);
     uint32_t count = 0, err = 0;
     int32_t h = wt::open_update(path, &count);
     move(h, pages, 1, 3);
@@ -528,7 +477,7 @@ TEST_F(UpdateTiff, OneDirectoryNamesTheTableAfterAMoveToTheFront) {
 // wherever the moves take the chain.
 TEST_F(UpdateTiff, TableKeepsEveryPageThroughMovesAndAnAppend) {
     std::string path = dir.file("two_of_six.tif");
-    auto pages = write_pages(path, 6);
+    auto pages = wt::write_pages(path, 6);
     File f(path);
     const auto chain = f.ifd_offsets();
     Bytes damaged(f.bytes.size());

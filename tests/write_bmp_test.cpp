@@ -203,14 +203,7 @@ TEST_F(BmpTest, RowsArePlacedBottomUp) {
 
 TEST_F(BmpTest, RefusesWhatTheFormatCannotHold) {
     Image im = bmp_image(8, 6, 3, 4);
-    auto refusal = [&](auto change) {
-        int32_t h = wt::create(next(), FILETYPE_BMP);
-        PageInfo info = wf::info_for(im);
-        change(info);
-        uint32_t code = wf::put(h, 1, info);
-        wt::close(h);
-        return code;
-    };
+    auto refusal = [&](auto change) { return wf::refusal(next(), FILETYPE_BMP, im, change); };
     EXPECT_EQ(refusal([](PageInfo& i) { i.bitsPerSample[0] = 2; }), uint32_t(TAV_E_FIELD_TYPE));
     EXPECT_EQ(refusal([](PageInfo& i) { i.imageWidth = 32765; }), uint32_t(TAV_E_SIZE));
     EXPECT_EQ(refusal([](PageInfo& i) { i.imageWidth = 32764; }), 0u);

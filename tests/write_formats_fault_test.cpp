@@ -14,12 +14,6 @@ namespace {
 
 using wf::Image;
 
-int open_descriptors() {
-    int n = 0;
-    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-    return n;
-}
-
 int used_entries() {
     int n = 0;
     for (int h = 1; h <= kFctSize; ++h) n += fct_entry_at(h)->fd != 0;

@@ -57,6 +57,18 @@ inline uint32_t put(int32_t h, uint16_t page, PageInfo& info) {
     return xtavputi(&h, page, &info, nullptr, &err) < 0 ? (err ? err : ~0u) : 0;
 }
 
+// The code xtavputi gives a new file of `type` at `path` for the image's
+// page information as `change` leaves it.
+template <typename Change>
+uint32_t refusal(const std::string& path, uint32_t type, Image& im, Change change) {
+    const int32_t h = wt::create(path, type);
+    PageInfo info = info_for(im);
+    change(info);
+    const uint32_t code = put(h, 1, info);
+    wt::close(h);
+    return code;
+}
+
 // The image's rows in calls of `rowsPerCall` rows, the last with flag 1;
 // the first failing call's code, else 0.
 inline uint32_t write_rows(int32_t h, uint16_t page, const Image& im, uint32_t rowsPerCall) {

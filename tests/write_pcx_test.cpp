@@ -186,12 +186,7 @@ TEST_F(PcxTest, DcxPagesGoToTheEndWithTheirTableEntries) {
 TEST_F(PcxTest, RefusesWhatTheFormatCannotHold) {
     Image im = pcx_image(8, 10, 2, 5);
     auto refusal = [&](uint32_t type, auto change) {
-        int32_t h = wt::create(next(type == FILETYPE_DCX ? "dcx" : "pcx"), type);
-        PageInfo info = wf::info_for(im);
-        change(info);
-        uint32_t code = wf::put(h, 1, info);
-        wt::close(h);
-        return code;
+        return wf::refusal(next(type == FILETYPE_DCX ? "dcx" : "pcx"), type, im, change);
     };
     EXPECT_EQ(refusal(FILETYPE_PCX, [](PageInfo& i) { i.bitsPerSample[0] = 12; }), uint32_t(TAV_E_COMPRESSION));
     EXPECT_EQ(refusal(FILETYPE_PCX, [](PageInfo& i) { i.samplesPerPixel = 2; }), uint32_t(TAV_E_COMPRESSION));

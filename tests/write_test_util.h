@@ -72,6 +72,22 @@ inline std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
     return v;
 }
 
+// A new file of `count` bilevel pages of width x length whose data are
+// pattern(bytes, p), as the library writes them (with a page offset
+// table); their data in page order.
+inline std::vector<std::vector<uint8_t>> write_pages(const std::string& path, uint16_t count, uint32_t width = 32,
+                                                     uint32_t length = 1, size_t bytes = 4) {
+    std::vector<std::vector<uint8_t>> pages;
+    int32_t h = create(path);
+    for (uint16_t p = 1; p <= count; ++p) {
+        PageInfo info = bilevel(width, length);
+        pages.push_back(pattern(bytes, p));
+        EXPECT_EQ(0u, put_page(h, p, info, pages.back())) << "page " << p;
+    }
+    close(h);
+    return pages;
+}
+
 // The bytes written, read as TIFF.
 using Entry = test_tiff::Entry;
 using File = test_tiff::Reader;
