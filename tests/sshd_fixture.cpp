@@ -136,6 +136,7 @@ SshdServer::SshdServer() {
 SshdServer::~SshdServer() {
     stop();
     if (silentSocket_ >= 0) close(silentSocket_);
+    if (closedSocket_ >= 0) close(closedSocket_);
     std::error_code ec;
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
 }
@@ -168,7 +169,13 @@ bool SshdServer::prepare() {
          << "StrictModes no\nPermitRootLogin prohibit-password\n"
          << "MaxStartups 100\nMaxSessions 100\nLogLevel ERROR\n"
          << "Subsystem sftp internal-sftp\n";
-    write_client_config(silentPort, free_port());
+    // The closed port stays bound without listening for the fixture's life:
+    // connections to it are refused, and no sshd (this one included, whose
+    // port was free a moment ago) can take it.
+    int closedPort = 0;
+    closedSocket_ = bound_socket(&closedPort, false);
+    if (closedSocket_ < 0) return false;
+    write_client_config(silentPort, closedPort);
     return true;
 }
 

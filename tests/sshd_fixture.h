@@ -54,5 +54,6 @@ private:
     std::string config_;
     int port_ = 0;
     pid_t pid_ = -1;
-    int silentSocket_ = -1;
+    int silentSocket_ = -1;  // listening, never answering
+    int closedSocket_ = -1;  // bound, not listening: connections refused
 };
