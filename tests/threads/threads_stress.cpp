@@ -12,6 +12,13 @@
 //   threads_stress [THREADS [ROUNDS]]        (8 threads, 2 rounds)
 //
 // Exit status 0 when every check held, 1 otherwise.
+//
+// The library's descriptor table is the process's: 20 descriptors for all
+// threads together, and a step holds several at once (a property update:
+// the document, its writer and the work file; a TIFF being written, two).
+// Eight threads in their busiest steps can fill the table (the call then
+// fails with TAV_ENOMEM), so, as a server on a pool of threads must, the
+// program lets five steps run at a time; the other threads wait a turn.
 #include <dirent.h>
 #include <unistd.h>
 
@@ -23,6 +30,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -308,7 +316,12 @@ std::string shared_digest(const SharedFile& s, Place& at) {
     return digest(at.path(s.name), at.where());
 }
 
+// Steps that may run at once: the descriptor table's 20 entries, up to four
+// to a step.
+constexpr std::ptrdiff_t kStepsAtOnce = 5;
+
 struct Run {
+    std::counting_semaphore<kStepsAtOnce> turns{kStepsAtOnce};
     std::string dir;                  // local files; its "server" directory is the server's
     std::vector<SharedFile> shared;
     std::mutex appendedMutex;
@@ -345,7 +358,9 @@ private:
     template <typename F>
     void run(const char* name, F&& f) {
         step_ = name;
+        run_.turns.acquire();
         step(tag(""), f);
+        run_.turns.release();
     }
     std::string tag(const std::string& what) const {
         const std::string at = "thread " + std::to_string(t_) + " round " + std::to_string(r_) + " " + step_;
